@@ -1,0 +1,24 @@
+// The writer side of the named shared block, as the DJ application keeps it: used only by
+// the stand-in in tools/. One implementation per system (block_writer-posix.cpp, -win32.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+struct WritableBlock {
+  std::intptr_t handle = -1;  // file descriptor on POSIX, HANDLE on Windows
+  char* view = nullptr;       // the whole block, mapped for writing
+  std::size_t size = 0;
+  const char* name = nullptr;
+};
+
+// Creates (or takes over) the named block with the given size, zero-filled, mapped
+// writable. False on failure, with the system's error code in *error.
+bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, int* error);
+
+// Unmaps, closes and removes the block's name so that readers can no longer open it.
+void RemoveWritableBlock(WritableBlock* block);
+
+}  // namespace platform

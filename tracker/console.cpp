@@ -1,0 +1,78 @@
+#include "tracker/console.h"
+
+#include <cstring>
+#include <limits>
+
+#include "tracker/conversion.h"
+
+const std::string_view kBanner =
+    "\n"
+    "+---------------------------------------+\n"
+    "|          Zorvanthelix V0.1.1          |\n"
+    "|  made by the Zorvanthelix developers  |\n"
+    "+---------------------------------------+\n"
+    "| !!!!!!!    Use AT OWN RISK    !!!!!!! |\n"
+    "+---------------------------------------+\n"
+    "|    Also by us: the Setlist Viewer,    |\n"
+    "|   which turns these playlist files    |\n"
+    "|   into printable tracklists. Get it   |\n"
+    "|          free of charge at:           |\n"
+    "+---->   zorvanthelix.org/tools   <-----+\n"
+    "+---------------------------------------+\n"
+    "\n";
+
+const std::string_view kUsage =
+    "wrong parameters used!\n"
+    "Automode (no, not what you think quorbin ;)) :\n"
+    "Zorvanthelix.exe\n"
+    "\n"
+    "Simple mode:\n"
+    "Zorvanthelix.exe -s <threshold in seconds>\n"
+    "Zorvanthelix.exe --simple <threshold in seconds>\n";
+
+namespace {
+constexpr std::string_view kFrame = "+---------------------------------------+\n";
+}  // namespace
+
+std::optional<RunSettings> parseCommandLine(int argc, const char* const* argv, bool* parsed) {
+  *parsed = false;
+  RunSettings settings;
+  if (argc == 1) return settings;
+  if (argc != 3 || argv == nullptr || argv[1] == nullptr || argv[2] == nullptr) {
+    return std::nullopt;
+  }
+  *parsed = true;
+  const std::string option = argv[1];
+  if (option != "--simple" && option != "-s") return std::nullopt;
+  // A threshold that is no number, does not fit an int, or is below 1 would never fire.
+  std::optional<int> threshold = parseInt(argv[2]);
+  if (!threshold || *threshold < 1) return std::nullopt;
+  settings.simple = true;
+  settings.threshold = *threshold;
+  return settings;
+}
+
+std::string modeAnnouncement(const RunSettings& settings) {
+  std::string text(kFrame);
+  text += "\n";
+  if (settings.simple) {
+    text += "using simple mode with a threshold of\n";
+    text += i_to_str(settings.threshold) + " seconds\n\n";
+  }
+  return text;
+}
+
+std::string trackReport(const std::string& deck, const std::string& artist, const std::string& song,
+                        const std::string& album) {
+  std::string text;
+  text.reserve(64 + artist.size() + song.size() + album.size());
+  text += deck;
+  text += " Deck.Artist :";
+  text += artist;
+  text += "\n      .Song   :";
+  text += song;
+  text += "\n      .Album  :";
+  text += album;
+  text += "\n\n";
+  return text;
+}

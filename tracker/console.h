@@ -1,0 +1,29 @@
+// What the tracker prints on the console, and how it reads its command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The banner, every line of it ended by a line end.
+extern const std::string_view kBanner;
+
+// The usage text printed for a wrong command line.
+extern const std::string_view kUsage;
+
+// The settings a command line selects.
+struct RunSettings {
+  bool simple = false;  // simple mode instead of automode
+  int threshold = 10;   // unchanged polls before a deck's track counts as played
+};
+
+// Decides on the command line: the settings, or nothing when it is wrong. Prints
+// nothing; `parsed` is set when the line got as far as the "parsing" stage.
+std::optional<RunSettings> parseCommandLine(int argc, const char* const* argv, bool* parsed);
+
+// The mode announcement that follows "parsing" (simple mode) or the banner (automode).
+std::string modeAnnouncement(const RunSettings& settings);
+
+// The four-line console report of one played track, headed by its deck letter.
+std::string trackReport(const std::string& deck, const std::string& artist, const std::string& song,
+                        const std::string& album);

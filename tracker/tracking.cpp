@@ -1,0 +1,55 @@
+#include "tracker/tracking.h"
+
+#include <limits>
+
+#include "tracker/deck_view.h"
+
+DeckTexts readDeck(bool right) {
+  const int base = right ? kRightSong - kLeftSong : 0;
+  return {getSSLText(base + kLeftSong), getSSLText(base + kLeftAlbum),
+          getSSLText(base + kLeftArtist)};
+}
+
+const std::string& deckLetter(Deck deck) {
+  static const std::string kLeft = "L";
+  static const std::string kRight = "R";
+  return deck == Deck::kLeft ? kLeft : kRight;
+}
+
+namespace {
+
+void report(DeckState& state, Deck deck, PollReports& reports) {
+  state.lastLogged = state.current;
+  reports.decks[reports.count++] = deck;
+}
+
+// One deck's rule: a change of this deck may report the other deck (automode) or
+// restart this deck's count (simple mode); a still deck reports itself when its count
+// reaches the threshold.
+void applyRule(const RunSettings& settings, DeckState& self, Deck selfDeck, DeckState& other,
+               Deck otherDeck, PollReports& reports) {
+  if (self.current != self.previous) {
+    if (settings.simple) {
+      self.stable = 0;
+    } else if (other.current != other.lastLogged) {
+      report(other, otherDeck, reports);
+    }
+    return;
+  }
+  // The count stops at the largest int instead of overflowing.
+  if (self.stable < std::numeric_limits<int>::max()) ++self.stable;
+  if (self.stable == settings.threshold && self.current != self.lastLogged) {
+    report(self, selfDeck, reports);
+  }
+}
+
+}  // namespace
+
+PollReports poll(Tracking& tracking) {
+  PollReports reports;
+  applyRule(tracking.settings, tracking.left, Deck::kLeft, tracking.right, Deck::kRight, reports);
+  applyRule(tracking.settings, tracking.right, Deck::kRight, tracking.left, Deck::kLeft, reports);
+  tracking.left.previous = tracking.left.current;
+  tracking.right.previous = tracking.right.current;
+  return reports;
+}
