@@ -21,4 +21,9 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
 // Unmaps, closes and removes the block's name so that readers can no longer open it.
 void RemoveWritableBlock(WritableBlock* block);
 
+// Makes an interrupt (Ctrl-C), a termination request or a closed console remove the
+// block's name before the process ends as the signal would end it, so that no stale
+// block outlives a killed writer. Call once, right after CreateWritableBlock.
+void RemoveBlockOnSignal(const WritableBlock& block);
+
 }  // namespace platform
