@@ -1,0 +1,286 @@
+#include "util/Date.h"
+
+#include <array>
+#include <cstdint>
+#include <iostream>
+#include <string_view>
+
+static_assert(sizeof(std::time_t) >= 8, "calendar times must be 64-bit");
+
+namespace {
+
+constexpr std::string_view kRfc1123 = "%a, %d %b %Y %H:%M:%S GMT";
+constexpr std::string_view kRfc1036 = "%A, %d-%b-%y %H:%M:%S GMT";
+constexpr std::string_view kAsctime = "%a %b %d %H:%M:%S %Y";
+
+constexpr std::array<std::string_view, 7> kWeekdays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                       "Thursday", "Friday", "Saturday"};
+constexpr std::array<std::string_view, 12> kMonths = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// A date and time of day in UTC, as read from a text or broken down from a calendar time.
+struct Fields {
+  std::int64_t year = 1970;
+  int month = 0;  // 0 to 11
+  int day = 1;    // 1 to 31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;    // 0 to 60
+  int weekday = -1;  // 0 (Sunday) to 6; -1 until a text names it
+};
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar (month 1 to 12). A day
+// beyond the month's end counts on into the next month, as timegm does.
+std::int64_t days_from_civil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;                                    // 0 to 399
+  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;  // from 1 March
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// The inverse of days_from_civil: fills year, month and day.
+void civil_from_days(std::int64_t z, Fields& f) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;                                       // 0 to 146096
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0 to 399
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // 0 to 365
+  const std::int64_t mp = (5 * doy + 2) / 153;                                     // 0 = March
+  f.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  f.month = static_cast<int>(mp < 10 ? mp + 2 : mp - 10);
+  f.year = yoe + era * 400 + (f.month <= 1 ? 1 : 0);
+}
+
+int weekday_from_days(std::int64_t z) {
+  return static_cast<int>(z >= -4 ? (z + 4) % 7 : (z + 5) % 7 + 6);
+}
+
+std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool starts_with_nocase(std::string_view text, std::size_t at, std::string_view word) {
+  if (text.size() - at < word.size()) return false;
+  for (std::size_t k = 0; k < word.size(); ++k) {
+    if (lower(text[at + k]) != lower(word[k])) return false;
+  }
+  return true;
+}
+
+// Matches a full name or its three-letter abbreviation, in any letter case; the index of the
+// name, or -1.
+template <std::size_t N>
+int match_name(std::string_view text, std::size_t& at,
+               const std::array<std::string_view, N>& names) {
+  for (std::size_t n = 0; n < N; ++n) {
+    for (std::size_t len : {names[n].size(), std::size_t{3}}) {
+      if (starts_with_nocase(text, at, names[n].substr(0, len))) {
+        at += len;
+        return static_cast<int>(n);
+      }
+    }
+  }
+  return -1;
+}
+
+// Reads min_digits to max_digits decimal digits holding a value from low to high.
+bool match_number(std::string_view text, std::size_t& at, int min_digits, int max_digits, int low,
+                  int high, int& value) {
+  int digits = 0;
+  int v = 0;
+  while (digits < max_digits && at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    v = v * 10 + (text[at] - '0');
+    ++at;
+    ++digits;
+  }
+  if (digits < min_digits || v < low || v > high) return false;
+  value = v;
+  return true;
+}
+
+// Reads the whole text according to the format. A blank in the format stands for one or
+// more blanks, so that asctime's space-padded day ("Nov  6") matches "%b %d".
+bool parse(std::string_view text, std::string_view format, Fields& f) {
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < format.size(); ++k) {
+    const char c = format[k];
+    if (c == ' ') {
+      if (at >= text.size() || text[at] != ' ') return false;
+      while (at < text.size() && text[at] == ' ') ++at;
+      continue;
+    }
+    if (c != '%' || (k + 1 < format.size() && format[k + 1] == '%')) {
+      if (at >= text.size() || text[at] != c) return false;
+      ++at;
+      k += (c == '%') ? 1 : 0;
+      continue;
+    }
+    if (++k >= format.size()) return false;
+    bool ok = true;
+    int year = 0;
+    switch (format[k]) {
+      case 'a':
+      case 'A':
+        f.weekday = match_name(text, at, kWeekdays);
+        ok = f.weekday >= 0;
+        break;
+      case 'b':
+        f.month = match_name(text, at, kMonths);
+        ok = f.month >= 0;
+        break;
+      case 'd':
+        ok = match_number(text, at, 1, 2, 1, 31, f.day);
+        break;
+      case 'H':
+        ok = match_number(text, at, 1, 2, 0, 23, f.hour);
+        break;
+      case 'M':
+        ok = match_number(text, at, 1, 2, 0, 59, f.minute);
+        break;
+      case 'S':
+        ok = match_number(text, at, 1, 2, 0, 60, f.second);
+        break;
+      case 'Y':
+        ok = match_number(text, at, 4, 4, 0, 9999, year);
+        f.year = year;
+        break;
+      case 'y':
+        ok = match_number(text, at, 2, 2, 0, 99, year);
+        f.year = year + (year >= 70 ? 1900 : 2000);
+        break;
+      default:
+        ok = false;
+    }
+    if (!ok) return false;
+  }
+  return at == text.size();
+}
+
+void append2(std::string& s, int v) {
+  s += static_cast<char>('0' + v / 10);
+  s += static_cast<char>('0' + v % 10);
+}
+
+// The output form "%a, %d %b %Y %X GMT" as strftime writes it in the C locale, where %X is
+// "%H:%M:%S". Written here so that it neither depends on the locale nor on the range checks
+// that some C libraries make in strftime.
+std::string output_text(const Fields& f) {
+  std::string s;
+  s.reserve(32);
+  s += kWeekdays[static_cast<std::size_t>(f.weekday)].substr(0, 3);
+  s += ", ";
+  append2(s, f.day);
+  s += ' ';
+  s += kMonths[static_cast<std::size_t>(f.month)].substr(0, 3);
+  s += ' ';
+  const int year = static_cast<int>(f.year);
+  append2(s, year / 100);
+  append2(s, year % 100);
+  s += ' ';
+  append2(s, f.hour);
+  s += ':';
+  append2(s, f.minute);
+  s += ':';
+  append2(s, f.second);
+  s += " GMT";
+  return s;
+}
+
+void trace(int line) { std::cout << line << std::endl; }
+
+}  // namespace
+
+int Date::convert_date(std::string text) {
+  if (text.size() < 7) {
+    status = 0;
+    return -1;
+  }
+  int result = -1;
+  if (text[3] == ',') {
+    result = convert_from_rfc1123(std::move(text));
+  } else if (text[6] == ',') {
+    result = convert_from_rfc1036(std::move(text));
+  } else {
+    // RFC 1036 dates of the weekdays with longer names have their comma further on.
+    bool full_weekday = false;
+    for (std::string_view day : kWeekdays) {
+      full_weekday = full_weekday || (text.size() > day.size() && text[day.size()] == ',' &&
+                                      starts_with_nocase(text, 0, day));
+    }
+    if (full_weekday) {
+      result = convert_from_rfc1036(std::move(text));
+    } else if (text[3] == ' ') {
+      result = convert_from_asctime(std::move(text));
+    }
+  }
+  if (result != 0) status = 0;
+  return result;
+}
+
+int Date::convert_date(std::time_t seconds) {
+  const std::int64_t days = floor_div(seconds, kSecondsPerDay);
+  const auto in_day = static_cast<int>(seconds - days * kSecondsPerDay);
+  Fields f;
+  civil_from_days(days, f);
+  if (f.year < 0 || f.year > 9999) return -1;
+  f.hour = in_day / 3600;
+  f.minute = in_day / 60 % 60;
+  f.second = in_day % 60;
+  f.weekday = weekday_from_days(days);
+
+  time_value = seconds;
+  const std::string text = output_text(f);
+  trace(7);
+  trace(7);
+  trace(7);
+  convert_from_rfc1123(text);
+  trace(7);
+  return 0;
+}
+
+int Date::current_time() {
+  trace(1);
+  trace(2);
+  trace(3);
+  const std::time_t now = std::time(nullptr);
+  trace(4);
+  trace(5);
+  convert_date(now);
+  trace(6);
+  time_value = now;
+  trace(7);
+  return 0;
+}
+
+int Date::convert_from_rfc1123(std::string text) {
+  return convert_from_any(std::move(text), std::string(kRfc1123));
+}
+
+int Date::convert_from_rfc1036(std::string text) {
+  return convert_from_any(std::move(text), std::string(kRfc1036));
+}
+
+int Date::convert_from_asctime(std::string text) {
+  return convert_from_any(std::move(text), std::string(kAsctime));
+}
+
+int Date::convert_from_any(std::string text, std::string format) {
+  Fields f;
+  if (!parse(text, format, f)) return -1;
+  const std::int64_t days = days_from_civil(f.year, f.month + 1, f.day);
+  if (f.weekday < 0) f.weekday = weekday_from_days(days);
+
+  text1 = output_text(f);
+  text2 = text1;
+  text3 = text1;
+  text_time = days * kSecondsPerDay + f.hour * 3600 + f.minute * 60 + f.second;
+  time_value = text_time;
+  return 0;
+}
