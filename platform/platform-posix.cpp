@@ -121,7 +121,8 @@ bool OpenForAppend(const std::string& path, File* file) {
   return fd >= 0;
 }
 
-bool AppendAll(File file, std::string_view data) {
+bool AppendAll(File handle, std::string_view data) {
+  const int file = static_cast<int>(handle);
   const off_t start = lseek(file, 0, SEEK_END);
   if (start < 0) return false;
   std::size_t done = 0;
@@ -139,7 +140,8 @@ bool AppendAll(File file, std::string_view data) {
   return true;
 }
 
-bool SyncAndClose(File file) {
+bool SyncAndClose(File handle) {
+  const int file = static_cast<int>(handle);
   bool ok = fsync(file) == 0;
   if (close(file) != 0 && errno != EINTR) ok = false;
   return ok;

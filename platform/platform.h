@@ -40,8 +40,8 @@ bool StopRequested();
 // Sleeps, returning early when a stop is requested.
 void SleepMilliseconds(int ms);
 
-// A file opened for writing: a file descriptor.
-using File = int;
+// A file opened for writing: a file descriptor on POSIX, a HANDLE on Windows.
+using File = std::intptr_t;
 
 enum class CreateResult { kCreated, kExists, kFailed };
 
