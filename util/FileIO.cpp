@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,9 @@
 #include <io.h>
 #else
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sys/mman.h>
 #endif
 
 namespace {
@@ -48,6 +52,24 @@ std::string utc_text(std::time_t t) {
   return std::string(text, length);
 }
 
+// A new array for a large file costs the system a page fault, and a page to clear, for
+// every 4 KiB, which takes longer than reading the file from the page cache. On Linux,
+// asking for huge pages makes that one fault per 2 MiB. Only arrays of 32 MiB or more,
+// which the C library maps on their own, so no neighbouring allocation is affected.
+void prefer_huge_pages(char* data, std::int64_t size) {
+#ifdef __linux__
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (size < (std::int64_t{32} << 20)) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(size)) & ~(kHuge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 }  // namespace
 
 int FileIO::get_filesize(std::string name) noexcept {
@@ -76,6 +98,7 @@ int FileIO::read_file(std::string name) noexcept {
       stream.close();
       return -1;
     }
+    prefer_huge_pages(data.get(), size);
     filesize = static_cast<std::int32_t>(size);
     buffer = std::move(data);
     stream.seekg(0, std::ios::beg);
