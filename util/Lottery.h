@@ -26,9 +26,9 @@ class Lottery {
 
 namespace detail {
 
-// One number from 1 to highest out of a source that yields 0 to source_max. Below
-// source_max + 2 this is source() % highest + 1; above it, several calls of the source are
-// combined so that every number can come up.
+// One number from 1 to highest out of a source that yields 0 to source_max. When one call
+// can reach every number (highest <= source_max + 1) this is source() % highest + 1;
+// otherwise several calls are combined so that every number can come up.
 int drawNumber(int highest, int (*source)(), long long source_max);
 
 }  // namespace detail
