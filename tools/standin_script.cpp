@@ -153,7 +153,10 @@ bool DecodeText(std::string_view text, std::u16string* units, std::string* error
       char32_t code_point = 0;
       const std::size_t length = DecodeUtf8(text.substr(i), &code_point);
       if (length == 0) {
-        *error = "bad UTF-8 at byte " + std::to_string(i + 1) + " of \"" + std::string(text) + "\"";
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const auto byte = static_cast<unsigned char>(text[i]);
+        *error = "bad UTF-8 at byte " + std::to_string(i + 1) + " of a text (0x" + kHex[byte >> 4] +
+                 kHex[byte & 0xF] + ")";
         return false;
       }
       AppendCodePoint(code_point, units);
