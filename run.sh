@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Builds Zorvanthelix and runs it; arguments go to the tracker (e.g. ./run.sh -s 15).
+#
+# When a DJ application's shared block exists, the tracker simply runs here, in the
+# current folder. Otherwise the stand-in DJ application plays the bundled sample set
+# (tools/sample-set.txt), the tracker runs in a fresh temporary folder beside it, is
+# stopped with Ctrl-C once the set is over, and its playlist file is shown.
+set -euo pipefail
+
+say() { printf '==> %s\n' "$*"; }
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$root"
+
+# --- Tools -----------------------------------------------------------------------------
+missing=()
+for command in cmake ninja g++; do
+  command -v "$command" >/dev/null 2>&1 || missing+=("$command")
+done
+if command -v dpkg-query >/dev/null 2>&1; then
+  for package in googletest libbenchmark-dev; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
+      missing+=("$package")
+  done
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  say "Missing: ${missing[*]}; installing cmake ninja-build g++ googletest libbenchmark-dev"
+  sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+      sudo=(sudo)
+    else
+      say "Not root and no sudo: install those packages, then run ./run.sh again" >&2
+      exit 1
+    fi
+  fi
+  say "apt-get update"
+  "${sudo[@]}" apt-get update
+  say "apt-get install -y cmake ninja-build g++ googletest libbenchmark-dev"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y cmake ninja-build g++ googletest libbenchmark-dev
+fi
+
+# --- Build -----------------------------------------------------------------------------
+say "cmake --preset default"
+cmake --preset default >/dev/null
+say "cmake --build --preset default"
+cmake --build --preset default
+
+tracker="$root/build/default/tracker/Zorvanthelix"
+standin="$root/build/default/tools/dj-standin"
+
+# --- Run -------------------------------------------------------------------------------
+if [ -e "/dev/shm/Global\\ssl_sharing" ] || [ -e "/dev/shm/Local\\ssl_sharing" ]; then
+  say "A DJ application's block exists: running the tracker in $(pwd)"
+  say "$tracker $*"
+  exec "$tracker" "$@"
+fi
+
+folder="$(mktemp -d "${TMPDIR:-/tmp}/zorvanthelix.XXXXXX")"
+say "No DJ application running: the stand-in plays tools/sample-set.txt (about 35 s)"
+say "Its log: $folder/dj-standin.log"
+"$standin" "$root/tools/sample-set.txt" </dev/null >"$folder/dj-standin.log" 2>&1 &
+standin_pid=$!
+
+# The tracker gives up at once when the block is not there yet.
+for _ in $(seq 50); do
+  [ -e "/dev/shm/Global\\ssl_sharing" ] && break
+  kill -0 "$standin_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ ! -e "/dev/shm/Global\\ssl_sharing" ]; then
+  say "The stand-in did not start:" >&2
+  cat "$folder/dj-standin.log" >&2
+  exit 1
+fi
+
+say "Running the tracker in $folder"
+say "$tracker $*"
+(cd "$folder" && exec "$tracker" "$@") </dev/null &
+tracker_pid=$!
+
+stop_all() {
+  kill -INT "$tracker_pid" 2>/dev/null || true
+  kill -TERM "$standin_pid" 2>/dev/null || true
+}
+# A Ctrl-C in the terminal reaches both programs too; both end cleanly on it.
+trap 'say "Interrupted: stopping"; stop_all' INT TERM
+
+# Wait until the set is over or the tracker ends on its own (a wrong command line, say).
+while kill -0 "$standin_pid" 2>/dev/null && kill -0 "$tracker_pid" 2>/dev/null; do
+  sleep 0.2
+done
+if kill -0 "$tracker_pid" 2>/dev/null; then
+  say "The set is over: stopping the tracker (Ctrl-C)"
+fi
+stop_all
+status=0
+wait "$tracker_pid" || status=$?
+wait "$standin_pid" 2>/dev/null || true
+trap - INT TERM
+
+shopt -s nullglob
+playlists=("$folder"/Playlist_*.txt)
+if [ "${#playlists[@]}" -eq 0 ]; then
+  say "No playlist file was written (tracker status $status)"
+  exit "$status"
+fi
+for playlist in "${playlists[@]}"; do
+  say "cat $playlist"
+  cat "$playlist"
+done
+exit "$status"
