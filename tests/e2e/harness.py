@@ -1,0 +1,427 @@
+"""Shared machinery of the end-to-end tests: starting the tracker and the stand-in DJ
+application, following their output as it comes, and the texts the tracker must print
+and write.
+
+The programs are named by environment variables, which the CTest registration sets:
+
+    ZV_TRACKER   the tracker executable (Zorvanthelix)
+    ZV_STANDIN   the stand-in DJ application (dj-standin)
+    ZV_LAUNCHER  optional command prefix for both, split like a shell would (for
+                 instance a runner for programs of another system)
+
+Both programs share one fixed block name, so the tests run one at a time and remove
+what an earlier, killed run may have left in /dev/shm before they start.
+"""
+
+import os
+import re
+import shlex
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+TRACKER = os.environ.get("ZV_TRACKER", "")
+STANDIN = os.environ.get("ZV_STANDIN", "")
+LAUNCHER = shlex.split(os.environ.get("ZV_LAUNCHER", ""))
+
+# The programs run directly on this system: its shared-memory folder and process
+# limits can be used to look at and shape what they do.
+NATIVE = not LAUNCHER
+
+BLOCK_NAMES = ("Global\\ssl_sharing", "Local\\ssl_sharing")
+SHM_FOLDER = "/dev/shm"
+
+# How long to wait for something the programs are expected to do. The tracker polls
+# once a second; these are generous so that a busy machine does not fail a test.
+START_TIMEOUT = 15.0
+EXIT_TIMEOUT = 10.0
+
+# ---------------------------------------------------------------------------------------
+# What the tracker prints and writes.
+
+FRAME = b"+---------------------------------------+\n"
+
+BANNER = (
+    b"\n"
+    b"+---------------------------------------+\n"
+    b"|          Zorvanthelix V0.1.1          |\n"
+    b"|  made by the Zorvanthelix developers  |\n"
+    b"+---------------------------------------+\n"
+    b"| !!!!!!!    Use AT OWN RISK    !!!!!!! |\n"
+    b"+---------------------------------------+\n"
+    b"|    Also by us: the Setlist Viewer,    |\n"
+    b"|   which turns these playlist files    |\n"
+    b"|   into printable tracklists. Get it   |\n"
+    b"|          free of charge at:           |\n"
+    b"+---->   zorvanthelix.org/tools   <-----+\n"
+    b"+---------------------------------------+\n"
+    b"\n"
+)
+
+USAGE = (
+    b"wrong parameters used!\n"
+    b"Automode (no, not what you think quorbin ;)) :\n"
+    b"Zorvanthelix.exe\n"
+    b"\n"
+    b"Simple mode:\n"
+    b"Zorvanthelix.exe -s <threshold in seconds>\n"
+    b"Zorvanthelix.exe --simple <threshold in seconds>\n"
+)
+
+STARTING = b"Starting tracking...\n"
+
+AUTOMODE_START = BANNER + FRAME + b"\n" + STARTING
+
+HEADER = b'Date Time;Deck;"Artist";"Song";"Album";Year;Month;Day;Hour;Minute;Second\r\n'
+
+NO_BLOCK = b"Could not connect to ScratchLIVE! (Probably not started?) (2).\n"
+OPEN_FAIL = b"open file fail!\n"
+WRITE_FAIL = b"write file fail!\n"
+
+STATUS_WRONG = 255  # -1 as a process status
+
+PLAYLIST_NAME = re.compile(rb"Playlist_(\d{4})\.(\d\d)\.(\d\d)_(\d\d)_(\d\d)_(\d\d)\.txt")
+STAMP = re.compile(rb"(\d{4})\.(\d\d)\.(\d\d) (\d\d):(\d\d):(\d\d)")
+STAMP_COLUMNS = re.compile(rb";(\d{4});(\d\d);(\d\d);(\d\d);(\d\d);(\d\d)")
+
+
+def simple_start(threshold):
+    """The start of a simple-mode run; `threshold` as the tracker echoes it (bytes)."""
+    return (
+        BANNER
+        + b"parsing\n"
+        + FRAME
+        + b"\n"
+        + b"using simple mode with a threshold of\n"
+        + threshold
+        + b" seconds\n\n"
+        + STARTING
+    )
+
+
+def report(deck, artist, song, album):
+    """The console report of one played track; the texts as the tracker narrows them."""
+    return (
+        deck.encode() + b" Deck.Artist :" + artist + b"\n"
+        b"      .Song   :" + song + b"\n"
+        b"      .Album  :" + album + b"\n\n"
+    )
+
+
+def stopped(name):
+    return b"Tracking stopped, playlist saved in " + name + b"\n"
+
+
+class Track:
+    """A track as loaded on a deck (text) and as the tracker must show it (bytes)."""
+
+    def __init__(self, artist, song, album, shown=None):
+        self.texts = (artist, song, album)
+        self.shown = shown or tuple(t.encode("latin-1") for t in self.texts)
+
+
+EMPTY = Track("", "", "")
+
+# ---------------------------------------------------------------------------------------
+# Running the programs.
+
+
+def remove_leftover_blocks():
+    """Removes blocks that a killed stand-in may have left behind."""
+    if not os.path.isdir(SHM_FOLDER):
+        return
+    for name in BLOCK_NAMES:
+        try:
+            os.unlink(os.path.join(SHM_FOLDER, name))
+        except FileNotFoundError:
+            pass
+
+
+def block_exists(name):
+    return os.path.exists(os.path.join(SHM_FOLDER, name))
+
+
+class Process:
+    """A started program whose standard output and error are collected as they come."""
+
+    def __init__(self, argv, cwd, stdin=False, preexec_fn=None):
+        self.argv = LAUNCHER + list(argv)
+        self._changed = threading.Condition()
+        self._out = bytearray()
+        self._err = bytearray()
+        self._open_pipes = 2
+        self._popen = subprocess.Popen(
+            self.argv,
+            cwd=cwd,
+            stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            preexec_fn=preexec_fn,
+        )
+        self._pumps = [
+            threading.Thread(target=self._pump, args=(self._popen.stdout, self._out), daemon=True),
+            threading.Thread(target=self._pump, args=(self._popen.stderr, self._err), daemon=True),
+        ]
+        for pump in self._pumps:
+            pump.start()
+
+    def _pump(self, pipe, sink):
+        while True:
+            chunk = os.read(pipe.fileno(), 65536)
+            with self._changed:
+                if not chunk:
+                    self._open_pipes -= 1
+                    self._changed.notify_all()
+                    return
+                sink += chunk
+                self._changed.notify_all()
+
+    @property
+    def pid(self):
+        return self._popen.pid
+
+    @property
+    def stdout(self):
+        with self._changed:
+            return bytes(self._out)
+
+    @property
+    def stderr(self):
+        with self._changed:
+            return bytes(self._err)
+
+    def running(self):
+        return self._popen.poll() is None
+
+    def wait_until(self, condition, timeout, what):
+        """Waits until condition(stdout) holds; returns the monotonic time it was seen."""
+        deadline = time.monotonic() + timeout
+        with self._changed:
+            while not condition(bytes(self._out)):
+                remaining = deadline - time.monotonic()
+                if self._open_pipes == 0 or remaining <= 0:
+                    how = "the program ended" if self._open_pipes == 0 else f"{timeout} s passed"
+                    raise AssertionError(
+                        f"{what}: not seen before {how}\n"
+                        f"command: {self.argv}\nstdout: {bytes(self._out)!r}\n"
+                        f"stderr: {bytes(self._err)!r}"
+                    )
+                self._changed.wait(remaining)
+        return time.monotonic()
+
+    def wait_for(self, text, timeout, what=None):
+        return self.wait_until(lambda out: text in out, timeout, what or repr(text))
+
+    def write(self, data):
+        self._popen.stdin.write(data)
+        self._popen.stdin.flush()
+
+    def close_input(self):
+        self._popen.stdin.close()
+
+    def send_signal(self, number):
+        self._popen.send_signal(number)
+
+    def finish(self, timeout=EXIT_TIMEOUT):
+        """Waits for the program to end; its status (negative: the signal that ended it)."""
+        try:
+            status = self._popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(
+                f"{self.argv} did not end within {timeout} s\nstdout: {self.stdout!r}"
+            ) from None
+        for pump in self._pumps:
+            pump.join(timeout)
+        self._close_pipes()
+        return status
+
+    def _close_pipes(self):
+        for stream in (self._popen.stdin, self._popen.stdout, self._popen.stderr):
+            if stream is not None:
+                try:
+                    stream.close()
+                except OSError:
+                    pass
+
+    def kill(self):
+        if self.running():
+            self._popen.kill()
+            self._popen.wait()
+        self._close_pipes()
+
+
+def script_text(text):
+    """A deck text in the stand-in's script form: bars and backslashes escaped, control
+    characters and surrogates as \\uHHHH code units, everything else as UTF-8."""
+    out = []
+    for char in text:
+        code = ord(char)
+        if char in "\\|":
+            out.append("\\" + char)
+        elif code < 0x20 or 0x7F <= code <= 0x9F or 0xD800 <= code <= 0xDFFF:
+            out.append(f"\\u{code:04X}")
+        else:
+            out.append(char)
+    return "".join(out)
+
+
+class StandIn:
+    """The stand-in DJ application, driven line by line through its standard input."""
+
+    def __init__(self, cwd, local=False, size=None):
+        argv = [STANDIN]
+        if local:
+            argv.append("--local")
+        if size is not None:
+            argv += ["--size", str(size)]
+        self.process = Process(argv, cwd, stdin=True)
+        self._lines = 1
+        self.process.wait_for(b" ready (", START_TIMEOUT, "the stand-in's block")
+
+    def _command(self, line):
+        """Sends a command that changes the block and waits until it is done."""
+        self.process.write(line.encode("utf-8") + b"\n")
+        self._lines += 1
+        lines = self._lines
+        self.process.wait_until(
+            lambda out: out.count(b"\n") >= lines, START_TIMEOUT, f"the stand-in doing {line!r}"
+        )
+
+    def load(self, deck, track):
+        self._command(f"load {deck} " + "|".join(script_text(t) for t in track.texts))
+
+    def clear(self, deck):
+        self._command(f"clear {deck}")
+
+    def quit(self, test):
+        self.process.write(b"quit\n")
+        status = self.process.finish()
+        test.assertEqual(status, 0, self.process.stderr)
+        test.assertTrue(self.process.stdout.endswith(b" removed\n"), self.process.stdout)
+
+
+class Tracker:
+    """A run of the tracker; times are counted from the moment it began tracking."""
+
+    def __init__(self, cwd, *args, preexec_fn=None):
+        self.process = Process([TRACKER, *args], cwd, preexec_fn=preexec_fn)
+        self.t0 = None
+
+    def wait_started(self):
+        self.t0 = self.process.wait_for(STARTING, START_TIMEOUT, "the start of tracking")
+
+    def sleep_until(self, seconds):
+        """Sleeps until `seconds` after the start of tracking. The first poll follows the
+        start at once and the next ones come a second apart, so a change made at n.5
+        seconds is first seen by poll n + 2."""
+        delay = self.t0 + seconds - time.monotonic()
+        if delay > 0:
+            time.sleep(delay)
+
+    def wait_for(self, text, seconds, what=None):
+        """Waits for output until `seconds` after the start of tracking (plus slack)."""
+        timeout = max(self.t0 + seconds - time.monotonic(), 0) + 2.0
+        return self.process.wait_for(text, timeout, what)
+
+    def stop(self, number=signal.SIGINT):
+        self.process.send_signal(number)
+        return self.process.finish()
+
+
+# ---------------------------------------------------------------------------------------
+# The test case base.
+
+
+def local_epoch(fields):
+    """Seconds since the epoch of a local date and time given as six decimal byte strings."""
+    year, month, day, hour, minute, second = (int(f) for f in fields)
+    return time.mktime((year, month, day, hour, minute, second, 0, 0, -1))
+
+
+class EndToEndTest(unittest.TestCase):
+    """Gives each test a temporary folder and no stale blocks, and ends what it started."""
+
+    maxDiff = None
+
+    def setUp(self):
+        if not TRACKER or not STANDIN:
+            self.fail("ZV_TRACKER and ZV_STANDIN must name the tracker and the stand-in")
+        remove_leftover_blocks()
+        self.folder = tempfile.mkdtemp(prefix="zv-e2e-")
+        self.addCleanup(self._remove_folder)
+        self.addCleanup(remove_leftover_blocks)
+        self.started = time.time()
+
+    def _remove_folder(self):
+        if os.path.isdir(self.folder):
+            os.chmod(self.folder, 0o755)
+            shutil.rmtree(self.folder)
+
+    def standin(self, **options):
+        standin = StandIn(self.folder, **options)
+        self.addCleanup(standin.process.kill)
+        return standin
+
+    def tracker(self, *args, cwd=None, preexec_fn=None):
+        tracker = Tracker(cwd or self.folder, *args, preexec_fn=preexec_fn)
+        self.addCleanup(tracker.process.kill)
+        return tracker
+
+    def run_tracker(self, *args, cwd=None, preexec_fn=None):
+        """Runs the tracker to its end; its status and standard output."""
+        tracker = self.tracker(*args, cwd=cwd, preexec_fn=preexec_fn)
+        status = tracker.process.finish(START_TIMEOUT)
+        return status, tracker.process.stdout
+
+    def playlists(self, folder=None):
+        return sorted(
+            name.encode()
+            for name in os.listdir(folder or self.folder)
+            if name.startswith("Playlist_")
+        )
+
+    def assertBytes(self, actual, expected, what="output"):
+        """Byte equality, shown as a line diff when it fails."""
+        if actual != expected:
+            self.assertEqual(
+                actual.decode("latin-1"), expected.decode("latin-1"), f"{what} differs"
+            )
+
+    def assertPlaylistName(self, name):
+        """The name has the fixed form and names a moment of this test."""
+        match = PLAYLIST_NAME.fullmatch(name)
+        self.assertIsNotNone(match, name)
+        moment = local_epoch(match.groups())
+        self.assertGreaterEqual(moment, int(self.started) - 1, name)
+        self.assertLessEqual(moment, time.time() + 1, name)
+        return moment
+
+    def assertPlaylist(self, name, records, folder=None):
+        """The playlist file holds the header and exactly these records, (deck, track),
+        with line ends CR LF and date-times that agree with each other and the run."""
+        moment = self.assertPlaylistName(name)
+        with open(os.path.join(folder or self.folder, name.decode()), "rb") as file:
+            data = file.read()
+        self.assertTrue(data.startswith(HEADER), data[:100])
+        self.assertTrue(data.endswith(b"\r\n"), data[-100:])
+        lines = data[len(HEADER) : -2].split(b"\r\n") if len(data) > len(HEADER) else []
+        self.assertEqual(len(lines), len(records), data)
+        previous = moment
+        for line, (deck, track) in zip(lines, records):
+            artist, song, album = track.shown
+            middle = b";" + deck.encode() + b';"' + artist + b'";"' + song + b'";"' + album + b'"'
+            stamp = STAMP.fullmatch(line[:19])
+            columns = STAMP_COLUMNS.fullmatch(line[-20:])
+            self.assertIsNotNone(stamp, line)
+            self.assertIsNotNone(columns, line)
+            self.assertBytes(line[19:-20], middle, "record")
+            self.assertEqual(stamp.groups(), columns.groups(), line)
+            written = local_epoch(stamp.groups())
+            self.assertGreaterEqual(written, previous, line)
+            self.assertLessEqual(written, time.time() + 1, line)
+            previous = written
+        return data
