@@ -8,6 +8,7 @@
 #include "tracker/deck_view.h"
 #include "tracker/playlist.h"
 #include "tracker/tracking.h"
+#include "util/FileIO.h"
 
 // Prints the usage text and ends the process with status -1.
 [[noreturn]] void wrongParameters() {
@@ -56,6 +57,7 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
 
 int main(int argc, char** argv) {
   std::cout << kBanner;
+  FileIO fileIO;  // kept for the run; the tracker itself calls none of its operations
   bool parsed = false;
   const auto settings = parseCommandLine(argc, argv, &parsed);
   if (parsed) std::cout << "parsing\n";

@@ -1,8 +1,5 @@
 #include "util/FileIO.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,14 +10,7 @@
 #include <system_error>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include "platform/file_system.h"
 
 namespace {
 
@@ -52,24 +42,6 @@ std::string utc_text(std::time_t t) {
   return std::string(text, length);
 }
 
-// A new array for a large file costs the system a page fault, and a page to clear, for
-// every 4 KiB, which takes longer than reading the file from the page cache. On Linux,
-// asking for huge pages makes that one fault per 2 MiB. Only arrays of 32 MiB or more,
-// which the C library maps on their own, so no neighbouring allocation is affected.
-void prefer_huge_pages(char* data, std::int64_t size) {
-#ifdef __linux__
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  if (size < (std::int64_t{32} << 20)) return;
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(size)) & ~(kHuge - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
 }  // namespace
 
 int FileIO::get_filesize(std::string name) noexcept {
@@ -98,7 +70,7 @@ int FileIO::read_file(std::string name) noexcept {
       stream.close();
       return -1;
     }
-    prefer_huge_pages(data.get(), size);
+    platform::AdviseLargeBuffer(data.get(), static_cast<std::size_t>(size));
     filesize = static_cast<std::int32_t>(size);
     buffer = std::move(data);
     stream.seekg(0, std::ios::beg);
@@ -194,32 +166,20 @@ int FileIO::write_block(const char* src, long n) {
 
 int FileIO::file_stat(std::string name) noexcept {
   try {
-#ifdef _WIN32
-    struct _stat64 status;
-    const int failed = _stat64(name.c_str(), &status);
-#else
-    struct stat status;
-    const int failed = ::stat(name.c_str(), &status);
-#endif
-    if (failed != 0) {
+    std::time_t modified;
+    if (!platform::FileModificationTime(name, &modified)) {
       std::perror("stat");
       return -1;
     }
-    date_text = utc_text(status.st_mtime);
-    mtime = status.st_mtime;
+    date_text = utc_text(modified);
+    mtime = modified;
     return get_filesize(std::move(name));
   } catch (...) {
     return -1;
   }
 }
 
-int FileIO::delete_file(std::string name) {
-#ifdef _WIN32
-  return _unlink(name.c_str()) == 0 ? 0 : -1;
-#else
-  return ::unlink(name.c_str()) == 0 ? 0 : -1;
-#endif
-}
+int FileIO::delete_file(std::string name) { return platform::RemoveFile(name) ? 0 : -1; }
 
 int FileIO::close() {
   int result = 0;
