@@ -9,37 +9,13 @@ set -euo pipefail
 
 say() { printf '==> %s\n' "$*"; }
 
+here="$(pwd)"
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$root"
 
 # --- Tools -----------------------------------------------------------------------------
-missing=()
-for command in cmake ninja g++; do
-  command -v "$command" >/dev/null 2>&1 || missing+=("$command")
-done
-if command -v dpkg-query >/dev/null 2>&1; then
-  for package in googletest libbenchmark-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
-      missing+=("$package")
-  done
-fi
-if [ "${#missing[@]}" -gt 0 ]; then
-  say "Missing: ${missing[*]}; installing cmake ninja-build g++ googletest libbenchmark-dev"
-  sudo=()
-  if [ "$(id -u)" -ne 0 ]; then
-    if command -v sudo >/dev/null 2>&1; then
-      sudo=(sudo)
-    else
-      say "Not root and no sudo: install those packages, then run ./run.sh again" >&2
-      exit 1
-    fi
-  fi
-  say "apt-get update"
-  "${sudo[@]}" apt-get update
-  say "apt-get install -y cmake ninja-build g++ googletest libbenchmark-dev"
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y cmake ninja-build g++ googletest libbenchmark-dev
-fi
+# Installs whatever of these is missing (as root, with apt-get update and install).
+tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
 
 # --- Build -----------------------------------------------------------------------------
 say "cmake --preset default"
@@ -52,7 +28,8 @@ standin="$root/build/default/tools/dj-standin"
 
 # --- Run -------------------------------------------------------------------------------
 if [ -e "/dev/shm/Global\\ssl_sharing" ] || [ -e "/dev/shm/Local\\ssl_sharing" ]; then
-  say "A DJ application's block exists: running the tracker in $(pwd)"
+  cd "$here"
+  say "A DJ application's block exists: running the tracker in $here"
   say "$tracker $*"
   exec "$tracker" "$@"
 fi
