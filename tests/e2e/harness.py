@@ -131,8 +131,9 @@ EMPTY = Track("", "", "")
 
 
 def remove_leftover_blocks():
-    """Removes blocks that a killed stand-in may have left behind."""
-    if not os.path.isdir(SHM_FOLDER):
+    """Removes blocks that a killed stand-in may have left behind. Programs run through a
+    launcher keep their blocks elsewhere."""
+    if not NATIVE or not os.path.isdir(SHM_FOLDER):
         return
     for name in BLOCK_NAMES:
         try:
