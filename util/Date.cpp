@@ -226,7 +226,11 @@ int Date::convert_date(std::string text) {
 
 int Date::convert_date(std::time_t seconds) {
   const std::int64_t days = floor_div(seconds, kSecondsPerDay);
-  const auto in_day = static_cast<int>(seconds - days * kSecondsPerDay);
+  // The second of the day from the remainder: days * kSecondsPerDay would overflow for
+  // the earliest calendar times.
+  std::int64_t rest = seconds % kSecondsPerDay;
+  if (rest < 0) rest += kSecondsPerDay;
+  const auto in_day = static_cast<int>(rest);
   Fields f;
   civil_from_days(days, f);
   if (f.year < 0 || f.year > 9999) return -1;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <string>
 
 namespace {
@@ -143,6 +144,9 @@ TEST(DateCalendarTime, ConvertsAsUtcAndTracesFourLines) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(d.convert_date(kExample), 0);
   EXPECT_EQ(d.convert_date(std::time_t{253402300800}), -1);  // year 10000: no text for it
+  // The ends of the 64-bit range lie far outside the years a text can show.
+  EXPECT_EQ(d.convert_date(std::numeric_limits<std::time_t>::min()), -1);
+  EXPECT_EQ(d.convert_date(std::numeric_limits<std::time_t>::max()), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "7\n7\n7\n7\n");
   ExpectHolds(d, kExampleText, kExample);
 }
