@@ -178,7 +178,9 @@ class Process:
                     self._open_pipes -= 1
                     self._changed.notify_all()
                     return
-                sink += chunk
+                # Windows programs end console lines with CR LF; the texts expected
+                # here use LF alone, and the tracker never prints a CR of its own.
+                sink += chunk if NATIVE else chunk.replace(b"\r", b"")
                 self._changed.notify_all()
 
     @property

@@ -89,6 +89,11 @@ class ConnectionTest(EndToEndTest):
                 self.assertBytes(out, start + NO_BLOCK)
                 self.assertEqual(self.playlists(), [])
 
+    # Windows maps whole pages, so a section smaller than the view still maps and reads
+    # as zeros past its end; only a POSIX block that is too small must be refused.
+    SHORT_BLOCKS_MAP = "a section smaller than the view maps whole pages on Windows"
+
+    @unittest.skipUnless(NATIVE, SHORT_BLOCKS_MAP)
     def test_block_too_small(self):
         for size in (4095, 100, 0):
             with self.subTest(size=size):
@@ -102,6 +107,7 @@ class ConnectionTest(EndToEndTest):
                 self.assertEqual(self.playlists(), [])
                 standin.quit(self)
 
+    @unittest.skipUnless(NATIVE, SHORT_BLOCKS_MAP)
     def test_small_global_block_is_not_passed_over_for_the_local_one(self):
         small = self.standin(size=2048)
         local = self.standin(local=True)
