@@ -29,8 +29,8 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
   Tracking tracking{settings, {}, {}};
   unsigned polls = 0;
   while (!platform::StopRequested()) {
-    tracking.left.current = readDeck(false);
-    tracking.right.current = readDeck(true);
+    readDeck(false, tracking.left.current);
+    readDeck(true, tracking.right.current);
     const PollReports reports = poll(tracking);
     for (int i = 0; i < reports.count; ++i) {
       const Deck deck = reports.decks[i];

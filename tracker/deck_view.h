@@ -28,3 +28,7 @@ constexpr int kFieldUnits = 100;
 // keep their byte, control characters become a blank, anything beyond Latin-1 becomes
 // one "?"; the text ends at a zero code unit or after 100 code units.
 std::string getSSLText(int offset);
+
+// The same text, put into an existing string: a string that already holds a text of this
+// length or longer keeps its storage, so a poll needs no memory of its own.
+void getSSLTextInto(int offset, std::string& text);

@@ -5,9 +5,16 @@
 #include "tracker/deck_view.h"
 
 DeckTexts readDeck(bool right) {
+  DeckTexts texts;
+  readDeck(right, texts);
+  return texts;
+}
+
+void readDeck(bool right, DeckTexts& texts) {
   const int base = right ? kRightSong - kLeftSong : 0;
-  return {getSSLText(base + kLeftSong), getSSLText(base + kLeftAlbum),
-          getSSLText(base + kLeftArtist)};
+  getSSLTextInto(base + kLeftSong, texts.song);
+  getSSLTextInto(base + kLeftAlbum, texts.album);
+  getSSLTextInto(base + kLeftArtist, texts.artist);
 }
 
 const std::string& deckLetter(Deck deck) {

@@ -16,6 +16,10 @@ struct DeckTexts {
 // Reads the current texts of the left (right = false) or the right deck from the view.
 DeckTexts readDeck(bool right);
 
+// The same, refilling the strings of texts in place (no allocation once they have grown
+// to the longest texts seen): the tracking loop reads each poll this way.
+void readDeck(bool right, DeckTexts& texts);
+
 struct DeckState {
   DeckTexts current;     // read in this poll
   DeckTexts previous;    // read in the previous poll

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tracker/tracking.h"
+
 namespace {
 
 // A block in memory, standing in for the mapped view.
@@ -86,4 +88,67 @@ TEST_F(DeckView, NarrowBufferHoldsTheLastTextAsCString) {
   getSSLText(kRightArtist);
   getSSLText(kLeftSong);
   EXPECT_STREQ(nBuf, "Short");
+}
+
+TEST_F(DeckView, EachKindOfUnitAtEveryPositionOfARun) {
+  // Plain ASCII is narrowed several units at a time; a unit of another kind must be
+  // treated by its own rule wherever it falls within or after such a run.
+  struct Kind {
+    std::vector<unsigned> units;
+    std::string narrowed;
+    bool ends;  // the unit ends the text
+  };
+  const Kind kinds[] = {
+      {{0x20}, " ", false},    {{0x7E}, "~", false},           {{0x7F}, " ", false},
+      {{0x1F}, " ", false},    {{0x09}, " ", false},           {{0x9F}, " ", false},
+      {{0xA0}, "\xA0", false}, {{0xE9}, "\xE9", false},        {{0xFF}, "\xFF", false},
+      {{0x0141}, "?", false},  {{0xFF21}, "?", false},         {{0x2041}, "?", false},
+      {{0x4E00}, "?", false},  {{0xD83C, 0xDFB5}, "?", false}, {{0xDC00}, "?", false},
+      {{0x0000}, "", true},
+  };
+  for (const Kind& kind : kinds) {
+    for (std::size_t before = 0; before <= 12; ++before) {
+      std::vector<unsigned> units(before, 'a');
+      units.insert(units.end(), kind.units.begin(), kind.units.end());
+      units.insert(units.end(), 9, 'z');
+      put(kLeftAlbum, units);
+      std::string expected(before, 'a');
+      if (!kind.ends) expected += kind.narrowed + std::string(9, 'z');
+      EXPECT_EQ(getSSLText(kLeftAlbum), expected)
+          << "unit " << std::hex << kind.units[0] << " after " << std::dec << before;
+    }
+  }
+}
+
+TEST_F(DeckView, IntoAnExistingStringGivesTheSameTextInItsStorage) {
+  putAscii(kRightAlbum, "Tidewater Sessions Vol. 2, Remastered");
+  put(kLeftSong, {'C', 0xE9, 0x4E00, 0x07});
+  std::string text;
+  text.reserve(150);
+  const char* const storage = text.data();
+  getSSLTextInto(kRightAlbum, text);
+  EXPECT_EQ(text, getSSLText(kRightAlbum));
+  getSSLTextInto(kLeftSong, text);
+  EXPECT_EQ(text, "C\xE9? ");
+  EXPECT_STREQ(nBuf, "C\xE9? ");
+  getSSLTextInto(kRightSong, text);
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(text.data(), storage);  // refilled, never reallocated
+}
+
+TEST_F(DeckView, ReadDeckRefillsTheTextsOfEitherDeck) {
+  putAscii(kLeftSong, "Paper Harbour (Extended Mix)");
+  putAscii(kLeftAlbum, "Night Ferries");
+  putAscii(kLeftArtist, "Marlow Tide");
+  putAscii(kRightSong, "Glass Orchard");
+  putAscii(kRightArtist, "The Lantern Quarter");
+  const DeckTexts left{"Paper Harbour (Extended Mix)", "Night Ferries", "Marlow Tide"};
+  const DeckTexts right{"Glass Orchard", "", "The Lantern Quarter"};
+  EXPECT_EQ(readDeck(false), left);
+  EXPECT_EQ(readDeck(true), right);
+  DeckTexts texts = left;  // the left deck's texts, refilled with the right deck's
+  readDeck(true, texts);
+  EXPECT_EQ(texts, right);
+  readDeck(false, texts);
+  EXPECT_EQ(texts, left);
 }
