@@ -1,12 +1,27 @@
 #include "tracker/conversion.h"
 
 #include <charconv>
+#include <cstdint>
 #include <limits>
 
+namespace {
+
+// Characters of the longest decimal text of an int, "-2147483648".
+constexpr std::size_t kMaxDigits = 11;
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
 std::string i_to_str(int value) {
-  char digits[16];
-  auto result = std::to_chars(digits, digits + sizeof digits, value);
-  return std::string(digits, result.ptr);
+  // Written in place into a string of inline (small-string) storage, then cut to length:
+  // no allocation and no second copy.
+  std::string text(kMaxDigits, '\0');
+  const auto result = std::to_chars(text.data(), text.data() + kMaxDigits, value);
+  text.resize(static_cast<std::size_t>(result.ptr - text.data()));
+  return text;
 }
 
 std::string i_to_str(int value, int width) {
@@ -18,49 +33,49 @@ std::string i_to_str(int value, int width) {
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// What reading a number at the start of a text found.
+struct Reading {
+  bool digits = false;    // the text has digits at its start (after blanks and a sign)
+  bool overflow = false;  // their number does not fit an int; value is the nearest int
+  int value = 0;
+};
 
-// Reads the number at the start of text. Sets *overflow when it does not fit an int and
-// returns the nearest int then; nothing when there are no digits.
-std::optional<int> readInt(std::string_view text, bool* overflow) {
-  std::size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) ++i;
+Reading readInt(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end && isBlank(*p)) ++p;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  const std::size_t first = i;
-  // Accumulate the magnitude as a negative number, which reaches INT_MIN exactly.
-  long long value = 0;
-  *overflow = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (!*overflow) {
-      value = value * 10 - (text[i] - '0');
-      if (value < std::numeric_limits<int>::min()) *overflow = true;
+  if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  const char* const first = p;
+  // The magnitude stops growing once it is past every int's, so it cannot wrap however
+  // many digits follow; 2147483648 is the magnitude of the smallest int.
+  constexpr std::uint64_t kLargestMagnitude = std::uint64_t{1} << 31;
+  std::uint64_t magnitude = 0;
+  for (; p != end && static_cast<unsigned char>(*p - '0') < 10; ++p) {
+    if (magnitude <= kLargestMagnitude) {
+      magnitude = magnitude * 10 + static_cast<unsigned char>(*p - '0');
     }
   }
-  if (i == first) return std::nullopt;
-  if (!negative) {
-    if (*overflow || -value > std::numeric_limits<int>::max()) {
-      *overflow = true;
-      return std::numeric_limits<int>::max();
-    }
-    return static_cast<int>(-value);
+  Reading reading;
+  reading.digits = p != first;
+  if (negative) {
+    reading.overflow = magnitude > kLargestMagnitude;
+    reading.value = reading.overflow ? std::numeric_limits<int>::min()
+                                     : static_cast<int>(-static_cast<std::int64_t>(magnitude));
+  } else {
+    reading.overflow = magnitude > kLargestMagnitude - 1;
+    reading.value =
+        reading.overflow ? std::numeric_limits<int>::max() : static_cast<int>(magnitude);
   }
-  if (*overflow) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
+  return reading;
 }
 
 }  // namespace
 
-int str_to_i(std::string text) {
-  bool overflow = false;
-  return readInt(text, &overflow).value_or(0);
-}
+int str_to_i(std::string text) { return readInt(text).value; }
 
 std::optional<int> parseInt(std::string_view text) {
-  bool overflow = false;
-  std::optional<int> value = readInt(text, &overflow);
-  if (overflow) return std::nullopt;
-  return value;
+  const Reading reading = readInt(text);
+  if (!reading.digits || reading.overflow) return std::nullopt;
+  return reading.value;
 }
