@@ -16,7 +16,7 @@ bool FileModificationTime(const std::string& path, std::time_t* mtime);
 bool RemoveFile(const std::string& path);
 
 // Tells the system that a large, freshly allocated buffer is about to be filled whole,
-// so that it can back it with fewer, larger pages.
+// so that it can back all of it at once instead of one page fault at a time.
 void AdviseLargeBuffer(char* data, std::size_t size);
 
 }  // namespace platform
