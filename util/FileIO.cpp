@@ -106,7 +106,11 @@ int FileIO::write_file(std::string name, const char* data, long length) noexcept
 int FileIO::read_block_init(std::string name, char*, long length) noexcept {
   try {
     if (length <= 0 || length > kLargestSize) return -1;
+    // Unbuffered: each block is read by the system straight into dest. A buffer would
+    // only add a copy, and since every block starts with a seek, which empties it, a
+    // block shorter than the buffer would read the buffer's length from the file.
     std::ifstream next;
+    next.rdbuf()->pubsetbuf(nullptr, 0);
     const std::int64_t size = open_at_end(next, name);
     if (size < 0) return -1;
     in_stream = std::move(next);
