@@ -1,10 +1,27 @@
-// Costs of one poll and of building a record.
+// Costs of the tracker's work, each beside a baseline that does the least the same job
+// needs, measured in the same run:
+//   getSSLText          a plain loop keeping the low byte of each code unit
+//   one poll            six such plain loops into the same strings
+//   formatInfo          the clock read and snprintf of the same record
+//   appendRecord        the same record from snprintf, written with open, write, fsync
+//                       and close called directly
+//   i_to_str, str_to_i  std::to_chars and std::from_chars on the same numbers
+// Linux only: the record benchmarks write a file in a temporary folder.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <string>
+#include <system_error>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tracker/conversion.h"
 #include "tracker/deck_view.h"
 #include "tracker/playlist.h"
@@ -12,9 +29,14 @@
 
 namespace {
 
-// A block with realistic texts on both decks.
+constexpr const char* kArtist = "The Lantern Quarter";
+constexpr const char* kSong = "Glass Orchard";
+constexpr const char* kAlbum = "Tidewater Sessions Vol. 2";
+
+// A block with realistic texts on both decks: some fit a string's inline storage, some
+// do not.
 std::vector<char> sampleBlock() {
-  std::vector<char> block(4096, 0);
+  std::vector<char> block(platform::kBlockSize, 0);
   auto put = [&](int offset, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i)
       block[static_cast<std::size_t>(offset) + 2 * i] = text[i];
@@ -22,11 +44,26 @@ std::vector<char> sampleBlock() {
   put(kLeftSong, "Paper Harbour (Extended Mix)");
   put(kLeftAlbum, "Night Ferries");
   put(kLeftArtist, "Marlow Tide");
-  put(kRightSong, "Glass Orchard");
-  put(kRightAlbum, "Tidewater Sessions Vol. 2");
-  put(kRightArtist, "The Lantern Quarter");
+  put(kRightSong, kSong);
+  put(kRightAlbum, kAlbum);
+  put(kRightArtist, kArtist);
   return block;
 }
+
+const int kOffsets[6] = {kLeftSong, kLeftAlbum, kLeftArtist, kRightSong, kRightAlbum, kRightArtist};
+
+// The least a narrowing does: the low byte of each code unit up to a zero unit, no checks.
+std::size_t copyLowBytes(int offset, char* out) {
+  const char* field = pBuf + offset;
+  std::size_t length = 0;
+  while (length < kFieldUnits && (field[2 * length] != 0 || field[2 * length + 1] != 0)) {
+    out[length] = field[2 * length];
+    ++length;
+  }
+  return length;
+}
+
+// --- Deck view and poll ------------------------------------------------------------------
 
 void BM_GetSSLText(benchmark::State& state) {
   std::vector<char> block = sampleBlock();
@@ -35,8 +72,32 @@ void BM_GetSSLText(benchmark::State& state) {
 }
 BENCHMARK(BM_GetSSLText);
 
-// Six reads and the rules of both decks, on an unchanged block: the common case.
+void BM_GetSSLText_Baseline(benchmark::State& state) {
+  std::vector<char> block = sampleBlock();
+  pBuf = block.data();
+  char out[kFieldUnits];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::string(out, copyLowBytes(kLeftSong, out)));
+  }
+}
+BENCHMARK(BM_GetSSLText_Baseline);
+
+// The tracking loop's poll: six reads into the strings of the last poll, and the rules of
+// both decks, on an unchanged block (the common case).
 void BM_Poll(benchmark::State& state) {
+  std::vector<char> block = sampleBlock();
+  pBuf = block.data();
+  Tracking tracking{RunSettings{}, {}, {}};
+  for (auto _ : state) {
+    readDeck(false, tracking.left.current);
+    readDeck(true, tracking.right.current);
+    benchmark::DoNotOptimize(poll(tracking));
+  }
+}
+BENCHMARK(BM_Poll);
+
+// Reading the decks into new strings every poll instead: what refilling saves.
+void BM_Poll_NewStrings(benchmark::State& state) {
   std::vector<char> block = sampleBlock();
   pBuf = block.data();
   Tracking tracking{RunSettings{}, {}, {}};
@@ -46,27 +107,227 @@ void BM_Poll(benchmark::State& state) {
     benchmark::DoNotOptimize(poll(tracking));
   }
 }
-BENCHMARK(BM_Poll);
+BENCHMARK(BM_Poll_NewStrings);
+
+void BM_Poll_Baseline(benchmark::State& state) {
+  std::vector<char> block = sampleBlock();
+  pBuf = block.data();
+  std::string texts[6];
+  char out[kFieldUnits];
+  for (auto _ : state) {
+    for (int i = 0; i < 6; ++i) texts[i].assign(out, copyLowBytes(kOffsets[i], out));
+    benchmark::DoNotOptimize(texts);
+  }
+}
+BENCHMARK(BM_Poll_Baseline);
+
+// --- Record --------------------------------------------------------------------------------
 
 void BM_FormatInfo(benchmark::State& state) {
   for (auto _ : state) {
-    formatInfo("The Lantern Quarter", "Glass Orchard", "Tidewater Sessions Vol. 2", "R");
+    formatInfo(kArtist, kSong, kAlbum, "R");
     benchmark::DoNotOptimize(formattedInfo.data());
   }
 }
 BENCHMARK(BM_FormatInfo);
 
+// The same record with the C library: one snprintf of the fields of t.
+int plainRecord(const std::tm& t, char* record, std::size_t size) {
+  return std::snprintf(
+      record, size,
+      "%04d.%02d.%02d %02d:%02d:%02d;%s;\"%s\";\"%s\";\"%s\";%04d;%02d;%02d;%02d;%02d;%02d",
+      t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, "R", kArtist, kSong,
+      kAlbum, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+// The clock read and localtime, as formatInfo does them, then plainRecord.
+int plainRecordNow(char* record, std::size_t size) {
+  const std::time_t now = std::time(nullptr);
+  return plainRecord(*std::localtime(&now), record, size);
+}
+
+void BM_FormatInfo_Baseline(benchmark::State& state) {
+  char record[512];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(plainRecordNow(record, sizeof record));
+    benchmark::DoNotOptimize(record);
+  }
+}
+BENCHMARK(BM_FormatInfo_Baseline);
+
+// formatInfo without the clock: the part that is ours.
+void BM_FormatInfoAt(benchmark::State& state) {
+  const std::time_t now = std::time(nullptr);
+  const std::tm t = *std::localtime(&now);
+  for (auto _ : state) {
+    formatInfoAt(t, kArtist, kSong, kAlbum, "R");
+    benchmark::DoNotOptimize(formattedInfo.data());
+  }
+}
+BENCHMARK(BM_FormatInfoAt);
+
+void BM_FormatInfoAt_Baseline(benchmark::State& state) {
+  const std::time_t now = std::time(nullptr);
+  const std::tm t = *std::localtime(&now);
+  char record[512];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(plainRecord(t, record, sizeof record));
+    benchmark::DoNotOptimize(record);
+  }
+}
+BENCHMARK(BM_FormatInfoAt_Baseline);
+
+std::string g_folder;  // temporary folder of the record files
+
+// A fresh, empty file in the temporary folder for one benchmark.
+std::string freshFile(const char* name) {
+  const std::string path = g_folder + "/" + name;
+  ::unlink(path.c_str());
+  return path;
+}
+
+// The program's way: open for appending, build the record, write it whole, fsync, close.
+void BM_AppendRecord_Sync(benchmark::State& state) {
+  const std::string path = freshFile("sync.txt");
+  for (auto _ : state) {
+    if (appendRecord(path, kArtist, kSong, kAlbum, "R") != FileResult::kOk) {
+      state.SkipWithError("appendRecord failed");
+    }
+  }
+}
+BENCHMARK(BM_AppendRecord_Sync)->UseRealTime();
+
+// The same without the flush to stable storage. The program always syncs, so this goes
+// through the platform functions that appendRecord uses, closing without fsync.
+void BM_AppendRecord_NoSync(benchmark::State& state) {
+  const std::string path = freshFile("nosync.txt");
+  for (auto _ : state) {
+    platform::File file;
+    if (!platform::OpenForAppend(path, &file)) state.SkipWithError("open failed");
+    formatInfo(kArtist, kSong, kAlbum, "R");
+    formattedInfo += "\r\n";
+    const bool written = platform::AppendAll(file, formattedInfo);
+    formattedInfo.resize(formattedInfo.size() - 2);
+    if (::close(static_cast<int>(file)) != 0 || !written) state.SkipWithError("write failed");
+  }
+}
+BENCHMARK(BM_AppendRecord_NoSync)->UseRealTime();
+
+// The same job done with the C library and the system calls directly: the record from
+// the clock and snprintf, then open, write, (fsync,) close.
+void appendPlain(const std::string& path, bool sync, benchmark::State& state) {
+  char record[512];
+  const int length = plainRecordNow(record, sizeof record - 2);
+  record[length] = '\r';
+  record[length + 1] = '\n';
+  const auto size = static_cast<std::size_t>(length + 2);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && ::write(fd, record, size) == static_cast<ssize_t>(size);
+  if (sync && ::fsync(fd) != 0) ok = false;
+  if (::close(fd) != 0 || !ok) state.SkipWithError("write failed");
+}
+
+void BM_AppendRecord_Sync_Baseline(benchmark::State& state) {
+  const std::string path = freshFile("sync_plain.txt");
+  for (auto _ : state) appendPlain(path, true, state);
+}
+BENCHMARK(BM_AppendRecord_Sync_Baseline)->UseRealTime();
+
+void BM_AppendRecord_NoSync_Baseline(benchmark::State& state) {
+  const std::string path = freshFile("nosync_plain.txt");
+  for (auto _ : state) appendPlain(path, false, state);
+}
+BENCHMARK(BM_AppendRecord_NoSync_Baseline)->UseRealTime();
+
+// --- Number conversion ---------------------------------------------------------------------
+
+// Numbers of every length, from the record's two-digit fields to the ends of the range.
+const int kNumbers[16] = {7,  42,      2026,     59, 123456,          -15, 2147483647, 0, 31,
+                          -7, 1000000, 99999999, 12, -2147483647 - 1, 10,  365};
+
 void BM_IToStr(benchmark::State& state) {
-  int value = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(i_to_str(++value & 0xFFFF, 4));
+  unsigned i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(i_to_str(kNumbers[i++ & 15]));
 }
 BENCHMARK(BM_IToStr);
 
+void BM_IToStr_Baseline(benchmark::State& state) {
+  unsigned i = 0;
+  char digits[16];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(std::to_chars(digits, digits + sizeof digits, kNumbers[i++ & 15]));
+    benchmark::DoNotOptimize(digits);
+  }
+}
+BENCHMARK(BM_IToStr_Baseline);
+
+// With a width, as the record's fields use it.
+void BM_IToStrWidth(benchmark::State& state) {
+  unsigned i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(i_to_str(kNumbers[i++ & 15], 2));
+}
+BENCHMARK(BM_IToStrWidth);
+
+// std::to_chars, then the zeros moved in front, in a char array.
+void BM_IToStrWidth_Baseline(benchmark::State& state) {
+  unsigned i = 0;
+  char text[16];
+  for (auto _ : state) {
+    char digits[16];
+    const auto length =
+        std::to_chars(digits, digits + sizeof digits, kNumbers[i++ & 15]).ptr - digits;
+    const auto zeros = length < 2 ? 2 - length : 0;
+    std::memset(text, '0', static_cast<std::size_t>(zeros));
+    std::memcpy(text + zeros, digits, static_cast<std::size_t>(length));
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_IToStrWidth_Baseline);
+
+const std::vector<std::string> kTexts = {
+    "7",  "42", "2026",       "59",          "123456", "-15", "0",       "31",
+    "-7", "12", "2147483647", "-2147483648", "10",     "365", "1000000", "99999999"};
+
 void BM_StrToI(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(str_to_i(" 12345"));
+  unsigned i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(str_to_i(kTexts[i++ & 15]));
 }
 BENCHMARK(BM_StrToI);
 
+void BM_StrToI_Baseline(benchmark::State& state) {
+  unsigned i = 0;
+  for (auto _ : state) {
+    const std::string& text = kTexts[i++ & 15];
+    int value = 0;
+    benchmark::DoNotOptimize(std::from_chars(text.data(), text.data() + text.size(), value));
+    benchmark::DoNotOptimize(value);
+  }
+}
+BENCHMARK(BM_StrToI_Baseline);
+
+// What str_to_i's by-value parameter alone costs: a copy of the caller's string.
+void BM_StrToI_ArgumentCopy(benchmark::State& state) {
+  unsigned i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(std::string(kTexts[i++ & 15]));
+}
+BENCHMARK(BM_StrToI_ArgumentCopy);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // The record files go to TMPDIR (else /tmp), on the disk whose fsync is measured.
+  std::error_code ec;
+  const char* tmp = std::getenv("TMPDIR");
+  g_folder = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zv_tracker_bench_" +
+             std::to_string(::getpid());
+  if (!std::filesystem::create_directories(g_folder, ec)) {
+    std::perror(g_folder.c_str());
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::filesystem::remove_all(g_folder, ec);
+  return 0;
+}
