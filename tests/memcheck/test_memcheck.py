@@ -1,0 +1,103 @@
+"""Valgrind's memcheck over a short end-to-end run of the tracker and the stand-in DJ
+application, over the tracker's early endings, and over the unit tests of the utility
+classes: no memory error and no definite, indirect or possible leak.
+
+Besides ZV_TRACKER and ZV_STANDIN (see ../fault/kit.py), ZV_UTIL_TESTS names the unit
+test program of the utility classes.
+"""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fault"))
+import kit  # noqa: E402
+
+UTIL_TESTS = os.environ.get("ZV_UTIL_TESTS", "")
+
+# The status of a program in which memcheck found an error or a leak. No program here
+# ends with it by itself (the tracker's own statuses are 0, 1, 2 and 255).
+FOUND = 99
+
+
+def memcheck(log):
+    return [
+        "valgrind",
+        "--tool=memcheck",
+        f"--error-exitcode={FOUND}",
+        "--leak-check=full",
+        "--show-leak-kinds=definite,indirect,possible",
+        "--errors-for-leak-kinds=definite,indirect,possible",
+        f"--log-file={log}",
+    ]
+
+
+class MemcheckTest(kit.FaultTest):
+    def log(self, name):
+        return os.path.join(self.folder, name + ".memcheck")
+
+    def assertClean(self, status, expected, log):
+        with open(log, "rb") as file:
+            text = file.read().decode("utf-8", "replace")
+        self.assertIn("ERROR SUMMARY: 0 errors", text, text)
+        self.assertEqual(status, expected, text)
+
+    def checked_tracker(self, name, *args, cwd=None):
+        log = self.log(name)
+        command = memcheck(log)
+        tracker = kit.Tracker(
+            cwd or self.folder, *command[1:], kit.TRACKER, *args, program=command[0]
+        )
+        self.addCleanup(tracker.process.kill)
+        return tracker, log
+
+    def test_session(self):
+        """Both programs under memcheck: tracks on both decks, a change of both, an
+        interrupt."""
+        standin_log = self.log("standin")
+        standin = self.standin(launcher=memcheck(standin_log))
+        standin.load("L", "Mira Vell", "Glass Tide", "Caf\\xE9 Nights")
+        standin.load("R", "Marlow Tide", "Paper Harbour \\u4E00", "Night Ferries")
+        folder = os.path.join(self.folder, "run")
+        os.mkdir(folder)
+        tracker, log = self.checked_tracker("tracker", cwd=folder)
+        tracker.wait_started()
+        tracker.wait_reports(2)
+        standin.load("L", "Second Left", "Song;2", 'Album "2"')
+        standin.load("R", "Second Right", "Song 3", "")
+        tracker.wait_reports(4)
+        (name,) = self.playlists(folder)
+        records = self.assertRecords(self.wait_lines(name, 5, folder))
+        self.assertRecordsMatch(records, tracker.reports())
+        self.assertClean(tracker.stop(), 0, log)
+
+        standin.process.write(b"quit\n")
+        self.assertClean(standin.process.finish(), 0, standin_log)
+
+    def test_early_endings(self):
+        """A wrong command line, and no block to read."""
+        tracker, log = self.checked_tracker("usage", "-s", "0")
+        self.assertClean(tracker.process.finish(kit.START_TIMEOUT), kit.STATUS_FAILED, log)
+        tracker, log = self.checked_tracker("no-block", "--simple", "3")
+        self.assertClean(tracker.process.finish(kit.START_TIMEOUT), 1, log)
+        self.assertEqual(self.playlists(), [])
+
+    def test_utility_unit_tests(self):
+        if not UTIL_TESTS:
+            self.fail("ZV_UTIL_TESTS must name the unit test program of the utility classes")
+        for zone in ("UTC", "America/New_York"):
+            with self.subTest(zone=zone):
+                log = self.log("util-" + zone.replace("/", "-"))
+                result = subprocess.run(
+                    [*memcheck(log), UTIL_TESTS, "--gtest_brief=1"],
+                    cwd=self.folder,
+                    env=dict(os.environ, TZ=zone),
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.STDOUT,
+                )
+                self.assertClean(result.returncode, 0, log)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
