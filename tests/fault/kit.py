@@ -82,6 +82,9 @@ class Process:
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             preexec_fn=preexec_fn,
+            # A group of its own, so that a kill also reaches a program started under
+            # a tracer (killing only the tracer would leave the program running).
+            start_new_session=True,
         )
         self._pumps = [
             threading.Thread(target=self._pump, args=(self.popen.stdout, self._out), daemon=True),
@@ -162,8 +165,12 @@ class Process:
                 pass
 
     def kill(self):
+        """Kills the program and everything it started, then waits for it."""
         if self.running():
-            self.popen.kill()
+            try:
+                os.killpg(self.popen.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             self.popen.wait()
         self._close_input()
 

@@ -104,7 +104,7 @@ class KillTest(kit.FaultTest):
                     new = set(self.playlists(folder)) - before
                     snapshot = self.read(next(iter(new)), folder) if new else b""
                 if tracker.process.running():
-                    os.kill(tracker.process.pid, signal.SIGKILL)
+                    os.killpg(tracker.process.pid, signal.SIGKILL)
                 self.assertIn(tracker.process.finish(), (-signal.SIGKILL, 128 + signal.SIGKILL))
 
                 reports = tracker.reports()
