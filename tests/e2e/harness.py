@@ -162,6 +162,9 @@ class Process:
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             preexec_fn=preexec_fn,
+            # A group of its own, so that a kill also reaches a program started under
+            # a launcher or a tracer (killing only that would leave the program running).
+            start_new_session=True,
         )
         self._pumps = [
             threading.Thread(target=self._pump, args=(self._popen.stdout, self._out), daemon=True),
@@ -186,6 +189,10 @@ class Process:
     @property
     def pid(self):
         return self._popen.pid
+
+    @property
+    def popen(self):
+        return self._popen
 
     @property
     def stdout(self):
@@ -251,8 +258,12 @@ class Process:
                     pass
 
     def kill(self):
+        """Kills the program and everything it started, then waits for it."""
         if self.running():
-            self._popen.kill()
+            try:
+                os.killpg(self._popen.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             self._popen.wait()
         self._close_pipes()
 

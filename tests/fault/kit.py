@@ -15,11 +15,14 @@ import os
 import re
 import shutil
 import signal
-import subprocess
+import sys
 import tempfile
-import threading
 import time
 import unittest
+
+# The programs are started and followed as in the end-to-end tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import Process  # noqa: E402
 
 TRACKER = os.environ.get("ZV_TRACKER", "")
 STANDIN = os.environ.get("ZV_STANDIN", "")
@@ -34,7 +37,6 @@ FIELDS = {"LS": 0x0CC, "LA": 0x19C, "LR": 0x26C, "RS": 0x748, "RA": 0x818, "RR":
 # Generous waits for what the programs are expected to do; the tracker polls once a
 # second, and a loaded machine must not fail a test.
 START_TIMEOUT = 15.0
-EXIT_TIMEOUT = 10.0
 
 STARTING = b"Starting tracking...\n"
 HEADER = b'Date Time;Deck;"Artist";"Song";"Album";Year;Month;Day;Hour;Minute;Second\r\n'
@@ -64,115 +66,6 @@ def remove_leftover_blocks():
             os.unlink(os.path.join("/dev/shm", name))
         except FileNotFoundError:
             pass
-
-
-class Process:
-    """A started program whose standard output is collected as it comes."""
-
-    def __init__(self, argv, cwd, stdin=False, preexec_fn=None):
-        self.argv = list(argv)
-        self._changed = threading.Condition()
-        self._out = bytearray()
-        self._err = bytearray()
-        self._open = 2
-        self.popen = subprocess.Popen(
-            self.argv,
-            cwd=cwd,
-            stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-            preexec_fn=preexec_fn,
-            # A group of its own, so that a kill also reaches a program started under
-            # a tracer (killing only the tracer would leave the program running).
-            start_new_session=True,
-        )
-        self._pumps = [
-            threading.Thread(target=self._pump, args=(self.popen.stdout, self._out), daemon=True),
-            threading.Thread(target=self._pump, args=(self.popen.stderr, self._err), daemon=True),
-        ]
-        for pump in self._pumps:
-            pump.start()
-
-    def _pump(self, pipe, sink):
-        """Collects one output pipe until its end, then closes it."""
-        with pipe:
-            while True:
-                chunk = os.read(pipe.fileno(), 65536)
-                with self._changed:
-                    if not chunk:
-                        self._open -= 1
-                        self._changed.notify_all()
-                        return
-                    sink += chunk
-                    self._changed.notify_all()
-
-    @property
-    def pid(self):
-        return self.popen.pid
-
-    @property
-    def stdout(self):
-        with self._changed:
-            return bytes(self._out)
-
-    @property
-    def stderr(self):
-        with self._changed:
-            return bytes(self._err)
-
-    def running(self):
-        return self.popen.poll() is None
-
-    def wait_until(self, condition, timeout, what):
-        """Waits until condition(stdout) holds."""
-        deadline = time.monotonic() + timeout
-        with self._changed:
-            while not condition(bytes(self._out)):
-                remaining = deadline - time.monotonic()
-                if self._open == 0 or remaining <= 0:
-                    how = "the program ended" if self._open == 0 else f"{timeout} s passed"
-                    raise AssertionError(
-                        f"{what}: not seen before {how}\ncommand: {self.argv}\n"
-                        f"stdout: {bytes(self._out)[-3000:]!r}\nstderr: {bytes(self._err)!r}"
-                    )
-                self._changed.wait(remaining)
-
-    def wait_for(self, text, timeout, what=None):
-        self.wait_until(lambda out: text in out, timeout, what or repr(text))
-
-    def write(self, data):
-        self.popen.stdin.write(data)
-        self.popen.stdin.flush()
-
-    def finish(self, timeout=EXIT_TIMEOUT):
-        """Waits for the end; the status (negative: the signal that ended the program)."""
-        try:
-            status = self.popen.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise AssertionError(
-                f"{self.argv} did not end within {timeout} s\nstdout: {self.stdout[-3000:]!r}"
-            ) from None
-        for pump in self._pumps:
-            pump.join(timeout)
-        self._close_input()
-        return status
-
-    def _close_input(self):
-        if self.popen.stdin is not None:
-            try:
-                self.popen.stdin.close()
-            except OSError:
-                pass
-
-    def kill(self):
-        """Kills the program and everything it started, then waits for it."""
-        if self.running():
-            try:
-                os.killpg(self.popen.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.popen.wait()
-        self._close_input()
 
 
 class StandIn:
