@@ -42,6 +42,13 @@ std::string utc_text(std::time_t t) {
   return std::string(text, length);
 }
 
+// The length of block n of a block layout; 0 when the layout has no such block (no
+// layout, a negative number, or a number past the last, possibly empty, block).
+std::int32_t blockLength(long n, std::int32_t size, std::int32_t count, std::int32_t last) {
+  if (n < 0 || size <= 0 || n > count) return 0;
+  return n == count ? last : size;
+}
+
 }  // namespace
 
 int FileIO::get_filesize(std::string name) noexcept {
@@ -145,8 +152,7 @@ int FileIO::write_block_init(std::string name, char*, long length, long total) n
 }
 
 int FileIO::read_block(char* dest, int n) {
-  if (n < 0 || block_size <= 0 || n > block_count) return -1;
-  const std::int32_t length = n == block_count ? last_block_size : block_size;
+  const std::int32_t length = blockLength(n, block_size, block_count, last_block_size);
   if (length == 0 || dest == nullptr) return -1;
   if (!in_stream.seekg(std::streamoff{n} * block_size, std::ios::beg) ||
       !in_stream.read(dest, length)) {
@@ -157,8 +163,7 @@ int FileIO::read_block(char* dest, int n) {
 }
 
 int FileIO::write_block(const char* src, long n) {
-  if (n < 0 || block_size <= 0 || n > block_count) return -1;
-  const std::int32_t length = n == block_count ? last_block_size : block_size;
+  const std::int32_t length = blockLength(n, block_size, block_count, last_block_size);
   if (length == 0 || src == nullptr) return -1;
   if (!out_stream.seekp(std::streamoff{n} * block_size, std::ios::beg) ||
       !out_stream.write(src, length)) {
