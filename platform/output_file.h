@@ -1,0 +1,73 @@
+// Files that are written whole, and the files and arguments around them. A new version of
+// a file is written to a temporary file beside it, brought to stable storage and renamed
+// over it, so a reader sees the old contents or the new, never a part, and a failed run
+// leaves the old file as it was. Paths are UTF-8. One implementation per system
+// (output_file-posix.cpp, output_file-win32.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace platform {
+
+// A new version of one file, or standard output, written in parts.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  // Discards a replacement that was not committed.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Starts a new version of the file at path: creates a temporary file in its folder.
+  bool Open(const std::string& path, Error* err);
+  // Writes to standard output instead, byte for byte.
+  void OpenStandardOutput();
+  // Writes all of data, or fails.
+  bool Write(std::string_view data, Error* err);
+  // Brings the new version to stable storage and renames it over the target. On failure
+  // the temporary file is removed and the target left as it was.
+  bool Commit(Error* err);
+  // Removes the temporary file; the target stays as it was.
+  void Discard();
+
+ private:
+  std::intptr_t handle_ = -1;
+  bool standardOutput_ = false;
+  std::string path_;
+  std::string temporary_;
+};
+
+// Replaces the file at path with data, whole (see OutputFile).
+inline bool ReplaceFileContents(const std::string& path, std::string_view data, Error* err) {
+  OutputFile file;
+  return file.Open(path, err) && file.Write(data, err) && file.Commit(err);
+}
+
+// A file opened for reading.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Open(const std::string& path, Error* err);
+  // Reads up to size bytes into data: the count read, 0 at the end, -1 on failure.
+  std::ptrdiff_t Read(char* data, std::size_t size, Error* err);
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string path_;
+};
+
+// The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,
+// which cannot hold every file name).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+}  // namespace platform
