@@ -1,0 +1,21 @@
+// The subcommands of setlist. Each runs with its own arguments: argv[0] is its name.
+#pragma once
+
+#include <string_view>
+
+int runTracklist(int argc, char** argv);
+int runCsv(int argc, char** argv);
+int runJson(int argc, char** argv);
+int runHtml(int argc, char** argv);
+
+// Exit statuses.
+constexpr int kStatusOk = 0;
+constexpr int kStatusFailed = 1;     // a file could not be read, converted or written
+constexpr int kStatusUsage = 2;      // a wrong command line
+constexpr int kStatusStopped = 130;  // interrupted (Ctrl-C) before the output was complete
+
+// The usage text, then a line for each subcommand, on standard output.
+void printHelp();
+
+// "setlist: <message>" and the usage text on stderr; returns kStatusUsage.
+int usageError(std::string_view message);

@@ -1,0 +1,299 @@
+#include "setlist/formats.h"
+
+namespace {
+
+void appendNumber(std::uint64_t value, int width, std::string* out) {
+  char digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int i = count; i < width; ++i) out->push_back('0');
+  while (count > 0) out->push_back(digits[--count]);
+}
+
+void appendNumber(int value, int width, std::string* out) {
+  appendNumber(static_cast<std::uint64_t>(value < 0 ? 0 : value), width, out);
+}
+
+// "hh:mm:ss"
+void appendClock(const std::tm& time, std::string* out) {
+  appendNumber(time.tm_hour, 2, out);
+  out->push_back(':');
+  appendNumber(time.tm_min, 2, out);
+  out->push_back(':');
+  appendNumber(time.tm_sec, 2, out);
+}
+
+// "2026-12-07T23:08:31": ISO 8601 local time.
+void appendIsoTime(const std::tm& time, std::string* out) {
+  appendNumber(time.tm_year + 1900, 4, out);
+  out->push_back('-');
+  appendNumber(time.tm_mon + 1, 2, out);
+  out->push_back('-');
+  appendNumber(time.tm_mday, 2, out);
+  out->push_back('T');
+  appendClock(time, out);
+}
+
+// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
+std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+std::int64_t daysOf(const std::tm& time) {
+  return daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday);
+}
+
+// "Monday 7 December 2026"
+void appendLongDate(const std::tm& time, std::string* out) {
+  static constexpr const char* kWeekdays[] = {"Thursday", "Friday",  "Saturday", "Sunday",
+                                              "Monday",   "Tuesday", "Wednesday"};
+  static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                            "May",       "June",     "July",     "August",
+                                            "September", "October",  "November", "December"};
+  const std::int64_t weekday = ((daysOf(time) % 7) + 7) % 7;  // 1970-01-01 was a Thursday
+  out->append(kWeekdays[weekday]);
+  out->push_back(' ');
+  appendNumber(time.tm_mday, 1, out);
+  out->push_back(' ');
+  out->append(kMonths[time.tm_mon]);
+  out->push_back(' ');
+  appendNumber(time.tm_year + 1900, 4, out);
+}
+
+// A control character: C0, DEL, or C1 (UTF-8 C2 80 to C2 9F), with its length in bytes.
+std::size_t controlAt(std::string_view text, std::size_t i) {
+  const auto byte = static_cast<unsigned char>(text[i]);
+  if (byte < 0x20 || byte == 0x7F) return 1;
+  if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+    return 2;
+  }
+  return 0;
+}
+
+// Text for reading, where a control character would break a line or show as nothing:
+// each becomes a blank.
+void appendVisible(std::string_view text, std::string* out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t control = controlAt(text, i);
+    if (control == 0) {
+      out->push_back(text[i]);
+    } else {
+      out->push_back(' ');
+      i += control - 1;
+    }
+  }
+}
+
+void appendCsvField(std::string_view text, std::string* out) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out->append(text);
+    return;
+  }
+  out->push_back('"');
+  for (const char c : text) {
+    if (c == '"') out->push_back('"');
+    out->push_back(c);
+  }
+  out->push_back('"');
+}
+
+void appendJsonString(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out->push_back('\\');
+      out->push_back(c);
+    } else if (byte < 0x20) {
+      out->append("\\u00");
+      out->push_back(kHex[byte >> 4]);
+      out->push_back(kHex[byte & 0xF]);
+    } else {
+      out->push_back(c);
+    }
+  }
+  out->push_back('"');
+}
+
+// Text as HTML content or attribute value: markup characters as references, control
+// characters as blanks.
+void appendHtml(std::string_view text, std::string* out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case '&':
+        out->append("&amp;");
+        break;
+      case '<':
+        out->append("&lt;");
+        break;
+      case '>':
+        out->append("&gt;");
+        break;
+      case '"':
+        out->append("&quot;");
+        break;
+      case '\'':
+        out->append("&#39;");
+        break;
+      default:
+        if (const std::size_t control = controlAt(text, i); control != 0) {
+          out->push_back(' ');
+          i += control - 1;
+        } else {
+          out->push_back(text[i]);
+        }
+    }
+  }
+}
+
+constexpr std::string_view kPageStart = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>)";
+
+constexpr std::string_view kPageStyle = R"(</title>
+<style>
+body { margin: 2.5em auto; max-width: 62em; padding: 0 1.5em; color: #111; background: #fff;
+  font: 11pt/1.4 "Segoe UI", "Helvetica Neue", Arial, "Noto Sans", sans-serif; }
+h1 { font-size: 1.7em; margin: 0 0 0.15em; }
+p.when { margin: 0 0 1.4em; color: #444; }
+table { width: 100%; border-collapse: collapse; }
+th, td { padding: 0.35em 0.6em; text-align: left; vertical-align: top;
+  border-bottom: 1px solid #d4d4d4; overflow-wrap: anywhere; }
+th { border-bottom: 2px solid #111; font-size: 0.85em; text-transform: uppercase;
+  letter-spacing: 0.05em; }
+td.number, td.time, td.deck { white-space: nowrap; font-variant-numeric: tabular-nums;
+  overflow-wrap: normal; }
+td.number { text-align: right; color: #666; }
+td.deck { text-align: center; }
+th.number { text-align: right; }
+th.deck { text-align: center; }
+tbody tr:nth-child(even) { background: #f3f3f3; }
+@page { margin: 15mm 12mm; }
+@media print {
+  body { margin: 0; max-width: none; padding: 0; font-size: 10pt; }
+  thead { display: table-header-group; }
+  tr { break-inside: avoid; }
+  tbody tr:nth-child(even) { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+}
+</style>
+</head>
+<body>
+<h1>)";
+
+constexpr std::string_view kTableStart = R"(
+<table>
+<thead><tr><th class="number">#</th><th>Time</th><th class="deck">Deck</th><th>Artist</th><th>Song</th><th>Album</th></tr></thead>
+<tbody>
+)";
+
+constexpr std::string_view kPageEnd = "</tbody>\n</table>\n</body>\n</html>\n";
+
+}  // namespace
+
+std::int64_t clockSeconds(const std::tm& time) {
+  return daysOf(time) * 86400 + time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
+}
+
+void TracklistFormat::record(const Record& record, std::string* out) {
+  if (!origin_) {
+    origin_ = start_ ? daysOf(record.time) * 86400 + *start_ : clockSeconds(record.time);
+  }
+  const std::int64_t offset = clockSeconds(record.time) - *origin_;
+  const auto seconds = static_cast<std::uint64_t>(offset < 0 ? 0 : offset);
+  appendNumber(seconds / 3600, 2, out);
+  out->push_back(':');
+  appendNumber(seconds / 60 % 60, 2, out);
+  out->push_back(':');
+  appendNumber(seconds % 60, 2, out);
+  out->push_back(' ');
+  appendVisible(record.track.artist, out);
+  out->append(" - ");
+  appendVisible(record.track.song, out);
+  out->push_back('\n');
+}
+
+void CsvFormat::begin(std::string* out) {
+  out->append("\xEF\xBB\xBFtime,deck,artist,song,album\r\n");
+}
+
+void CsvFormat::record(const Record& record, std::string* out) {
+  appendIsoTime(record.time, out);
+  out->push_back(',');
+  out->append(deckLetter(record.deck));
+  out->push_back(',');
+  appendCsvField(record.track.artist, out);
+  out->push_back(',');
+  appendCsvField(record.track.song, out);
+  out->push_back(',');
+  appendCsvField(record.track.album, out);
+  out->append("\r\n");
+}
+
+void JsonFormat::begin(std::string* out) { out->append("["); }
+
+void JsonFormat::record(const Record& record, std::string* out) {
+  out->append(first_ ? "\n  {\"time\": \"" : ",\n  {\"time\": \"");
+  first_ = false;
+  appendIsoTime(record.time, out);
+  out->append("\", \"deck\": \"");
+  out->append(deckLetter(record.deck));
+  out->append("\", \"artist\": ");
+  appendJsonString(record.track.artist, out);
+  out->append(", \"song\": ");
+  appendJsonString(record.track.song, out);
+  out->append(", \"album\": ");
+  appendJsonString(record.track.album, out);
+  out->push_back('}');
+}
+
+void JsonFormat::end(std::string* out) { out->append("\n]\n"); }
+
+void HtmlFormat::begin(std::string* out) {
+  out->append(kPageStart);
+  out->append("Set of ");
+  appendLongDate(first_, out);
+  out->append(kPageStyle);
+  appendLongDate(first_, out);
+  out->append("</h1>\n<p class=\"when\">");
+  appendClock(first_, out);
+  out->append(" to ");
+  appendClock(last_, out);
+  if (daysOf(last_) != daysOf(first_)) {
+    out->append(" on ");
+    appendLongDate(last_, out);
+  }
+  out->append(" &middot; ");
+  appendNumber(count_, 1, out);
+  out->append(count_ == 1 ? " track</p>" : " tracks</p>");
+  out->append(kTableStart);
+}
+
+void HtmlFormat::record(const Record& record, std::string* out) {
+  out->append("<tr><td class=\"number\">");
+  appendNumber(++number_, 1, out);
+  out->append("</td><td class=\"time\">");
+  appendClock(record.time, out);
+  out->append("</td><td class=\"deck\">");
+  out->append(deckLetter(record.deck));
+  out->append("</td><td>");
+  appendHtml(record.track.artist, out);
+  out->append("</td><td>");
+  appendHtml(record.track.song, out);
+  out->append("</td><td>");
+  appendHtml(record.track.album, out);
+  out->append("</td></tr>\n");
+}
+
+void HtmlFormat::end(std::string* out) { out->append(kPageEnd); }

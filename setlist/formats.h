@@ -1,0 +1,73 @@
+// The output forms of a playlist's records: tracklist, CSV, JSON and a printable HTML page.
+// Each appends to a text buffer that the caller writes out as it grows, so output streams.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "setlist/playlist_reader.h"
+
+class Format {
+ public:
+  virtual ~Format() = default;
+  // Before the first record.
+  virtual void begin(std::string* out) { (void)out; }
+  virtual void record(const Record& record, std::string* out) = 0;
+  // After the last record.
+  virtual void end(std::string* out) { (void)out; }
+};
+
+// Seconds since 1970-01-01 00:00:00 of a clock time, taken as it reads (no time zone, no
+// daylight saving), so that differences are what the wall clock shows.
+std::int64_t clockSeconds(const std::tm& time);
+
+// "HH:MM:SS Artist - Song" per line, the time counted from the start of the recording:
+// `start` (seconds after midnight) on the first record's day, or else the first record.
+class TracklistFormat : public Format {
+ public:
+  explicit TracklistFormat(std::optional<int> start) : start_(start) {}
+  void record(const Record& record, std::string* out) override;
+
+ private:
+  std::optional<int> start_;
+  std::optional<std::int64_t> origin_;
+};
+
+// RFC 4180 with a UTF-8 byte-order mark, CRLF line ends and the header
+// time,deck,artist,song,album.
+class CsvFormat : public Format {
+ public:
+  void begin(std::string* out) override;
+  void record(const Record& record, std::string* out) override;
+};
+
+// A JSON array of {"time", "deck", "artist", "song", "album"} objects, one per line.
+class JsonFormat : public Format {
+ public:
+  void begin(std::string* out) override;
+  void record(const Record& record, std::string* out) override;
+  void end(std::string* out) override;
+
+ private:
+  bool first_ = true;
+};
+
+// One self-contained page: a heading with the set's date, its first and last times and
+// its number of tracks, then a numbered table. It needs the first and last records before
+// it begins.
+class HtmlFormat : public Format {
+ public:
+  HtmlFormat(const std::tm& first, const std::tm& last, std::uint64_t count)
+      : first_(first), last_(last), count_(count) {}
+  void begin(std::string* out) override;
+  void record(const Record& record, std::string* out) override;
+  void end(std::string* out) override;
+
+ private:
+  std::tm first_;
+  std::tm last_;
+  std::uint64_t count_;
+  std::uint64_t number_ = 0;
+};

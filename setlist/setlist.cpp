@@ -1,0 +1,85 @@
+// setlist: publishes a set that the tracker logged (tracklist, CSV, JSON, printable page).
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/output_file.h"
+#include "setlist/commands.h"
+
+#ifndef ZV_VERSION
+#define ZV_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage:\n"
+    "  setlist tracklist [--start HH:MM:SS] [-o FILE] PLAYLIST\n"
+    "  setlist csv  [-o FILE] PLAYLIST\n"
+    "  setlist json [-o FILE] PLAYLIST\n"
+    "  setlist html [-o FILE] PLAYLIST\n"
+    "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
+    "[--html FILE]\n"
+    "  setlist --help | --version\n";
+
+constexpr std::string_view kCommands =
+    "\n"
+    "PLAYLIST is a playlist file of the tracker (Playlist_<date>_<time>.txt).\n"
+    "  tracklist  one line per track, \"HH:MM:SS Artist - Song\", timed from --start (a clock\n"
+    "             time on the first track's day) or else from the first track\n"
+    "  csv        a spreadsheet file: UTF-8, time,deck,artist,song,album\n"
+    "  json       an array of {time, deck, artist, song, album}\n"
+    "  html       a printable page with a numbered table of the set\n"
+    "  live       follows the decks and keeps files with the track on air up to date\n"
+    "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
+    "new version is complete.\n"
+    "Exit status: 0 done, 1 a file could not be read or written, 2 a wrong command line.\n";
+
+struct Command {
+  std::string_view name;
+  int (*run)(int argc, char** argv);
+};
+
+constexpr Command kCommandTable[] = {
+    {"tracklist", runTracklist},
+    {"csv", runCsv},
+    {"json", runJson},
+    {"html", runHtml},
+};
+
+}  // namespace
+
+void printHelp() {
+  std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+  std::fwrite(kCommands.data(), 1, kCommands.size(), stdout);
+  std::fflush(stdout);
+}
+
+int usageError(std::string_view message) {
+  std::fprintf(stderr, "setlist: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
+  return kStatusUsage;
+}
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments = platform::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  if (arguments.size() < 2) return usageError("which subcommand?");
+
+  const std::string_view name = arguments[1];
+  if (name == "--help" || name == "-h") {
+    printHelp();
+    return kStatusOk;
+  }
+  if (name == "--version") {
+    std::printf("setlist %s\n", ZV_VERSION);
+    return kStatusOk;
+  }
+  for (const Command& command : kCommandTable) {
+    if (command.name == name) return command.run(argc - 1, pointers.data() + 1);
+  }
+  return usageError("unknown subcommand '" + std::string(name) + "'");
+}
