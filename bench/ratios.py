@@ -18,8 +18,6 @@ REFERENCES = [
     ("BM_ReadFile_FileIO/real_time", "BM_ReadFile_PosixReusedArray/real_time"),
     ("BM_ReadBlock_FileIO/4096/real_time", "BM_ReadBlock_PosixSequential/4096/real_time"),
     ("BM_ReadBlock_FileIO/1048576/real_time", "BM_ReadBlock_PosixSequential/1048576/real_time"),
-    ("BM_Poll_NewStrings", "BM_Poll_Baseline"),
-    ("BM_StrToI_ArgumentCopy", "BM_StrToI_Baseline"),
 ]
 
 

@@ -1,8 +1,8 @@
 // Costs of the tracker's work, each beside a baseline that does the least the same job
 // needs, measured in the same run:
-//   getSSLText          a plain loop keeping the low byte of each code unit
-//   one poll            six such plain loops into the same strings
-//   formatInfo          the clock read and snprintf of the same record
+//   readField           a plain loop keeping the low byte of each code unit
+//   one poll            six such plain loops into strings
+//   formatRecord        snprintf of the same record
 //   appendRecord        the same record from snprintf, written with open, write, fsync
 //                       and close called directly
 //   i_to_str, str_to_i  std::to_chars and std::from_chars on the same numbers
@@ -14,7 +14,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -32,104 +31,79 @@ namespace {
 constexpr const char* kArtist = "The Lantern Quarter";
 constexpr const char* kSong = "Glass Orchard";
 constexpr const char* kAlbum = "Tidewater Sessions Vol. 2";
+const Track kTrack{kArtist, kSong, kAlbum};
 
 // A block with realistic texts on both decks: some fit a string's inline storage, some
 // do not.
 std::vector<char> sampleBlock() {
-  std::vector<char> block(platform::kBlockSize, 0);
+  std::vector<char> block(kBlockSize, 0);
   auto put = [&](int offset, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i)
       block[static_cast<std::size_t>(offset) + 2 * i] = text[i];
   };
-  put(kLeftSong, "Paper Harbour (Extended Mix)");
-  put(kLeftAlbum, "Night Ferries");
-  put(kLeftArtist, "Marlow Tide");
-  put(kRightSong, kSong);
-  put(kRightAlbum, kAlbum);
-  put(kRightArtist, kArtist);
+  put(kLeftFields.song, "Paper Harbour (Extended Mix)");
+  put(kLeftFields.album, "Night Ferries");
+  put(kLeftFields.artist, "Marlow Tide");
+  put(kRightFields.song, kSong);
+  put(kRightFields.album, kAlbum);
+  put(kRightFields.artist, kArtist);
   return block;
 }
 
-const int kOffsets[6] = {kLeftSong, kLeftAlbum, kLeftArtist, kRightSong, kRightAlbum, kRightArtist};
+const int kOffsets[6] = {kLeftFields.artist,  kLeftFields.song,  kLeftFields.album,
+                         kRightFields.artist, kRightFields.song, kRightFields.album};
 
 // The least a narrowing does: the low byte of each code unit up to a zero unit, no checks.
-std::size_t copyLowBytes(int offset, char* out) {
-  const char* field = pBuf + offset;
+std::string copyLowBytes(const char* view, int offset) {
+  const char* field = view + offset;
   std::size_t length = 0;
-  while (length < kFieldUnits && (field[2 * length] != 0 || field[2 * length + 1] != 0)) {
-    out[length] = field[2 * length];
+  while (length < kFieldUnitsRead && (field[2 * length] != 0 || field[2 * length + 1] != 0)) {
     ++length;
   }
-  return length;
+  std::string text(length, '\0');
+  for (std::size_t i = 0; i < length; ++i) text[i] = field[2 * i];
+  return text;
 }
 
 // --- Deck view and poll ------------------------------------------------------------------
 
-void BM_GetSSLText(benchmark::State& state) {
-  std::vector<char> block = sampleBlock();
-  pBuf = block.data();
-  for (auto _ : state) benchmark::DoNotOptimize(getSSLText(kLeftSong));
+void BM_ReadField(benchmark::State& state) {
+  const std::vector<char> block = sampleBlock();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(readField(BlockView{block.data()}, kLeftFields.song));
 }
-BENCHMARK(BM_GetSSLText);
+BENCHMARK(BM_ReadField);
 
-void BM_GetSSLText_Baseline(benchmark::State& state) {
-  std::vector<char> block = sampleBlock();
-  pBuf = block.data();
-  char out[kFieldUnits];
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(std::string(out, copyLowBytes(kLeftSong, out)));
-  }
+void BM_ReadField_Baseline(benchmark::State& state) {
+  const std::vector<char> block = sampleBlock();
+  for (auto _ : state) benchmark::DoNotOptimize(copyLowBytes(block.data(), kLeftFields.song));
 }
-BENCHMARK(BM_GetSSLText_Baseline);
+BENCHMARK(BM_ReadField_Baseline);
 
-// The tracking loop's poll: six reads into the strings of the last poll, and the rules of
-// both decks, on an unchanged block (the common case).
+// The tracking loop's poll: both decks read, and the rules of both decks, on an unchanged
+// block (the common case).
 void BM_Poll(benchmark::State& state) {
-  std::vector<char> block = sampleBlock();
-  pBuf = block.data();
+  const std::vector<char> block = sampleBlock();
+  const BlockView view{block.data()};
   Tracking tracking{RunSettings{}, {}, {}};
   for (auto _ : state) {
-    readDeck(false, tracking.left.current);
-    readDeck(true, tracking.right.current);
-    benchmark::DoNotOptimize(poll(tracking));
+    benchmark::DoNotOptimize(
+        poll(tracking, readDeck(view, Deck::kLeft), readDeck(view, Deck::kRight)));
   }
 }
 BENCHMARK(BM_Poll);
 
-// Reading the decks into new strings every poll instead: what refilling saves.
-void BM_Poll_NewStrings(benchmark::State& state) {
-  std::vector<char> block = sampleBlock();
-  pBuf = block.data();
-  Tracking tracking{RunSettings{}, {}, {}};
-  for (auto _ : state) {
-    tracking.left.current = readDeck(false);
-    tracking.right.current = readDeck(true);
-    benchmark::DoNotOptimize(poll(tracking));
-  }
-}
-BENCHMARK(BM_Poll_NewStrings);
-
 void BM_Poll_Baseline(benchmark::State& state) {
-  std::vector<char> block = sampleBlock();
-  pBuf = block.data();
+  const std::vector<char> block = sampleBlock();
   std::string texts[6];
-  char out[kFieldUnits];
   for (auto _ : state) {
-    for (int i = 0; i < 6; ++i) texts[i].assign(out, copyLowBytes(kOffsets[i], out));
+    for (int i = 0; i < 6; ++i) texts[i] = copyLowBytes(block.data(), kOffsets[i]);
     benchmark::DoNotOptimize(texts);
   }
 }
 BENCHMARK(BM_Poll_Baseline);
 
 // --- Record --------------------------------------------------------------------------------
-
-void BM_FormatInfo(benchmark::State& state) {
-  for (auto _ : state) {
-    formatInfo(kArtist, kSong, kAlbum, "R");
-    benchmark::DoNotOptimize(formattedInfo.data());
-  }
-}
-BENCHMARK(BM_FormatInfo);
 
 // The same record with the C library: one snprintf of the fields of t.
 int plainRecord(const std::tm& t, char* record, std::size_t size) {
@@ -140,42 +114,28 @@ int plainRecord(const std::tm& t, char* record, std::size_t size) {
       kAlbum, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
-// The clock read and localtime, as formatInfo does them, then plainRecord.
+// The clock read and localtime, then plainRecord.
 int plainRecordNow(char* record, std::size_t size) {
   const std::time_t now = std::time(nullptr);
   return plainRecord(*std::localtime(&now), record, size);
 }
 
-void BM_FormatInfo_Baseline(benchmark::State& state) {
-  char record[512];
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(plainRecordNow(record, sizeof record));
-    benchmark::DoNotOptimize(record);
-  }
+// One record from a local time.
+void BM_FormatRecord(benchmark::State& state) {
+  const std::tm t = localTime(std::time(nullptr));
+  for (auto _ : state) benchmark::DoNotOptimize(formatRecord(t, Deck::kRight, kTrack));
 }
-BENCHMARK(BM_FormatInfo_Baseline);
+BENCHMARK(BM_FormatRecord);
 
-// formatInfo without the clock: the part that is ours.
-void BM_FormatInfoAt(benchmark::State& state) {
-  const std::time_t now = std::time(nullptr);
-  const std::tm t = *std::localtime(&now);
-  for (auto _ : state) {
-    formatInfoAt(t, kArtist, kSong, kAlbum, "R");
-    benchmark::DoNotOptimize(formattedInfo.data());
-  }
-}
-BENCHMARK(BM_FormatInfoAt);
-
-void BM_FormatInfoAt_Baseline(benchmark::State& state) {
-  const std::time_t now = std::time(nullptr);
-  const std::tm t = *std::localtime(&now);
+void BM_FormatRecord_Baseline(benchmark::State& state) {
+  const std::tm t = localTime(std::time(nullptr));
   char record[512];
   for (auto _ : state) {
     benchmark::DoNotOptimize(plainRecord(t, record, sizeof record));
     benchmark::DoNotOptimize(record);
   }
 }
-BENCHMARK(BM_FormatInfoAt_Baseline);
+BENCHMARK(BM_FormatRecord_Baseline);
 
 std::string g_folder;  // temporary folder of the record files
 
@@ -186,11 +146,12 @@ std::string freshFile(const char* name) {
   return path;
 }
 
-// The program's way: open for appending, build the record, write it whole, fsync, close.
+// The program's way: build the record, open for appending, write it whole, fsync, close.
 void BM_AppendRecord_Sync(benchmark::State& state) {
   const std::string path = freshFile("sync.txt");
   for (auto _ : state) {
-    if (appendRecord(path, kArtist, kSong, kAlbum, "R") != FileResult::kOk) {
+    const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
+    if (appendRecord(path, record) != FileResult::kOk) {
       state.SkipWithError("appendRecord failed");
     }
   }
@@ -203,11 +164,9 @@ void BM_AppendRecord_NoSync(benchmark::State& state) {
   const std::string path = freshFile("nosync.txt");
   for (auto _ : state) {
     platform::File file;
-    if (!platform::OpenForAppend(path, &file)) state.SkipWithError("open failed");
-    formatInfo(kArtist, kSong, kAlbum, "R");
-    formattedInfo += "\r\n";
-    const bool written = platform::AppendAll(file, formattedInfo);
-    formattedInfo.resize(formattedInfo.size() - 2);
+    if (!platform::OpenForAppend(path, &file, nullptr)) state.SkipWithError("open failed");
+    const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
+    const bool written = platform::AppendAll(file, record + "\r\n", nullptr);
     if (::close(static_cast<int>(file)) != 0 || !written) state.SkipWithError("write failed");
   }
 }
@@ -261,29 +220,6 @@ void BM_IToStr_Baseline(benchmark::State& state) {
 }
 BENCHMARK(BM_IToStr_Baseline);
 
-// With a width, as the record's fields use it.
-void BM_IToStrWidth(benchmark::State& state) {
-  unsigned i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(i_to_str(kNumbers[i++ & 15], 2));
-}
-BENCHMARK(BM_IToStrWidth);
-
-// std::to_chars, then the zeros moved in front, in a char array.
-void BM_IToStrWidth_Baseline(benchmark::State& state) {
-  unsigned i = 0;
-  char text[16];
-  for (auto _ : state) {
-    char digits[16];
-    const auto length =
-        std::to_chars(digits, digits + sizeof digits, kNumbers[i++ & 15]).ptr - digits;
-    const auto zeros = length < 2 ? 2 - length : 0;
-    std::memset(text, '0', static_cast<std::size_t>(zeros));
-    std::memcpy(text + zeros, digits, static_cast<std::size_t>(length));
-    benchmark::DoNotOptimize(text);
-  }
-}
-BENCHMARK(BM_IToStrWidth_Baseline);
-
 const std::vector<std::string> kTexts = {
     "7",  "42", "2026",       "59",          "123456", "-15", "0",       "31",
     "-7", "12", "2147483647", "-2147483648", "10",     "365", "1000000", "99999999"};
@@ -304,13 +240,6 @@ void BM_StrToI_Baseline(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StrToI_Baseline);
-
-// What str_to_i's by-value parameter alone costs: a copy of the caller's string.
-void BM_StrToI_ArgumentCopy(benchmark::State& state) {
-  unsigned i = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(std::string(kTexts[i++ & 15]));
-}
-BENCHMARK(BM_StrToI_ArgumentCopy);
 
 }  // namespace
 

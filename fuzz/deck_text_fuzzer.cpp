@@ -2,7 +2,8 @@
 // the DJ application's block. Every deck text must come out as the narrowing rules say:
 // at most 100 bytes, no control character, Latin-1 kept, anything else one "?". Every
 // reported track must give a four-line console report and one record line without a
-// control character.
+// control character. The UTF-8 form of every text must be valid UTF-8 without a control
+// character, and narrow to the same text.
 //
 // Input: one byte of settings (bit 0: simple mode; bits 1 and 2: threshold 1 to 4), then
 // up to three 4096-byte blocks; a short last block is filled up with zero bytes.
@@ -22,8 +23,8 @@
 
 namespace {
 
-constexpr std::size_t kBlockSize = 4096;
 constexpr int kMaxBlocks = 3;
+constexpr int kFieldUnits = kFieldUnitsRead;
 
 void check(bool condition, const char* what) {
   if (!condition) {
@@ -71,11 +72,38 @@ void checkText(const std::string& text, const unsigned char* block, int offset) 
   check(text.size() <= static_cast<std::size_t>(kFieldUnits), "a deck text over 100 bytes");
   check(!hasControl(text), "a control character in a deck text");
   check(text == expectedText(block, offset), "a deck text narrowed against the rules");
-  check(nBuf[kFieldUnits] == '\0', "the end of the narrowing buffer was overwritten");
 }
 
-void checkReport(const std::string& letter, const DeckTexts& texts) {
-  const std::string report = trackReport(letter, texts.artist, texts.song, texts.album);
+// Decodes UTF-8 strictly and narrows each character as the Latin-1 form does; false when
+// the text is not valid UTF-8 or holds a control character.
+bool narrowUtf8(const std::string& text, std::string* narrowed) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = p + text.size();
+  while (p < end) {
+    const int extra = *p < 0x80 ? 0 : *p >= 0xF0 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC2 ? 1 : -1;
+    if (extra < 0 || *p > 0xF4 || end - p <= extra) return false;
+    char32_t c = extra == 0 ? *p : *p & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      c = c << 6 | (p[k] & 0x3F);
+    }
+    const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (c < least[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return false;
+    *narrowed += c <= 0xFF ? static_cast<char>(c) : '?';
+    p += extra + 1;
+  }
+  return true;
+}
+
+void checkUtf8(const std::string& utf8, const std::string& latin1) {
+  std::string narrowed;
+  check(narrowUtf8(utf8, &narrowed), "a UTF-8 deck text that is not valid UTF-8 text");
+  check(narrowed == latin1, "a UTF-8 deck text that holds other characters");
+}
+
+void checkReport(Deck deck, const Track& texts) {
+  const std::string report = trackReport(deck, texts);
   std::size_t lineEnds = 0;
   for (char c : report) {
     if (c == '\n') {
@@ -94,11 +122,12 @@ void checkReport(const std::string& letter, const DeckTexts& texts) {
   time.tm_hour = 3;
   time.tm_min = 4;
   time.tm_sec = 5;
-  formatInfoAt(time, texts.artist, texts.song, texts.album, letter);
-  const std::string expected = "2026.01.02 03:04:05;" + letter + ";\"" + texts.artist + "\";\"" +
-                               texts.song + "\";\"" + texts.album + "\";2026;01;02;03;04;05";
-  check(formattedInfo == expected, "a record that does not hold the reported texts");
-  check(!hasControl(formattedInfo), "a control character in a record");
+  const std::string record = formatRecord(time, deck, texts);
+  const std::string expected = "2026.01.02 03:04:05;" + std::string(deckLetter(deck)) + ";\"" +
+                               texts.artist + "\";\"" + texts.song + "\";\"" + texts.album +
+                               "\";2026;01;02;03;04;05";
+  check(record == expected, "a record that does not hold the reported texts");
+  check(!hasControl(record), "a control character in a record");
 }
 
 }  // namespace
@@ -118,32 +147,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(block.get(), data, length);
     data += length;
     size -= length;
-    pBuf = reinterpret_cast<const char*>(block.get());
+    const BlockView view{reinterpret_cast<const char*>(block.get())};
 
-    // Refilled in place, as the tracking loop reads them: a shorter text must not keep
-    // bytes of the longer one that the string held before.
-    readDeck(false, tracking.left.current);
-    readDeck(true, tracking.right.current);
-    check(readDeck(false) == tracking.left.current && readDeck(true) == tracking.right.current,
-          "a deck read in place differs from one read afresh");
-    const DeckTexts* decks[] = {&tracking.left.current, &tracking.right.current};
-    const int offsets[2][3] = {{kLeftSong, kLeftAlbum, kLeftArtist},
-                               {kRightSong, kRightAlbum, kRightArtist}};
-    for (int deck = 0; deck < 2; ++deck) {
-      checkText(decks[deck]->song, block.get(), offsets[deck][0]);
-      checkText(decks[deck]->album, block.get(), offsets[deck][1]);
-      checkText(decks[deck]->artist, block.get(), offsets[deck][2]);
+    for (const Deck deck : {Deck::kLeft, Deck::kRight}) {
+      const Track texts = readDeck(view, deck);
+      const Track utf8 = readDeck(view, deck, Charset::kUtf8);
+      const DeckFields& fields = fieldsOf(deck);
+      checkText(texts.artist, block.get(), fields.artist);
+      checkText(texts.song, block.get(), fields.song);
+      checkText(texts.album, block.get(), fields.album);
+      checkUtf8(utf8.artist, texts.artist);
+      checkUtf8(utf8.song, texts.song);
+      checkUtf8(utf8.album, texts.album);
     }
 
-    const PollReports reports = poll(tracking);
+    const PollReports reports =
+        poll(tracking, readDeck(view, Deck::kLeft), readDeck(view, Deck::kRight));
     check(reports.count >= 0 && reports.count <= 2, "more than two reports in one poll");
     for (int i = 0; i < reports.count; ++i) {
       const Deck deck = reports.decks[i];
       const DeckState& state = deck == Deck::kLeft ? tracking.left : tracking.right;
       check(state.lastLogged == state.current, "a reported deck whose track was not kept");
-      checkReport(deckLetter(deck), state.current);
+      checkReport(deck, state.current);
     }
-    pBuf = nullptr;
   }
   return 0;
 }

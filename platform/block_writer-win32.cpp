@@ -8,19 +8,19 @@
 
 namespace platform {
 
-bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, int* error) {
+bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err) {
   const auto high = static_cast<DWORD>(static_cast<unsigned long long>(size) >> 32);
   const auto low = static_cast<DWORD>(size & 0xFFFFFFFFu);
   HANDLE mapping =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, high, low, name);
   if (mapping == nullptr) {
-    *error = static_cast<int>(GetLastError());
+    SetError(err, static_cast<int>(GetLastError()), "CreateFileMappingA", name);
     return false;
   }
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
-    *error = static_cast<int>(GetLastError());
+    SetError(err, static_cast<int>(GetLastError()), "MapViewOfFile", name);
     CloseHandle(mapping);
     return false;
   }

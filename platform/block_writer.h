@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/error.h"
+
 namespace platform {
 
 struct WritableBlock {
@@ -15,8 +17,8 @@ struct WritableBlock {
 };
 
 // Creates (or takes over) the named block with the given size, zero-filled, mapped
-// writable. False on failure, with the system's error code in *error.
-bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, int* error);
+// writable.
+bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err);
 
 // Unmaps, closes and removes the block's name so that readers can no longer open it.
 void RemoveWritableBlock(WritableBlock* block);

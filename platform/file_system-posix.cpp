@@ -1,4 +1,5 @@
 // POSIX implementation of the file-system services of the utility classes.
+#include <errno.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,14 +10,21 @@
 
 namespace platform {
 
-bool FileModificationTime(const std::string& path, std::time_t* mtime) {
+bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   struct stat status;
-  if (::stat(path.c_str(), &status) != 0) return false;
+  if (::stat(path.c_str(), &status) != 0) {
+    SetError(err, errno, "stat", "");
+    return false;
+  }
   *mtime = status.st_mtime;
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path, Error* err) {
+  if (::unlink(path.c_str()) == 0) return true;
+  SetError(err, errno, "unlink", path);
+  return false;
+}
 
 void AdviseLargeBuffer(char* data, std::size_t size) {
 #ifdef MADV_POPULATE_WRITE

@@ -1,6 +1,7 @@
 // POSIX implementation of the tracker's platform services.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -15,20 +17,22 @@ namespace platform {
 
 namespace {
 
-int lastError = 0;
 volatile sig_atomic_t stopRequested = 0;
-// The mapped view, for the bus-error handler.
+// A stop writes a byte here, waking a sleep that waits on the other end.
+int stopPipe[2] = {-1, -1};
+// The mapped view and its size, for the bus-error handler.
 char* volatile mappedView = nullptr;
+volatile std::size_t mappedSize = 0;
 
-void onStop(int) { stopRequested = 1; }
+void onStop(int) { RequestStop(); }
 
-// A block that shrinks under its mapping raises SIGBUS on the next read. Put a page of
-// zeros in place of the view, so the read is repeated and the decks just look empty.
+// A block that shrinks under its mapping raises SIGBUS on the next read. Put zero pages
+// in place of the view, so the read is repeated and the decks just look empty.
 void onBusError(int signal, siginfo_t* info, void*) {
   char* view = mappedView;
   auto* address = static_cast<char*>(info->si_addr);
-  if (view != nullptr && address >= view && address < view + kBlockSize &&
-      mmap(view, kBlockSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+  if (view != nullptr && address >= view && address < view + mappedSize &&
+      mmap(view, mappedSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
           MAP_FAILED) {
     return;
   }
@@ -40,37 +44,53 @@ void handle(int signal, void (*handler)(int)) {
   struct sigaction action = {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);  // no SA_RESTART: a stop cuts the sleep short
+  sigaction(signal, &action, nullptr);
+}
+
+long long nowMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 }  // namespace
 
-BlockHandle OpenBlock(const char* name) {
-  // POSIX shared-memory names are one path component after a leading slash.
-  std::string path = "/";
-  path += name;
-  const int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) lastError = errno;
-  return fd;
+void SetError(Error* err, int code, std::string_view call, std::string_view subject) {
+  if (err == nullptr) return;
+  err->code = code;
+  err->text.assign(call);
+  if (!subject.empty()) err->text.append("(").append(subject).append(")");
+  err->text.append(": ").append(std::strerror(code));
 }
 
-const char* MapBlock(BlockHandle block) {
+BlockHandle OpenBlock(const char* name, Error* err) {
+  // POSIX shared-memory names are one path component after a leading slash.
+  const std::string path = std::string("/") + name;
+  const int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) SetError(err, errno, "shm_open", path);
+  return fd < 0 ? kNoBlock : fd;
+}
+
+const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
   const int fd = static_cast<int>(block);
   struct stat status;
   if (fstat(fd, &status) != 0) {
-    lastError = errno;
+    SetError(err, errno, "fstat", "");
     return nullptr;
   }
-  if (status.st_size < static_cast<off_t>(kBlockSize)) {
-    lastError = EINVAL;  // reading past the end of a short block would raise SIGBUS
+  if (status.st_size < static_cast<off_t>(size)) {
+    // Reading past the end of a short block would raise SIGBUS; there is no system error
+    // for it.
+    SetError(err, EINVAL, "mmap", "block of " + std::to_string(status.st_size) + " bytes");
     return nullptr;
   }
-  void* view = mmap(nullptr, kBlockSize, PROT_READ, MAP_SHARED, fd, 0);
+  void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) {
-    lastError = errno;
+    SetError(err, errno, "mmap", "");
     return nullptr;
   }
   mappedView = static_cast<char*>(view);
+  mappedSize = size;
   struct sigaction action = {};
   action.sa_sigaction = onBusError;
   action.sa_flags = SA_SIGINFO;
@@ -81,14 +101,18 @@ const char* MapBlock(BlockHandle block) {
 
 void CloseBlock(BlockHandle block) { close(static_cast<int>(block)); }
 
-int LastError() { return lastError; }
-
 void ShowMessage(const char* text, const char* caption) {
   std::printf("%s\n%s\n", caption, text);
   std::fflush(stdout);
 }
 
 void InstallStopHandler() {
+  if (stopPipe[0] < 0 && pipe(stopPipe) == 0) {
+    for (int fd : stopPipe) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+  }
   handle(SIGINT, onStop);
   handle(SIGTERM, onStop);
   handle(SIGHUP, onStop);
@@ -100,36 +124,54 @@ void InstallStopHandler() {
 
 bool StopRequested() { return stopRequested != 0; }
 
+void RequestStop() {
+  const int saved = errno;  // also runs in a signal handler
+  stopRequested = 1;
+  if (stopPipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(stopPipe[1], &byte, 1);
+  }
+  errno = saved;
+}
+
 void SleepMilliseconds(int ms) {
-  timespec remaining = {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR && !stopRequested) {
+  const long long end = nowMilliseconds() + ms;
+  pollfd wake = {stopPipe[0], POLLIN, 0};  // a negative descriptor is ignored by poll
+  for (long long left = ms; left > 0 && !stopRequested; left = end - nowMilliseconds()) {
+    poll(&wake, 1, static_cast<int>(left));
   }
 }
 
-CreateResult CreateNewFile(const std::string& path, File* file) {
+CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd >= 0) {
     *file = fd;
     return CreateResult::kCreated;
   }
+  SetError(err, errno, "open", path);
   return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
 }
 
-bool OpenForAppend(const std::string& path, File* file) {
+bool OpenForAppend(const std::string& path, File* file, Error* err) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) SetError(err, errno, "open", path);
   *file = fd;
   return fd >= 0;
 }
 
-bool AppendAll(File handle, std::string_view data) {
+bool AppendAll(File handle, std::string_view data, Error* err) {
   const int file = static_cast<int>(handle);
   const off_t start = lseek(file, 0, SEEK_END);
-  if (start < 0) return false;
+  if (start < 0) {
+    SetError(err, errno, "lseek", "");
+    return false;
+  }
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = write(file, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      SetError(err, n < 0 ? errno : ENOSPC, "write", "");
       // Leave no partial line behind: cut the file back to where this write began.
       while (ftruncate(file, start) != 0 && errno == EINTR) {
       }
@@ -140,10 +182,17 @@ bool AppendAll(File handle, std::string_view data) {
   return true;
 }
 
-bool SyncAndClose(File handle) {
+bool SyncAndClose(File handle, Error* err) {
   const int file = static_cast<int>(handle);
-  bool ok = fsync(file) == 0;
-  if (close(file) != 0 && errno != EINTR) ok = false;
+  bool ok = true;
+  if (fsync(file) != 0) {
+    SetError(err, errno, "fsync", "");
+    ok = false;
+  }
+  if (close(file) != 0 && errno != EINTR) {
+    if (ok) SetError(err, errno, "close", "");
+    ok = false;
+  }
   return ok;
 }
 

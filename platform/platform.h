@@ -1,5 +1,6 @@
 // The operating-system services the tracker needs, one implementation per system
-// (platform-posix.cpp, platform-win32.cpp).
+// (platform-posix.cpp, platform-win32.cpp). A call that fails returns false (or kNoBlock,
+// nullptr, kFailed) and, when err is given, says why in *err.
 #pragma once
 
 #include <cstddef>
@@ -7,37 +8,36 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+#include "platform/error.h"
 
-// Bytes of the shared block that are mapped and read.
-constexpr std::size_t kBlockSize = 4096;
+namespace platform {
 
 // An opened named shared block: a file descriptor on POSIX, a HANDLE on Windows.
 using BlockHandle = std::intptr_t;
 constexpr BlockHandle kNoBlock = -1;
 
-// Opens the named shared block for reading; kNoBlock on failure (see LastError).
-BlockHandle OpenBlock(const char* name);
+// Opens the named shared block for reading.
+BlockHandle OpenBlock(const char* name, Error* err);
 
-// Maps the first kBlockSize bytes of an opened block read-only; nullptr on failure
-// (see LastError). A block smaller than kBlockSize does not map.
-const char* MapBlock(BlockHandle block);
+// Maps the first size bytes of an opened block read-only. A block smaller than size
+// does not map; on POSIX, a block that shrinks later reads as zeros instead of faulting.
+const char* MapBlock(BlockHandle block, std::size_t size, Error* err);
 
 // Closes the handle of an opened block; a mapped view stays valid.
 void CloseBlock(BlockHandle block);
 
-// The system's error code of the last failed call (errno, GetLastError).
-int LastError();
-
 // Shows a text with a caption and a single OK button; returns once it is dismissed.
 void ShowMessage(const char* text, const char* caption);
 
-// Interrupts (Ctrl-C, termination requests) set a flag instead of killing the process,
-// so a run can end between two polls. Also keeps a closed console pipe from killing it.
+// Interrupts (Ctrl-C, termination requests, a closed console) request a stop instead of
+// killing the process, so a run can end between two polls. Also keeps a closed console
+// pipe from killing it.
 void InstallStopHandler();
 bool StopRequested();
+// What an interrupt does; any thread may call it.
+void RequestStop();
 
-// Sleeps, returning early when a stop is requested.
+// Sleeps, returning early once a stop is requested (after InstallStopHandler).
 void SleepMilliseconds(int ms);
 
 // A file opened for writing: a file descriptor on POSIX, a HANDLE on Windows.
@@ -46,16 +46,16 @@ using File = std::intptr_t;
 enum class CreateResult { kCreated, kExists, kFailed };
 
 // Creates a new file for writing; never opens or empties an existing one.
-CreateResult CreateNewFile(const std::string& path, File* file);
+CreateResult CreateNewFile(const std::string& path, File* file, Error* err);
 
 // Opens a file for appending, creating it when missing.
-bool OpenForAppend(const std::string& path, File* file);
+bool OpenForAppend(const std::string& path, File* file, Error* err);
 
 // Appends all of data at the end of the file, or nothing: a partial write is undone.
-bool AppendAll(File file, std::string_view data);
+bool AppendAll(File file, std::string_view data, Error* err);
 
-// Brings the file's contents to stable storage, then closes it. False if either fails;
-// the file is closed in every case.
-bool SyncAndClose(File file);
+// Brings the file's contents to stable storage, then closes it. The file is closed in
+// every case.
+bool SyncAndClose(File file, Error* err);
 
 }  // namespace platform

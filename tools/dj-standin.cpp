@@ -7,9 +7,9 @@
 // The block is "Global\ssl_sharing", or "Local\ssl_sharing" with --local; it has 4096
 // bytes unless --size says otherwise (smaller blocks are for testing readers that must
 // refuse them; fields that do not fit are cut at the block's end). Each deck field is
-// UTF-16LE with room for 104 code units: left song 0x0CC, left album 0x19C, left artist
-// 0x26C, right song 0x748, right album 0x818, right artist 0x8E8. A text is written
-// followed by a zero code unit when it is shorter than 104 units; a longer one is cut.
+// UTF-16LE at the offsets of tracker/block_layout.h and fills its whole room: a text is
+// written followed by a zero code unit when it is shorter than the field; a longer one
+// is cut.
 //
 // The script comes from the file SCRIPT, or from standard input when it is absent or
 // "-" (read line by line, so another program can drive the decks live). Commands, one
@@ -41,12 +41,11 @@
 
 #include "platform/block_writer.h"
 #include "tools/standin_script.h"
+#include "tracker/block_layout.h"
 
 namespace {
 
-constexpr std::size_t kDefaultSize = 4096;
 constexpr std::size_t kLargestSize = std::size_t{1} << 30;
-constexpr std::size_t kFieldUnits = 104;
 constexpr int kStatusFailure = 1;
 constexpr int kStatusBadInput = 2;
 
@@ -73,24 +72,11 @@ constexpr const char* kUsage =
     "  -h, --help         show this text\n";
 
 struct Options {
-  const char* name = "Global\\ssl_sharing";
-  std::size_t size = kDefaultSize;
+  const char* name = kBlockName;
+  std::size_t size = kBlockSize;
   bool quiet = false;
   std::string script;  // empty: standard input
 };
-
-struct Fields {
-  std::size_t song;
-  std::size_t album;
-  std::size_t artist;
-};
-
-constexpr Fields kLeft = {0x0CC, 0x19C, 0x26C};
-constexpr Fields kRight = {0x748, 0x818, 0x8E8};
-
-const Fields& FieldsOf(standin::Deck deck) { return deck == standin::Deck::kLeft ? kLeft : kRight; }
-
-const char* LetterOf(standin::Deck deck) { return deck == standin::Deck::kLeft ? "L" : "R"; }
 
 bool ParseSize(const std::string& text, std::size_t* size) {
   if (text.empty() || text.size() > 12) return false;
@@ -113,7 +99,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
       std::cout << kUsage;
       return 0;
     } else if (arg == "-l" || arg == "--local") {
-      options->name = "Local\\ssl_sharing";
+      options->name = kBlockNameAlternative;
     } else if (arg == "-q" || arg == "--quiet") {
       options->quiet = true;
     } else if (arg == "--size" || arg.rfind("--size=", 0) == 0) {
@@ -151,27 +137,26 @@ class Decks {
   explicit Decks(const platform::WritableBlock& block) : block_(block) {}
 
   void Load(const standin::Command& command) {
-    const Fields& fields = FieldsOf(command.deck);
+    const DeckFields& fields = fieldsOf(command.deck);
+    WriteField(fields.artist, command.artist);
     WriteField(fields.song, command.song);
     WriteField(fields.album, command.album);
-    WriteField(fields.artist, command.artist);
   }
 
-  void Clear(standin::Deck deck) {
-    const Fields& fields = FieldsOf(deck);
-    for (std::size_t offset : {fields.song, fields.album, fields.artist}) {
-      WriteField(offset, std::u16string());
-    }
+  void Clear(Deck deck) {
+    const DeckFields& fields = fieldsOf(deck);
+    for (int offset : {fields.artist, fields.song, fields.album}) WriteField(offset, u"");
   }
 
  private:
   // Writes the code units little-endian, then a zero unit if there is room, then zeros
   // to the end of the field, so nothing of a longer earlier text is left behind.
-  void WriteField(std::size_t offset, const std::u16string& units) {
-    for (std::size_t i = 0; i < kFieldUnits; ++i) {
+  void WriteField(int offset, const std::u16string& units) {
+    for (std::size_t i = 0; i < kFieldCapacity; ++i) {
       const char16_t unit = i < units.size() ? units[i] : u'\0';
-      PutByte(offset + 2 * i, static_cast<unsigned char>(unit & 0xFF));
-      PutByte(offset + 2 * i + 1, static_cast<unsigned char>(unit >> 8));
+      const std::size_t at = static_cast<std::size_t>(offset) + 2 * i;
+      PutByte(at, static_cast<unsigned char>(unit & 0xFF));
+      PutByte(at + 1, static_cast<unsigned char>(unit >> 8));
     }
   }
 
@@ -211,11 +196,11 @@ class Player {
         break;
       case standin::Command::Kind::kLoad:
         decks_.Load(command);
-        Echo(std::string(LetterOf(command.deck)) + " loaded: " + TextOf(line));
+        Echo(std::string(deckLetter(command.deck)) + " loaded: " + TextOf(line));
         break;
       case standin::Command::Kind::kClear:
         decks_.Clear(command.deck);
-        Echo(std::string(LetterOf(command.deck)) + " cleared");
+        Echo(std::string(deckLetter(command.deck)) + " cleared");
         break;
       case standin::Command::Kind::kWait:
         Sleep(command.seconds);
@@ -282,9 +267,9 @@ int main(int argc, char** argv) {
   }
 
   platform::WritableBlock block;
-  int error = 0;
-  if (!platform::CreateWritableBlock(options.name, options.size, &block, &error)) {
-    std::cerr << "dj-standin: cannot create the block " << options.name << " (" << error << ")\n";
+  platform::Error err;
+  if (!platform::CreateWritableBlock(options.name, options.size, &block, &err)) {
+    std::cerr << "dj-standin: cannot create the block: " << err.text << "\n";
     return kStatusFailure;
   }
   platform::RemoveBlockOnSignal(block);

@@ -5,18 +5,19 @@
 #include <string>
 #include <string_view>
 
-namespace standin {
+#include "tracker/track.h"
 
-enum class Deck { kLeft, kRight };
+namespace standin {
 
 struct Command {
   enum class Kind { kNothing, kLoad, kClear, kWait, kQuit };
   Kind kind = Kind::kNothing;  // kNothing: a blank line or a comment
   Deck deck = Deck::kLeft;     // kLoad, kClear
-  std::u16string artist;       // kLoad
-  std::u16string song;         // kLoad
-  std::u16string album;        // kLoad
-  double seconds = 0;          // kWait
+  // kLoad: the texts as raw code units, which a Track cannot hold (lone surrogates).
+  std::u16string artist;
+  std::u16string song;
+  std::u16string album;
+  double seconds = 0;  // kWait
 };
 
 // Parses one script line (without its line end; a trailing carriage return is ignored).

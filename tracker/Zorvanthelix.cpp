@@ -6,15 +6,10 @@
 #include "platform/platform.h"
 #include "tracker/console.h"
 #include "tracker/deck_view.h"
+#include "tracker/globals.h"
 #include "tracker/playlist.h"
 #include "tracker/tracking.h"
 #include "util/FileIO.h"
-
-// Prints the usage text and ends the process with status -1.
-[[noreturn]] void wrongParameters() {
-  std::cout << kUsage << std::flush;
-  std::exit(-1);
-}
 
 namespace {
 
@@ -27,22 +22,22 @@ namespace {
 // Polls the decks once a second until the poll counter runs out or a stop is requested.
 int track(const RunSettings& settings, platform::BlockHandle block, const std::string& playlist) {
   Tracking tracking{settings, {}, {}};
+  const BlockView view{pBuf};
   unsigned polls = 0;
   while (!platform::StopRequested()) {
-    readDeck(false, tracking.left.current);
-    readDeck(true, tracking.right.current);
-    const PollReports reports = poll(tracking);
+    const PollReports reports =
+        poll(tracking, readDeck(view, Deck::kLeft), readDeck(view, Deck::kRight));
     for (int i = 0; i < reports.count; ++i) {
       const Deck deck = reports.decks[i];
-      const DeckTexts& texts = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
-      const std::string& letter = deckLetter(deck);
-      std::cout << trackReport(letter, texts.artist, texts.song, texts.album) << std::flush;
-      const FileResult result =
-          appendRecord(playlist, texts.artist, texts.song, texts.album, letter);
+      const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
+      std::cout << trackReport(deck, track) << std::flush;
+      formatInfo(track.artist, track.song, track.album, deckLetter(deck));
+      const FileResult result = appendRecord(playlist, formattedInfo);
       if (result != FileResult::kOk) fileFailure(result);
     }
     platform::SleepMilliseconds(1000);
     if (++polls == 0xFFFFFFFFu) {
+      getSSLText(kRightFields.artist);  // the last text read, in nBuf
       platform::ShowMessage(nBuf, "Process2");
       platform::CloseBlock(block);
       return 0;
@@ -65,16 +60,16 @@ int main(int argc, char** argv) {
   std::cout << modeAnnouncement(*settings) << "Starting tracking...\n" << std::flush;
   platform::InstallStopHandler();
 
-  platform::BlockHandle block = platform::OpenBlock(szName);
-  if (block == platform::kNoBlock) block = platform::OpenBlock(szNameAlternative);
+  platform::Error err;
+  platform::BlockHandle block = platform::OpenBlock(szName, &err);
+  if (block == platform::kNoBlock) block = platform::OpenBlock(szNameAlternative, &err);
   if (block == platform::kNoBlock) {
-    std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n",
-                platform::LastError());
+    std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n", err.code);
     return 1;
   }
-  pBuf = platform::MapBlock(block);
+  pBuf = platform::MapBlock(block, kBlockSize, &err);
   if (pBuf == nullptr) {
-    std::printf("Could not map view of file (%d).\n", platform::LastError());
+    std::printf("Could not map view of file (%d).\n", err.code);
     return 2;
   }
 

@@ -1,8 +1,5 @@
 #include "tracker/console.h"
 
-#include <cstring>
-#include <limits>
-
 #include "tracker/conversion.h"
 
 const std::string_view kBanner =
@@ -62,17 +59,7 @@ std::string modeAnnouncement(const RunSettings& settings) {
   return text;
 }
 
-std::string trackReport(const std::string& deck, const std::string& artist, const std::string& song,
-                        const std::string& album) {
-  std::string text;
-  text.reserve(64 + artist.size() + song.size() + album.size());
-  text += deck;
-  text += " Deck.Artist :";
-  text += artist;
-  text += "\n      .Song   :";
-  text += song;
-  text += "\n      .Album  :";
-  text += album;
-  text += "\n\n";
-  return text;
+std::string trackReport(Deck deck, const Track& track) {
+  return std::string(deckLetter(deck)) + " Deck.Artist :" + track.artist +
+         "\n      .Song   :" + track.song + "\n      .Album  :" + track.album + "\n\n";
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "tracker/track.h"
+
 // The banner, every line of it ended by a line end.
 extern const std::string_view kBanner;
 
@@ -25,5 +27,4 @@ std::optional<RunSettings> parseCommandLine(int argc, const char* const* argv, b
 std::string modeAnnouncement(const RunSettings& settings);
 
 // The four-line console report of one played track, headed by its deck letter.
-std::string trackReport(const std::string& deck, const std::string& artist, const std::string& song,
-                        const std::string& album);
+std::string trackReport(Deck deck, const Track& track);

@@ -16,12 +16,9 @@ bool isBlank(char c) {
 }  // namespace
 
 std::string i_to_str(int value) {
-  // Written in place into a string of inline (small-string) storage, then cut to length:
-  // no allocation and no second copy.
-  std::string text(kMaxDigits, '\0');
-  const auto result = std::to_chars(text.data(), text.data() + kMaxDigits, value);
-  text.resize(static_cast<std::size_t>(result.ptr - text.data()));
-  return text;
+  char digits[kMaxDigits];
+  const auto result = std::to_chars(digits, digits + kMaxDigits, value);
+  return std::string(digits, result.ptr);
 }
 
 std::string i_to_str(int value, int width) {
@@ -40,8 +37,7 @@ struct Reading {
   int value = 0;
 };
 
-// Inlined into both callers: a call of its own would cost str_to_i a fifth of its time.
-[[gnu::always_inline]] inline Reading readInt(std::string_view text) {
+Reading readInt(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p != end && isBlank(*p)) ++p;

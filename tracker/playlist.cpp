@@ -3,22 +3,10 @@
 #include "platform/platform.h"
 #include "tracker/conversion.h"
 
-std::time_t rawtime = 0;
-std::tm* timeinfo = nullptr;
-std::string info;
-std::string formattedInfo;
-
-namespace {
-
-// Reads the clock into rawtime and timeinfo.
-void readClock() {
-  static std::tm fallback{};  // keeps timeinfo valid should localtime ever fail
-  rawtime = std::time(nullptr);
-  timeinfo = std::localtime(&rawtime);
-  if (timeinfo == nullptr) timeinfo = &fallback;
+std::tm localTime(std::time_t time) {
+  const std::tm* local = std::localtime(&time);
+  return local != nullptr ? *local : std::tm{};
 }
-
-}  // namespace
 
 std::string playlistFileName(const std::tm& time) {
   return "Playlist_" + i_to_str(time.tm_year + 1900) + "." + i_to_str(time.tm_mon + 1, 2) + "." +
@@ -26,53 +14,36 @@ std::string playlistFileName(const std::tm& time) {
          i_to_str(time.tm_min, 2) + "_" + i_to_str(time.tm_sec, 2) + ".txt";
 }
 
-void formatInfoAt(const std::tm& time, const std::string& artist, const std::string& song,
-                  const std::string& album, const std::string& deck) {
-  const std::string second = i_to_str(time.tm_sec, 2);
-  const std::string minute = i_to_str(time.tm_min, 2);
-  const std::string hour = i_to_str(time.tm_hour, 2);
-  const std::string day = i_to_str(time.tm_mday, 2);
-  const std::string month = i_to_str(time.tm_mon + 1, 2);
-  const std::string year = i_to_str(time.tm_year + 1900, 4);
-  info = year + "." + month + "." + day + " " + hour + ":" + minute + ":" + second;
-  formattedInfo.clear();
-  formattedInfo.reserve(info.size() + artist.size() + song.size() + album.size() + 48);
-  formattedInfo += info;
-  formattedInfo += ";";
-  formattedInfo += deck;
-  formattedInfo += ";\"";
-  formattedInfo += artist;
-  formattedInfo += "\";\"";
-  formattedInfo += song;
-  formattedInfo += "\";\"";
-  formattedInfo += album;
-  formattedInfo += "\";";
-  for (const std::string* part : {&year, &month, &day, &hour, &minute}) {
-    formattedInfo += *part;
-    formattedInfo += ";";
-  }
-  formattedInfo += second;
+std::string formatDateTime(const std::tm& time) {
+  return i_to_str(time.tm_year + 1900, 4) + "." + i_to_str(time.tm_mon + 1, 2) + "." +
+         i_to_str(time.tm_mday, 2) + " " + i_to_str(time.tm_hour, 2) + ":" +
+         i_to_str(time.tm_min, 2) + ":" + i_to_str(time.tm_sec, 2);
 }
 
-void formatInfo(std::string artist, std::string song, std::string album, std::string deck) {
-  readClock();
-  formatInfoAt(*timeinfo, artist, song, album, deck);
+std::string formatRecord(const std::tm& time, Deck deck, const Track& track) {
+  std::string record = formatDateTime(time) + ";" + deckLetter(deck) + ";\"" + track.artist +
+                       "\";\"" + track.song + "\";\"" + track.album + "\";" +
+                       i_to_str(time.tm_year + 1900, 4);
+  for (const int part : {time.tm_mon + 1, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec}) {
+    record += ';';
+    record += i_to_str(part, 2);
+  }
+  return record;
 }
 
 FileResult createPlaylist(std::string* name) {
   // Names change every second, so a minute of taken names means something else is wrong.
   constexpr int kAttempts = 60;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    readClock();
-    const std::time_t start = rawtime;
-    *name = playlistFileName(*timeinfo);
+    const std::time_t start = std::time(nullptr);
+    *name = playlistFileName(localTime(start));
     platform::File file;
-    switch (platform::CreateNewFile(*name, &file)) {
+    switch (platform::CreateNewFile(*name, &file, nullptr)) {
       case platform::CreateResult::kFailed:
         return FileResult::kOpenFailed;
       case platform::CreateResult::kCreated: {
-        const bool written = platform::AppendAll(file, kPlaylistHeader);
-        const bool closed = platform::SyncAndClose(file);
+        const bool written = platform::AppendAll(file, kPlaylistHeader, nullptr);
+        const bool closed = platform::SyncAndClose(file, nullptr);
         return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
       }
       case platform::CreateResult::kExists:
@@ -84,14 +55,10 @@ FileResult createPlaylist(std::string* name) {
   return FileResult::kOpenFailed;
 }
 
-FileResult appendRecord(const std::string& name, const std::string& artist, const std::string& song,
-                        const std::string& album, const std::string& deck) {
+FileResult appendRecord(const std::string& path, std::string_view record) {
   platform::File file;
-  if (!platform::OpenForAppend(name, &file)) return FileResult::kOpenFailed;
-  formatInfo(artist, song, album, deck);
-  formattedInfo += "\r\n";  // one write puts the whole line or nothing
-  const bool written = platform::AppendAll(file, formattedInfo);
-  formattedInfo.resize(formattedInfo.size() - 2);
-  const bool closed = platform::SyncAndClose(file);
+  if (!platform::OpenForAppend(path, &file, nullptr)) return FileResult::kOpenFailed;
+  const bool written = platform::AppendAll(file, std::string(record) + "\r\n", nullptr);
+  const bool closed = platform::SyncAndClose(file, nullptr);
   return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
 }

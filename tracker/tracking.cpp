@@ -1,27 +1,7 @@
 #include "tracker/tracking.h"
 
 #include <limits>
-
-#include "tracker/deck_view.h"
-
-DeckTexts readDeck(bool right) {
-  DeckTexts texts;
-  readDeck(right, texts);
-  return texts;
-}
-
-void readDeck(bool right, DeckTexts& texts) {
-  const int base = right ? kRightSong - kLeftSong : 0;
-  getSSLTextInto(base + kLeftSong, texts.song);
-  getSSLTextInto(base + kLeftAlbum, texts.album);
-  getSSLTextInto(base + kLeftArtist, texts.artist);
-}
-
-const std::string& deckLetter(Deck deck) {
-  static const std::string kLeft = "L";
-  static const std::string kRight = "R";
-  return deck == Deck::kLeft ? kLeft : kRight;
-}
+#include <utility>
 
 namespace {
 
@@ -59,4 +39,10 @@ PollReports poll(Tracking& tracking) {
   tracking.left.previous = tracking.left.current;
   tracking.right.previous = tracking.right.current;
   return reports;
+}
+
+PollReports poll(Tracking& tracking, Track left, Track right) {
+  tracking.left.current = std::move(left);
+  tracking.right.current = std::move(right);
+  return poll(tracking);
 }

@@ -1,33 +1,15 @@
 // The rules that decide, poll by poll, when a deck's track has been played.
 #pragma once
 
-#include <string>
-
 #include "tracker/console.h"
-
-// The three texts of one deck.
-struct DeckTexts {
-  std::string song;
-  std::string album;
-  std::string artist;
-  bool operator==(const DeckTexts&) const = default;
-};
-
-// Reads the current texts of the left (right = false) or the right deck from the view.
-DeckTexts readDeck(bool right);
-
-// The same, refilling the strings of texts in place (no allocation once they have grown
-// to the longest texts seen): the tracking loop reads each poll this way.
-void readDeck(bool right, DeckTexts& texts);
+#include "tracker/track.h"
 
 struct DeckState {
-  DeckTexts current;     // read in this poll
-  DeckTexts previous;    // read in the previous poll
-  DeckTexts lastLogged;  // of the track last reported for this deck
-  int stable = 0;        // polls in which the deck did not change
+  Track current;     // read in this poll
+  Track previous;    // read in the previous poll
+  Track lastLogged;  // of the track last reported for this deck
+  int stable = 0;    // polls in which the deck did not change
 };
-
-enum class Deck { kLeft, kRight };
 
 // The decks to report after one poll, in the order they were decided.
 struct PollReports {
@@ -46,5 +28,5 @@ struct Tracking {
 // become its last-logged texts; the current texts then become the previous ones.
 PollReports poll(Tracking& tracking);
 
-// "L" or "R".
-const std::string& deckLetter(Deck deck);
+// Sets the texts read in this poll and applies its rules.
+PollReports poll(Tracking& tracking, Track left, Track right);

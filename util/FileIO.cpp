@@ -176,8 +176,9 @@ int FileIO::write_block(const char* src, long n) {
 int FileIO::file_stat(std::string name) noexcept {
   try {
     std::time_t modified;
-    if (!platform::FileModificationTime(name, &modified)) {
-      std::perror("stat");
+    platform::Error err;
+    if (!platform::FileModificationTime(name, &modified, &err)) {
+      std::fprintf(stderr, "%s\n", err.text.c_str());
       return -1;
     }
     date_text = utc_text(modified);
@@ -188,7 +189,7 @@ int FileIO::file_stat(std::string name) noexcept {
   }
 }
 
-int FileIO::delete_file(std::string name) { return platform::RemoveFile(name) ? 0 : -1; }
+int FileIO::delete_file(std::string name) { return platform::RemoveFile(name, nullptr) ? 0 : -1; }
 
 int FileIO::close() {
   int result = 0;

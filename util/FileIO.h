@@ -46,7 +46,7 @@ class FileIO {
   int write_block(const char* src, long n);
 
   // date_text (the modification time as "%a, %d %b %Y %X GMT" in UTC), mtime and filesize of
-  // the named file. A failed stat is reported through perror("stat").
+  // the named file. A failed stat is reported on standard error as "stat: <reason>".
   int file_stat(std::string name) noexcept;
 
   // Removes the named file (not a directory).

@@ -94,6 +94,6 @@ TEST(Console, AnnouncementsAndReport) {
   EXPECT_EQ(modeAnnouncement(RunSettings{}), frame + "\n");
   EXPECT_EQ(modeAnnouncement(RunSettings{true, 15}),
             frame + "\nusing simple mode with a threshold of\n15 seconds\n\n");
-  EXPECT_EQ(trackReport("R", "Marlow Tide", "Paper Harbour", ""),
+  EXPECT_EQ(trackReport(Deck::kRight, {"Marlow Tide", "Paper Harbour", ""}),
             "R Deck.Artist :Marlow Tide\n      .Song   :Paper Harbour\n      .Album  :\n\n");
 }

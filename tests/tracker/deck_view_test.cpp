@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
-#include "tracker/tracking.h"
+#include "tracker/globals.h"
 
 namespace {
 
@@ -14,6 +13,10 @@ class DeckView : public ::testing::Test {
  protected:
   void SetUp() override { pBuf = block_.data(); }
   void TearDown() override { pBuf = nullptr; }
+
+  std::string utf8(int offset) {
+    return readField(BlockView{block_.data()}, offset, Charset::kUtf8);
+  }
 
   // Writes code units at offset, followed by a zero unit.
   void put(int offset, const std::vector<unsigned>& units, bool terminate = true) {
@@ -40,7 +43,8 @@ TEST_F(DeckView, NamesOfTheBlock) {
 }
 
 TEST_F(DeckView, ReadsEachFieldAtItsOffset) {
-  const int offsets[] = {kLeftSong, kLeftAlbum, kLeftArtist, kRightSong, kRightAlbum, kRightArtist};
+  const int offsets[] = {kLeftFields.song,  kLeftFields.album,  kLeftFields.artist,
+                         kRightFields.song, kRightFields.album, kRightFields.artist};
   const char* texts[] = {"Paper Harbour", "Night Ferries", "Marlow Tide",
                          "Song R",        "Album R",       "Artist R"};
   for (int i = 0; i < 6; ++i) putAscii(offsets[i], texts[i]);
@@ -48,107 +52,83 @@ TEST_F(DeckView, ReadsEachFieldAtItsOffset) {
 }
 
 TEST_F(DeckView, EmptyFieldAndLatinOne) {
-  EXPECT_EQ(getSSLText(kLeftSong), "");
-  put(kLeftSong, {'C', 0xE9, 'l', 0xE8, 'n', 'e', ' ', 0xA0, 0xFF, '~'});
-  EXPECT_EQ(getSSLText(kLeftSong), "C\xE9l\xE8ne \xA0\xFF~");
+  EXPECT_EQ(getSSLText(kLeftFields.song), "");
+  put(kLeftFields.song, {'C', 0xE9, 'l', 0xE8, 'n', 'e', ' ', 0xA0, 0xFF, '~'});
+  EXPECT_EQ(getSSLText(kLeftFields.song), "C\xE9l\xE8ne \xA0\xFF~");
 }
 
 TEST_F(DeckView, CharactersBeyondLatinOneBecomeOneQuestionMark) {
   // U+0100 and U+4E00 have a zero low byte; they must not end the text.
-  put(kLeftArtist, {'a', 0x0100, 'b', 0x4E00, 0x4E01, 'c', 0x20AC});
-  EXPECT_EQ(getSSLText(kLeftArtist), "a?b??c?");
+  put(kLeftFields.artist, {'a', 0x0100, 'b', 0x4E00, 0x4E01, 'c', 0x20AC});
+  EXPECT_EQ(getSSLText(kLeftFields.artist), "a?b??c?");
   // A surrogate pair is one character; lone halves are one each.
-  put(kLeftArtist, {'x', 0xD83C, 0xDFB5, 'y', 0xDC00, 'z', 0xD800, 'w', 0xD800});
-  EXPECT_EQ(getSSLText(kLeftArtist), "x?y?z?w?");
+  put(kLeftFields.artist, {'x', 0xD83C, 0xDFB5, 'y', 0xDC00, 'z', 0xD800, 'w', 0xD800});
+  EXPECT_EQ(getSSLText(kLeftFields.artist), "x?y?z?w?");
 }
 
 TEST_F(DeckView, ControlCharactersBecomeBlanks) {
-  put(kRightSong, {'a', '\r', '\n', 0x1B, '[', '2', 'J', 0x7F, 0x85, 0x9F, 0x01, 'b'});
-  EXPECT_EQ(getSSLText(kRightSong), "a   [2J    b");
+  put(kRightFields.song, {'a', '\r', '\n', 0x1B, '[', '2', 'J', 0x7F, 0x85, 0x9F, 0x01, 'b'});
+  EXPECT_EQ(getSSLText(kRightFields.song), "a   [2J    b");
 }
 
 TEST_F(DeckView, AtMostOneHundredCodeUnits) {
   std::vector<unsigned> units(104, 'k');
   units[99] = 'E';
-  put(kLeftSong, units, false);
-  const std::string text = getSSLText(kLeftSong);
+  put(kLeftFields.song, units, false);
+  const std::string text = getSSLText(kLeftFields.song);
   EXPECT_EQ(text.size(), 100u);
   EXPECT_EQ(text.back(), 'E');
   // A pair whose low half would be the 101st unit is not read as a pair.
   units[99] = 0xD83C;
   units[100] = 0xDFB5;
-  put(kLeftSong, units, false);
-  EXPECT_EQ(getSSLText(kLeftSong), std::string(99, 'k') + "?");
+  put(kLeftFields.song, units, false);
+  EXPECT_EQ(getSSLText(kLeftFields.song), std::string(99, 'k') + "?");
   EXPECT_EQ(nBuf[100], '\0');
 }
 
 TEST_F(DeckView, NarrowBufferHoldsTheLastTextAsCString) {
-  putAscii(kRightArtist, "A much longer artist name");
-  putAscii(kLeftSong, "Short");
-  getSSLText(kRightArtist);
-  getSSLText(kLeftSong);
+  putAscii(kRightFields.artist, "A much longer artist name");
+  putAscii(kLeftFields.song, "Short");
+  getSSLText(kRightFields.artist);
+  getSSLText(kLeftFields.song);
   EXPECT_STREQ(nBuf, "Short");
 }
 
-TEST_F(DeckView, EachKindOfUnitAtEveryPositionOfARun) {
-  // Plain ASCII is narrowed several units at a time; a unit of another kind must be
-  // treated by its own rule wherever it falls within or after such a run.
-  struct Kind {
+TEST_F(DeckView, Utf8KeepsEveryCharacter) {
+  struct Case {
     std::vector<unsigned> units;
-    std::string narrowed;
-    bool ends;  // the unit ends the text
+    const char* utf8;
   };
-  const Kind kinds[] = {
-      {{0x20}, " ", false},    {{0x7E}, "~", false},           {{0x7F}, " ", false},
-      {{0x1F}, " ", false},    {{0x09}, " ", false},           {{0x9F}, " ", false},
-      {{0xA0}, "\xA0", false}, {{0xE9}, "\xE9", false},        {{0xFF}, "\xFF", false},
-      {{0x0141}, "?", false},  {{0xFF21}, "?", false},         {{0x2041}, "?", false},
-      {{0x4E00}, "?", false},  {{0xD83C, 0xDFB5}, "?", false}, {{0xDC00}, "?", false},
-      {{0x0000}, "", true},
+  const Case cases[] = {
+      {{'C', 0xE9}, "C\xC3\xA9"},
+      {{0x65E5, 0x672C}, "\xE6\x97\xA5\xE6\x9C\xAC"},  // CJK
+      {{0xD83C, 0xDFB5}, "\xF0\x9F\x8E\xB5"},          // a pair: one character
+      {{'a', 0xD800, 'b', 0xDC00},
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"},                  // lone halves
+      {{'\r', 0x1B, 0x85, 'x'}, "   x"},  // control characters
   };
-  for (const Kind& kind : kinds) {
-    for (std::size_t before = 0; before <= 12; ++before) {
-      std::vector<unsigned> units(before, 'a');
-      units.insert(units.end(), kind.units.begin(), kind.units.end());
-      units.insert(units.end(), 9, 'z');
-      put(kLeftAlbum, units);
-      std::string expected(before, 'a');
-      if (!kind.ends) expected += kind.narrowed + std::string(9, 'z');
-      EXPECT_EQ(getSSLText(kLeftAlbum), expected)
-          << "unit " << std::hex << kind.units[0] << " after " << std::dec << before;
-    }
+  for (const Case& c : cases) {
+    put(kLeftFields.song, c.units);
+    EXPECT_EQ(utf8(kLeftFields.song), c.utf8);
   }
+  std::vector<unsigned> units(104, 0x4E00);
+  units[99] = 0xD83C;
+  units[100] = 0xDFB5;
+  put(kLeftFields.song, units, false);
+  std::string expected;
+  for (int i = 0; i < 99; ++i) expected += "\xE4\xB8\x80";
+  EXPECT_EQ(utf8(kLeftFields.song), expected + "\xEF\xBF\xBD");
 }
 
-TEST_F(DeckView, IntoAnExistingStringGivesTheSameTextInItsStorage) {
-  putAscii(kRightAlbum, "Tidewater Sessions Vol. 2, Remastered");
-  put(kLeftSong, {'C', 0xE9, 0x4E00, 0x07});
-  std::string text;
-  text.reserve(150);
-  const char* const storage = text.data();
-  getSSLTextInto(kRightAlbum, text);
-  EXPECT_EQ(text, getSSLText(kRightAlbum));
-  getSSLTextInto(kLeftSong, text);
-  EXPECT_EQ(text, "C\xE9? ");
-  EXPECT_STREQ(nBuf, "C\xE9? ");
-  getSSLTextInto(kRightSong, text);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(text.data(), storage);  // refilled, never reallocated
-}
-
-TEST_F(DeckView, ReadDeckRefillsTheTextsOfEitherDeck) {
-  putAscii(kLeftSong, "Paper Harbour (Extended Mix)");
-  putAscii(kLeftAlbum, "Night Ferries");
-  putAscii(kLeftArtist, "Marlow Tide");
-  putAscii(kRightSong, "Glass Orchard");
-  putAscii(kRightArtist, "The Lantern Quarter");
-  const DeckTexts left{"Paper Harbour (Extended Mix)", "Night Ferries", "Marlow Tide"};
-  const DeckTexts right{"Glass Orchard", "", "The Lantern Quarter"};
-  EXPECT_EQ(readDeck(false), left);
-  EXPECT_EQ(readDeck(true), right);
-  DeckTexts texts = left;  // the left deck's texts, refilled with the right deck's
-  readDeck(true, texts);
-  EXPECT_EQ(texts, right);
-  readDeck(false, texts);
-  EXPECT_EQ(texts, left);
+TEST_F(DeckView, ReadDeckGivesTheTextsOfEitherDeck) {
+  putAscii(kLeftFields.song, "Paper Harbour (Extended Mix)");
+  putAscii(kLeftFields.album, "Night Ferries");
+  putAscii(kLeftFields.artist, "Marlow Tide");
+  putAscii(kRightFields.song, "Glass Orchard");
+  putAscii(kRightFields.artist, "The Lantern Quarter");
+  const BlockView view{block_.data()};
+  EXPECT_EQ(readDeck(view, Deck::kLeft),
+            (Track{"Marlow Tide", "Paper Harbour (Extended Mix)", "Night Ferries"}));
+  EXPECT_EQ(readDeck(view, Deck::kRight), (Track{"The Lantern Quarter", "Glass Orchard", ""}));
 }

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tracker/globals.h"
+
 namespace {
 
 std::tm at(int year, int month, int day, int hour, int minute, int second) {
@@ -52,13 +54,13 @@ TEST(PlaylistName, PadsAllButTheYear) {
 }
 
 TEST(Record, ColumnsFromOneTime) {
-  formatInfoAt(at(2008, 3, 7, 21, 7, 42), "Marlow Tide", "Paper Harbour", "Night Ferries", "L");
-  EXPECT_EQ(info, "2008.03.07 21:07:42");
-  EXPECT_EQ(formattedInfo,
+  const std::tm time = at(2008, 3, 7, 21, 7, 42);
+  EXPECT_EQ(formatDateTime(time), "2008.03.07 21:07:42");
+  EXPECT_EQ(formatRecord(time, Deck::kLeft, {"Marlow Tide", "Paper Harbour", "Night Ferries"}),
             "2008.03.07 21:07:42;L;\"Marlow Tide\";\"Paper Harbour\";\"Night Ferries\";"
             "2008;03;07;21;07;42");
-  formatInfoAt(at(999, 12, 31, 0, 0, 5), "", "a;\"b", "", "R");
-  EXPECT_EQ(formattedInfo, "0999.12.31 00:00:05;R;\"\";\"a;\"b\";\"\";0999;12;31;00;00;05");
+  EXPECT_EQ(formatRecord(at(999, 12, 31, 0, 0, 5), Deck::kRight, {"", "a;\"b", ""}),
+            "0999.12.31 00:00:05;R;\"\";\"a;\"b\";\"\";0999;12;31;00;00;05");
 }
 
 TEST(Record, FormatInfoReadsTheClock) {
@@ -67,10 +69,8 @@ TEST(Record, FormatInfoReadsTheClock) {
   ASSERT_NE(timeinfo, nullptr);
   EXPECT_GE(rawtime, before);
   EXPECT_LE(rawtime, before + 2);
-  const std::string record = formattedInfo;
-  const std::tm reading = *timeinfo;
-  formatInfoAt(reading, "A", "S", "B", "R");
-  EXPECT_EQ(formattedInfo, record);
+  EXPECT_EQ(info, formatDateTime(*timeinfo));
+  EXPECT_EQ(formattedInfo, formatRecord(*timeinfo, Deck::kRight, {"A", "S", "B"}));
 }
 
 TEST_F(PlaylistFile, CreatedWithHeaderThenAppended) {
@@ -78,10 +78,13 @@ TEST_F(PlaylistFile, CreatedWithHeaderThenAppended) {
   ASSERT_EQ(createPlaylist(&name), FileResult::kOk);
   EXPECT_EQ(name.rfind("Playlist_", 0), 0u);
   EXPECT_EQ(contents(name), kPlaylistHeader);
-  ASSERT_EQ(appendRecord(name, "Ar", "So", "Al", "L"), FileResult::kOk);
-  ASSERT_EQ(appendRecord(name, "Ar2", "So2", "Al2", "R"), FileResult::kOk);
+  const std::tm now = localTime(std::time(nullptr));
+  ASSERT_EQ(appendRecord(name, formatRecord(now, Deck::kLeft, {"Ar", "So", "Al"})),
+            FileResult::kOk);
+  const std::string second = formatRecord(now, Deck::kRight, {"Ar2", "So2", "Al2"}) + "\r\n";
+  ASSERT_EQ(appendRecord(name, formatRecord(now, Deck::kRight, {"Ar2", "So2", "Al2"})),
+            FileResult::kOk);
   const std::string text = contents(name);
-  const std::string second = formattedInfo + "\r\n";
   EXPECT_EQ(text.substr(text.size() - second.size()), second);
   EXPECT_NE(second.find(";R;\"Ar2\";\"So2\";\"Al2\";"), std::string::npos);
   EXPECT_EQ(text.find("\r\n", kPlaylistHeader.size()) + 2 + second.size(), text.size());
@@ -89,14 +92,15 @@ TEST_F(PlaylistFile, CreatedWithHeaderThenAppended) {
 
 TEST_F(PlaylistFile, AnExistingFileIsNeverEmptied) {
   std::string first, second;
+  const std::time_t now = std::time(nullptr);
   ASSERT_EQ(createPlaylist(&first), FileResult::kOk);
-  ASSERT_EQ(appendRecord(first, "Ar", "So", "Al", "L"), FileResult::kOk);
+  ASSERT_EQ(appendRecord(first, "a record"), FileResult::kOk);
   const std::string kept = contents(first);
-  // Take the next name too, so that the second run surely meets a taken name.
-  for (int s = 1; s <= 1; ++s) {
-    std::tm next = *timeinfo;
-    std::time_t t = std::mktime(&next) + s;
-    std::ofstream(playlistFileName(*std::localtime(&t))) << "taken";
+  // Take the next names too, so that the second run surely meets a taken name.
+  for (std::time_t t = now; t <= now + 1; ++t) {
+    if (playlistFileName(localTime(t)) != first) {
+      std::ofstream(playlistFileName(localTime(t))) << "taken";
+    }
   }
   ASSERT_EQ(createPlaylist(&second), FileResult::kOk);
   EXPECT_NE(first, second);
@@ -108,15 +112,15 @@ TEST_F(PlaylistFile, RemovedFileIsRecreatedWithoutHeader) {
   std::string name;
   ASSERT_EQ(createPlaylist(&name), FileResult::kOk);
   std::filesystem::remove(name);
-  ASSERT_EQ(appendRecord(name, "A", "S", "B", "L"), FileResult::kOk);
-  EXPECT_EQ(contents(name), formattedInfo + "\r\n");
+  ASSERT_EQ(appendRecord(name, "a record"), FileResult::kOk);
+  EXPECT_EQ(contents(name), "a record\r\n");
 }
 
 TEST_F(PlaylistFile, FailuresAreReported) {
   std::filesystem::create_directory("sub");
-  EXPECT_EQ(appendRecord("sub", "A", "S", "B", "L"), FileResult::kOpenFailed);
-  EXPECT_EQ(appendRecord("missing/dir.txt", "A", "S", "B", "L"), FileResult::kOpenFailed);
+  EXPECT_EQ(appendRecord("sub", "r"), FileResult::kOpenFailed);
+  EXPECT_EQ(appendRecord("missing/dir.txt", "r"), FileResult::kOpenFailed);
   if (std::filesystem::exists("/dev/full")) {
-    EXPECT_EQ(appendRecord("/dev/full", "A", "S", "B", "L"), FileResult::kWriteFailed);
+    EXPECT_EQ(appendRecord("/dev/full", "r"), FileResult::kWriteFailed);
   }
 }

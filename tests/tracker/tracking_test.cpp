@@ -6,11 +6,11 @@
 
 namespace {
 
-const DeckTexts kEmpty{};
-const DeckTexts kA{"Song A", "Album A", "Artist A"};
-const DeckTexts kB{"Song B", "Album B", "Artist B"};
-const DeckTexts kC{"Song C", "Album C", "Artist C"};
-const DeckTexts kD{"Song D", "Album D", "Artist D"};
+const Track kEmpty{};
+const Track kA{"Artist A", "Song A", "Album A"};
+const Track kB{"Artist B", "Song B", "Album B"};
+const Track kC{"Artist C", "Song C", "Album C"};
+const Track kD{"Artist D", "Song D", "Album D"};
 
 // Drives the rules poll by poll and writes down what each poll reports.
 class Rules {
@@ -18,7 +18,7 @@ class Rules {
   explicit Rules(RunSettings settings) : tracking_{settings, {}, {}} {}
 
   // One poll with the given deck texts: the reports as "L:<song>" / "R:<song>".
-  std::vector<std::string> poll(const DeckTexts& left, const DeckTexts& right) {
+  std::vector<std::string> poll(const Track& left, const Track& right) {
     tracking_.left.current = left;
     tracking_.right.current = right;
     const PollReports reports = ::poll(tracking_);
@@ -27,13 +27,13 @@ class Rules {
       const Deck deck = reports.decks[i];
       const DeckState& state = deck == Deck::kLeft ? tracking_.left : tracking_.right;
       EXPECT_EQ(state.lastLogged, state.current);
-      result.push_back(deckLetter(deck) + ":" + state.current.song);
+      result.push_back(std::string(deckLetter(deck)) + ":" + state.current.song);
     }
     return result;
   }
 
   // Polls n times with the same texts; the reports of all of them.
-  std::vector<std::string> hold(int n, const DeckTexts& left, const DeckTexts& right) {
+  std::vector<std::string> hold(int n, const Track& left, const Track& right) {
     std::vector<std::string> all;
     for (int i = 0; i < n; ++i) {
       for (auto& r : poll(left, right)) all.push_back(r);
@@ -70,7 +70,7 @@ TEST(Automode, ADeckIsReportedWhenTheOtherChanges) {
 TEST(Automode, ALeftChangeSeenHalfWayCountsAsChange) {
   Rules rules(kAuto);
   rules.poll(kA, kB);
-  DeckTexts half = kC;
+  Track half = kC;
   half.album = "Alb";  // caught while the application was still writing it
   EXPECT_EQ(rules.poll(half, kB), Reports{});
   EXPECT_EQ(rules.poll(kC, kB), Reports{});
