@@ -194,6 +194,7 @@ int convert(const Options& options, Format* format, std::uint64_t limit, bool wa
     std::fprintf(stderr, "setlist: stopped; %s was not written\n", target.c_str());
     return kStatusStopped;
   }
+  if (warn) warnAfterReading(options.playlist, scan);
   if (!writeFailed && scan.records == 0) return refuseEmpty(options.playlist, scan);
   if (!writeFailed) {
     format->end(&buffer);
@@ -203,7 +204,6 @@ int convert(const Options& options, Format* format, std::uint64_t limit, bool wa
     fail("cannot write " + target, err);
     return kStatusFailed;
   }
-  if (warn) warnAfterReading(options.playlist, scan);
   return kStatusOk;
 }
 
@@ -255,8 +255,8 @@ int runHtml(int argc, char** argv) {
       std::fprintf(stderr, "setlist: stopped\n");
       return kStatusStopped;
     }
-    if (scan.records == 0) return refuseEmpty(options.playlist, scan);
     warnAfterReading(options.playlist, scan);
+    if (scan.records == 0) return refuseEmpty(options.playlist, scan);
     HtmlFormat format(scan.first, scan.last, scan.records);
     return convert(options, &format, scan.bytes, false);
   });
