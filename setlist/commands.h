@@ -7,6 +7,7 @@ int runTracklist(int argc, char** argv);
 int runCsv(int argc, char** argv);
 int runJson(int argc, char** argv);
 int runHtml(int argc, char** argv);
+int runLive(int argc, char** argv);
 
 // Exit statuses.
 constexpr int kStatusOk = 0;

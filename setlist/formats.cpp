@@ -124,8 +124,8 @@ void appendJsonString(std::string_view text, std::string* out) {
   out->push_back('"');
 }
 
-// Text as HTML content or attribute value: markup characters as references, control
-// characters as blanks.
+}  // namespace
+
 void appendHtml(std::string_view text, std::string* out) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     switch (text[i]) {
@@ -154,6 +154,8 @@ void appendHtml(std::string_view text, std::string* out) {
     }
   }
 }
+
+namespace {
 
 constexpr std::string_view kPageStart = R"(<!DOCTYPE html>
 <html lang="en">

@@ -6,8 +6,13 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "setlist/playlist_reader.h"
+
+// Appends text as HTML content or attribute value: markup characters as references,
+// control characters as blanks.
+void appendHtml(std::string_view text, std::string* out);
 
 class Format {
  public:

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/output_file.h"
 #include "setlist/commands.h"
 
@@ -42,10 +43,8 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist},
-    {"csv", runCsv},
-    {"json", runJson},
-    {"html", runHtml},
+    {"tracklist", runTracklist}, {"csv", runCsv},   {"json", runJson},
+    {"html", runHtml},           {"live", runLive},
 };
 
 }  // namespace
@@ -63,6 +62,7 @@ int usageError(std::string_view message) {
 }
 
 int main(int argc, char** argv) {
+  platform::ShowConsoleTextAs(platform::TextEncoding::kUtf8);
   std::vector<std::string> arguments = platform::Utf8Arguments(argc, argv);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());

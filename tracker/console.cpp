@@ -10,11 +10,11 @@ const std::string_view kBanner =
     "+---------------------------------------+\n"
     "| !!!!!!!    Use AT OWN RISK    !!!!!!! |\n"
     "+---------------------------------------+\n"
-    "|    Also by us: the Setlist Viewer,    |\n"
-    "|   which turns these playlist files    |\n"
-    "|   into printable tracklists. Get it   |\n"
-    "|          free of charge at:           |\n"
-    "+---->   zorvanthelix.org/tools   <-----+\n"
+    "|   Also by us: setlist, which turns    |\n"
+    "|   these playlists into tracklists,    |\n"
+    "|  CSV, JSON and printable pages, and   |\n"
+    "|  shows the track on air. Find it at:  |\n"
+    "+---->  setlist, in this folder   <-----+\n"
     "+---------------------------------------+\n"
     "\n";
 

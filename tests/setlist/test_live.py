@@ -1,0 +1,175 @@
+"""`setlist live` end to end: it follows the stand-in's decks with the tracker's rules and
+keeps the overlay files whole, with every character of every script.
+
+    ZV_SETLIST   the setlist executable; ZV_TRACKER and ZV_STANDIN as for harness.py
+"""
+
+import html.parser
+import os
+import signal
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+import harness  # noqa: E402
+
+SETLIST = os.environ.get("ZV_SETLIST", "")
+TIMEOUT = 15.0
+
+JAPANESE = ("宇多田ヒカル", "First Love 🎵", "ファースト・ラヴ")
+KOREAN = ("소녀시대", "다시 만난 세계", "Into the New World")
+CYRILLIC = ("Земфира", "Искала <i>&</i>", "Вендетта")
+GREEK = ("Άλκηστις", "Στο \"φως\"", "Ελλάδα")
+
+
+def deck_track(texts):
+    return harness.Track(*texts, shown=tuple(t.encode("utf-8") for t in texts))
+
+
+class OverlayText(html.parser.HTMLParser):
+    """The text of the overlay page's elements, by class."""
+
+    def __init__(self):
+        super().__init__()
+        self.texts, self._class = {}, None
+
+    def handle_starttag(self, tag, attrs):
+        self._class = dict(attrs).get("class")
+        if tag == "script":
+            self.texts["script"] = "a script element"
+
+    def handle_endtag(self, tag):
+        self._class = None
+
+    def handle_data(self, data):
+        if self._class:
+            self.texts[self._class] = self.texts.get(self._class, "") + data
+
+
+class Reader(threading.Thread):
+    """Reads a file in a tight loop and keeps every distinct content seen after the first."""
+
+    def __init__(self, path):
+        super().__init__(daemon=True)
+        self.path, self.seen, self.missing_after_written, self.stop = path, set(), 0, False
+
+    def run(self):
+        while not self.stop:
+            try:
+                with open(self.path, "rb") as f:
+                    self.seen.add(f.read())
+            except FileNotFoundError:
+                self.missing_after_written += bool(self.seen)
+            except PermissionError:  # Windows may refuse a file in the middle of a rename
+                pass
+
+
+class Live(harness.EndToEndTest):
+    def live(self, *args):
+        process = harness.Process([SETLIST, "live", *args], self.folder)
+        self.addCleanup(process.kill)
+        return process
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def content(self, name):
+        try:
+            with open(self.path(name), "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def wait_content(self, name, expected):
+        deadline = time.monotonic() + TIMEOUT
+        while self.content(name) != expected and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.content(name), expected, name)
+
+    def test_files_follow_the_decks_in_every_script(self):
+        # Each session: options, then steps of (deck, track, now-playing, previous)
+        # where the files are checked after the step when a track is expected.
+        line = "{deck}|{artist}|{song}|{album}"
+
+        def shown(deck, track):
+            return "|".join((deck,) + track).encode("utf-8")
+
+        sessions = [
+            ("automode", [], [("L", JAPANESE, None), ("R", KOREAN, ("L", JAPANESE)),
+                             ("L", CYRILLIC, ("R", KOREAN)), ("R", GREEK, ("L", CYRILLIC))]),
+            ("simple mode", ["-s", "2"], [("L", JAPANESE, ("L", JAPANESE)),
+                                          ("R", CYRILLIC, ("R", CYRILLIC))]),
+        ]
+        if not harness.NATIVE:
+            sessions = sessions[:1]  # every Windows program start is slow under Wine
+        for name, options, steps in sessions:
+            with self.subTest(name):
+                for f in ("now.txt", "prev.txt", "overlay.html"):
+                    if os.path.exists(self.path(f)):
+                        os.unlink(self.path(f))
+                # live starts first and must wait for the block.
+                live = self.live(*options, "--now-playing", "now.txt", "--previous", "prev.txt",
+                                 "--format", line, "--html", "overlay.html")
+                live.wait_for(b"waiting for the DJ application", TIMEOUT)
+                standin = self.standin()
+                live.wait_for(b"connected to", TIMEOUT)
+                reader = Reader(self.path("now.txt"))
+                reader.start()
+                before = b""
+                expected_now = set()
+                for deck, track, reported in steps:
+                    standin.load(deck, deck_track(track))
+                    if reported:
+                        now = shown(*reported)
+                        expected_now.add(now)
+                        self.wait_content("now.txt", now)
+                        self.wait_content("prev.txt", before)
+                        before = now
+                        page = OverlayText()
+                        page.feed(self.content("overlay.html").decode("utf-8"))
+                        self.assertEqual(page.texts.get("now"), now.decode("utf-8"))
+                        self.assertNotIn("script", page.texts)
+                    else:
+                        time.sleep(2.5)
+                        self.assertIsNone(self.content("now.txt"))
+                reader.stop = True
+                reader.join()
+                self.assertEqual(reader.seen - expected_now, set(), "a partial or empty read")
+                self.assertEqual(reader.missing_after_written, 0)
+                live.send_signal(signal.SIGINT)
+                self.assertEqual(live.finish(), 0, live.stderr)
+                standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_waiting_and_failing(self):
+        # A block shorter than the view is not there yet: live goes on waiting.
+        standin = self.standin(size=1000)
+        live = self.live("--now-playing", "now.txt")
+        live.wait_for(b"waiting for the DJ application", TIMEOUT)
+        time.sleep(2.5)
+        self.assertTrue(live.running())
+        self.assertNotIn(b"connected", live.stdout)
+        live.send_signal(signal.SIGTERM)
+        self.assertEqual(live.finish(), 0)
+        standin.quit(self)
+        # A file that cannot be written ends the run with status 1 and leaves the others.
+        with open(self.path("prev.txt"), "wb") as f:
+            f.write(b"kept")
+        standin = self.standin()
+        live = self.live("--now-playing", "missing/now.txt", "--previous", "prev.txt")
+        live.wait_for(b"connected to", TIMEOUT)
+        standin.load("L", deck_track(JAPANESE))
+        standin.load("R", deck_track(KOREAN))
+        self.assertEqual(live.finish(TIMEOUT), 1)
+        self.assertIn(b"missing/now.txt", live.stderr)
+        self.assertEqual(self.content("prev.txt"), b"kept")
+        self.assertEqual(sorted(os.listdir(self.folder)), ["prev.txt"])
+        standin.quit(self)
+
+
+if __name__ == "__main__":
+    if not SETLIST:
+        sys.exit("ZV_SETLIST must name the setlist executable")
+    unittest.main(verbosity=2)
