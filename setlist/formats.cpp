@@ -93,7 +93,10 @@ void appendVisible(std::string_view text, std::string* out) {
 }
 
 void appendCsvField(std::string_view text, std::string* out) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+  // A plain loop: find_first_of looks each character up in the set with a call of its own.
+  bool quoted = false;
+  for (const char c : text) quoted |= c == ',' || c == '"' || c == '\r' || c == '\n';
+  if (!quoted) {
     out->append(text);
     return;
   }
@@ -174,7 +177,7 @@ table { width: 100%; border-collapse: collapse; }
 th, td { padding: 0.35em 0.6em; text-align: left; vertical-align: top;
   border-bottom: 1px solid #d4d4d4; overflow-wrap: anywhere; }
 th { border-bottom: 2px solid #111; font-size: 0.85em; text-transform: uppercase;
-  letter-spacing: 0.05em; }
+  letter-spacing: 0.05em; white-space: nowrap; overflow-wrap: normal; }
 td.number, td.time, td.deck { white-space: nowrap; font-variant-numeric: tabular-nums;
   overflow-wrap: normal; }
 td.number { text-align: right; color: #666; }
