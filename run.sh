@@ -4,8 +4,19 @@
 # When a DJ application's shared block exists, the tracker simply runs here, in the
 # current folder. Otherwise the stand-in DJ application plays the bundled sample set
 # (tools/sample-set.txt), the tracker runs in a fresh temporary folder beside it, is
-# stopped with Ctrl-C once the set is over, and its playlist file is shown.
+# stopped with Ctrl-C once the set is over, and its playlist file is shown, with the
+# tracklist that setlist makes of it.
+#
+# ./run.sh --live [ARGS]: setlist live runs beside the tracker as well (with the same
+# ARGS), keeping now-playing.txt, previous.txt and overlay.html in that folder; they are
+# shown at the end.
 set -euo pipefail
+
+live=0
+if [ "${1:-}" = "--live" ]; then
+  live=1
+  shift
+fi
 
 say() { printf '==> %s\n' "$*"; }
 
@@ -25,6 +36,7 @@ cmake --build --preset default
 
 tracker="$root/build/default/tracker/Zorvanthelix"
 standin="$root/build/default/tools/dj-standin"
+setlist="$root/build/default/setlist/setlist"
 
 # --- Run -------------------------------------------------------------------------------
 if [ -e "/dev/shm/Global\\ssl_sharing" ] || [ -e "/dev/shm/Local\\ssl_sharing" ]; then
@@ -57,8 +69,18 @@ say "$tracker $*"
 (cd "$folder" && exec "$tracker" "$@") </dev/null &
 tracker_pid=$!
 
+live_pid=
+if [ "$live" = 1 ]; then
+  say "Running setlist live beside it: $setlist live --now-playing now-playing.txt" \
+    "--previous previous.txt --html overlay.html $*"
+  (cd "$folder" && exec "$setlist" live --now-playing now-playing.txt --previous previous.txt \
+    --html overlay.html "$@") </dev/null > >(sed -u 's/^/[setlist live] /') &
+  live_pid=$!
+fi
+
 stop_all() {
   kill -INT "$tracker_pid" 2>/dev/null || true
+  [ -z "$live_pid" ] || kill -INT "$live_pid" 2>/dev/null || true
   kill -TERM "$standin_pid" 2>/dev/null || true
 }
 # A Ctrl-C in the terminal reaches both programs too; both end cleanly on it.
@@ -74,6 +96,7 @@ fi
 stop_all
 status=0
 wait "$tracker_pid" || status=$?
+[ -z "$live_pid" ] || wait "$live_pid" || true
 wait "$standin_pid" 2>/dev/null || true
 trap - INT TERM
 
@@ -86,5 +109,13 @@ fi
 for playlist in "${playlists[@]}"; do
   say "cat $playlist"
   cat "$playlist"
+  say "setlist tracklist $playlist"
+  "$setlist" tracklist "$playlist" || true
 done
+if [ "$live" = 1 ]; then
+  for file in now-playing.txt previous.txt; do
+    [ -e "$folder/$file" ] && say "$file: $(cat "$folder/$file")"
+  done
+  say "The overlay page for a browser source: $folder/overlay.html"
+fi
 exit "$status"
