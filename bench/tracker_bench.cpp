@@ -164,7 +164,9 @@ void BM_AppendRecord_NoSync(benchmark::State& state) {
   const std::string path = freshFile("nosync.txt");
   for (auto _ : state) {
     platform::File file;
-    if (!platform::OpenForAppend(path, &file, nullptr)) state.SkipWithError("open failed");
+    if (platform::OpenForAppend(path, &file, nullptr) != platform::OpenResult::kOpened) {
+      state.SkipWithError("open failed");
+    }
     const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
     const bool written = platform::AppendAll(file, record + "\r\n", nullptr);
     if (::close(static_cast<int>(file)) != 0 || !written) state.SkipWithError("write failed");

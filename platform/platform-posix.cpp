@@ -152,11 +152,11 @@ CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
   return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
 }
 
-bool OpenForAppend(const std::string& path, File* file, Error* err) {
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
   const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) SetError(err, errno, "open", path);
   *file = fd;
-  return fd >= 0;
+  return fd >= 0 ? OpenResult::kOpened : OpenResult::kFailed;
 }
 
 bool AppendAll(File handle, std::string_view data, Error* err) {

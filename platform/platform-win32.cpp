@@ -141,13 +141,16 @@ CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
   return CreateResult::kFailed;
 }
 
-bool OpenForAppend(const std::string& path, File* file, Error* err) {
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
   HANDLE handle = openForWriting(path, OPEN_ALWAYS);
-  if (handle == INVALID_HANDLE_VALUE) {
-    SetError(err, static_cast<int>(GetLastError()), "CreateFileA", path);
-  }
   *file = fromHandle(handle);
-  return handle != INVALID_HANDLE_VALUE;
+  if (handle != INVALID_HANDLE_VALUE) return OpenResult::kOpened;
+  const DWORD error = GetLastError();
+  SetError(err, static_cast<int>(error), "CreateFileA", path);
+  // Another program holds the file without sharing write access (a spreadsheet showing
+  // it, say): unlike after any other failure, a later attempt may succeed.
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenResult::kInUse
+                                                                           : OpenResult::kFailed;
 }
 
 bool AppendAll(File file, std::string_view data, Error* err) {

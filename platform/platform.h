@@ -48,8 +48,12 @@ enum class CreateResult { kCreated, kExists, kFailed };
 // Creates a new file for writing; never opens or empties an existing one.
 CreateResult CreateNewFile(const std::string& path, File* file, Error* err);
 
-// Opens a file for appending, creating it when missing.
-bool OpenForAppend(const std::string& path, File* file, Error* err);
+enum class OpenResult { kOpened, kInUse, kFailed };
+
+// Opens a file for appending, creating it when missing. kInUse: another program holds the
+// file open in a way that forbids writing (on Windows, a sharing or lock violation), so a
+// later attempt may succeed; POSIX has no such locks and never answers kInUse.
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err);
 
 // Appends all of data at the end of the file, or nothing: a partial write is undone.
 bool AppendAll(File file, std::string_view data, Error* err);

@@ -37,27 +37,39 @@ FileResult createPlaylist(std::string* name) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::time_t start = std::time(nullptr);
     *name = playlistFileName(localTime(start));
-    platform::File file;
-    switch (platform::CreateNewFile(*name, &file, nullptr)) {
-      case platform::CreateResult::kFailed:
-        return FileResult::kOpenFailed;
-      case platform::CreateResult::kCreated: {
-        const bool written = platform::AppendAll(file, kPlaylistHeader, nullptr);
-        const bool closed = platform::SyncAndClose(file, nullptr);
-        return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
-      }
-      case platform::CreateResult::kExists:
-        // Another run owns this name: wait for the next second's name.
-        while (std::time(nullptr) == start) platform::SleepMilliseconds(50);
-        break;
-    }
+    const FileResult result = createWithText(*name, kPlaylistHeader);
+    if (result != FileResult::kExists) return result;
+    // Another run owns this name: wait for the next second's name.
+    while (std::time(nullptr) == start) platform::SleepMilliseconds(50);
   }
   return FileResult::kOpenFailed;
 }
 
+FileResult createWithText(const std::string& path, std::string_view text) {
+  platform::File file;
+  switch (platform::CreateNewFile(path, &file, nullptr)) {
+    case platform::CreateResult::kExists:
+      return FileResult::kExists;
+    case platform::CreateResult::kFailed:
+      return FileResult::kOpenFailed;
+    case platform::CreateResult::kCreated:
+      break;
+  }
+  const bool written = platform::AppendAll(file, text, nullptr);
+  const bool closed = platform::SyncAndClose(file, nullptr);
+  return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
+}
+
 FileResult appendRecord(const std::string& path, std::string_view record) {
   platform::File file;
-  if (!platform::OpenForAppend(path, &file, nullptr)) return FileResult::kOpenFailed;
+  switch (platform::OpenForAppend(path, &file, nullptr)) {
+    case platform::OpenResult::kInUse:
+      return FileResult::kInUse;
+    case platform::OpenResult::kFailed:
+      return FileResult::kOpenFailed;
+    case platform::OpenResult::kOpened:
+      break;
+  }
   const bool written = platform::AppendAll(file, std::string(record) + "\r\n", nullptr);
   const bool closed = platform::SyncAndClose(file, nullptr);
   return written && closed ? FileResult::kOk : FileResult::kWriteFailed;

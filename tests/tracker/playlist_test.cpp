@@ -116,6 +116,13 @@ TEST_F(PlaylistFile, RemovedFileIsRecreatedWithoutHeader) {
   EXPECT_EQ(contents(name), "a record\r\n");
 }
 
+TEST_F(PlaylistFile, CreatedFilesNeverReplaceOthers) {
+  ASSERT_EQ(createWithText("p.txt", "first"), FileResult::kOk);
+  EXPECT_EQ(createWithText("p.txt", "second"), FileResult::kExists);
+  EXPECT_EQ(contents("p.txt"), "first");
+  EXPECT_EQ(createWithText("missing/p.txt", "x"), FileResult::kOpenFailed);
+}
+
 TEST_F(PlaylistFile, FailuresAreReported) {
   std::filesystem::create_directory("sub");
   EXPECT_EQ(appendRecord("sub", "r"), FileResult::kOpenFailed);
