@@ -1,28 +1,47 @@
 // Zorvanthelix: logs the tracks played on the two decks of a DJ application.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "platform/platform.h"
 #include "tracker/console.h"
 #include "tracker/deck_view.h"
 #include "tracker/globals.h"
+#include "tracker/pending.h"
 #include "tracker/playlist.h"
 #include "tracker/tracking.h"
 #include "util/FileIO.h"
 
 namespace {
 
-[[noreturn]] void fileFailure(FileResult result) {
+// A playlist that does not open or take a record ends the run. Records that were kept
+// waiting by another program are printed, so they can still be copied.
+[[noreturn]] void fileFailure(FileResult result, const RecordQueue* records = nullptr) {
   std::cout << (result == FileResult::kOpenFailed ? "open file fail!\n" : "write file fail!\n")
             << std::flush;
+  if (records != nullptr && records->inUse()) records->printWaiting();
   std::exit(-1);
+}
+
+void check(FileResult result, const RecordQueue& records) {
+  if (result != FileResult::kOk) fileFailure(result, &records);
+}
+
+// Gives records still waiting at the end about three seconds to reach the playlist; a
+// stop does not cut these pauses short.
+void finishWriting(RecordQueue& records) {
+  check(records.settle(12, [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }),
+        records);
 }
 
 // Polls the decks once a second until the poll counter runs out or a stop is requested.
 int track(const RunSettings& settings, platform::BlockHandle block, const std::string& playlist) {
   Tracking tracking{settings, {}, {}};
   const BlockView view{pBuf};
+  DiskFiles files;
+  RecordQueue records(files, playlist, std::cout);
   unsigned polls = 0;
   while (!platform::StopRequested()) {
     const PollReports reports =
@@ -31,12 +50,14 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
       const Deck deck = reports.decks[i];
       const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
       std::cout << trackReport(deck, track) << std::flush;
+      // The record carries the time of this poll, also when it has to wait.
       formatInfo(track.artist, track.song, track.album, deckLetter(deck));
-      const FileResult result = appendRecord(playlist, formattedInfo);
-      if (result != FileResult::kOk) fileFailure(result);
+      check(records.write(formattedInfo), records);
     }
+    check(records.retry(), records);  // waiting records get a try in every poll
     platform::SleepMilliseconds(1000);
     if (++polls == 0xFFFFFFFFu) {
+      finishWriting(records);
       getSSLText(kRightFields.artist);  // the last text read, in nBuf
       platform::ShowMessage(nBuf, "Process2");
       platform::CloseBlock(block);
@@ -44,6 +65,7 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
     }
   }
   platform::CloseBlock(block);
+  finishWriting(records);
   std::cout << "Tracking stopped, playlist saved in " << playlist << "\n" << std::flush;
   return 0;
 }
