@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/console.h"
 #include "platform/output_file.h"
 
 namespace platform {
@@ -85,6 +86,9 @@ void OutputFile::OpenStandardOutput() {
 }
 
 bool OutputFile::Write(std::string_view data, Error* err) {
+  // Standard output may be a console, which shows UTF-8 only when written as UTF-16.
+  if (standardOutput_)
+    return WriteStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
   while (!data.empty()) {
     const DWORD chunk = data.size() < 0x40000000u ? static_cast<DWORD>(data.size()) : 0x40000000u;
     DWORD written = 0;

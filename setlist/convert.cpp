@@ -1,9 +1,9 @@
 // The conversions: tracklist, csv, json and html. Each reads a playlist as a stream and
 // writes its output as it goes, to standard output or, with -o, to a new version of a
 // file that replaces the old one only once it is complete.
-#include <cinttypes>
 #include <cstdio>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <string>
 
@@ -75,7 +75,7 @@ std::optional<int> parseOptions(int argc, char** argv, bool takesStart, Options*
 }
 
 void fail(const std::string& what, const platform::Error& err) {
-  std::fprintf(stderr, "setlist: %s: %s\n", what.c_str(), err.text.c_str());
+  std::cerr << "setlist: " << what << ": " << err.text << "\n";
 }
 
 // What reading a playlist found.
@@ -116,8 +116,8 @@ bool readPlaylist(const std::string& path, std::uint64_t limit, bool warn, Scan*
     }
     if (result == PlaylistReader::Result::kSkipped) {
       if (warn && ++scan->skipped <= kNamedSkips) {
-        std::fprintf(stderr, "setlist: warning: %s:%" PRIu64 ": not a record, skipped\n",
-                     path.c_str(), reader.line());
+        std::cerr << "setlist: warning: " << path << ":" << reader.line()
+                  << ": not a record, skipped\n";
       }
       continue;
     }
@@ -130,26 +130,22 @@ bool readPlaylist(const std::string& path, std::uint64_t limit, bool warn, Scan*
 
 void warnAfterReading(const std::string& path, const Scan& scan) {
   if (scan.skipped > kNamedSkips) {
-    std::fprintf(stderr,
-                 "setlist: warning: %s: %" PRIu64 " more lines that are not records skipped\n",
-                 path.c_str(), scan.skipped - kNamedSkips);
+    std::cerr << "setlist: warning: " << path << ": " << scan.skipped - kNamedSkips
+              << " more lines that are not records skipped\n";
   }
   if (scan.ambiguous > 0) {
-    std::fprintf(stderr,
-                 "setlist: warning: %s: %" PRIu64
-                 " %s more '\";\"' separators than three texts need; the artist was read up "
-                 "to the first and the album from the last\n",
-                 path.c_str(), scan.ambiguous,
-                 scan.ambiguous == 1 ? "record holds" : "records hold");
+    std::cerr << "setlist: warning: " << path << ": " << scan.ambiguous
+              << (scan.ambiguous == 1 ? " record holds" : " records hold")
+              << " more '\";\"' separators than three texts need; the artist was read up to the "
+                 "first and the album from the last\n";
   }
 }
 
 int refuseEmpty(const std::string& path, const Scan& scan) {
   if (scan.bytes == 0) {
-    std::fprintf(stderr, "setlist: %s is empty: it holds no records to convert\n", path.c_str());
+    std::cerr << "setlist: " << path << " is empty: it holds no records to convert\n";
   } else {
-    std::fprintf(stderr, "setlist: %s holds no records: it is not a playlist of the tracker\n",
-                 path.c_str());
+    std::cerr << "setlist: " << path << " holds no records: it is not a playlist of the tracker\n";
   }
   return kStatusFailed;
 }
@@ -191,7 +187,7 @@ int convert(const Options& options, Format* format, std::uint64_t limit, bool wa
   Scan scan;
   if (!readPlaylist(options.playlist, limit, warn, &scan, each)) return kStatusFailed;
   if (scan.stopped) {
-    std::fprintf(stderr, "setlist: stopped; %s was not written\n", target.c_str());
+    std::cerr << "setlist: stopped; " << target << " was not written\n";
     return kStatusStopped;
   }
   if (warn) warnAfterReading(options.playlist, scan);
@@ -252,7 +248,7 @@ int runHtml(int argc, char** argv) {
       return kStatusFailed;
     }
     if (scan.stopped || platform::StopRequested()) {
-      std::fprintf(stderr, "setlist: stopped\n");
+      std::cerr << "setlist: stopped\n";
       return kStatusStopped;
     }
     warnAfterReading(options.playlist, scan);

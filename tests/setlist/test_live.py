@@ -88,6 +88,17 @@ class Live(harness.EndToEndTest):
             time.sleep(0.05)
         self.assertEqual(self.content(name), expected, name)
 
+    def wait_overlay(self, now):
+        """The overlay page once it shows `now` on air (it is written after the text files)."""
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            page = OverlayText()
+            page.feed((self.content("overlay.html") or b"").decode("utf-8"))
+            if page.texts.get("now") == now or time.monotonic() > deadline:
+                self.assertEqual(page.texts.get("now"), now)
+                return page
+            time.sleep(0.05)
+
     def test_files_follow_the_decks_in_every_script(self):
         # Each session: options, then steps of (deck, track, now-playing, previous)
         # where the files are checked after the step when a track is expected.
@@ -127,9 +138,7 @@ class Live(harness.EndToEndTest):
                         self.wait_content("now.txt", now)
                         self.wait_content("prev.txt", before)
                         before = now
-                        page = OverlayText()
-                        page.feed(self.content("overlay.html").decode("utf-8"))
-                        self.assertEqual(page.texts.get("now"), now.decode("utf-8"))
+                        page = self.wait_overlay(now.decode("utf-8"))
                         self.assertNotIn("script", page.texts)
                     else:
                         time.sleep(2.5)
