@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "platform/console.h"
 #include "platform/platform.h"
 #include "tracker/console.h"
 #include "tracker/deck_view.h"
@@ -73,6 +74,7 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ShowConsoleTextAs(platform::TextEncoding::kLatin1);
   std::cout << kBanner;
   FileIO fileIO;  // kept for the run; the tracker itself calls none of its operations
   bool parsed = false;
