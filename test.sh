@@ -47,6 +47,7 @@ memcheck() {
   # The programs of the native build, under valgrind.
   ZV_TRACKER=$PWD/build/default/tracker/Zorvanthelix ZV_STANDIN=$PWD/build/default/tools/dj-standin \
     ZV_UTIL_TESTS=$PWD/build/default/tests/util/zv_util_tests \
+    ZV_SETLIST=$PWD/build/default/setlist/setlist \
     python3 -B tests/memcheck/test_memcheck.py
 }
 
@@ -67,7 +68,7 @@ windows() {
 suite "native build and tests (Linux)" native
 suite "native build and tests under AddressSanitizer and UBSan" asan
 suite "fuzz targets, ${FUZZ_SECONDS:-30} s each" fuzz
-suite "valgrind memcheck: a tracker session and the utility tests" memcheck
+suite "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
 suite "Windows build (MinGW-w64) and tests under Wine" windows
 
 echo

@@ -3,7 +3,7 @@ application, over the tracker's early endings, and over the unit tests of the ut
 classes: no memory error and no definite, indirect or possible leak.
 
 Besides ZV_TRACKER and ZV_STANDIN (see ../fault/kit.py), ZV_UTIL_TESTS names the unit
-test program of the utility classes.
+test program of the utility classes and ZV_SETLIST the setlist program.
 """
 
 import os
@@ -15,6 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kit  # noqa: E402
 
 UTIL_TESTS = os.environ.get("ZV_UTIL_TESTS", "")
+SETLIST = os.environ.get("ZV_SETLIST", "")
 
 # The status of a program in which memcheck found an error or a leak. No program here
 # ends with it by itself (the tracker's own statuses are 0, 1, 2 and 255).
@@ -97,6 +98,32 @@ class MemcheckTest(kit.FaultTest):
                     stderr=subprocess.STDOUT,
                 )
                 self.assertClean(result.returncode, 0, log)
+
+    def test_setlist_conversions(self):
+        """Every conversion of a playlist with a header, Latin-1 texts, an ambiguous record
+        and a garbage line, each to a file written whole."""
+        if not SETLIST:
+            self.fail("ZV_SETLIST must name the setlist program")
+        playlist = os.path.join(self.folder, "Playlist.txt")
+        with open(playlist, "wb") as file:
+            file.write(
+                b'Date Time;Deck;"Artist";"Song";"Album";Year;Month;Day;Hour;Minute;Second\r\n'
+                b'2026.12.07 23:58:31;L;"Caf\xe9 <b>";"A";"B";2026;12;07;23;58;31\r\n'
+                b"garbage\r\n"
+                b'2026.12.08 00:01:02;R;"X";"a";"b";"c";"d";2026;12;08;00;01;02\r\n'
+            )
+        for form in ("tracklist", "csv", "json", "html"):
+            with self.subTest(form=form):
+                log = self.log("setlist-" + form)
+                out = os.path.join(self.folder, "out." + form)
+                result = subprocess.run(
+                    [*memcheck(log), SETLIST, form, "-o", out, playlist],
+                    cwd=self.folder,
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.STDOUT,
+                )
+                self.assertClean(result.returncode, 0, log)
+                self.assertGreater(os.path.getsize(out), 0)
 
 
 if __name__ == "__main__":
