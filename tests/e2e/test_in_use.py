@@ -92,8 +92,9 @@ class InUseTest(EndToEndTest):
         )
         self.load_between_polls(tracker, standin, "R", A)  # logs E, written at once
         tracker.process.wait_for(rep("L", E), START_TIMEOUT, "E")
-        standin.quit(self)
+        # Stopped before the stand-in quits, whose emptied decks would make a report.
         self.assertEqual(tracker.stop(), 0, tracker.process.stderr)
+        standin.quit(self)
         self.assertBytes(
             tracker.process.stdout,
             AUTOMODE_START
@@ -123,8 +124,8 @@ class InUseTest(EndToEndTest):
         self.load_between_polls(tracker, standin, "L", C)
         self.load_between_polls(tracker, standin, "R", D)  # logs C
         tracker.process.wait_for(rep("L", C) + in_use(name), START_TIMEOUT, "C waiting")
-        standin.quit(self)
         self.assertEqual(tracker.stop(), 0, tracker.process.stderr)
+        standin.quit(self)
         pending = name[: -len(b".txt")] + b".pending.txt"
         self.assertBytes(
             tracker.process.stdout,
