@@ -14,7 +14,7 @@ const std::string_view kBanner =
     "|   these playlists into tracklists,    |\n"
     "|  CSV, JSON and printable pages, and   |\n"
     "|  shows the track on air. Find it at:  |\n"
-    "+---->  setlist, in this folder   <-----+\n"
+    "+---->   setlist in this folder   <-----+\n"
     "+---------------------------------------+\n"
     "\n";
 

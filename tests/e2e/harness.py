@@ -57,7 +57,7 @@ BANNER = (
     b"|   these playlists into tracklists,    |\n"
     b"|  CSV, JSON and printable pages, and   |\n"
     b"|  shows the track on air. Find it at:  |\n"
-    b"+---->  setlist, in this folder   <-----+\n"
+    b"+---->   setlist in this folder   <-----+\n"
     b"+---------------------------------------+\n"
     b"\n"
 )
