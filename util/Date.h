@@ -18,7 +18,8 @@ class Date {
   // when its year lies outside 0 to 9999, which the output form cannot show.
   int convert_date(std::time_t seconds);
 
-  // Converts the current time; writes the trace lines 1 to 7.
+  // Converts the current time; writes 11 trace lines: 1 to 5, the four of convert_date
+  // (7 each), then 6 and 7.
   int current_time();
 
   // Convert a text in the named form; -1 when the text does not match it.
