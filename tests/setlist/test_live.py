@@ -6,6 +6,10 @@ keeps the overlay files whole, with every character of every script.
 
 import html.parser
 import os
+import re
+import shlex
+import shutil
+import subprocess
 import signal
 import sys
 import threading
@@ -175,6 +179,40 @@ class Live(harness.EndToEndTest):
         self.assertIn(b"missing/now.txt", live.stderr)
         self.assertEqual(self.content("prev.txt"), b"kept")
         self.assertEqual(sorted(os.listdir(self.folder)), ["prev.txt"])
+        standin.quit(self)
+
+    @unittest.skipIf(harness.NATIVE or not shutil.which("script"), "a Windows console, under Wine")
+    def test_windows_console_shows_every_character(self):
+        # Under a terminal Wine gives the programs a console; what they write to it must
+        # reach the terminal as the characters they mean: Latin-1 from the tracker, UTF-8
+        # from setlist, also where a write ends inside a character.
+        def on_console(*argv, seconds):
+            command = shlex.join([*harness.LAUNCHER, *argv])
+            result = subprocess.run(
+                ["timeout", "-s", "INT", str(seconds), "script", "-qec", command, "/dev/null"],
+                cwd=self.folder, env=dict(os.environ, LANG="C.UTF-8"), stdout=subprocess.PIPE,
+                stderr=subprocess.DEVNULL)
+            text = re.sub(rb"\x1b\[[?0-9;]*[A-Za-z]", b"", result.stdout).replace(b"\r", b"")
+            return [line for line in text.split(b"\n") if line]
+
+        count = 3000  # about 150 kB: several writes of setlist's output buffer
+        with open(self.path("Playlist.txt"), "wb") as f:
+            for i in range(count):
+                clock = f"{i // 3600:02d}:{i // 60 % 60:02d}:{i % 60:02d}"
+                f.write(f'2026.12.07 {clock};L;"Beyonc\xe9 {i}";"\xc7a ira \xe0 la f\xeate";"";'
+                        f"2026;12;07;{clock.replace(':', ';')}\r\n".encode("latin-1"))
+        lines = on_console(SETLIST, "tracklist", "Playlist.txt", seconds=60)
+        expected = [f"{i // 3600:02d}:{i // 60 % 60:02d}:{i % 60:02d} Beyoncé {i} - Ça ira à la fête"
+                    for i in range(count)]
+        self.assertEqual([line.decode("utf-8", "replace") for line in lines], expected)
+
+        standin = self.standin()
+        standin.load("L", deck_track(("Beyoncé", "Halo", "I Am")))
+        standin.load("R", deck_track(("Sigur Rós", "Hoppípolla", "Takk")))
+        lines = on_console(harness.TRACKER, seconds=8)
+        self.assertIn(b"R Deck.Artist :Sigur R\xc3\xb3s", lines)
+        self.assertIn(b"      .Song   :Hopp\xc3\xadpolla", lines)
+        self.assertIn(b"L Deck.Artist :Beyonc\xc3\xa9", lines)
         standin.quit(self)
 
 
