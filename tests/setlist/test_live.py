@@ -130,6 +130,8 @@ class Live(harness.EndToEndTest):
                 live.wait_for(b"waiting for the DJ application", TIMEOUT)
                 standin = self.standin()
                 live.wait_for(b"connected to", TIMEOUT)
+                tracker = self.tracker()  # beside live, reading the same block
+                tracker.wait_started()
                 reader = Reader(self.path("now.txt"))
                 reader.start()
                 before = b""
@@ -153,6 +155,12 @@ class Live(harness.EndToEndTest):
                 self.assertEqual(reader.missing_after_written, 0)
                 live.send_signal(signal.SIGINT)
                 self.assertEqual(live.finish(), 0, live.stderr)
+                self.assertEqual(tracker.stop(), 0)
+                (playlist,) = self.playlists()
+                with open(self.path(playlist.decode()), "rb") as f:
+                    records = f.read().split(b"\r\n")[1:-1]
+                self.assertEqual(len(records), tracker.process.stdout.count(b" Deck.Artist :"))
+                os.unlink(self.path(playlist.decode()))
                 standin.quit(self)
 
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
