@@ -14,7 +14,11 @@ struct Error {
 };
 
 // Fills *err, when given, from a system error code, the call that failed and what it
-// was called on.
+// was called on (left out when empty).
 void SetError(Error* err, int code, std::string_view call, std::string_view subject);
+
+// The system's text for an error code (strerror, FormatMessage), one implementation per
+// system.
+std::string SystemMessage(int code);
 
 }  // namespace platform

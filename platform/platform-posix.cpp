@@ -55,13 +55,7 @@ long long nowMilliseconds() {
 
 }  // namespace
 
-void SetError(Error* err, int code, std::string_view call, std::string_view subject) {
-  if (err == nullptr) return;
-  err->code = code;
-  err->text.assign(call);
-  if (!subject.empty()) err->text.append("(").append(subject).append(")");
-  err->text.append(": ").append(std::strerror(code));
-}
+std::string SystemMessage(int code) { return std::strerror(code); }
 
 BlockHandle OpenBlock(const char* name, Error* err) {
   // POSIX shared-memory names are one path component after a leading slash.

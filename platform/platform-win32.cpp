@@ -49,11 +49,7 @@ HANDLE openForWriting(const std::string& path, DWORD disposition) {
 
 }  // namespace
 
-void SetError(Error* err, int code, std::string_view call, std::string_view subject) {
-  if (err == nullptr) return;
-  err->code = code;
-  err->text.assign(call);
-  if (!subject.empty()) err->text.append("(").append(subject).append(")");
+std::string SystemMessage(int code) {
   char reason[256] = "";
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 static_cast<DWORD>(code), 0, reason, sizeof reason, nullptr);
@@ -61,12 +57,7 @@ void SetError(Error* err, int code, std::string_view call, std::string_view subj
          (reason[length - 1] == '\n' || reason[length - 1] == '\r' || reason[length - 1] == '.')) {
     --length;
   }
-  err->text.append(": ");
-  if (length > 0) {
-    err->text.append(reason, length);
-  } else {
-    err->text.append("error ").append(std::to_string(code));
-  }
+  return length > 0 ? std::string(reason, length) : "error " + std::to_string(code);
 }
 
 BlockHandle OpenBlock(const char* name, Error* err) {

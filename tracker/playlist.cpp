@@ -31,6 +31,17 @@ std::string formatRecord(const std::tm& time, Deck deck, const Track& track) {
   return record;
 }
 
+namespace {
+
+// Appends text whole, brings it to stable storage and closes the file in every case.
+FileResult writeAndClose(platform::File file, std::string_view text) {
+  const bool written = platform::AppendAll(file, text, nullptr);
+  const bool closed = platform::SyncAndClose(file, nullptr);
+  return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
+}
+
+}  // namespace
+
 FileResult createPlaylist(std::string* name) {
   // Names change every second, so a minute of taken names means something else is wrong.
   constexpr int kAttempts = 60;
@@ -55,9 +66,7 @@ FileResult createWithText(const std::string& path, std::string_view text) {
     case platform::CreateResult::kCreated:
       break;
   }
-  const bool written = platform::AppendAll(file, text, nullptr);
-  const bool closed = platform::SyncAndClose(file, nullptr);
-  return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
+  return writeAndClose(file, text);
 }
 
 FileResult appendRecord(const std::string& path, std::string_view record) {
@@ -70,7 +79,5 @@ FileResult appendRecord(const std::string& path, std::string_view record) {
     case platform::OpenResult::kOpened:
       break;
   }
-  const bool written = platform::AppendAll(file, std::string(record) + "\r\n", nullptr);
-  const bool closed = platform::SyncAndClose(file, nullptr);
-  return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
+  return writeAndClose(file, std::string(record) + "\r\n");
 }
