@@ -1,6 +1,5 @@
 // Reading the playlist files the tracker writes: an optional header line, then one record
-// per line with Latin-1 texts:
-//   2026.12.07 23:08:31;L;"Marlow Tide";"Paper Harbour";"Night Ferries";2026;12;07;23;08;31
+// per line (see tracker/record_format.h).
 #pragma once
 
 #include <cstddef>
@@ -12,27 +11,7 @@
 
 #include "platform/error.h"
 #include "platform/output_file.h"
-#include "tracker/track.h"
-
-// One played track as the playlist holds it.
-struct Record {
-  std::tm time{};  // the local clock time it was logged at (tm_year, tm_mon, ... tm_sec)
-  Deck deck = Deck::kLeft;
-  Track track;             // UTF-8
-  bool ambiguous = false;  // its texts held more "\";\"" separators than the three need
-};
-
-enum class LineKind { kRecord, kHeader, kOther };
-
-// Reads one line (without its LF; a CR at its end is dropped) into *record. Quotes and
-// semicolons inside texts are not escaped in playlists, so the texts are taken this way:
-// the first two fields and the last six are fixed, the artist ends at the first "\";\""
-// and the album begins after the last one. The date and time must be a valid clock time
-// and match the six trailing fields. *record is changed only for kRecord.
-LineKind parseLine(std::string_view line, Record* record);
-
-// Appends the UTF-8 form of Latin-1 text.
-void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8);
+#include "tracker/record_format.h"
 
 // Reads a playlist line by line through a buffer of fixed size, so that memory does not
 // grow with the file. A line longer than the buffer is not a record and is skipped whole.

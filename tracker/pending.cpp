@@ -48,7 +48,7 @@ FileResult RecordQueue::settle(int attempts, const std::function<void()>& pause)
   if (waiting_.empty()) return FileResult::kOk;
 
   std::string text(kPlaylistHeader);
-  for (const std::string& record : waiting_) text += record + "\r\n";
+  for (const std::string& record : waiting_) text.append(record).append(kRecordLineEnd);
   // Never overwrite: an earlier run may have left a file of the first name.
   constexpr int kNames = 100;
   for (int attempt = 1; attempt <= kNames; ++attempt) {

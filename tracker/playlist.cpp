@@ -14,23 +14,6 @@ std::string playlistFileName(const std::tm& time) {
          i_to_str(time.tm_min, 2) + "_" + i_to_str(time.tm_sec, 2) + ".txt";
 }
 
-std::string formatDateTime(const std::tm& time) {
-  return i_to_str(time.tm_year + 1900, 4) + "." + i_to_str(time.tm_mon + 1, 2) + "." +
-         i_to_str(time.tm_mday, 2) + " " + i_to_str(time.tm_hour, 2) + ":" +
-         i_to_str(time.tm_min, 2) + ":" + i_to_str(time.tm_sec, 2);
-}
-
-std::string formatRecord(const std::tm& time, Deck deck, const Track& track) {
-  std::string record = formatDateTime(time) + ";" + deckLetter(deck) + ";\"" + track.artist +
-                       "\";\"" + track.song + "\";\"" + track.album + "\";" +
-                       i_to_str(time.tm_year + 1900, 4);
-  for (const int part : {time.tm_mon + 1, time.tm_mday, time.tm_hour, time.tm_min, time.tm_sec}) {
-    record += ';';
-    record += i_to_str(part, 2);
-  }
-  return record;
-}
-
 namespace {
 
 // Appends text whole, brings it to stable storage and closes the file in every case.
@@ -79,5 +62,5 @@ FileResult appendRecord(const std::string& path, std::string_view record) {
     case platform::OpenResult::kOpened:
       break;
   }
-  return writeAndClose(file, std::string(record) + "\r\n");
+  return writeAndClose(file, std::string(record).append(kRecordLineEnd));
 }

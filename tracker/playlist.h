@@ -1,28 +1,18 @@
-// The playlist file: its name, its header and one record per played track.
+// The playlist file: its name, and how the header and the records reach it.
 #pragma once
 
 #include <ctime>
 #include <string>
 #include <string_view>
 
+#include "tracker/record_format.h"
 #include "tracker/track.h"
-
-// The header line with its line end.
-constexpr std::string_view kPlaylistHeader =
-    "Date Time;Deck;\"Artist\";\"Song\";\"Album\";Year;Month;Day;Hour;Minute;Second\r\n";
 
 // The local broken-down form of a clock reading; all zeros should the system not convert it.
 std::tm localTime(std::time_t time);
 
 // "Playlist_YYYY.MM.DD_hh_mm_ss.txt" for the given local time.
 std::string playlistFileName(const std::tm& time);
-
-// "YYYY.MM.DD hh:mm:ss", a record's first column.
-std::string formatDateTime(const std::tm& time);
-
-// One record without its line end: date-time, deck letter, the quoted texts, then the six
-// parts of the date-time in columns of their own.
-std::string formatRecord(const std::tm& time, Deck deck, const Track& track);
 
 // What became of a write to the playlist file. kInUse: another program holds the file
 // and a later attempt may succeed. kExists: the name of a file to be created is taken.
