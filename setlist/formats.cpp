@@ -37,18 +37,11 @@ void appendIsoTime(const std::tm& time, std::string* out) {
   appendClock(time, out);
 }
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
+// Days since 1970-01-01 of the date of a clock time.
 std::int64_t daysOf(const std::tm& time) {
-  return daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday);
+  const std::int64_t midnight =
+      clockSeconds(time) - (time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec);
+  return midnight / 86400 - (midnight % 86400 < 0 ? 1 : 0);
 }
 
 // "Monday 7 December 2026"
@@ -206,10 +199,6 @@ constexpr std::string_view kTableStart = R"(
 constexpr std::string_view kPageEnd = "</tbody>\n</table>\n</body>\n</html>\n";
 
 }  // namespace
-
-std::int64_t clockSeconds(const std::tm& time) {
-  return daysOf(time) * 86400 + time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
-}
 
 void TracklistFormat::record(const Record& record, std::string* out) {
   if (!origin_) {

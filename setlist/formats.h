@@ -24,10 +24,6 @@ class Format {
   virtual void end(std::string* out) { (void)out; }
 };
 
-// Seconds since 1970-01-01 00:00:00 of a clock time, taken as it reads (no time zone, no
-// daylight saving), so that differences are what the wall clock shows.
-std::int64_t clockSeconds(const std::tm& time);
-
 // "HH:MM:SS Artist - Song" per line, the time counted from the start of the recording:
 // `start` (seconds after midnight) on the first record's day, or else the first record.
 class TracklistFormat : public Format {

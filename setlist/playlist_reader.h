@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/output_file.h"
 #include "tracker/record_format.h"
+#include "tracker/set_log.h"
 
 // Reads a playlist line by line through a buffer of fixed size, so that memory does not
 // grow with the file. A line longer than the buffer is not a record and is skipped whole.
