@@ -8,6 +8,8 @@ int runCsv(int argc, char** argv);
 int runJson(int argc, char** argv);
 int runHtml(int argc, char** argv);
 int runLive(int argc, char** argv);
+int runCue(int argc, char** argv);
+int runChapters(int argc, char** argv);
 
 // Exit statuses.
 constexpr int kStatusOk = 0;

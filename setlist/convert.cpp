@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "setlist/commands.h"
 #include "setlist/formats.h"
 #include "setlist/playlist_reader.h"
+#include "setlist/recording.h"
 
 namespace {
 
@@ -26,22 +28,10 @@ struct Options {
   std::optional<int> start;  // seconds after midnight
 };
 
-// Seconds after midnight of "HH:MM:SS".
-std::optional<int> parseClock(std::string_view text) {
-  if (text.size() != 8 || text[2] != ':' || text[5] != ':') return std::nullopt;
-  int parts[3];
-  for (int i = 0; i < 3; ++i) {
-    const char high = text[static_cast<std::size_t>(i * 3)];
-    const char low = text[static_cast<std::size_t>(i * 3 + 1)];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return std::nullopt;
-    parts[i] = (high - '0') * 10 + (low - '0');
-  }
-  if (parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
-  return parts[0] * 3600 + parts[1] * 60 + parts[2];
-}
-
 // Reads the command line into *options; an exit status when the run ends here.
-std::optional<int> parseOptions(int argc, char** argv, bool takesStart, Options* options) {
+// `recording` takes the further options of cue and chapters.
+std::optional<int> parseOptions(int argc, char** argv, bool takesStart, Options* options,
+                                RecordingOptions* recording = nullptr) {
   bool havePlaylist = false;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -60,6 +50,15 @@ std::optional<int> parseOptions(int argc, char** argv, bool takesStart, Options*
         options->output = std::string(value);
       } else if (!(options->start = parseClock(value))) {
         return usageError("--start takes a clock time HH:MM:SS, not '" + std::string(value) + "'");
+      }
+    } else if (option && recording && recordingOption(*recording, arg) != OptionArity::kNone) {
+      std::string_view value;
+      if (recordingOption(*recording, arg) == OptionArity::kValue) {
+        if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
+        value = argv[++i];
+      }
+      if (const auto message = takeRecordingOption(arg, value, recording)) {
+        return usageError(*message);
       }
     } else if (option) {
       return usageError("unknown option '" + std::string(arg) + "' for " + argv[0]);
@@ -256,4 +255,77 @@ int runHtml(int argc, char** argv) {
     HtmlFormat format(scan.first, scan.last, scan.records);
     return convert(options, &format, scan.bytes, false);
   });
+}
+
+namespace {
+
+// cue and chapters: the set is read once to count its tracks, then converted up to where
+// that reading ended, as for html.
+int runRecording(int argc, char** argv, RecordingOptions recording) {
+  Options options;
+  if (const auto status = parseOptions(argc, argv, true, &options, &recording)) return *status;
+  if (!options.start) return usageError(std::string(argv[0]) + " needs --start HH:MM:SS");
+  if (recording.cue && recording.audio.empty()) return usageError("cue needs --audio FILE");
+  if (options.output) platform::InstallStopHandler();
+
+  Scan scan;
+  std::uint64_t tracks = 0;
+  if (!readPlaylist(options.playlist, UINT64_MAX, true, &scan, [&](const Record& record) {
+        tracks += isEmptyTrack(record) ? 0 : 1;
+        return !platform::StopRequested();
+      })) {
+    return kStatusFailed;
+  }
+  if (scan.stopped || platform::StopRequested()) {
+    std::cerr << "setlist: stopped\n";
+    return kStatusStopped;
+  }
+  if (recording.at == PointTime::kLoaded) {
+    return usageError("--at loaded needs the set log (.jsonl) beside " + options.playlist +
+                      ", and none was read");
+  }
+  warnAfterReading(options.playlist, scan);
+  if (scan.records == 0) return refuseEmpty(options.playlist, scan);
+  if (recording.cue && tracks > kCueMostTracks) {
+    std::cerr << "setlist: " << options.playlist << " holds " << tracks
+              << " tracks, and a CUE sheet holds at most 99: split the recording and the "
+                 "playlist, and write a sheet for each part (see README)\n";
+    return kStatusFailed;
+  }
+
+  std::unique_ptr<RecordingFormat> format;
+  ChaptersFormat* chapters = nullptr;
+  if (recording.cue) {
+    format = std::make_unique<CueFormat>(*options.start, recording);
+  } else {
+    format = std::make_unique<ChaptersFormat>(*options.start, recording);
+    chapters = static_cast<ChaptersFormat*>(format.get());
+  }
+  const int status = convert(options, format.get(), scan.bytes, false);
+  if (status != kStatusOk) return status;
+  const RecordingPoints& points = format->points();
+  if (points.startAfterFirst()) {
+    std::cerr << "setlist: warning: " << options.playlist
+              << ": the recording's start is after the first track\n";
+  }
+  if (points.movedUp() > 0) {
+    std::cerr << "setlist: warning: " << options.playlist << ": " << points.movedUp()
+              << (points.movedUp() == 1 ? " track falls" : " tracks fall")
+              << " before the track before it in the recording, and was moved up to it\n";
+  }
+  if (chapters && chapters->endBeforeLast()) {
+    std::cerr << "setlist: warning: --end is before the last track; its chapter ends where it "
+                 "begins\n";
+  }
+  return kStatusOk;
+}
+
+}  // namespace
+
+int runCue(int argc, char** argv) { return runRecording(argc, argv, RecordingOptions{}); }
+
+int runChapters(int argc, char** argv) {
+  RecordingOptions recording;
+  recording.cue = false;
+  return runRecording(argc, argv, recording);
 }

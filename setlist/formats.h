@@ -24,6 +24,15 @@ class Format {
   virtual void end(std::string* out) { (void)out; }
 };
 
+// Seconds after midnight of a clock time "HH:MM:SS".
+std::optional<int> parseClock(std::string_view text);
+
+// The clockSeconds of a recording's start, given as `start` (seconds after midnight), for a
+// set whose first track was logged at `first`: on that track's day, or on the day before
+// when the start is later in the day than the track and lies within 12 hours before it
+// (a set that crosses midnight). *afterFirst tells when the start falls after the track.
+std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst);
+
 // "HH:MM:SS Artist - Song" per line, the time counted from the start of the recording:
 // `start` (seconds after midnight) on the first record's day, or else the first record.
 class TracklistFormat : public Format {

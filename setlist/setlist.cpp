@@ -20,6 +20,10 @@ constexpr std::string_view kUsage =
     "  setlist csv  [-o FILE] PLAYLIST\n"
     "  setlist json [-o FILE] PLAYLIST\n"
     "  setlist html [-o FILE] PLAYLIST\n"
+    "  setlist cue --audio FILE --start HH:MM:SS [--at logged|loaded] [--shift SECONDS] [--bom]\n"
+    "              [-o FILE] PLAYLIST\n"
+    "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
+    "              [--shift SECONDS] [-o FILE] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
     "  setlist --help | --version\n";
@@ -32,6 +36,12 @@ constexpr std::string_view kCommands =
     "  csv        a spreadsheet file: UTF-8, time,deck,artist,song,album\n"
     "  json       an array of {time, deck, artist, song, album}\n"
     "  html       a printable page with a numbered table of the set\n"
+    "  cue        a CUE sheet for the recording of the set in FILE, which began at --start\n"
+    "             (a clock time); each track at the time it was logged, or with --at loaded\n"
+    "             when its deck was loaded (this needs the set log), moved by --shift\n"
+    "             (seconds, such as -12 or +3.5); --bom starts it with a byte-order mark\n"
+    "  chapters   the same as chapters of an ffmpeg metadata file; the last ends at --end\n"
+    "             (a clock time), or else 10 minutes after it begins\n"
     "  live       follows the decks and keeps files with the track on air up to date\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete.\n"
@@ -43,8 +53,9 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv},   {"json", runJson},
-    {"html", runHtml},           {"live", runLive},
+    {"tracklist", runTracklist}, {"csv", runCsv}, {"json", runJson},
+    {"html", runHtml},           {"cue", runCue}, {"chapters", runChapters},
+    {"live", runLive},
 };
 
 }  // namespace

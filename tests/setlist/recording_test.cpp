@@ -1,0 +1,76 @@
+#include "setlist/recording.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// "hh:mm:ss" on 7 December 2026, "+hh:mm:ss" on the day after.
+std::tm at(std::string_view text) {
+  std::tm time{};
+  time.tm_year = 126;
+  time.tm_mon = 11;
+  time.tm_mday = text[0] == '+' ? 8 : 7;
+  if (text[0] == '+') text.remove_prefix(1);
+  const int seconds = *parseClock(text);
+  time.tm_hour = seconds / 3600;
+  time.tm_min = seconds / 60 % 60;
+  time.tm_sec = seconds % 60;
+  return time;
+}
+
+TEST(RecordingPoints, PlaceEachTrackInTheRecording) {
+  struct Track {
+    const char *logged, *loaded;
+    std::int64_t point;
+  };
+  struct Case {
+    const char *name, *start;
+    PointTime at;
+    std::int64_t shiftMs;
+    std::vector<Track> tracks;
+    std::uint64_t movedUp;
+    bool startAfterFirst;
+  };
+  constexpr PointTime kLogged = PointTime::kLogged, kLoaded = PointTime::kLoaded;
+  // clang-format off
+  const Case cases[] = {
+      {"logged", "23:00:00", kLogged, 0,
+       {{"23:00:10", "22:58:00", 10000}, {"23:05:00", "23:03:30", 300000}}, 0, false},
+      {"loaded, the first before zero", "23:00:00", kLoaded, 0,
+       {{"23:00:10", "22:58:00", 0}, {"23:05:00", "23:03:30", 210000}}, 0, false},
+      {"shifted back before zero", "23:00:00", kLogged, -15500,
+       {{"23:00:10", "", 0}, {"23:00:20", "", 4500}}, 0, false},
+      {"shifted forward", "23:00:00", kLogged, 3125, {{"23:00:00", "", 3125}}, 0, false},
+      {"logged out of order", "23:00:00", kLogged, 0,
+       {{"23:10:00", "", 600000}, {"23:05:00", "", 600000}, {"23:04:00", "", 600000},
+        {"23:20:00", "", 1200000}}, 2, false},
+      {"loaded out of order", "23:00:00", kLoaded, 0,
+       {{"23:10:00", "23:09:00", 540000}, {"23:20:00", "23:02:00", 540000}}, 1, false},
+      {"across midnight", "23:55:00", kLogged, 0,
+       {{"+00:03:00", "", 480000}, {"+01:00:00", "", 3900000}}, 0, false},
+      {"loaded before midnight", "23:50:00", kLoaded, 0,
+       {{"+00:02:00", "23:58:00", 480000}, {"+00:09:00", "+00:05:30", 930000}}, 0, false},
+      {"the day before, 12 hours", "12:30:00", kLogged, 0,
+       {{"+00:30:00", "", 43200000}}, 0, false},
+      {"start after the first", "12:00:00", kLogged, 0,
+       {{"+00:30:00", "", 0}, {"+12:00:01", "", 1000}}, 0, true},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingPoints points(*parseClock(c.start), c.at, c.shiftMs);
+    std::vector<std::int64_t> got, expected;
+    for (const Track& t : c.tracks) {
+      got.push_back(points.next(at(t.logged), at(*t.loaded ? t.loaded : t.logged)));
+      expected.push_back(t.point);
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(points.movedUp(), c.movedUp);
+    EXPECT_EQ(points.startAfterFirst(), c.startAfterFirst);
+  }
+}
+
+}  // namespace

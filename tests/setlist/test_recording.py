@@ -1,0 +1,127 @@
+"""setlist cue and chapters read back by real readers: cuetools (cuebreakpoints, cueprint)
+and ffmpeg, which embeds the chapters in a silent recording for ffprobe to read.
+Environment as for test_convert.py."""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_convert import HEADER, LAUNCHER, SETLIST, line  # noqa: E402
+
+# Recorded from 23:55:00; the set crosses midnight and passes 99 minutes. Texts are Latin-1.
+START = "23:55:00"
+SET = [
+    ("2026-12-07 23:56:30", "L", "Marlow Tide", "Paper Harbour", "Night Ferries"),
+    ("2026-12-08 00:10:00", "R", "Beyoncé", 'Déjà vu, "Live"', "x"),
+    ("2026-12-08 00:20:00", "L", "", "", ""),  # a cleared deck: left out
+    ("2026-12-08 00:30:00", "R", "é" * 100, "x" * 79 + "yz", ""),
+    ("2026-12-08 01:40:05", "L", "Tab\there", "back\\slash\\\\", ""),
+    ("2026-12-08 01:45:07", "R", "A=B;C#D\\E", "Over 99 minutes", ""),
+]
+
+
+class RecordingTest(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory(prefix="zv-recording-")
+        self.addCleanup(folder.cleanup)
+        self.dir = folder.name
+        self.write("p.txt", HEADER + b"".join(map(lambda r: line(*r), SET[:2])) + b"garbage\r\n"
+                   + b"".join(line(*r) for r in SET[2:]))
+
+    def write(self, name, data):
+        with open(os.path.join(self.dir, name), "wb") as f:
+            f.write(data)
+
+    def run_in_dir(self, *args, status=0, launcher=()):
+        done = subprocess.run([*launcher, *args], cwd=self.dir, capture_output=True, timeout=120)
+        self.assertEqual(done.returncode, status, done.stderr)
+        return done.stdout, done.stderr.decode("utf-8", "replace")
+
+    def setlist(self, *args, status=0):
+        return self.run_in_dir(SETLIST, *args, status=status, launcher=LAUNCHER)
+
+    def reader(self, *args):
+        out, err = self.run_in_dir(*args)
+        self.assertEqual(err, "")
+        return out.decode("utf-8")
+
+    def test_cue_sheet_read_by_cuetools(self):
+        for shift, breakpoints in (("0", "15:00.00 35:00.00 105:05.00 110:07.00"),
+                                   ("+2.5", "15:02.37 35:02.37 105:07.37 110:09.37"),
+                                   ("-200", "11:40.00 31:40.00 101:45.00 106:47.00")):
+            out, err = self.setlist("cue", "--audio", "mix.flac", "--start", START, "--shift",
+                                    shift, "-o", "mix.cue", "p.txt")
+            self.assertEqual((out, err.count("not a record")), (b"", 1), err)
+            self.assertEqual(self.reader("cuebreakpoints", "mix.cue").split(), breakpoints.split())
+            self.assertEqual(self.reader("cueprint", "-d", "", "-t", "%n|%p|%t\n", "mix.cue"),
+                             "1|Marlow Tide|Paper Harbour\n2|Beyoncé|Déjà vu, 'Live'\n"
+                             f"3|{'é' * 80}|{'x' * 79}y\n4|Tab here|back\\slash//\n"
+                             "5|A=B;C#D\\E|Over 99 minutes\n")
+        with open(os.path.join(self.dir, "mix.cue"), "rb") as f:
+            self.assertTrue(f.read().startswith(
+                b'REM DATE 2026\r\nREM COMMENT "2026-12-07"\r\nFILE "mix.flac" WAVE\r\n'))
+
+    def test_cue_file_type_byte_order_mark_and_length(self):
+        for audio, kind, bom in (("M.MP3", b"MP3", []), ("a b.aiff", b"WAVE", ["--bom"]),
+                                 ("m.ogg", b"WAVE", [])):
+            out, _ = self.setlist("cue", "--audio", audio, "--start", START, *bom, "p.txt")
+            self.assertEqual(out.startswith(b"\xef\xbb\xbf"), bool(bom))
+            self.assertIn(b'\r\nFILE "' + audio.encode() + b'" ' + kind + b"\r\n", out)
+        for count, status in ((100, 1), (99, 0)):  # track numbers have two digits
+            self.write("long.txt", b"".join(line(f"2026-12-08 {n // 60:02}:{n % 60:02}:00", "L",
+                                                 f"A{n}", "S", "") for n in range(count)))
+            _, err = self.setlist("cue", "--audio", "m.wav", "--start", "00:00:00", "-o",
+                                  "long.cue", "long.txt", status=status)
+            if status:
+                self.assertIn("long.txt holds 100 tracks, and a CUE sheet holds at most 99", err)
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "long.cue")))
+        self.assertEqual(len(self.reader("cuebreakpoints", "long.cue").split()), 98)
+
+    def test_chapters_embedded_by_ffmpeg(self):
+        records = [
+            ("2026-12-07 23:59:59", "L", "Tab\there", "A=B;C#D\\E", ""),
+            ("2026-12-08 00:00:01", "R", "Beyoncé", "Déjà vu", ""),
+            ("2026-12-08 00:00:00", "L", "", "Only a song", ""),  # before its predecessor
+            ("2026-12-08 00:00:02", "L", "", "", ""),
+            ("2026-12-08 00:00:04", "R", "Only an artist", "", ""),
+        ]
+        self.write("short.txt", b"".join(line(*r) for r in records))
+        self.reader("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono",
+                    "-t", "8", "-c:a", "libmp3lame", "mix.mp3")
+        starts = [1125, 3125, 3125, 6125]  # the third moved up to the second
+        for end, last_end in (([], starts[-1] + 600000), (["--end", "00:00:09"], 11000)):
+            _, err = self.setlist("chapters", "--start", "23:59:58", "--shift", "0.125", *end,
+                                  "-o", "chapters.txt", "short.txt")
+            self.assertIn("1 track falls before the track before it", err)
+            self.reader("ffmpeg", "-v", "error", "-y", "-i", "mix.mp3", "-i", "chapters.txt",
+                        "-map_metadata", "1", "-map_chapters", "1", "-codec", "copy", "out.mp3")
+            chapters = json.loads(self.reader("ffprobe", "-v", "error", "-show_chapters", "-of",
+                                              "json", "out.mp3"))["chapters"]
+            self.assertEqual([(c["time_base"], c["start"], c["end"], c["tags"]["title"])
+                              for c in chapters],
+                             list(zip(["1/1000"] * 4, starts, starts[1:] + [last_end],
+                                      ["Tab here - A=B;C#D\\E", "Beyoncé - Déjà vu",
+                                       "Only a song", "Only an artist"])))
+
+    def test_wrong_command_lines(self):
+        for args, message in [
+            (["cue", "--audio", "m.wav"], "cue needs --start HH:MM:SS"),
+            (["cue", "--start", START], "cue needs --audio FILE"),
+            (["cue", "--audio", 'a"b.wav', "--start", START], "cannot name a file with '\"'"),
+            (["chapters", "--start", START, "--shift", "1.2345"], "--shift takes seconds"),
+            (["chapters", "--start", START, "--at", "played"], "--at takes logged or loaded"),
+            (["chapters", "--start", START, "--end", "25:00:00"], "--end takes a clock time"),
+            (["cue", "--audio", "m.wav", "--start", START, "--end", START], "option '--end'"),
+            (["chapters", "--start", START, "--at", "loaded"], "--at loaded needs the set log"),
+        ]:
+            out, err = self.setlist(*args, "p.txt", status=2)
+            self.assertEqual(out, b"")
+            self.assertIn(message, err)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
