@@ -112,12 +112,14 @@ class MemcheckTest(kit.FaultTest):
                 b"garbage\r\n"
                 b'2026.12.08 00:01:02;R;"X";"a";"b";"c";"d";2026;12;08;00;01;02\r\n'
             )
-        for form in ("tracklist", "csv", "json", "html"):
+        recording = ["--start", "23:50:00", "--shift", "-1.5"]
+        for form, extra in (("tracklist", []), ("csv", []), ("json", []), ("html", []),
+                            ("cue", ["--audio", "mix.flac", *recording]), ("chapters", recording)):
             with self.subTest(form=form):
                 log = self.log("setlist-" + form)
                 out = os.path.join(self.folder, "out." + form)
                 result = subprocess.run(
-                    [*memcheck(log), SETLIST, form, "-o", out, playlist],
+                    [*memcheck(log), SETLIST, form, *extra, "-o", out, playlist],
                     cwd=self.folder,
                     stdout=subprocess.PIPE,
                     stderr=subprocess.STDOUT,
