@@ -22,3 +22,6 @@ void printHelp();
 
 // "setlist: <message>" and the usage text on stderr; returns kStatusUsage.
 int usageError(std::string_view message);
+
+// "unknown option '<option>' for <subcommand>", as usageError.
+int unknownOption(std::string_view subcommand, std::string_view option);

@@ -85,15 +85,24 @@ void appendVisible(std::string_view text, std::string* out) {
   }
 }
 
-void appendCsvField(std::string_view text, std::string* out) {
+// Whether a spreadsheet would take a cell beginning with this text for a formula.
+bool looksLikeFormula(std::string_view text) {
+  return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' ||
+                           text[0] == '\t' || text[0] == '\r');
+}
+
+void appendCsvField(std::string_view text, bool formulaGuard, std::string* out) {
+  const bool guarded = formulaGuard && looksLikeFormula(text);
   // A plain loop: find_first_of looks each character up in the set with a call of its own.
   bool quoted = false;
   for (const char c : text) quoted |= c == ',' || c == '"' || c == '\r' || c == '\n';
   if (!quoted) {
+    if (guarded) out->push_back('\'');
     out->append(text);
     return;
   }
   out->push_back('"');
+  if (guarded) out->push_back('\'');
   for (const char c : text) {
     if (c == '"') out->push_back('"');
     out->push_back(c);
@@ -223,10 +232,7 @@ std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst) {
 }
 
 void TracklistFormat::record(const Record& record, std::string* out) {
-  if (!origin_) {
-    origin_ = start_ ? daysOf(record.time) * 86400 + *start_ : clockSeconds(record.time);
-  }
-  const std::int64_t offset = clockSeconds(record.time) - *origin_;
+  const std::int64_t offset = clockSeconds(record.time) - origin_;
   const auto seconds = static_cast<std::uint64_t>(offset < 0 ? 0 : offset);
   appendNumber(seconds / 3600, 2, out);
   out->push_back(':');
@@ -249,11 +255,11 @@ void CsvFormat::record(const Record& record, std::string* out) {
   out->push_back(',');
   out->append(deckLetter(record.deck));
   out->push_back(',');
-  appendCsvField(record.track.artist, out);
+  appendCsvField(record.track.artist, formulaGuard_, out);
   out->push_back(',');
-  appendCsvField(record.track.song, out);
+  appendCsvField(record.track.song, formulaGuard_, out);
   out->push_back(',');
-  appendCsvField(record.track.album, out);
+  appendCsvField(record.track.album, formulaGuard_, out);
   out->append("\r\n");
 }
 

@@ -33,24 +33,29 @@ std::optional<int> parseClock(std::string_view text);
 // (a set that crosses midnight). *afterFirst tells when the start falls after the track.
 std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst);
 
-// "HH:MM:SS Artist - Song" per line, the time counted from the start of the recording:
-// `start` (seconds after midnight) on the first record's day, or else the first record.
+// "HH:MM:SS Artist - Song" per line, the time counted from origin (clockSeconds): the
+// first track, or the start of the recording (startOrigin).
 class TracklistFormat : public Format {
  public:
-  explicit TracklistFormat(std::optional<int> start) : start_(start) {}
+  explicit TracklistFormat(std::int64_t origin) : origin_(origin) {}
   void record(const Record& record, std::string* out) override;
 
  private:
-  std::optional<int> start_;
-  std::optional<std::int64_t> origin_;
+  std::int64_t origin_;
 };
 
 // RFC 4180 with a UTF-8 byte-order mark, CRLF line ends and the header
-// time,deck,artist,song,album.
+// time,deck,artist,song,album. With the formula guard, a text that a spreadsheet would run
+// as a formula (one that begins with = + - @, a tab or a CR) is written with an apostrophe
+// in front, which the spreadsheet shows as text.
 class CsvFormat : public Format {
  public:
+  explicit CsvFormat(bool formulaGuard = true) : formulaGuard_(formulaGuard) {}
   void begin(std::string* out) override;
   void record(const Record& record, std::string* out) override;
+
+ private:
+  bool formulaGuard_;
 };
 
 // A JSON array of {"time", "deck", "artist", "song", "album"} objects, one per line.

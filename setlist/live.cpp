@@ -82,7 +82,8 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
     }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
         arg != "--format" && arg != "--html") {
-      return usageError("unknown argument '" + std::string(arg) + "' for live");
+      if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
+      return usageError("live takes no argument '" + std::string(arg) + "'");
     }
     if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
     const std::string value = argv[++i];

@@ -1,14 +1,36 @@
 #include "setlist/playlist_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 PlaylistReader::PlaylistReader() : buffer_(new char[kBufferSize]) {}
 
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A set log line: a JSON object, perhaps after white space.
+bool isSetLogLine(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(" \t");
+  return first != std::string_view::npos && line[first] == '{';
+}
+
+}  // namespace
+
 bool PlaylistReader::open(const std::string& path, platform::Error* err) {
   begin_ = end_ = 0;
   read_ = line_ = 0;
-  atEnd_ = failed_ = false;
+  atEnd_ = failed_ = unended_ = fromBytes_ = false;
+  allUtf8_ = true;
   return file_.Open(path, err);
+}
+
+void PlaylistReader::openBytes(std::string_view bytes) {
+  begin_ = end_ = 0;
+  read_ = line_ = 0;
+  atEnd_ = failed_ = unended_ = false;
+  allUtf8_ = fromBytes_ = true;
+  bytes_ = bytes;
 }
 
 bool PlaylistReader::fill(platform::Error* err) {
@@ -20,7 +42,14 @@ bool PlaylistReader::fill(platform::Error* err) {
   }
   std::size_t room = kBufferSize - end_;
   if (limit_ - read_ < room) room = static_cast<std::size_t>(limit_ - read_);
-  const std::ptrdiff_t n = room == 0 ? 0 : file_.Read(buffer_.get() + end_, room, err);
+  std::ptrdiff_t n = 0;
+  if (fromBytes_) {
+    n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(room, bytes_.size() - read_));
+    std::memcpy(buffer_.get() + end_, bytes_.data() + read_, static_cast<std::size_t>(n));
+  } else if (room > 0) {
+    n = file_.Read(buffer_.get() + end_, room, err);
+    if (copy_ != nullptr && n > 0) copy_->append(buffer_.get() + end_, static_cast<std::size_t>(n));
+  }
   if (n <= 0) {
     atEnd_ = true;
     failed_ = n < 0;
@@ -32,6 +61,7 @@ bool PlaylistReader::fill(platform::Error* err) {
 }
 
 PlaylistReader::Result PlaylistReader::next(Record* record, platform::Error* err) {
+  unended_ = false;
   bool overlong = false;  // the current line did not fit the buffer; its start is dropped
   for (;;) {
     const char* start = buffer_.get() + begin_;
@@ -54,10 +84,26 @@ PlaylistReader::Result PlaylistReader::next(Record* record, platform::Error* err
       // The last line has no line end: a record all the same if it is whole.
       text = std::string_view(start, end_ - begin_);
       begin_ = end_;
+      unended_ = true;
     }
     ++line_;
     if (overlong) return Result::kSkipped;
-    switch (parseLine(text, record)) {
+    if (line_ == 1 && text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+      text.remove_prefix(kByteOrderMark.size());
+    }
+    allUtf8_ = allUtf8_ && isUtf8(text);
+    if (isSetLogLine(text)) {
+      SetLogLine entry;
+      if (!parseSetLogLine(text, &entry)) return Result::kSkipped;
+      *record = Record{};
+      record->time = entry.time.local;
+      record->deck = entry.deck;
+      record->track = std::move(entry.track);
+      record->utcOffset = entry.time.utcOffset;
+      record->loaded = entry.loaded;
+      return Result::kRecord;
+    }
+    switch (parseLine(text, record, textBytes_)) {
       case LineKind::kRecord:
         return Result::kRecord;
       case LineKind::kHeader:

@@ -14,8 +14,10 @@
 #include "tracker/record_format.h"
 #include "tracker/set_log.h"
 
-// Reads a playlist line by line through a buffer of fixed size, so that memory does not
-// grow with the file. A line longer than the buffer is not a record and is skipped whole.
+// Reads a playlist, or its set log, line by line through a buffer of fixed size, so that
+// memory does not grow with the file. A line longer than the buffer is not a record and is
+// skipped whole. A line that begins with "{" is read as a set log line, any other as a
+// playlist record; a byte-order mark at the start of the file is passed over.
 class PlaylistReader {
  public:
   static constexpr std::size_t kBufferSize = 64 * 1024;
@@ -25,8 +27,14 @@ class PlaylistReader {
   PlaylistReader();
 
   bool open(const std::string& path, platform::Error* err);
+  // Reads these bytes instead of a file; they must outlive the reader.
+  void openBytes(std::string_view bytes);
   // Reads no further than this many bytes of the file.
   void limit(std::uint64_t bytes) { limit_ = bytes; }
+  // Appends every byte read from the file to *copy, so that a pipe can be read again.
+  void keepCopy(std::string* copy) { copy_ = copy; }
+  // How the texts of playlist records are read (Latin-1 unless told).
+  void textBytes(TextBytes bytes) { textBytes_ = bytes; }
 
   // The next record, a line that is not one (kSkipped; header lines are passed over
   // silently), the end, or a failed read (with *err filled).
@@ -34,20 +42,30 @@ class PlaylistReader {
 
   // The number of the line last read, from 1.
   std::uint64_t line() const { return line_; }
+  // Whether the line last read was the file's last and had no line end.
+  bool lineUnended() const { return unended_; }
   // The bytes read from the file so far.
   std::uint64_t bytesRead() const { return read_; }
+  // Whether every line read so far was UTF-8.
+  bool allUtf8() const { return allUtf8_; }
 
  private:
   // Reads more of the file behind the unread bytes; false at the end or on failure.
   bool fill(platform::Error* err);
 
   platform::InputFile file_;
+  std::string_view bytes_;  // the bytes to read when not a file
+  bool fromBytes_ = false;
+  std::string* copy_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;  // the unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;
   std::uint64_t read_ = 0;
   std::uint64_t limit_ = UINT64_MAX;
   std::uint64_t line_ = 0;
+  TextBytes textBytes_ = TextBytes::kLatin1;
   bool atEnd_ = false;
   bool failed_ = false;
+  bool unended_ = false;
+  bool allUtf8_ = true;
 };

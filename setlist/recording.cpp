@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "setlist/set_reader.h"
 #include "tracker/set_log.h"
 
 namespace {
@@ -165,9 +166,7 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
   return negative ? -ms : ms;
 }
 
-bool isEmptyTrack(const Record& record) {
-  return record.track.artist.empty() && record.track.song.empty() && record.track.album.empty();
-}
+bool isEmptyTrack(const Record& record) { return isEmptyTrack(record.track); }
 
 void RecordingFormat::record(const Record& record, std::string* out) {
   if (isEmptyTrack(record)) return;

@@ -16,10 +16,10 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage:\n"
-    "  setlist tracklist [--start HH:MM:SS] [-o FILE] PLAYLIST\n"
-    "  setlist csv  [-o FILE] PLAYLIST\n"
-    "  setlist json [-o FILE] PLAYLIST\n"
-    "  setlist html [-o FILE] PLAYLIST\n"
+    "  setlist tracklist [--start HH:MM:SS] [--playlist-only] [-o FILE] PLAYLIST\n"
+    "  setlist csv  [--raw] [--playlist-only] [-o FILE] PLAYLIST\n"
+    "  setlist json [--playlist-only] [-o FILE] PLAYLIST\n"
+    "  setlist html [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist cue --audio FILE --start HH:MM:SS [--at logged|loaded] [--shift SECONDS] [--bom]\n"
     "              [-o FILE] PLAYLIST\n"
     "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
@@ -30,10 +30,17 @@ constexpr std::string_view kUsage =
 
 constexpr std::string_view kCommands =
     "\n"
-    "PLAYLIST is a playlist file of the tracker (Playlist_<date>_<time>.txt).\n"
+    "PLAYLIST is a playlist file of the tracker (Playlist_<date>_<time>.txt) or its set log\n"
+    "(Playlist_<date>_<time>.jsonl, every character of the titles). Given the .txt, the set\n"
+    "log beside it is read too, and its texts are published when both hold the same records;\n"
+    "--playlist-only reads the .txt alone. Tracks with no artist, song or album (a cleared\n"
+    "deck) are left out.\n"
     "  tracklist  one line per track, \"HH:MM:SS Artist - Song\", timed from --start (a clock\n"
-    "             time on the first track's day) or else from the first track\n"
-    "  csv        a spreadsheet file: UTF-8, time,deck,artist,song,album\n"
+    "             time on the first track's day, or the day before when that is within 12\n"
+    "             hours before the first track) or else from the first track\n"
+    "  csv        a spreadsheet file: UTF-8, time,deck,artist,song,album; a text beginning\n"
+    "             with = + - @, a tab or a CR gets a leading ' so that no spreadsheet runs\n"
+    "             it as a formula; --raw writes texts as they are\n"
     "  json       an array of {time, deck, artist, song, album}\n"
     "  html       a printable page with a numbered table of the set\n"
     "  cue        a CUE sheet for the recording of the set in FILE, which began at --start\n"
@@ -42,10 +49,20 @@ constexpr std::string_view kCommands =
     "             (seconds, such as -12 or +3.5); --bom starts it with a byte-order mark\n"
     "  chapters   the same as chapters of an ffmpeg metadata file; the last ends at --end\n"
     "             (a clock time), or else 10 minutes after it begins\n"
-    "  live       follows the decks and keeps files with the track on air up to date\n"
+    "  live       follows the decks as the tracker does, every character kept, and on each\n"
+    "             played track rewrites whole the files it is given:\n"
+    "    -s N, --simple N    simple mode: a track is played once its deck stayed unchanged\n"
+    "                        for N seconds (else automode, as the tracker)\n"
+    "    --now-playing FILE  the track on air, one line made by --format\n"
+    "    --previous FILE     the track before it, the same way\n"
+    "    --format TEXT       the line; {artist}, {song}, {album} and {deck} (L or R) are\n"
+    "                        replaced, default \"{artist} - {song}\"\n"
+    "    --html FILE         a page for a browser source showing both, reloading itself\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
-    "new version is complete.\n"
-    "Exit status: 0 done, 1 a file could not be read or written, 2 a wrong command line.\n";
+    "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
+    "be the PLAYLIST or its set log.\n"
+    "Exit status: 0 done; 1 a file could not be read or written, or held no track; 2 a\n"
+    "wrong command line; 130 stopped by Ctrl-C before the output was complete.\n";
 
 struct Command {
   std::string_view name;
@@ -70,6 +87,10 @@ int usageError(std::string_view message) {
   std::fprintf(stderr, "setlist: %.*s\n", static_cast<int>(message.size()), message.data());
   std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
   return kStatusUsage;
+}
+
+int unknownOption(std::string_view subcommand, std::string_view option) {
+  return usageError("unknown option '" + std::string(option) + "' for " + std::string(subcommand));
 }
 
 int main(int argc, char** argv) {

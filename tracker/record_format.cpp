@@ -59,8 +59,8 @@ bool readClock(const char* text, const char* separators, std::tm* time) {
     if (values[i] < 0) return false;
     p += kWidths[i];
   }
-  if (values[1] < 1 || values[1] > 12 || values[2] < 1 || values[2] > 31 || values[3] > 23 ||
-      values[4] > 59 || values[5] > 60) {
+  if (!isCalendarDay(values[0], values[1], values[2]) || values[3] > 23 || values[4] > 59 ||
+      values[5] > 60) {
     return false;
   }
   *time = std::tm{};
@@ -73,9 +73,13 @@ bool readClock(const char* text, const char* separators, std::tm* time) {
   return true;
 }
 
-void assignText(std::string_view latin1, std::string* utf8) {
-  utf8->clear();
-  appendLatin1AsUtf8(latin1, utf8);
+void assignText(std::string_view text, TextBytes bytes, std::string* utf8) {
+  if (bytes == TextBytes::kUtf8) {
+    utf8->assign(text);
+  } else {
+    utf8->clear();
+    appendLatin1AsUtf8(text, utf8);
+  }
 }
 
 }  // namespace
@@ -117,7 +121,7 @@ void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8) {
   }
 }
 
-LineKind parseLine(std::string_view line, Record* record) {
+LineKind parseLine(std::string_view line, Record* record, TextBytes bytes) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line == kHeaderLine) return LineKind::kHeader;
   if (line.size() < kRecordPrefixSize + kShortestTexts + kRecordSuffixSize) {
@@ -147,12 +151,13 @@ LineKind parseLine(std::string_view line, Record* record) {
     return LineKind::kOther;
   }
 
+  *record = Record{};
   record->time = time;
   record->deck = deck == *deckLetter(Deck::kLeft) ? Deck::kLeft : Deck::kRight;
   record->ambiguous = texts.find(kTextSeparator, first + 1) < last;
-  assignText(texts.substr(0, first), &record->track.artist);
+  assignText(texts.substr(0, first), bytes, &record->track.artist);
   const std::size_t song = first + kTextSeparator.size();
-  assignText(texts.substr(song, last - song), &record->track.song);
-  assignText(texts.substr(last + kTextSeparator.size()), &record->track.album);
+  assignText(texts.substr(song, last - song), bytes, &record->track.song);
+  assignText(texts.substr(last + kTextSeparator.size()), bytes, &record->track.album);
   return LineKind::kRecord;
 }

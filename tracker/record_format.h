@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "tracker/set_log.h"
 #include "tracker/track.h"
 
 // The header line with its line end.
@@ -37,13 +39,21 @@ std::string formatDateTime(const std::tm& time);
 // parts of the date-time in columns of their own.
 std::string formatRecord(const std::tm& time, Deck deck, const Track& track);
 
-// One played track as the playlist holds it.
+// One played track as the playlist or its set log holds it.
 struct Record {
   std::tm time{};  // the local clock time it was logged at (tm_year, tm_mon, ... tm_sec)
   Deck deck = Deck::kLeft;
   Track track;             // UTF-8
   bool ambiguous = false;  // its texts held more "\";\"" separators than the three need
+  // From the set log only: the local clock's offset from UTC at `time`, and when the deck
+  // was first seen holding the track.
+  std::optional<int> utcOffset;
+  std::optional<LocalStamp> loaded;
 };
+
+// How the bytes of a playlist's texts are read: Latin-1 as the tracker writes them, or
+// UTF-8 for a playlist saved so by an editor.
+enum class TextBytes { kLatin1, kUtf8 };
 
 enum class LineKind { kRecord, kHeader, kOther };
 
@@ -51,8 +61,9 @@ enum class LineKind { kRecord, kHeader, kOther };
 // semicolons inside texts are not escaped in playlists, so the texts are taken this way:
 // the first two fields and the last six are fixed, the artist ends at the first "\";\""
 // and the album begins after the last one. The date and time must be a valid clock time
-// and match the six trailing fields. *record is changed only for kRecord.
-LineKind parseLine(std::string_view line, Record* record);
+// and match the six trailing fields; its date must exist. *record is changed only for
+// kRecord.
+LineKind parseLine(std::string_view line, Record* record, TextBytes bytes = TextBytes::kLatin1);
 
 // Appends the UTF-8 form of Latin-1 text.
 void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8);

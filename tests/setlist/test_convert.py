@@ -15,6 +15,7 @@ import re
 import shlex
 import subprocess
 import tempfile
+import time
 import unittest
 
 SETLIST = os.environ.get("ZV_SETLIST", "")
@@ -33,9 +34,9 @@ SET = [
 ]
 
 
-def line(when, deck, artist, song, album, end=b"\r\n"):
+def line(when, deck, artist, song, album, end=b"\r\n", encoding="latin-1"):
     t = datetime.datetime.fromisoformat(when)
-    texts = '";"'.join((artist, song, album)).encode("latin-1")
+    texts = '";"'.join((artist, song, album)).encode(encoding)
     return (t.strftime("%Y.%m.%d %H:%M:%S;").encode() + deck.encode() + b';"' + texts
             + t.strftime('";%Y;%m;%d;%H;%M;%S').encode() + end)
 
@@ -43,7 +44,37 @@ def line(when, deck, artist, song, album, end=b"\r\n"):
 # Header, three records, garbage, a record with LF only, the rest, a partial last line.
 PLAYLIST = (HEADER + b"".join(line(*r) for r in SET[:3]) + b"garbage\r\n" + line(*SET[3], end=b"\n")
             + b"".join(line(*r) for r in SET[4:]) + line(*SET[0])[:30])
-SKIPPED_LINES = (5, len(SET) + 3)
+SKIPPED_LINES = ((5, "not a record"), (len(SET) + 3, "incomplete last line"))
+# The tracks published: the empty one is left out.
+PUBLISHED = [r for r in SET if any(r[2:])]
+
+
+# A set with characters beyond Latin-1, as the playlist and its set log hold it.
+WIDE_SET = [
+    ("2026-12-07 23:08:31", "L", "Beyoncé", "Don’t Hurt Yourself – Live", "Lemonade"),
+    ("2026-12-07 23:12:02", "R", "Łona", 'Śnieg, "Płyta"', "東京 🎵"),
+    ("2026-12-07 23:15:00", "L", "", "", ""),
+    ("2026-12-07 23:20:40", "R", "=cmd|' /C calc'!A0", "-M-", "@home\tx"),
+]
+
+
+def playlist(records, end=b"\r\n"):
+    """A playlist as the tracker writes it: Latin-1, "?" for every other character."""
+    return HEADER + b"".join(line(t, d, *(x.encode("latin-1", "replace").decode("latin-1")
+                                          for x in texts), end=end) for t, d, *texts in records)
+
+
+def set_log(records):
+    """The set log of the same records, times with the UTC offset +01:00."""
+    lines = []
+    for when, deck, artist, song, album in records:
+        t = datetime.datetime.fromisoformat(when).replace(
+            tzinfo=datetime.timezone(datetime.timedelta(hours=1)))
+        lines.append(json.dumps({"time": t.isoformat(), "deck": deck, "artist": artist,
+                                 "song": song, "album": album,
+                                 "loaded": (t - datetime.timedelta(seconds=95)).isoformat()},
+                                ensure_ascii=False, separators=(",", ":")))
+    return "".join(x + "\n" for x in lines).encode("utf-8")
 
 
 def visible(text):
@@ -86,11 +117,16 @@ class ConvertTest(unittest.TestCase):
         self.folder = tempfile.TemporaryDirectory(prefix="zv-setlist-")
         self.dir = self.folder.name
         self.addCleanup(self.folder.cleanup)
-        self.write("p.txt", PLAYLIST)
+        self.write("p.txt", PLAYLIST, age=3600)
 
-    def write(self, name, data):
-        with open(os.path.join(self.dir, name), "wb") as f:
+    def write(self, name, data, age=0):
+        """Writes a file; age: seconds since its last change (a partial last line of a file
+        changed within the last seconds is one the tracker may still be writing)."""
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
             f.write(data)
+        if age:
+            os.utime(path, (time.time() - age,) * 2)
 
     def read(self, name):
         with open(os.path.join(self.dir, name), "rb") as f:
@@ -104,13 +140,14 @@ class ConvertTest(unittest.TestCase):
     def convert(self, *args):
         status, out, err = self.run_setlist(*args)
         self.assertEqual(status, 0, err)
-        for number in SKIPPED_LINES:
-            self.assertIn(f"p.txt:{number}: not a record", err)
+        for number, reason in SKIPPED_LINES:
+            self.assertIn(f"p.txt:{number}: {reason}, skipped", err)
         self.assertIn("1 record holds more", err)
+        self.assertIn("setlist: note: 1 empty track", err)
         return out
 
     def test_csv_and_json_read_back_field_for_field(self):
-        expected = [[t.replace(" ", "T"), d, a, s, al] for t, d, a, s, al in SET]
+        expected = [[t.replace(" ", "T"), d, a, s, al] for t, d, a, s, al in PUBLISHED]
         data = self.convert("csv", "p.txt")
         self.assertTrue(data.startswith(b"\xef\xbb\xbf"))
         self.assertEqual(data.count(b"\n"), data.count(b"\r\n"))
@@ -119,16 +156,16 @@ class ConvertTest(unittest.TestCase):
         objects = json.loads(self.convert("json", "p.txt").decode("utf-8"))
         keys = ["time", "deck", "artist", "song", "album"]
         self.assertEqual([[o[k] for k in keys] for o in objects], expected)
-        self.assertEqual([sorted(o) for o in objects], [sorted(keys)] * len(SET))
+        self.assertEqual([sorted(o) for o in objects], [sorted(keys)] * len(PUBLISHED))
 
     def test_tracklist_times(self):
-        times = [datetime.datetime.fromisoformat(r[0]) for r in SET]
+        times = [datetime.datetime.fromisoformat(r[0]) for r in PUBLISHED]
         for start in (None, "23:10:00", "22:00:00"):
             with self.subTest(start=start):
                 origin = times[0] if start is None else datetime.datetime.combine(
                     times[0].date(), datetime.time.fromisoformat(start))
                 lines = []
-                for t, (_, _, artist, song, _) in zip(times, SET):
+                for t, (_, _, artist, song, _) in zip(times, PUBLISHED):
                     s = max(0, int((t - origin).total_seconds()))
                     lines.append(f"{s // 3600:02}:{s // 60 % 60:02}:{s % 60:02} "
                                  f"{visible(artist)} - {visible(song)}\n")
@@ -140,14 +177,15 @@ class ConvertTest(unittest.TestCase):
         page.feed(self.convert("html", "p.txt").decode("utf-8"))
         page.close()
         self.assertEqual([r[1:] for r in page.rows[1:]],
-                         [[t[11:], d] + [visible(x) for x in texts] for t, d, *texts in SET])
-        self.assertEqual([r[0] for r in page.rows[1:]], [str(n) for n in range(1, len(SET) + 1)])
+                         [[t[11:], d] + [visible(x) for x in texts] for t, d, *texts in PUBLISHED])
+        self.assertEqual([r[0] for r in page.rows[1:]],
+                         [str(n) for n in range(1, len(PUBLISHED) + 1)])
         self.assertEqual(sorted({tag for tag, _ in page.tags}), sorted(
             {"html", "head", "meta", "title", "style", "body", "h1", "p", "table", "thead", "tbody",
              "tr", "th", "td"}))
         self.assertFalse([a for _, a in page.tags if "src" in a or "href" in a])
         self.assertEqual(page.heading, "Monday 7 December 2026\n"
-                         "23:08:31 to 00:10:00 on Tuesday 8 December 2026 · 7 tracks\n")
+                         "23:08:31 to 00:10:00 on Tuesday 8 December 2026 · 6 tracks\n")
 
     def test_output_file_is_whole_or_untouched(self):
         self.write("out.csv", b"old")
@@ -166,6 +204,102 @@ class ConvertTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["folder.csv", "header.txt", "out.csv", "p.txt"])
         self.assertEqual(os.listdir(os.path.join(self.dir, "folder.csv")), [])
 
+    def published_json(self, *args):
+        status, out, err = self.run_setlist("json", *args)
+        self.assertEqual(status, 0, err)
+        return [(o["deck"], o["artist"], o["song"], o["album"]) for o in json.loads(out)], err
+
+    def test_set_log_pairs_with_its_playlist_or_the_playlist_is_published(self):
+        wide = [(d, *texts) for _, d, *texts in WIDE_SET if any(texts)]
+        narrow = [(d, *(x.encode("latin-1", "replace").decode("latin-1") for x in texts))
+                  for d, *texts in wide]
+        flipped = list(WIDE_SET)
+        flipped[1] = flipped[1][:1] + ("L",) + flipped[1][2:]
+        cut = set_log(WIDE_SET)
+        cut = cut[:cut.rindex(b"\n", 0, len(cut) - 1) + 20]  # the last line half written
+        cases = [  # name, set log, its age, args, published, warning
+            ("pairs", set_log(WIDE_SET), 3600, ["p.txt"], wide, None),
+            ("playlist only", set_log(WIDE_SET), 3600, ["--playlist-only", "p.txt"], narrow, None),
+            ("set log alone", set_log(WIDE_SET), 3600, ["p.jsonl"], wide, None),
+            ("a deck differs", set_log(flipped), 3600, ["p.txt"], narrow,
+             "p.jsonl does not pair with p.txt (record 2 differs"),
+            ("a record short", set_log(WIDE_SET[:3]), 3600, ["p.txt"], narrow,
+             "p.jsonl does not pair with p.txt (4 records against 3)"),
+            ("a record short, being written", cut, 0, ["p.txt"], wide[:2], None),
+            ("a record short, left behind", cut, 3600, ["p.txt"], narrow, "p.jsonl:4: incomplete"),
+        ]
+        self.write("p.txt", playlist(WIDE_SET), age=3600)
+        for name, log, age, args, published, warning in cases:
+            with self.subTest(name):
+                self.write("p.jsonl", log, age=age)
+                got, err = self.published_json(*args)
+                self.assertEqual(got, published)
+                self.assertEqual("pair" in err or "incomplete" in err, warning is not None, err)
+                self.assertIn(warning or "note: 1 empty track", err)
+
+        # Every form read back from the paired files by the readers used above.
+        self.write("p.jsonl", set_log(WIDE_SET))
+        guarded = [[d] + ["'" + x if x[:1] in "=+-@\t\r" and x else x for x in texts]
+                   for d, *texts in wide]
+        rows = list(csv.reader(io.StringIO(self.run_setlist("csv", "p.txt")[1].decode("utf-8-sig"),
+                                           newline="")))
+        self.assertEqual([r[1:] for r in rows[1:]], guarded)
+        rows = list(csv.reader(io.StringIO(
+            self.run_setlist("csv", "--raw", "p.txt")[1].decode("utf-8-sig"), newline="")))
+        self.assertEqual([tuple(r[1:]) for r in rows[1:]], wide)
+        tracklist = self.run_setlist("tracklist", "p.txt")[1].decode("utf-8")
+        self.assertEqual(tracklist.splitlines(), [
+            f"{t} {visible(a)} - {visible(s)}"
+            for t, (_, a, s, _) in zip(["00:00:00", "00:03:31", "00:12:09"], wide)])
+        page = PageParser()
+        page.feed(self.run_setlist("html", "p.txt")[1].decode("utf-8"))
+        self.assertEqual([tuple(r[2:]) for r in page.rows[1:]],
+                         [tuple(visible(x) for x in w) for w in wide])
+        self.assertIn("· 3 tracks", page.heading)
+
+    def test_what_is_read_and_what_is_warned(self):
+        """UTF-8 playlists, days that do not exist, times going back, --start across
+        midnight, and a playlist from a pipe."""
+        utf8 = b"".join(line(*r, encoding="utf-8") for r in WIDE_SET[:2])  # saved by an editor
+        late = [("2026-12-08 00:03:10", "L", "A", "a", "x"), ("2026-12-08 00:10:00", "R", "B", "b", "y")]
+        cases = [  # args, file bytes, expected stdout, text in stderr (or not, with "!")
+            (["json"], b"\xef\xbb\xbf" + utf8, [("L", "Beyoncé"), ("R", "Łona")], "!warning"),
+            (["json"], HEADER + utf8, [("L", "Beyoncé"), ("R", "Łona")], "!warning"),
+            (["json"], line(*SET[1]) + b"\xe9\r\n", [("R", "Beyoncé")], "p.txt:2: not a record"),
+            (["json"], line(*SET[0]) + line(*SET[0]).replace(b"12.07", b"02.31").replace(
+                b"12;07", b"02;31"), [("L", "Marlow Tide")], "p.txt:2: not a record"),
+            (["json"], line(*SET[1]) + line(*SET[0]) + line(*SET[0]) + line(*SET[1]),
+             [("R", "Beyoncé"), ("L", "Marlow Tide"), ("L", "Marlow Tide"), ("R", "Beyoncé")],
+             "p.txt:2: the time goes back from 2026-12-07 23:12:02 to 2026-12-07 23:08:31"),
+            (["tracklist", "--start", "23:55:00"], playlist(late), "00:08:10 A - a\n00:15:00 B - b\n",
+             "!warning"),
+            (["tracklist", "--start", "12:03:11"], playlist(late), "11:59:59 A - a\n12:06:49 B - b\n",
+             "!warning"),
+            (["tracklist", "--start", "12:03:09"], playlist(late), "00:00:00 A - a\n00:00:00 B - b\n",
+             "--start is after the first track"),
+        ]
+        for args, data, expected, message in cases:
+            with self.subTest(args=args, data=data[:60]):
+                self.write("p.txt", data)
+                status, out, err = self.run_setlist(*args, "p.txt")
+                self.assertEqual(status, 0, err)
+                if args[0] == "json":
+                    out = [(o["deck"], o["artist"]) for o in json.loads(out)]
+                else:
+                    out = out.decode("utf-8")
+                self.assertEqual(out, expected)
+                if message.startswith("!"):
+                    self.assertNotIn(message[1:], err)
+                else:
+                    self.assertIn(message, err)
+                    self.assertEqual(err.count("goes back"), message.count("goes back"))
+        # html reads a pipe twice: from the copy of the first reading.
+        if not LAUNCHER:
+            done = subprocess.run([SETLIST, "html", "/dev/stdin"], input=PLAYLIST, capture_output=True,
+                                  timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn(b"6 tracks", done.stdout)
+
     def test_exit_statuses(self):
         self.write("empty.txt", b"")
         self.write("header.txt", HEADER)
@@ -175,7 +309,10 @@ class ConvertTest(unittest.TestCase):
             (["csv"], 2, "needs a PLAYLIST"),
             (["json", "p.txt", "p.txt"], 2, "one PLAYLIST only"),
             (["pdf", "p.txt"], 2, "unknown subcommand 'pdf'"),
-            (["csv", "--start", "10:00:00", "p.txt"], 2, "unknown option '--start'"),
+            (["csv", "--start", "10:00:00", "p.txt"], 2, "unknown option '--start' for csv"),
+            (["json", "--raw", "p.txt"], 2, "unknown option '--raw' for json"),
+            (["live", "--bogus", "x"], 2, "unknown option '--bogus' for live"),
+            (["chapters", "--start", "10:00:00", "-x", "p.txt"], 2, "unknown option '-x' for chapters"),
             (["tracklist", "--start", "24:00:00", "p.txt"], 2, "HH:MM:SS"),
             (["html", "-o"], 2, "-o needs a value"),
             (["csv", "missing.txt"], 1, "missing.txt"),
@@ -192,6 +329,9 @@ class ConvertTest(unittest.TestCase):
         self.assertIn("40 more lines that are not records", self.run_setlist("csv", "junk.txt")[2])
         status, out, err = self.run_setlist("--help")
         self.assertEqual((status, err), (0, ""))
+        for text in (b"--raw writes texts", b"{artist}, {song}, {album} and {deck}",
+                     b"130 stopped by Ctrl-C"):
+            self.assertIn(text, out.replace(b"\r\n", b"\n"))
         self.assertIn(b"setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] "
                       b"[--format TEXT] [--html FILE]\n", out.replace(b"\r\n", b"\n"))
         self.assertRegex(self.run_setlist("--version")[1], rb"^setlist \d+\.\d+\.\d+\r?\n$")
