@@ -101,7 +101,7 @@ class MemcheckTest(kit.FaultTest):
 
     def test_setlist_conversions(self):
         """Every conversion of a playlist with a header, Latin-1 texts, an ambiguous record
-        and a garbage line, each to a file written whole."""
+        and a garbage line, and the set log beside it, each to a file written whole."""
         if not SETLIST:
             self.fail("ZV_SETLIST must name the setlist program")
         playlist = os.path.join(self.folder, "Playlist.txt")
@@ -111,6 +111,14 @@ class MemcheckTest(kit.FaultTest):
                 b'2026.12.07 23:58:31;L;"Caf\xe9 <b>";"A";"B";2026;12;07;23;58;31\r\n'
                 b"garbage\r\n"
                 b'2026.12.08 00:01:02;R;"X";"a";"b";"c";"d";2026;12;08;00;01;02\r\n'
+            )
+        # Its set log, which pairs with it.
+        with open(os.path.join(self.folder, "Playlist.jsonl"), "wb") as file:
+            file.write(
+                '{"time":"2026-12-07T23:58:31+01:00","deck":"L","artist":"Caf\u00e9 <b>’",'
+                '"song":"A","album":"B","loaded":"2026-12-07T23:55:00+01:00"}\n'
+                '{"time":"2026-12-08T00:01:02+01:00","deck":"R","artist":"X","song":"a\\";\\"b",'
+                '"album":"d 🎵","loaded":"2026-12-07T23:59:00+01:00"}\n'.encode("utf-8")
             )
         recording = ["--start", "23:50:00", "--shift", "-1.5"]
         for form, extra in (("tracklist", []), ("csv", []), ("json", []), ("html", []),
