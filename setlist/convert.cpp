@@ -231,8 +231,13 @@ int runRecording(int argc, char** argv, RecordingOptions recording) {
   if (status != kStatusOk) return status;
   const RecordingPoints& points = format->points();
   if (points.startAfterFirst()) {
-    std::cerr << "setlist: warning: " << options.playlist
-              << ": the recording's start is after the first track\n";
+    std::cerr << "setlist: warning: --start is after the first track of " << options.playlist
+              << "; the tracks before it are placed at its start\n";
+  }
+  if (points.withoutLoaded() > 0) {
+    std::cerr << "setlist: warning: " << options.playlist << ": " << points.withoutLoaded()
+              << (points.withoutLoaded() == 1 ? " track has" : " tracks have")
+              << " no loaded time in the set log; placed at the logged time\n";
   }
   if (points.movedUp() > 0) {
     std::cerr << "setlist: warning: " << options.playlist << ": " << points.movedUp()

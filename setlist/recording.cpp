@@ -83,10 +83,22 @@ void appendCueTime(std::int64_t pointMs, std::string* out) {
 
 }  // namespace
 
-std::int64_t RecordingPoints::next(const std::tm& logged, const std::tm& loaded) {
-  if (!origin_) origin_ = startOrigin(start_, logged, &startAfterFirst_);
-  const std::tm& time = at_ == PointTime::kLogged ? logged : loaded;
-  std::int64_t point = (clockSeconds(time) - *origin_) * 1000 + shiftMs_;
+std::int64_t RecordingPoints::next(const Record& record) {
+  if (!origin_) {
+    origin_ = startOrigin(start_, record.time, &startAfterFirst_);
+    originOffset_ = record.utcOffset;
+  }
+  std::tm time = record.time;
+  std::optional<int> offset = record.utcOffset;
+  if (at_ == PointTime::kLoaded && record.loaded) {
+    time = record.loaded->local;
+    offset = record.loaded->utcOffset;
+  } else if (at_ == PointTime::kLoaded) {
+    ++withoutLoaded_;
+  }
+  std::int64_t seconds = clockSeconds(time) - *origin_;
+  if (offset && originOffset_) seconds -= *offset - *originOffset_;
+  std::int64_t point = seconds * 1000 + shiftMs_;
   if (point < 0) point = 0;
   if (point < last_) {
     point = last_;
@@ -170,7 +182,7 @@ bool isEmptyTrack(const Record& record) { return isEmptyTrack(record.track); }
 
 void RecordingFormat::record(const Record& record, std::string* out) {
   if (isEmptyTrack(record)) return;
-  track(record, points_.next(record.time, record.time), out);
+  track(record, points_.next(record), out);
 }
 
 void CueFormat::begin(std::string* out) {

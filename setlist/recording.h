@@ -18,6 +18,8 @@ enum class PointTime { kLogged, kLoaded };
 // Milliseconds into the recording of each track, track by track: its time minus the
 // recording's start, plus a shift. A point before the recording's start is 0; a point
 // before the track before it is moved up to that one, so that the points stay in order.
+// Where the times carry their offset from UTC (from a set log), a change of daylight
+// saving time during the set is taken out; the start has the first track's offset.
 class RecordingPoints {
  public:
   // `start` is the clock time (seconds after midnight) at which the recording began. Its
@@ -25,21 +27,25 @@ class RecordingPoints {
   RecordingPoints(int start, PointTime at, std::int64_t shiftMs)
       : start_(start), at_(at), shiftMs_(shiftMs) {}
 
-  // The point of the next track, logged and loaded at these clock times.
-  std::int64_t next(const std::tm& logged, const std::tm& loaded);
+  // The point of the next track. A track without a loaded time is placed at its logged one.
+  std::int64_t next(const Record& record);
 
   // The number of tracks moved up to the one before them.
   std::uint64_t movedUp() const { return movedUp_; }
   // Whether the start lies after the first track's logged time.
   bool startAfterFirst() const { return startAfterFirst_; }
+  // The number of tracks placed at their logged time for want of a loaded one.
+  std::uint64_t withoutLoaded() const { return withoutLoaded_; }
 
  private:
   int start_;
   PointTime at_;
   std::int64_t shiftMs_;
   std::optional<std::int64_t> origin_;  // clockSeconds of the start
+  std::optional<int> originOffset_;     // its offset from UTC, when known
   std::int64_t last_ = 0;
   std::uint64_t movedUp_ = 0;
+  std::uint64_t withoutLoaded_ = 0;
   bool startAfterFirst_ = false;
 };
 

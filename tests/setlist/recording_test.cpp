@@ -23,8 +23,10 @@ std::tm at(std::string_view text) {
 
 TEST(RecordingPoints, PlaceEachTrackInTheRecording) {
   struct Track {
-    const char *logged, *loaded;
+    const char *logged, *loaded;  // no loaded time: ""
     std::int64_t point;
+    std::optional<int> offsetHours =
+        std::nullopt;  // both times' offset from UTC, as a set log gives it
   };
   struct Case {
     const char *name, *start;
@@ -57,16 +59,27 @@ TEST(RecordingPoints, PlaceEachTrackInTheRecording) {
        {{"+00:30:00", "", 43200000}}, 0, false},
       {"start after the first", "12:00:00", kLogged, 0,
        {{"+00:30:00", "", 0}, {"+12:00:01", "", 1000}}, 0, true},
+      {"loaded, one without: at its logged time", "23:00:00", kLoaded, 0,
+       {{"23:00:10", "22:59:00", 0}, {"23:05:00", "", 300000}}, 0, false},
+      {"daylight saving time ends during the set", "01:50:00", kLoaded, 0,
+       {{"02:00:00", "01:55:00", 300000, 2}, {"02:10:00", "02:05:00", 4500000, 1}}, 0, false},
   };
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RecordingPoints points(*parseClock(c.start), c.at, c.shiftMs);
     std::vector<std::int64_t> got, expected;
+    std::uint64_t withoutLoaded = 0;
     for (const Track& t : c.tracks) {
-      got.push_back(points.next(at(t.logged), at(*t.loaded ? t.loaded : t.logged)));
+      Record record;
+      record.time = at(t.logged);
+      record.utcOffset = t.offsetHours ? std::optional(*t.offsetHours * 3600) : std::nullopt;
+      if (*t.loaded) record.loaded = LocalStamp{at(t.loaded), record.utcOffset.value_or(0)};
+      got.push_back(points.next(record));
       expected.push_back(t.point);
+      withoutLoaded += c.at == kLoaded && !*t.loaded ? 1 : 0;
     }
+    EXPECT_EQ(points.withoutLoaded(), withoutLoaded);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(points.movedUp(), c.movedUp);
     EXPECT_EQ(points.startAfterFirst(), c.startAfterFirst);

@@ -10,15 +10,15 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_convert import HEADER, LAUNCHER, SETLIST, line  # noqa: E402
+from test_convert import HEADER, LAUNCHER, SETLIST, line, playlist, set_log  # noqa: E402
 
-# Recorded from 23:55:00; the set crosses midnight and passes 99 minutes. Texts are Latin-1.
+# Recorded from 23:55:00; the set crosses midnight and passes 99 minutes.
 START = "23:55:00"
 SET = [
     ("2026-12-07 23:56:30", "L", "Marlow Tide", "Paper Harbour", "Night Ferries"),
     ("2026-12-08 00:10:00", "R", "Beyoncé", 'Déjà vu, "Live"', "x"),
     ("2026-12-08 00:20:00", "L", "", "", ""),  # a cleared deck: left out
-    ("2026-12-08 00:30:00", "R", "é" * 100, "x" * 79 + "yz", ""),
+    ("2026-12-08 00:30:00", "R", "東京" * 50, "é" * 79 + "yz", ""),
     ("2026-12-08 01:40:05", "L", "Tab\there", "back\\slash\\\\", ""),
     ("2026-12-08 01:45:07", "R", "A=B;C#D\\E", "Over 99 minutes", ""),
 ]
@@ -29,8 +29,7 @@ class RecordingTest(unittest.TestCase):
         folder = tempfile.TemporaryDirectory(prefix="zv-recording-")
         self.addCleanup(folder.cleanup)
         self.dir = folder.name
-        self.write("p.txt", HEADER + b"".join(map(lambda r: line(*r), SET[:2])) + b"garbage\r\n"
-                   + b"".join(line(*r) for r in SET[2:]))
+        self.write("p.txt", playlist(SET[:2]) + b"garbage\r\n" + playlist(SET[2:])[len(HEADER):])
 
     def write(self, name, data):
         with open(os.path.join(self.dir, name), "wb") as f:
@@ -50,16 +49,19 @@ class RecordingTest(unittest.TestCase):
         return out.decode("utf-8")
 
     def test_cue_sheet_read_by_cuetools(self):
-        for shift, breakpoints in (("0", "15:00.00 35:00.00 105:05.00 110:07.00"),
-                                   ("+2.5", "15:02.37 35:02.37 105:07.37 110:09.37"),
-                                   ("-200", "11:40.00 31:40.00 101:45.00 106:47.00")):
+        self.write("p.jsonl", set_log(SET))  # every character, and loaded 95 s before
+        for args, breakpoints in ((["0"], "15:00.00 35:00.00 105:05.00 110:07.00"),
+                                  (["+2.5"], "15:02.37 35:02.37 105:07.37 110:09.37"),
+                                  (["-200"], "11:40.00 31:40.00 101:45.00 106:47.00"),
+                                  (["0", "--at", "loaded"], "13:25.00 33:25.00 103:30.00 108:32.00")):
             out, err = self.setlist("cue", "--audio", "mix.flac", "--start", START, "--shift",
-                                    shift, "-o", "mix.cue", "p.txt")
+                                    *args, "-o", "mix.cue", "p.txt")
             self.assertEqual((out, err.count("not a record")), (b"", 1), err)
-            self.assertEqual(self.reader("cuebreakpoints", "mix.cue").split(), breakpoints.split())
+            self.assertEqual(self.reader("cuebreakpoints", "mix.cue").split(), breakpoints.split(),
+                             args)
             self.assertEqual(self.reader("cueprint", "-d", "", "-t", "%n|%p|%t\n", "mix.cue"),
                              "1|Marlow Tide|Paper Harbour\n2|Beyoncé|Déjà vu, 'Live'\n"
-                             f"3|{'é' * 80}|{'x' * 79}y\n4|Tab here|back\\slash//\n"
+                             f"3|{'東京' * 40}|{'é' * 79}y\n4|Tab here|back\\slash//\n"
                              "5|A=B;C#D\\E|Over 99 minutes\n")
         with open(os.path.join(self.dir, "mix.cue"), "rb") as f:
             self.assertTrue(f.read().startswith(
@@ -83,13 +85,15 @@ class RecordingTest(unittest.TestCase):
 
     def test_chapters_embedded_by_ffmpeg(self):
         records = [
-            ("2026-12-07 23:59:59", "L", "Tab\there", "A=B;C#D\\E", ""),
+            ("2026-12-07 23:59:59", "L", "Tab\there", "A=B;C#D\\E\n東京", ""),
             ("2026-12-08 00:00:01", "R", "Beyoncé", "Déjà vu", ""),
             ("2026-12-08 00:00:00", "L", "", "Only a song", ""),  # before its predecessor
             ("2026-12-08 00:00:02", "L", "", "", ""),
             ("2026-12-08 00:00:04", "R", "Only an artist", "", ""),
         ]
-        self.write("short.txt", b"".join(line(*r) for r in records))
+        self.write("short.jsonl", set_log(records))
+        self.write("short.txt", playlist([(t, d, *(x.replace("\n", " ") for x in texts))
+                                          for t, d, *texts in records]))
         self.reader("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "anullsrc=r=8000:cl=mono",
                     "-t", "8", "-c:a", "libmp3lame", "mix.mp3")
         starts = [1125, 3125, 3125, 6125]  # the third moved up to the second
@@ -104,7 +108,7 @@ class RecordingTest(unittest.TestCase):
             self.assertEqual([(c["time_base"], c["start"], c["end"], c["tags"]["title"])
                               for c in chapters],
                              list(zip(["1/1000"] * 4, starts, starts[1:] + [last_end],
-                                      ["Tab here - A=B;C#D\\E", "Beyoncé - Déjà vu",
+                                      ["Tab here - A=B;C#D\\E\n東京", "Beyoncé - Déjà vu",
                                        "Only a song", "Only an artist"])))
 
     def test_wrong_command_lines(self):
