@@ -21,9 +21,9 @@ constexpr std::string_view kUsage =
     "  setlist json [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist html [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist cue --audio FILE --start HH:MM:SS [--at logged|loaded] [--shift SECONDS] [--bom]\n"
-    "              [-o FILE] PLAYLIST\n"
+    "              [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
-    "              [--shift SECONDS] [-o FILE] PLAYLIST\n"
+    "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
     "  setlist --help | --version\n";
