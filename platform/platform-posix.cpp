@@ -95,6 +95,16 @@ const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
 
 void CloseBlock(BlockHandle block) { close(static_cast<int>(block)); }
 
+bool BlockRemoved(BlockHandle block) {
+  struct stat status;
+  return fstat(static_cast<int>(block), &status) == 0 && status.st_nlink == 0;
+}
+
+void UnmapBlock(const char* view, std::size_t size) {
+  if (view == mappedView) mappedView = nullptr;
+  munmap(const_cast<char*>(view), size);
+}
+
 void ShowMessage(const char* text, const char* caption) {
   std::printf("%s\n%s\n", caption, text);
   std::fflush(stdout);

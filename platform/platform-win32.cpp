@@ -87,6 +87,10 @@ const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
 
 void CloseBlock(BlockHandle block) { CloseHandle(toHandle(block)); }
 
+bool BlockRemoved(BlockHandle) { return false; }
+
+void UnmapBlock(const char* view, std::size_t) { UnmapViewOfFile(view); }
+
 void ShowMessage(const char* text, const char* caption) {
   MessageBoxA(nullptr, text, caption, MB_OK);
 }

@@ -26,6 +26,14 @@ const char* MapBlock(BlockHandle block, std::size_t size, Error* err);
 // Closes the handle of an opened block; a mapped view stays valid.
 void CloseBlock(BlockHandle block);
 
+// Whether the block's owner has removed it since it was opened, so that a block of the
+// same name is now another one. POSIX removes the name while readers still map the old
+// block; Windows keeps a block while anyone holds it, so there it is never removed.
+bool BlockRemoved(BlockHandle block);
+
+// Unmaps a view that MapBlock returned.
+void UnmapBlock(const char* view, std::size_t size);
+
 // Shows a text with a caption and a single OK button; returns once it is dismissed.
 void ShowMessage(const char* text, const char* caption);
 

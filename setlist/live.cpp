@@ -1,68 +1,33 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
-// character, and rewrites the overlay files whole on every reported track.
+// character, and shows the track on air and the one before it in files and, with --serve,
+// on a web page and to chat bots, optionally a fixed time after each track was decided.
 #include "setlist/live.h"
 
+#include <chrono>
+#include <ctime>
+#include <deque>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "setlist/commands.h"
-#include "setlist/formats.h"
+#include "setlist/live_server.h"
 #include "tracker/console.h"
 #include "tracker/conversion.h"
 #include "tracker/deck_view.h"
 #include "tracker/tracking.h"
 
-std::string formatTrack(std::string_view format, Deck deck, const Track& track) {
-  const std::pair<std::string_view, std::string_view> fields[] = {{"{artist}", track.artist},
-                                                                  {"{song}", track.song},
-                                                                  {"{album}", track.album},
-                                                                  {"{deck}", deckLetter(deck)}};
-  std::string text;
-  while (!format.empty()) {
-    bool replaced = false;
-    for (const auto& [name, value] : fields) {
-      if (format.substr(0, name.size()) == name) {
-        text += value;
-        format.remove_prefix(name.size());
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      text += format.front();
-      format.remove_prefix(1);
-    }
-  }
-  return text;
-}
-
-std::string overlayPage(std::string_view onAir, std::string_view previous) {
-  std::string page =
-      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
-      "<meta http-equiv=\"refresh\" content=\"2\">\n<title>On air</title>\n<style>\n"
-      "html,body{background:transparent;margin:0}\n"
-      "body{padding:16px;color:#fff;font-family:\"Segoe UI\",\"Noto Sans\",\"Noto Sans CJK JP\","
-      "\"Noto Sans Arabic\",\"Noto Color Emoji\",sans-serif;"
-      "text-shadow:0 0 3px #000,0 2px 8px #000}\n"
-      ".label{font-size:14px;letter-spacing:.15em;text-transform:uppercase;opacity:.8}\n"
-      ".now{font-size:36px;font-weight:700;margin-bottom:12px}\n"
-      ".previous{font-size:22px;opacity:.85}\n"
-      "</style></head>\n<body>\n<div class=\"label\">On air</div>\n<div class=\"now\">";
-  appendHtml(onAir, &page);
-  page += "</div>\n";
-  if (!previous.empty()) {
-    page += "<div class=\"label\">Before</div>\n<div class=\"previous\">";
-    appendHtml(previous, &page);
-    page += "</div>\n";
-  }
-  page += "</body></html>\n";
-  return page;
-}
-
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPollPeriod = std::chrono::milliseconds(1000);
+constexpr int kLongestDelay = 600;  // seconds
 
 struct LiveOptions {
   RunSettings settings;
@@ -70,32 +35,76 @@ struct LiveOptions {
   std::string previous;
   std::string html;
   std::string format = "{artist} - {song}";
+  int delaySeconds = 0;
+  std::optional<ServeAddress> serve;
 };
+
+// Reads a whole number of seconds from 0 to kLongestDelay.
+std::optional<int> parseDelay(const std::string& text) {
+  const std::optional<int> seconds = parseInt(text);
+  if (!seconds || text.find_first_not_of("0123456789") != std::string::npos ||
+      *seconds > kLongestDelay) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
+// Two options that name one file would overwrite each other's text.
+std::optional<int> checkDistinctPaths(const LiveOptions& options) {
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--now-playing", &options.nowPlaying},
+      {"--previous", &options.previous},
+      {"--html", &options.html}};
+  std::vector<std::pair<const char*, std::filesystem::path>> seen;
+  for (const auto& [option, path] : files) {
+    if (path->empty()) continue;
+    std::error_code ec;
+    std::filesystem::path place = std::filesystem::absolute(*path, ec).lexically_normal();
+    if (ec) place = *path;
+    for (const auto& [other, otherPlace] : seen) {
+      if (otherPlace == place) {
+        return usageError(std::string(other) + " and " + option + " both name " + *path);
+      }
+    }
+    seen.emplace_back(option, std::move(place));
+  }
+  return std::nullopt;
+}
 
 // Reads the command line into *options; an exit status when the run ends here.
 std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options) {
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+    const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       printHelp();
       return kStatusOk;
     }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
-        arg != "--format" && arg != "--html") {
+        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve") {
       if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
-      return usageError("live takes no argument '" + std::string(arg) + "'");
+      return usageError("live takes no argument '" + arg + "'");
     }
-    if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
+    if (i + 1 == argc) return usageError(arg + " needs a value");
     const std::string value = argv[++i];
     if (arg == "-s" || arg == "--simple") {
-      const std::optional<int> threshold = parseInt(value);
-      if (!threshold || *threshold < 1 ||
-          value.find_first_not_of("0123456789") != std::string::npos) {
-        return usageError("the threshold is a whole number of seconds, at least 1");
+      // The tracker's own reading, so that a threshold means the same in both programs.
+      const char* const tracker[] = {"Zorvanthelix", arg.c_str(), value.c_str()};
+      bool parsed = false;
+      const std::optional<RunSettings> settings = parseCommandLine(3, tracker, &parsed);
+      if (!settings) return usageError("the threshold is a whole number of seconds, at least 1");
+      options->settings = *settings;
+    } else if (arg == "--delay") {
+      const std::optional<int> seconds = parseDelay(value);
+      if (!seconds) return usageError("--delay takes whole seconds from 0 to 600, not " + value);
+      options->delaySeconds = *seconds;
+    } else if (arg == "--serve") {
+      options->serve = parseServeAddress(value);
+      if (!options->serve) {
+        return usageError("--serve takes [ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040, not " +
+                          value);
       }
-      options->settings = {true, *threshold};
     } else if (value.empty()) {
-      return usageError(std::string(arg) + " needs a value");
+      return usageError(arg + " needs a value");
     } else if (arg == "--now-playing") {
       options->nowPlaying = value;
     } else if (arg == "--previous") {
@@ -106,48 +115,143 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
       options->format = value;
     }
   }
-  return std::nullopt;
-}
-
-// Opens and maps the DJ application's block, by either name. A block shorter than the
-// view counts as not there yet.
-std::optional<BlockView> connect(platform::Error* err) {
-  for (const char* name : {kBlockName, kBlockNameAlternative}) {
-    const platform::BlockHandle block = platform::OpenBlock(name, err);
-    if (block == platform::kNoBlock) continue;
-    const char* view = platform::MapBlock(block, kBlockSize, err);
-    platform::CloseBlock(block);
-    if (view != nullptr) {
-      std::cout << "setlist: connected to " << name << "\n" << std::flush;
-      return BlockView{view};
-    }
+  if (const std::string fault = formatFault(options->format); !fault.empty()) {
+    return usageError("--format: " + fault);
   }
-  return std::nullopt;
+  return checkDistinctPaths(*options);
 }
 
-// Waits for the block, saying so once; nothing when a stop is requested first.
-std::optional<BlockView> waitForBlock() {
-  bool told = false;
-  while (!platform::StopRequested()) {
-    platform::Error err;
-    if (const std::optional<BlockView> view = connect(&err)) return view;
-    if (!told) {
-      std::cout << "setlist: waiting for the DJ application to share its decks as " << kBlockName
-                << " or " << kBlockNameAlternative << "\n"
-                << std::flush;
-      told = true;
-    }
-    platform::SleepMilliseconds(1000);
-  }
-  return std::nullopt;
-}
+// A file that live keeps up to date. Its newest contents wait here until a write succeeds.
+struct KeptFile {
+  std::string path;
+  std::string contents;
+  bool pending = false;
+  int failure = 0;  // the error code last told, so a lasting failure is told once
+};
 
-// Rewrites one file whole; false with a message on failure.
-bool replace(const std::string& path, const std::string& text) {
+// Writes the file if its newest contents are not written yet. A failure is told on stderr
+// and left for the next poll to try again.
+void writePending(KeptFile& file) {
+  if (!file.pending) return;
   platform::Error err;
-  if (path.empty() || platform::ReplaceFileContents(path, text, &err)) return true;
-  std::cerr << "setlist: cannot write " << path << ": " << err.text << "\n" << std::flush;
-  return false;
+  if (platform::ReplaceFileContents(file.path, file.contents, &err)) {
+    if (file.failure != 0) std::cerr << "setlist: " << file.path << " is written again\n";
+    file.pending = false;
+    file.failure = 0;
+  } else if (err.code != file.failure || err.code == 0) {
+    std::cerr << "setlist: cannot write " << file.path << ": " << err.text
+              << "; trying again at every poll\n";
+    file.failure = err.code == 0 ? -1 : err.code;
+  }
+  std::cerr << std::flush;
+}
+
+// Every output of the run: the files, the server, and the tracks shown so far.
+struct Outputs {
+  KeptFile nowPlaying;
+  KeptFile previous;
+  KeptFile page;
+  std::unique_ptr<LiveServer> server;
+  std::vector<ShownTrack> set;
+
+  std::vector<KeptFile*> files() {
+    std::vector<KeptFile*> given;
+    for (KeptFile* file : {&nowPlaying, &previous, &page}) {
+      if (!file->path.empty()) given.push_back(file);
+    }
+    return given;
+  }
+
+  // Shows the last track of the set as on air, and the one before it.
+  void show() {
+    const ShownTrack* onAir = set.empty() ? nullptr : &set.back();
+    const ShownTrack* before = set.size() < 2 ? nullptr : &set[set.size() - 2];
+    const std::string now = onAir != nullptr ? onAir->text : "";
+    const std::string earlier = before != nullptr ? before->text : "";
+    nowPlaying.contents = now;
+    previous.contents = earlier;
+    page.contents = overlayPage(now, earlier);
+    for (KeptFile* file : files()) {
+      file->pending = true;
+      writePending(*file);
+    }
+    if (server) server->publish({nowPlayingJson(onAir, before), now, setJson(set)});
+  }
+};
+
+// Each output file's folder must exist and take a new file, or the stream would show
+// nothing all night: a temporary file is created there and removed.
+bool checkWritable(Outputs& outputs) {
+  for (KeptFile* file : outputs.files()) {
+    platform::OutputFile probe;
+    platform::Error err;
+    if (!probe.Open(file->path, &err)) {
+      std::cerr << "setlist: cannot write " << file->path << ": " << err.text << "\n";
+      return false;
+    }
+    probe.Discard();
+  }
+  return true;
+}
+
+bool startServer(const ServeAddress& address, Outputs& outputs) {
+  std::string error;
+  outputs.server = startLiveServer(address, servedOverlayPage(),
+                                   {nowPlayingJson(nullptr, nullptr), "", setJson({})}, &error);
+  if (!outputs.server) {
+    std::cerr << "setlist: " << error << "\n";
+    return false;
+  }
+  const std::string origin = outputs.server->origin();
+  std::cout << "setlist: serving on " << address.host << ":" << address.port << "\n"
+            << "  overlay page for a browser source: " << origin << "/\n"
+            << "  for chat bots: " << origin << "/now-playing.txt and " << origin
+            << "/now-playing.json\n"
+            << "  the set so far: " << origin << "/set.json; events: " << origin << "/events\n";
+  if (origin.find(address.host) == std::string::npos) {
+    std::cout << "  from another computer: this computer's address instead of "
+              << origin.substr(7, origin.rfind(':') - 7) << "\n";
+  }
+  std::cout << std::flush;
+  return true;
+}
+
+// The DJ application's block, opened and mapped.
+struct Block {
+  const char* name = nullptr;
+  platform::BlockHandle handle = platform::kNoBlock;
+  const char* view = nullptr;
+};
+
+// Opens and maps the block by either name. A block shorter than the view counts as not
+// there yet.
+Block connect() {
+  for (const char* name : {kBlockName, kBlockNameAlternative}) {
+    platform::Error err;
+    const platform::BlockHandle handle = platform::OpenBlock(name, &err);
+    if (handle == platform::kNoBlock) continue;
+    if (const char* view = platform::MapBlock(handle, kBlockSize, &err)) {
+      std::cout << "setlist: connected to " << name << "\n" << std::flush;
+      return {name, handle, view};
+    }
+    platform::CloseBlock(handle);
+  }
+  return {};
+}
+
+void disconnect(Block& block) {
+  platform::UnmapBlock(block.view, kBlockSize);
+  platform::CloseBlock(block.handle);
+  block = {};
+}
+
+std::string localTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  if (const std::tm* local = std::localtime(&now)) {
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
+  }
+  return text;
 }
 
 }  // namespace
@@ -156,25 +260,65 @@ int runLive(int argc, char** argv) {
   LiveOptions options;
   if (const std::optional<int> status = parseLiveOptions(argc, argv, &options)) return *status;
   platform::InstallStopHandler();
-  const std::optional<BlockView> view = waitForBlock();
+  Outputs outputs;
+  outputs.nowPlaying.path = options.nowPlaying;
+  outputs.previous.path = options.previous;
+  outputs.page.path = options.html;
+  if (!checkWritable(outputs)) return kStatusFailed;
+  if (options.serve && !startServer(*options.serve, outputs)) return kStatusFailed;
+  outputs.show();  // blank, so nothing of an earlier run stays on the stream
+
+  const auto delay = std::chrono::seconds(options.delaySeconds);
+  // Tracks decided and the moment they are due to be shown, in order.
+  std::deque<std::pair<Clock::time_point, ShownTrack>> waiting;
   Tracking tracking{options.settings, {}, {}};
-  std::string onAir;
-  while (view && !platform::StopRequested()) {
-    const PollReports reports = poll(tracking, readDeck(*view, Deck::kLeft, Charset::kUtf8),
-                                     readDeck(*view, Deck::kRight, Charset::kUtf8));
-    for (int i = 0; i < reports.count; ++i) {
-      const Deck deck = reports.decks[i];
-      const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
-      std::cout << trackReport(deck, track) << std::flush;
-      std::string previous = std::move(onAir);
-      onAir = formatTrack(options.format, deck, track);
-      if (!replace(options.nowPlaying, onAir) || !replace(options.previous, previous) ||
-          !replace(options.html, overlayPage(onAir, previous))) {
-        return kStatusFailed;
+  Block block;
+  bool toldWaiting = false;
+  Clock::time_point nextPoll = Clock::now();
+  while (!platform::StopRequested()) {
+    if (Clock::now() >= nextPoll) {
+      const Clock::time_point decided = Clock::now();
+      nextPoll = decided + kPollPeriod;
+      if (block.view != nullptr && platform::BlockRemoved(block.handle)) {
+        std::cout << "setlist: the DJ application removed " << block.name
+                  << "; waiting for it to share its decks again\n"
+                  << std::flush;
+        disconnect(block);
+        toldWaiting = true;
       }
+      if (block.view == nullptr) block = connect();
+      if (block.view == nullptr && !toldWaiting) {
+        std::cout << "setlist: waiting for the DJ application to share its decks as " << kBlockName
+                  << " or " << kBlockNameAlternative << "\n"
+                  << std::flush;
+        toldWaiting = true;
+      }
+      if (block.view != nullptr) {
+        const BlockView view{block.view};
+        const PollReports reports = poll(tracking, readDeck(view, Deck::kLeft, Charset::kUtf8),
+                                         readDeck(view, Deck::kRight, Charset::kUtf8));
+        for (int i = 0; i < reports.count; ++i) {
+          const Deck deck = reports.decks[i];
+          const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
+          std::cout << trackReport(deck, track) << std::flush;
+          waiting.push_back(
+              {decided + delay,
+               {deck, track, localTimeNow(), formatTrack(options.format, deck, track)}});
+        }
+      }
+      for (KeptFile* file : outputs.files()) writePending(*file);
     }
-    platform::SleepMilliseconds(1000);
+    while (!waiting.empty() && waiting.front().first <= Clock::now()) {
+      outputs.set.push_back(std::move(waiting.front().second));
+      waiting.pop_front();
+      outputs.show();
+    }
+    Clock::time_point wake = nextPoll;
+    if (!waiting.empty() && waiting.front().first < wake) wake = waiting.front().first;
+    const auto sleep = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
+    if (sleep.count() > 0) platform::SleepMilliseconds(static_cast<int>(sleep.count()));
   }
+  if (block.view != nullptr) disconnect(block);
   std::cout << "setlist: stopped\n" << std::flush;
   return kStatusOk;
 }

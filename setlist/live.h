@@ -1,16 +1,41 @@
-// What `setlist live` writes for a streaming overlay: the track on air, the one before
-// it, and a small page that shows both.
+// What `setlist live` shows for a streaming overlay: the track on air and the one before
+// it, as files, as a page that updates itself, and as JSON for the page and chat bots.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tracker/track.h"
 
-// The format text with {artist}, {song}, {album} and {deck} replaced by the track's; any
-// other text, braces included, stays as it is.
+// What is wrong with a format text: "unknown placeholder {x}" or "a lone { at position
+// N"; empty when nothing is. The placeholders are {artist}, {song}, {album} and {deck};
+// {{ and }} stand for a brace.
+std::string formatFault(std::string_view format);
+
+// The format text (one without a fault) with the placeholders replaced by the track's.
 std::string formatTrack(std::string_view format, Deck deck, const Track& track);
 
-// A page for a browser source: transparent, the two lines HTML-escaped, reloading itself
-// every two seconds. previous may be empty.
+// A reported track as live shows it.
+struct ShownTrack {
+  Deck deck = Deck::kLeft;
+  Track track;
+  std::string time;  // the local time it was decided, "2026-12-08T21:04:05"
+  std::string text;  // the format text filled in
+};
+
+// {"deck","artist","song","album","time","text","previous":{...}|null}, with empty texts
+// before the first track. Markup characters are escaped too, so that the JSON can stand
+// inside a page.
+std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous);
+
+// The tracks shown so far as a JSON array of {"time","deck","artist","song","album"}.
+std::string setJson(const std::vector<ShownTrack>& set);
+
+// A page file for a browser source: transparent, the two lines HTML-escaped, reloading
+// itself every two seconds. Empty texts show nothing.
 std::string overlayPage(std::string_view onAir, std::string_view previous);
+
+// The page the server gives a browser source: it looks like overlayPage but follows the
+// event stream, fading each change in without a reload.
+std::string servedOverlayPage();

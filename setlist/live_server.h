@@ -1,0 +1,43 @@
+// The HTTP server of `setlist live --serve`: the overlay page, its event stream and the
+// now-playing texts for chat bots. It runs on a thread of its own, so a slow or stalled
+// client never holds up the polls or the other clients.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Where to listen: an IP address and a port.
+struct ServeAddress {
+  std::string host = "127.0.0.1";  // IPv4, or IPv6 without brackets
+  std::uint16_t port = 0;
+};
+
+// Reads "[ADDRESS:]PORT": "8040", "0.0.0.0:8040", "[::1]:8040", "localhost:8040"; nothing
+// when it is not of that form or the port is not 1 to 65535.
+std::optional<ServeAddress> parseServeAddress(std::string_view text);
+
+// What the server answers at one moment.
+struct LiveDocuments {
+  std::string nowPlayingJson;  // /now-playing.json, and the data of each event
+  std::string nowPlayingText;  // /now-playing.txt
+  std::string setJson;         // /set.json
+};
+
+class LiveServer {
+ public:
+  virtual ~LiveServer() = default;
+  // Answers with these documents from now on and sends one event with them to every
+  // /events client. Any thread may call it; the changes reach the clients in call order.
+  virtual void publish(LiveDocuments documents) = 0;
+  // "http://HOST:PORT" as a browser on this computer reaches it.
+  virtual std::string origin() const = 0;
+};
+
+// Binds and listens, then serves `page` at / and the documents at their paths until it is
+// destroyed. Nothing, with *error naming the address and the reason, when it cannot
+// listen there.
+std::unique_ptr<LiveServer> startLiveServer(const ServeAddress& address, std::string page,
+                                            LiveDocuments documents, std::string* error);
