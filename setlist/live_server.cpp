@@ -3,6 +3,10 @@
 #include "setlist/live_server.h"
 
 // Boost 1.74's Asio uses std::exchange without including <utility> itself under C++20.
+// clang-format off
+#include <utility>
+// clang-format on
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -10,7 +14,6 @@
 #include <deque>
 #include <thread>
 #include <unordered_set>
-#include <utility>
 
 namespace {
 
