@@ -285,6 +285,8 @@ int runLive(int argc, char** argv) {
                   << std::flush;
         disconnect(block);
         toldWaiting = true;
+        // A new DJ application starts with empty decks, which are no played tracks.
+        tracking = Tracking{options.settings, {}, {}};
       }
       if (block.view == nullptr) block = connect();
       if (block.view == nullptr && !toldWaiting) {

@@ -13,11 +13,15 @@ Both programs share one fixed block name, so the tests run one at a time and rem
 what an earlier, killed run may have left in /dev/shm before they start.
 """
 
+import base64
+import http.client
+import json
 import os
 import re
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -439,3 +443,150 @@ class EndToEndTest(unittest.TestCase):
             self.assertLessEqual(written, time.time() + 1, line)
             previous = written
         return data
+
+
+# ---------------------------------------------------------------------------------------
+# Talking to `setlist live --serve`: plain HTTP, its event stream, and a headless browser.
+
+
+def free_port():
+    """A TCP port on the loopback address that nothing listens on just now."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def http_request(port, path, method="GET", timeout=10.0):
+    """(status, headers as a dict with lower-case names, body bytes) of one request."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    try:
+        connection.request(method, path)
+        response = connection.getresponse()
+        return response.status, {k.lower(): v for k, v in response.getheaders()}, response.read()
+    finally:
+        connection.close()
+
+
+class EventStream(threading.Thread):
+    """A client of a text/event-stream that keeps the data of every event as it comes."""
+
+    def __init__(self, port, path="/events"):
+        super().__init__(daemon=True)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+        self.sock.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode())
+        self.head, self.events, self.comments = b"", [], 0
+        self._changed = threading.Condition()
+        self.start()
+
+    def run(self):
+        data = b""
+        try:
+            while True:
+                chunk = self.sock.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+                if not self.head and b"\r\n\r\n" in data:
+                    self.head, data = data.split(b"\r\n\r\n", 1)
+                while self.head and b"\n\n" in data:
+                    block, data = data.split(b"\n\n", 1)
+                    with self._changed:
+                        for line in block.split(b"\n"):
+                            if line.startswith(b"data: "):
+                                self.events.append(line[6:].decode("utf-8"))
+                            elif line.startswith(b":"):
+                                self.comments += 1
+                        self._changed.notify_all()
+        except OSError:
+            pass
+        with self._changed:
+            self.head = self.head or b"closed"
+            self._changed.notify_all()
+
+    def wait_events(self, count, timeout):
+        """The data of the first `count` events, once they are there."""
+        with self._changed:
+            self._changed.wait_for(lambda: len(self.events) >= count, timeout)
+            return list(self.events)
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+
+
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+
+
+class HeadlessPage:
+    """A page in headless Chromium, driven through the DevTools protocol on a pipe
+    (JSON messages, each ended by a zero byte, on the browser's descriptors 3 and 4)."""
+
+    def __init__(self, url, profile):
+        to_browser, self._commands = os.pipe()
+        self._replies, from_browser = os.pipe()
+        flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--no-first-run",
+                 "--hide-scrollbars", f"--user-data-dir={profile}", "--remote-debugging-pipe",
+                 "about:blank"]
+        self.process = subprocess.Popen(
+            ["sh", "-c", f'exec "$0" "$@" 3<&{to_browser} 4>&{from_browser}', CHROMIUM, *flags],
+            pass_fds=(to_browser, from_browser), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(to_browser)
+        os.close(from_browser)
+        self._next, self._pending, self.session = 0, b"", None
+        target = self.call("Target.createTarget", url=url)["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+
+    def call(self, method, **params):
+        self._next += 1
+        message = {"id": self._next, "method": method, "params": params}
+        if self.session and method != "Target.attachToTarget":
+            message["sessionId"] = self.session
+        os.write(self._commands, json.dumps(message).encode() + b"\0")
+        while True:
+            while b"\0" not in self._pending:
+                chunk = os.read(self._replies, 1 << 20)
+                if not chunk:
+                    raise AssertionError(f"Chromium ended during {method}")
+                self._pending += chunk
+            reply, self._pending = self._pending.split(b"\0", 1)
+            reply = json.loads(reply)
+            if reply.get("id") == self._next:
+                if "error" in reply:
+                    raise AssertionError(f"{method}: {reply['error']}")
+                return reply["result"]
+
+    def evaluate(self, expression):
+        """The value of a JavaScript expression in the page."""
+        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True)
+        return result["result"].get("value")
+
+    def wait_until(self, expression, timeout):
+        """Waits until the expression is true in the page; whether it became so."""
+        deadline = time.monotonic() + timeout
+        while not self.evaluate(expression):
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.05)
+        return True
+
+    def screenshot(self, path, width, height):
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                  deviceScaleFactor=1, mobile=False)
+        data = self.call("Page.captureScreenshot", format="png")["data"]
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+
+    def close(self):
+        for fd in (self._commands, self._replies):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait()

@@ -5,12 +5,14 @@ keeps the overlay files whole, with every character of every script.
 """
 
 import html.parser
+import json
 import os
 import re
 import shlex
 import shutil
 import subprocess
 import signal
+import socket
 import sys
 import threading
 import time
@@ -135,7 +137,7 @@ class Live(harness.EndToEndTest):
                 reader = Reader(self.path("now.txt"))
                 reader.start()
                 before = b""
-                expected_now = set()
+                expected_now = {b""}  # written blank at the start
                 for deck, track, reported in steps:
                     standin.load(deck, deck_track(track))
                     if reported:
@@ -148,7 +150,7 @@ class Live(harness.EndToEndTest):
                         self.assertNotIn("script", page.texts)
                     else:
                         time.sleep(2.5)
-                        self.assertIsNone(self.content("now.txt"))
+                        self.assertEqual(self.content("now.txt"), b"")
                 reader.stop = True
                 reader.join()
                 self.assertEqual(reader.seen - expected_now, set(), "a partial or empty read")
@@ -163,8 +165,122 @@ class Live(harness.EndToEndTest):
                 os.unlink(self.path(playlist.decode()))
                 standin.quit(self)
 
+    def serve(self, *args):
+        port = harness.free_port()
+        live = self.live("--serve", str(port), *args)
+        live.wait_for(b"overlay page for a browser source: http://127.0.0.1:%d/" % port, TIMEOUT)
+        return live, port
+
+    def test_refusals_before_waiting(self):
+        # (arguments, status or None for a run that goes on, what the message names)
+        busy = socket.socket()
+        self.addCleanup(busy.close)
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        port = busy.getsockname()[1]
+        with open(self.path("prev.txt"), "wb") as f:
+            f.write(b"kept")
+        cases = [
+            (["--serve", str(port)], 1, f"127.0.0.1:{port}"),
+            (["--format", "{artist} {foo}"], 2, "{foo}"),
+            (["--format", "{artist"], 2, "lone {"),
+            (["--format", "song}"], 2, "lone }"),
+            (["--format", "{{{deck}}}: {artist}"], None, ""),
+            (["--now-playing", "a.txt", "--html", "./x/../a.txt"], 2, "a.txt"),
+            (["--delay", "601"], 2, "601"),
+            (["--delay", "1.5"], 2, "1.5"),
+            (["--serve", "http"], 2, "http"),
+            (["--serve", "65536"], 2, "65536"),
+            (["--serve", "1.2.3:8040"], 2, "1.2.3:8040"),
+            (["--serve", f"192.0.2.1:{port}"], 1, "192.0.2.1"),
+            (["--now-playing", "missing/now.txt", "--previous", "prev.txt"], 1, "missing/now.txt"),
+            (["-s", "5x"], None, ""),  # read as the tracker reads it
+        ]
+        if not harness.NATIVE:
+            cases = cases[:1]
+        for args, status, named in cases:
+            with self.subTest(args=args):
+                live = self.live(*args)
+                if status is None:
+                    live.wait_for(b"waiting for the DJ application", TIMEOUT)
+                    live.send_signal(signal.SIGINT)
+                    status = 0
+                else:
+                    self.assertNotIn(b"waiting", live.stdout)
+                self.assertEqual(live.finish(TIMEOUT), status, live.stderr)
+                self.assertIn(named.encode(), live.stderr)
+        self.assertEqual(self.content("prev.txt"), b"kept")
+        self.assertEqual(sorted(os.listdir(self.folder)), ["prev.txt"])
+
+    def test_served_documents_and_events(self):
+        stale = {"now.txt": b"last night", "prev.txt": b"before that", "overlay.html": b"<div class=\"now\">old</div>"}
+        for name, text in stale.items():
+            with open(self.path(name), "wb") as f:
+                f.write(text)
+        live, port = self.serve("--now-playing", "now.txt", "--previous", "prev.txt",
+                                "--html", "overlay.html", "--format", "{deck}: {artist} - {song}")
+        live.wait_for(b"waiting for the DJ application", TIMEOUT)
+        # Blanked at the start, and served while live waits for the DJ application.
+        self.assertEqual((self.content("now.txt"), self.content("prev.txt")), (b"", b""))
+        self.assertEqual(self.wait_overlay(None).texts, {})
+        empty = {"deck": "", "artist": "", "song": "", "album": "", "time": "", "text": "",
+                 "previous": None}
+        self.assertEqual(json.loads(harness.http_request(port, "/now-playing.json")[2]), empty)
+        events = harness.EventStream(port)
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        scripted = ("<script>alert(1)</script>", "Ça & <b>ça</b> 🎵", "</title>")
+        # In automode a load reports the other deck's track.
+        for count, (deck, texts) in enumerate((("L", JAPANESE), ("R", scripted), ("L", KOREAN))):
+            standin.load(deck, deck_track(texts))
+            events.wait_events(count + 1, TIMEOUT)
+            time.sleep(1.5)  # the next load must come after a poll
+
+        def shown(deck, texts):
+            return dict(zip(("deck", "artist", "song", "album", "text"),
+                            (deck, *texts, "{}: {} - {}".format(deck, *texts))))
+
+        expected = [{k: v for k, v in empty.items() if k != "time"}, {**shown("L", JAPANESE), "previous": None},
+                    {**shown("R", scripted), "previous": shown("L", JAPANESE)}]
+        received = [json.loads(e) for e in events.wait_events(3, TIMEOUT)]
+        for state in received:
+            for track in (state, state["previous"]) if state["previous"] else (state,):
+                self.assertRegex(track.pop("time"), r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)?$")
+        self.assertEqual(received, expected)
+        self.assertIn(b"text/event-stream", events.head)
+        events.close()
+        # (method, path, status, type, body or None when checked below)
+        _, _, document = harness.http_request(port, "/now-playing.json")
+        routes = [
+            ("GET", "/now-playing.json?t=17", 200, "application/json", document),
+            ("HEAD", "/now-playing.json", 200, "application/json", b""),
+            ("GET", "/now-playing.txt", 200, "text/plain",
+             "R: {} - {}".format(*scripted).encode()),
+            ("GET", "/set.json", 200, "application/json", None),
+            ("GET", "/", 200, "text/html", None),
+            ("GET", "/overlay.html", 404, "text/plain", None),
+            ("POST", "/now-playing.json", 405, "text/plain", None),
+        ]
+        for method, path, status, kind, body in routes:
+            with self.subTest(path=path, method=method):
+                got_status, headers, got_body = harness.http_request(port, path, method)
+                self.assertEqual((got_status, headers["content-type"], headers["cache-control"]),
+                                 (status, kind + "; charset=utf-8", "no-store"))
+                if body is not None:
+                    self.assertEqual(got_body, body)
+        self.assertNotIn(b"<", document)  # markup escaped, so the JSON may stand in a page
+        self.assertEqual(json.loads(document)["previous"]["artist"], JAPANESE[0])
+        tracks = json.loads(harness.http_request(port, "/set.json")[2])
+        self.assertEqual([(t["deck"], t["artist"], t["song"], t["album"]) for t in tracks],
+                         [("L", *JAPANESE), ("R", *scripted)])
+        page = self.wait_overlay("R: {} - {}".format(*scripted))
+        self.assertNotIn("script", page.texts)
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
-    def test_waiting_and_failing(self):
+    def test_waiting_and_a_new_standin(self):
         # A block shorter than the view is not there yet: live goes on waiting.
         standin = self.standin(size=1000)
         live = self.live("--now-playing", "now.txt")
@@ -175,18 +291,23 @@ class Live(harness.EndToEndTest):
         live.send_signal(signal.SIGTERM)
         self.assertEqual(live.finish(), 0)
         standin.quit(self)
-        # A file that cannot be written ends the run with status 1 and leaves the others.
-        with open(self.path("prev.txt"), "wb") as f:
-            f.write(b"kept")
+        # A new stand-in after the old one quit: live notices that the block it maps was
+        # removed, connects to the new one and goes on with the set.
         standin = self.standin()
-        live = self.live("--now-playing", "missing/now.txt", "--previous", "prev.txt")
+        live = self.live("--now-playing", "now.txt")
         live.wait_for(b"connected to", TIMEOUT)
         standin.load("L", deck_track(JAPANESE))
         standin.load("R", deck_track(KOREAN))
-        self.assertEqual(live.finish(TIMEOUT), 1)
-        self.assertIn(b"missing/now.txt", live.stderr)
-        self.assertEqual(self.content("prev.txt"), b"kept")
-        self.assertEqual(sorted(os.listdir(self.folder)), ["prev.txt"])
+        self.wait_content("now.txt", "{} - {}".format(*JAPANESE).encode())
+        standin.quit(self)
+        live.wait_for(b"removed Global\\ssl_sharing", TIMEOUT)
+        standin = self.standin()
+        live.wait_until(lambda out: out.count(b"connected to") == 2, TIMEOUT, "a new connection")
+        standin.load("L", deck_track(CYRILLIC))
+        standin.load("R", deck_track(GREEK))
+        self.wait_content("now.txt", "{} - {}".format(*CYRILLIC).encode())
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0)
         standin.quit(self)
 
     @unittest.skipIf(harness.NATIVE or not shutil.which("script"), "a Windows console, under Wine")
