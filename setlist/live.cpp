@@ -175,7 +175,9 @@ struct Outputs {
       file->pending = true;
       writePending(*file);
     }
-    if (server) server->publish({nowPlayingJson(onAir, before), now, setJson(set)});
+    // The server starts with the blank state itself.
+    if (server && onAir != nullptr)
+      server->publish({nowPlayingJson(onAir, before), now, setJson(set)});
   }
 };
 

@@ -14,6 +14,7 @@ what an earlier, killed run may have left in /dev/shm before they start.
 """
 
 import base64
+import fcntl
 import http.client
 import json
 import os
@@ -468,13 +469,14 @@ def http_request(port, path, method="GET", timeout=10.0):
 
 
 class EventStream(threading.Thread):
-    """A client of a text/event-stream that keeps the data of every event as it comes."""
+    """A client of a text/event-stream that keeps the data of every event, and the
+    monotonic time it came."""
 
     def __init__(self, port, path="/events"):
         super().__init__(daemon=True)
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
         self.sock.sendall(f"GET {path} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode())
-        self.head, self.events, self.comments = b"", [], 0
+        self.head, self.events, self.times, self.comments = b"", [], [], 0
         self._changed = threading.Condition()
         self.start()
 
@@ -494,6 +496,7 @@ class EventStream(threading.Thread):
                         for line in block.split(b"\n"):
                             if line.startswith(b"data: "):
                                 self.events.append(line[6:].decode("utf-8"))
+                                self.times.append(time.monotonic())
                             elif line.startswith(b":"):
                                 self.comments += 1
                         self._changed.notify_all()
@@ -517,6 +520,13 @@ class EventStream(threading.Thread):
         self.sock.close()
 
 
+def _descriptor_above(fd, lowest):
+    """A copy of the descriptor numbered at least `lowest`; the original is closed."""
+    copy = fcntl.fcntl(fd, fcntl.F_DUPFD, lowest)
+    os.close(fd)
+    return copy
+
+
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
 
@@ -527,12 +537,14 @@ class HeadlessPage:
     def __init__(self, url, profile):
         to_browser, self._commands = os.pipe()
         self._replies, from_browser = os.pipe()
+        # Above 4, so that placing them on 3 and 4 cannot overwrite one with the other.
+        to_browser, from_browser = (_descriptor_above(fd, 10) for fd in (to_browser, from_browser))
         flags = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                  "--disable-component-update", "--disable-sync", "--no-first-run",
                  "--hide-scrollbars", f"--user-data-dir={profile}", "--remote-debugging-pipe",
                  "about:blank"]
         self.process = subprocess.Popen(
-            ["sh", "-c", f'exec "$0" "$@" 3<&{to_browser} 4>&{from_browser}', CHROMIUM, *flags],
+            ["bash", "-c", f'exec "$0" "$@" 3<&{to_browser} 4>&{from_browser}', CHROMIUM, *flags],
             pass_fds=(to_browser, from_browser), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(to_browser)

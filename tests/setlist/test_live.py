@@ -96,10 +96,13 @@ class Live(harness.EndToEndTest):
 
     def wait_overlay(self, now):
         """The overlay page once it shows `now` on air (it is written after the text files)."""
+        return self.wait_overlay_in("overlay.html", now)
+
+    def wait_overlay_in(self, name, now):
         deadline = time.monotonic() + TIMEOUT
         while True:
             page = OverlayText()
-            page.feed((self.content("overlay.html") or b"").decode("utf-8"))
+            page.feed((self.content(name) or b"").decode("utf-8"))
             if page.texts.get("now") == now or time.monotonic() > deadline:
                 self.assertEqual(page.texts.get("now"), now)
                 return page
@@ -277,6 +280,140 @@ class Live(harness.EndToEndTest):
         self.assertNotIn("script", page.texts)
         live.send_signal(signal.SIGINT)
         self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE and harness.CHROMIUM, "Chromium on this system")
+    def test_page_changes_in_place(self):
+        live, port = self.serve()
+        standin = self.standin()
+        page = harness.HeadlessPage(f"http://127.0.0.1:{port}/?t=1", self.path("profile"))
+        self.addCleanup(page.close)
+        now = 'document.getElementById("now").textContent'
+        scripted = ("<script>document.title='x'</script>", "<b>Bold</b>", "")
+        # (deck, track loaded, text on air after it, or None when nothing is reported yet)
+        steps = [("L", JAPANESE, None), ("R", scripted, "{} - {}".format(*JAPANESE)),
+                 ("L", KOREAN, "{} - {}".format(*scripted))]
+        for number, (deck, track, on_air) in enumerate(steps):
+            standin.load(deck, deck_track(track))
+            if on_air is None:
+                time.sleep(1.5)
+                continue
+            self.assertTrue(page.wait_until(f"{now} === {json.dumps(on_air)} && "
+                                            'getComputedStyle(show).opacity === "1"', TIMEOUT),
+                            page.evaluate(now))
+            # A reload would lose this mark, and the script among the texts stays text.
+            self.assertEqual(page.evaluate("window.zvMark = (window.zvMark || 0) + 1"), number)
+            self.assertEqual(page.evaluate('document.querySelectorAll("script").length'), 1)
+            self.assertEqual(page.evaluate("document.title"), "On air")
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "timed on this system")
+    def test_delay_and_a_stop_during_it(self):
+        live, port = self.serve("--delay", "3", "--now-playing", "now.txt")
+        events = harness.EventStream(port)
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        standin.load("L", deck_track(JAPANESE))
+        time.sleep(1.5)
+        standin.load("R", deck_track(KOREAN))
+        decided = live.wait_for(b"L Deck.Artist", TIMEOUT)
+        self.assertEqual(len(events.wait_events(1, TIMEOUT)), 1)
+        shown = "{} - {}".format(*JAPANESE).encode()
+        while self.content("now.txt") != shown and time.monotonic() < decided + 6:
+            time.sleep(0.01)
+        written = time.monotonic()
+        self.assertEqual(len(events.wait_events(2, 6)), 2)
+        # The report is seen a little after the decision, hence the 50 ms.
+        self.assertGreaterEqual(written - decided, 2.95)
+        self.assertGreaterEqual(events.times[1] - decided, 2.95)
+        self.assertLess(written - decided, 4.5)
+        # Ctrl-C while a change waits: live ends at once and the change is never shown.
+        standin.load("L", deck_track(CYRILLIC))
+        live.wait_for(b"R Deck.Artist", TIMEOUT)
+        started = time.monotonic()
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0)
+        self.assertLess(time.monotonic() - started, 1.0)
+        self.assertEqual(self.content("now.txt"), shown)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_folder_removed_and_made_again(self):
+        os.mkdir(self.path("obs"))
+        live = self.live("--now-playing", "obs/now.txt", "--html", "obs/page.html")
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        # (deck, track, the text the file catches up with)
+        steps = [("L", JAPANESE, None), ("R", KOREAN, JAPANESE), ("L", GREEK, KOREAN)]
+        for deck, track, shown in steps:
+            if shown is KOREAN:
+                shutil.rmtree(self.path("obs"))
+            standin.load(deck, deck_track(track))
+            if shown is None:
+                time.sleep(1.5)
+                continue
+            if shown is KOREAN:
+                live.wait_for(b"R Deck.Artist", TIMEOUT)
+                time.sleep(1.5)  # a poll that fails again, told once
+                os.mkdir(self.path("obs"))
+            self.wait_content("obs/now.txt", "{} - {}".format(*shown).encode())
+        self.wait_overlay_in("obs/page.html", "{} - {}".format(*KOREAN))
+        self.assertTrue(live.running())
+        self.assertEqual(live.stderr.count(b"cannot write obs/now.txt"), 1, live.stderr)
+        self.assertIn(b"obs/now.txt is written again", live.stderr)
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "loopback load on this system")
+    def test_load(self):
+        # 100 event clients, one client that stops reading, and a steady stream of
+        # requests for the JSON, for about 10 s: every reading client gets every event in
+        # order, and the JSON is always answered.
+        live, port = self.serve()
+        clients = [harness.EventStream(port) for _ in range(100)]
+        stalled = socket.create_connection(("127.0.0.1", port))
+        self.addCleanup(stalled.close)
+        stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        stalled.sendall(b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n")
+        answers, stop = [], threading.Event()
+
+        def ask():
+            while not stop.is_set():
+                answers.append(harness.http_request(port, "/now-playing.json")[0])
+                time.sleep(0.02)
+
+        asker = threading.Thread(target=ask, daemon=True)
+        asker.start()
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        long_text = "Ω" * 200  # about 1 kB an event, so the stalled client falls behind
+        for n in range(8):
+            standin.load("LR"[n % 2], deck_track((f"Artist {n}", f"Song {n} {long_text}", "")))
+            time.sleep(1.2)
+        live.wait_until(lambda out: out.count(b"Deck.Artist") == 7, TIMEOUT, "7 reports")
+        stop.set()
+        asker.join()
+        # Past the connection limit, a client is told to come back later.
+        extra = [socket.create_connection(("127.0.0.1", port)) for _ in range(40)]
+        for sock in extra:
+            sock.sendall(b"GET /now-playing.json HTTP/1.1\r\nHost: x\r\n\r\n")
+        statuses = {sock.recv(12)[9:12] for sock in extra}
+        for sock in extra:
+            sock.close()
+        expected = ["Song 0", "Song 1", "Song 2", "Song 3", "Song 4", "Song 5", "Song 6"]
+        for client in clients:
+            songs = [json.loads(e)["song"].split(" Ω")[0] for e in client.wait_events(8, TIMEOUT)]
+            self.assertEqual(songs, [""] + expected)
+            client.close()
+        self.assertEqual(set(answers), {200})
+        self.assertGreater(len(answers), 100)
+        self.assertEqual(statuses, {b"200", b"503"})
+        self.assertTrue(live.running())
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0)
         standin.quit(self)
 
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
