@@ -26,7 +26,7 @@ cd "$root"
 
 # --- Tools -----------------------------------------------------------------------------
 # Installs whatever of these is missing (as root, with apt-get update and install).
-tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
+tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libboost-dev
 
 # --- Build -----------------------------------------------------------------------------
 say "cmake --preset default"

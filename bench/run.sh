@@ -15,7 +15,7 @@ say() { printf '==> %s\n' "$*"; }
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 
-tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
+tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libboost-dev
 command -v python3 >/dev/null 2>&1 || tools/ensure-packages.sh python3
 
 say "cmake --preset default"

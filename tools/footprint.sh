@@ -74,7 +74,7 @@ if [ -z "${ZV_FOOTPRINT_PRIVATE_SHM:-}" ]; then
 fi
 
 # --- Tools and builds ----------------------------------------------------------------------
-packages=(cmake ninja-build g++ time)
+packages=(cmake ninja-build g++ time libboost-dev)
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 tools/ensure-packages.sh "${packages[@]}"
 

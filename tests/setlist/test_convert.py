@@ -333,7 +333,9 @@ class ConvertTest(unittest.TestCase):
                      b"130 stopped by Ctrl-C"):
             self.assertIn(text, out.replace(b"\r\n", b"\n"))
         self.assertIn(b"setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] "
-                      b"[--format TEXT] [--html FILE]\n", out.replace(b"\r\n", b"\n"))
+                      b"[--format TEXT] [--html FILE]\n"
+                      b"              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n",
+                      out.replace(b"\r\n", b"\n"))
         self.assertRegex(self.run_setlist("--version")[1], rb"^setlist \d+\.\d+\.\d+\r?\n$")
 
 
