@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "setlist/commands.h"
@@ -101,7 +102,8 @@ int convert(const Options& options, SetReader& set, Format* format) {
   platform::Error err;
   const std::string target = options.output ? *options.output : "standard output";
   if (options.output) {
-    if (!output.Open(*options.output, &err)) {
+    // A symbolic link stays a link: the file it points to is replaced.
+    if (!output.Open(platform::FollowLinks(*options.output), &err)) {
       fail("cannot write " + target, err);
       return kStatusFailed;
     }
@@ -139,8 +141,32 @@ int convert(const Options& options, SetReader& set, Format* format) {
   return kStatusOk;
 }
 
+// Refuses an output that is one of the files read, by identity, so that "./P.txt" or a
+// hard link to it count too.
+std::optional<int> refuseOwnInput(const Options& options) {
+  platform::FileStatus output;
+  if (!options.output ||
+      platform::StatPath(*options.output, &output, nullptr) != platform::StatResult::kFound) {
+    return std::nullopt;
+  }
+  // The set log beside the playlist is refused even when it is not read (--playlist-only).
+  const std::string inputs[] = {options.playlist, setLogBeside(options.playlist)};
+  for (const std::string& input : inputs) {
+    platform::FileStatus status;
+    if (!input.empty() &&
+        platform::StatPath(input, &status, nullptr) == platform::StatResult::kFound &&
+        platform::SameFile(status, output)) {
+      std::cerr << "setlist: -o " << *options.output << " is the same file as " << input
+                << ": it would be destroyed; write to another file\n";
+      return kStatusFailed;
+    }
+  }
+  return std::nullopt;
+}
+
 // Reads the set once (see SetReader::survey); an exit status when the run ends here.
 std::optional<int> survey(const Options& options, SetReader* set) {
+  if (const auto status = refuseOwnInput(options)) return status;
   // A file output must not leave its temporary file behind when interrupted; standard
   // output keeps the usual ends (Ctrl-C, a closed pipe).
   if (options.output) platform::InstallStopHandler();

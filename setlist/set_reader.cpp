@@ -180,11 +180,16 @@ bool nextRecord(PlaylistReader& reader, const Source& source, Record* record, bo
   }
 }
 
-bool endsWith(const std::string& text, std::string_view end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
+
+std::string setLogBeside(const std::string& path) {
+  constexpr std::string_view kPlaylist = ".txt";
+  if (path.size() < kPlaylist.size() ||
+      path.compare(path.size() - kPlaylist.size(), kPlaylist.size(), kPlaylist) != 0) {
+    return {};
+  }
+  return path.substr(0, path.size() - kPlaylist.size()) + ".jsonl";
+}
 
 bool SetReader::survey(const std::string& path, bool playlistOnly) {
   playlist_ = Source{};
@@ -196,8 +201,8 @@ bool SetReader::survey(const std::string& path, bool playlistOnly) {
   SurveyReader playlist(playlist_);
   if (!playlist.open()) return false;
   std::optional<SurveyReader> setLog;
-  if (!playlistOnly && endsWith(path, ".txt")) {
-    setLog_.path = path.substr(0, path.size() - 4) + ".jsonl";
+  if (!playlistOnly && !setLogBeside(path).empty()) {
+    setLog_.path = setLogBeside(path);
     platform::FileStatus status;
     if (platform::StatPath(setLog_.path, &status, nullptr) == platform::StatResult::kFound) {
       setLog.emplace(setLog_);

@@ -73,6 +73,9 @@ class SetReader {
   bool stopped_ = false;
 };
 
+// The name of the set log beside a playlist named X.txt: X.jsonl; empty for other names.
+std::string setLogBeside(const std::string& path);
+
 // Whether a track's three texts are all empty, as the tracker logs a deck that was cleared.
 inline bool isEmptyTrack(const Track& track) {
   return track.artist.empty() && track.song.empty() && track.album.empty();

@@ -84,15 +84,27 @@ class ReaderTest : public testing::Test {
   void TearDown() override { std::filesystem::remove(path_); }
 
   // Writes the bytes to a file, reads it back and gives what each call of next() returned:
-  // "R<line>:<artist>" for a record, "S<line>" for a skipped line, then "end".
+  // "R<line>:<artist>" for a record, "S<line>" for a skipped line ("U<line>" for a last line
+  // without line end), then "end". The copy kept while reading must read the same.
   std::vector<std::string> read(const std::string& bytes, std::uint64_t limit = UINT64_MAX) {
     std::ofstream(path_, std::ios::binary) << bytes;
     PlaylistReader reader;
     platform::Error err;
     EXPECT_TRUE(reader.open(path_.string(), &err)) << err.text;
     reader.limit(limit);
+    std::string copy;
+    reader.keepCopy(&copy);
+    const std::vector<std::string> results = readAll(reader);
+    PlaylistReader again;
+    again.openBytes(copy);
+    EXPECT_EQ(readAll(again), results);
+    return results;
+  }
+
+  static std::vector<std::string> readAll(PlaylistReader& reader) {
     std::vector<std::string> results;
     Record record;
+    platform::Error err;
     for (;;) {
       switch (reader.next(&record, &err)) {
         case PlaylistReader::Result::kRecord:
@@ -100,7 +112,8 @@ class ReaderTest : public testing::Test {
                             record.track.artist);
           break;
         case PlaylistReader::Result::kSkipped:
-          results.push_back(std::string("S").append(std::to_string(reader.line())));
+          results.push_back(std::string(reader.lineUnended() ? "U" : "S") +
+                            std::to_string(reader.line()));
           break;
         case PlaylistReader::Result::kEnd:
           results.push_back("end");
@@ -135,10 +148,15 @@ TEST_F(ReaderTest, SkipsWhatIsNotARecordAndGoesOn) {
       {"blank and garbage lines",
        header + a + "\r\n" + "junk\n" + b,
        {"R2:A", "S3", "S4", "R5:B", "end"}},
-      {"partial last line", header + a + a.substr(0, 30), {"R2:A", "S3", "end"}},
+      {"partial last line", header + a + a.substr(0, 30), {"R2:A", "U3", "end"}},
       {"last record without line end", a + b.substr(0, b.size() - 1), {"R1:A", "R2:B", "end"}},
       {"a line longer than the buffer", a + overlong + "\n" + b, {"R1:A", "S2", "R3:B", "end"}},
-      {"overlong last line", a + overlong, {"R1:A", "S2", "end"}},
+      {"overlong last line", a + overlong, {"R1:A", "U2", "end"}},
+      {"byte-order mark, set log lines",
+       "\xEF\xBB\xBF{\"time\":\"2026-12-07T23:08:31Z\",\"deck\":\"L\",\"artist\":\"\u00c9\","
+       "\"song\":\"\",\"album\":\"\"}\n{\"time\":1}\n" +
+           a,
+       {"R1:\u00c9", "S2", "R3:A", "end"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
