@@ -96,25 +96,28 @@ int refuseEmpty(const std::string& path, const SetReader& set) {
   return kStatusFailed;
 }
 
-// Writes the tracks of the set with `format`.
+// Writes the tracks of the set with `format`. Output begins with the first track, so that
+// a set without any writes nothing.
 int convert(const Options& options, SetReader& set, Format* format) {
   platform::OutputFile output;
   platform::Error err;
-  const std::string target = options.output ? *options.output : "standard output";
-  if (options.output) {
-    // A symbolic link stays a link: the file it points to is replaced.
-    if (!output.Open(platform::FollowLinks(*options.output), &err)) {
-      fail("cannot write " + target, err);
-      return kStatusFailed;
-    }
-  } else {
-    output.OpenStandardOutput();
-  }
   std::string buffer;
-  buffer.reserve(kWriteSize + 4096);
-  format->begin(&buffer);
+  bool opened = false;
   bool writeFailed = false;
+  const std::string target = options.output ? *options.output : "standard output";
   const bool read = set.read([&](const Record& record) {
+    if (!opened) {
+      if (!options.output) {
+        output.OpenStandardOutput();
+      } else if (!output.Open(platform::FollowLinks(*options.output), &err)) {
+        // A symbolic link stays a link: the file it points to is replaced.
+        writeFailed = true;
+        return false;
+      }
+      opened = true;
+      buffer.reserve(kWriteSize + 4096);
+      format->begin(&buffer);
+    }
     format->record(record, &buffer);
     if (buffer.size() >= kWriteSize) {
       if (!output.Write(buffer, &err)) {
@@ -130,6 +133,7 @@ int convert(const Options& options, SetReader& set, Format* format) {
     std::cerr << "setlist: stopped; " << target << " was not written\n";
     return kStatusStopped;
   }
+  if (!writeFailed && set.tracks() == 0) return refuseEmpty(options.playlist, set);
   if (!writeFailed) {
     format->end(&buffer);
     writeFailed = !output.Write(buffer, &err) || !output.Commit(&err);
@@ -164,18 +168,19 @@ std::optional<int> refuseOwnInput(const Options& options) {
   return std::nullopt;
 }
 
-// Reads the set once (see SetReader::survey); an exit status when the run ends here.
-std::optional<int> survey(const Options& options, SetReader* set) {
+// Opens the set (see SetReader::open); an exit status when the run ends here. `counts`:
+// the form needs the number of tracks and their times before the first track.
+std::optional<int> openSet(const Options& options, bool counts, SetReader* set) {
   if (const auto status = refuseOwnInput(options)) return status;
   // A file output must not leave its temporary file behind when interrupted; standard
   // output keeps the usual ends (Ctrl-C, a closed pipe).
   if (options.output) platform::InstallStopHandler();
-  if (!set->survey(options.playlist, options.playlistOnly)) return kStatusFailed;
+  if (!set->open(options.playlist, options.playlistOnly, counts)) return kStatusFailed;
   if (set->stopped()) {
     std::cerr << "setlist: stopped\n";
     return kStatusStopped;
   }
-  if (set->tracks() == 0) return refuseEmpty(options.playlist, *set);
+  if (set->counted() && set->tracks() == 0) return refuseEmpty(options.playlist, *set);
   return std::nullopt;
 }
 
@@ -183,22 +188,15 @@ int run(int argc, char** argv, Form form) {
   Options options;
   if (const auto status = parseOptions(argc, argv, form, &options)) return *status;
   SetReader set;
-  if (const auto status = survey(options, &set)) return *status;
+  if (const auto status = openSet(options, form == Form::kHtml, &set)) return *status;
 
   std::unique_ptr<Format> format;
+  TracklistFormat* tracklist = nullptr;
   switch (form) {
-    case Form::kTracklist: {
-      bool afterFirst = false;
-      const std::int64_t origin = options.start
-                                      ? startOrigin(*options.start, set.firstTime(), &afterFirst)
-                                      : clockSeconds(set.firstTime());
-      if (afterFirst) {
-        std::cerr << "setlist: warning: --start is after the first track of " << options.playlist
-                  << "; the tracks before it are timed 00:00:00\n";
-      }
-      format = std::make_unique<TracklistFormat>(origin);
+    case Form::kTracklist:
+      format = std::make_unique<TracklistFormat>(options.start);
+      tracklist = static_cast<TracklistFormat*>(format.get());
       break;
-    }
     case Form::kCsv:
       format = std::make_unique<CsvFormat>(!options.raw);
       break;
@@ -211,7 +209,12 @@ int run(int argc, char** argv, Form form) {
     case Form::kRecording:
       return kStatusUsage;  // runRecording's
   }
-  return convert(options, set, format.get());
+  const int status = convert(options, set, format.get());
+  if (status == kStatusOk && tracklist && tracklist->startAfterFirst()) {
+    std::cerr << "setlist: warning: --start is after the first track of " << options.playlist
+              << "; the tracks before it are timed 00:00:00\n";
+  }
+  return status;
 }
 
 }  // namespace
@@ -233,7 +236,7 @@ int runRecording(int argc, char** argv, RecordingOptions recording) {
   if (!options.start) return usageError(std::string(argv[0]) + " needs --start HH:MM:SS");
   if (recording.cue && recording.audio.empty()) return usageError("cue needs --audio FILE");
   SetReader set;
-  if (const auto status = survey(options, &set)) return *status;
+  if (const auto status = openSet(options, true, &set)) return *status;
   if (recording.at == PointTime::kLoaded && !set.setLogRead()) {
     return usageError("--at loaded needs the set log (.jsonl) beside " + options.playlist +
                       ", and none was read");

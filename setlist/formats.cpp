@@ -232,7 +232,11 @@ std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst) {
 }
 
 void TracklistFormat::record(const Record& record, std::string* out) {
-  const std::int64_t offset = clockSeconds(record.time) - origin_;
+  if (!origin_) {
+    origin_ =
+        start_ ? startOrigin(*start_, record.time, &startAfterFirst_) : clockSeconds(record.time);
+  }
+  const std::int64_t offset = clockSeconds(record.time) - *origin_;
   const auto seconds = static_cast<std::uint64_t>(offset < 0 ? 0 : offset);
   appendNumber(seconds / 3600, 2, out);
   out->push_back(':');

@@ -33,15 +33,19 @@ std::optional<int> parseClock(std::string_view text);
 // (a set that crosses midnight). *afterFirst tells when the start falls after the track.
 std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst);
 
-// "HH:MM:SS Artist - Song" per line, the time counted from origin (clockSeconds): the
-// first track, or the start of the recording (startOrigin).
+// "HH:MM:SS Artist - Song" per line, the time counted from the first track, or from the
+// start of the recording (seconds after midnight; see startOrigin).
 class TracklistFormat : public Format {
  public:
-  explicit TracklistFormat(std::int64_t origin) : origin_(origin) {}
+  explicit TracklistFormat(std::optional<int> start) : start_(start) {}
   void record(const Record& record, std::string* out) override;
+  // Whether the start was after the first track (whose time then reads 00:00:00).
+  bool startAfterFirst() const { return startAfterFirst_; }
 
  private:
-  std::int64_t origin_;
+  std::optional<int> start_;
+  std::optional<std::int64_t> origin_;
+  bool startAfterFirst_ = false;
 };
 
 // RFC 4180 with a UTF-8 byte-order mark, CRLF line ends and the header

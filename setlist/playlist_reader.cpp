@@ -48,7 +48,6 @@ bool PlaylistReader::fill(platform::Error* err) {
     std::memcpy(buffer_.get() + end_, bytes_.data() + read_, static_cast<std::size_t>(n));
   } else if (room > 0) {
     n = file_.Read(buffer_.get() + end_, room, err);
-    if (copy_ != nullptr && n > 0) copy_->append(buffer_.get() + end_, static_cast<std::size_t>(n));
   }
   if (n <= 0) {
     atEnd_ = true;

@@ -31,8 +31,6 @@ class PlaylistReader {
   void openBytes(std::string_view bytes);
   // Reads no further than this many bytes of the file.
   void limit(std::uint64_t bytes) { limit_ = bytes; }
-  // Appends every byte read from the file to *copy, so that a pipe can be read again.
-  void keepCopy(std::string* copy) { copy_ = copy; }
   // How the texts of playlist records are read (Latin-1 unless told).
   void textBytes(TextBytes bytes) { textBytes_ = bytes; }
 
@@ -56,7 +54,6 @@ class PlaylistReader {
   platform::InputFile file_;
   std::string_view bytes_;  // the bytes to read when not a file
   bool fromBytes_ = false;
-  std::string* copy_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;  // the unread bytes are buffer_[begin_, end_)
   std::size_t end_ = 0;

@@ -32,20 +32,78 @@ std::string readable(const std::tm& time) {
   return text;
 }
 
-// Opens a source for its first reading.
-bool openSource(Source& source, PlaylistReader* reader) {
-  // A pipe cannot be read twice: its bytes are kept for the second reading.
+// Makes a source ready for reading: a file that is not a regular one (a pipe) is read
+// into memory, as it cannot be read twice.
+bool prepare(Source& source) {
+  source.used = true;
   platform::FileStatus status;
   source.fromCopy =
       platform::StatPath(source.path, &status, nullptr) == platform::StatResult::kFound &&
       !status.regular;
+  if (!source.fromCopy) return true;
+  platform::InputFile file;
   platform::Error err;
-  if (!reader->open(source.path, &err)) {
+  bool ok = file.Open(source.path, &err);
+  char buffer[64 * 1024];
+  for (std::ptrdiff_t n = 1; ok && n > 0;) {
+    n = file.Read(buffer, sizeof buffer, &err);
+    if (n > 0) source.copy.append(buffer, static_cast<std::size_t>(n));
+    ok = n >= 0;
+  }
+  if (!ok) fail("cannot read " + source.path, err);
+  return ok;
+}
+
+// Opens a prepared source for a reading, up to `limit` bytes.
+bool startReading(const Source& source, std::uint64_t limit, PlaylistReader* reader) {
+  if (source.fromCopy) {
+    reader->openBytes(source.copy);
+  } else {
+    platform::Error err;
+    if (!reader->open(source.path, &err)) {
+      fail("cannot read " + source.path, err);
+      return false;
+    }
+  }
+  reader->limit(limit);
+  reader->textBytes(source.textBytes);
+  return true;
+}
+
+// Whether the whole source is UTF-8: then its texts are read as UTF-8, else as Latin-1. A
+// playlist of the tracker with a single Latin-1 letter stops the scan there.
+bool isUtf8Source(const Source& source, bool* utf8) {
+  if (source.fromCopy) {
+    *utf8 = isUtf8(source.copy);
+    return true;
+  }
+  platform::InputFile file;
+  platform::Error err;
+  if (!file.Open(source.path, &err)) {
     fail("cannot read " + source.path, err);
     return false;
   }
-  if (source.fromCopy) reader->keepCopy(&source.copy);
-  source.used = true;
+  // Whole lines are checked; the rest waits for the next part of the file.
+  std::string pending;
+  char buffer[64 * 1024];
+  for (;;) {
+    const std::ptrdiff_t n = file.Read(buffer, sizeof buffer, &err);
+    if (n < 0) {
+      fail("cannot read " + source.path, err);
+      return false;
+    }
+    if (n == 0) break;
+    pending.append(buffer, static_cast<std::size_t>(n));
+    const std::size_t end = pending.rfind('\n');
+    if (end == std::string::npos && pending.size() < sizeof buffer) continue;
+    const std::size_t whole = end == std::string::npos ? pending.size() : end + 1;
+    if (!isUtf8(std::string_view(pending).substr(0, whole))) {
+      *utf8 = false;
+      return true;
+    }
+    pending.erase(0, whole);
+  }
+  *utf8 = isUtf8(pending);
   return true;
 }
 
@@ -59,10 +117,13 @@ bool mayBeWriting(const std::string& path) {
 // The first reading of one file: its records one by one, with its bad lines named.
 class SurveyReader {
  public:
-  explicit SurveyReader(Source& source) : source_(source) {}
+  // A first reading of two looks at the texts only to see whether they are empty: their
+  // bytes are taken as they are, and the file's lines tell how to read them the second time.
+  SurveyReader(Source& source, bool firstOfTwo) : source_(source), firstOfTwo_(firstOfTwo) {}
 
   bool open() {
-    if (!openSource(source_, &reader_)) return false;
+    if (firstOfTwo_) source_.textBytes = TextBytes::kUtf8;
+    if (!startReading(source_, UINT64_MAX, &reader_)) return false;
     writing_ = mayBeWriting(source_.path);
     return true;
   }
@@ -103,7 +164,7 @@ class SurveyReader {
 
   // The warnings kept for the end of the reading.
   void finish() {
-    source_.textBytes = reader_.allUtf8() ? TextBytes::kUtf8 : TextBytes::kLatin1;
+    if (firstOfTwo_) source_.textBytes = reader_.allUtf8() ? TextBytes::kUtf8 : TextBytes::kLatin1;
     if (skipped_ > kNamedSkips) {
       std::cerr << "setlist: warning: " << source_.path << ": " << skipped_ - kNamedSkips
                 << " more lines that are not records skipped\n";
@@ -135,6 +196,7 @@ class SurveyReader {
   }
 
   Source& source_;
+  const bool firstOfTwo_;
   PlaylistReader reader_;
   bool writing_ = false;
   bool failed_ = false;
@@ -143,22 +205,6 @@ class SurveyReader {
   std::tm previousTime_{};
   bool toldOrder_ = false;
 };
-
-// Opens a source again for the second reading, up to where the first ended.
-bool reopen(Source& source, PlaylistReader* reader) {
-  if (source.fromCopy) {
-    reader->openBytes(source.copy);
-  } else {
-    platform::Error err;
-    if (!reader->open(source.path, &err)) {
-      fail("cannot read " + source.path, err);
-      return false;
-    }
-  }
-  reader->limit(source.bytes);
-  reader->textBytes(source.textBytes);
-  return true;
-}
 
 // The next record of a second reading, passing over the lines that are not records (the
 // first reading named them); false at the end or on failure (*failed set).
@@ -191,23 +237,34 @@ std::string setLogBeside(const std::string& path) {
   return path.substr(0, path.size() - kPlaylist.size()) + ".jsonl";
 }
 
-bool SetReader::survey(const std::string& path, bool playlistOnly) {
+bool SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   playlist_ = Source{};
   setLog_ = Source{};
   paired_ = Tally{};
-  stopped_ = setLogRead_ = false;
+  surveyed_ = stopped_ = setLogRead_ = false;
   playlist_.path = path;
+  if (!prepare(playlist_)) return false;
+  platform::FileStatus status;
+  if (!playlistOnly && !setLogBeside(path).empty() &&
+      platform::StatPath(setLogBeside(path), &status, nullptr) == platform::StatResult::kFound) {
+    setLog_.path = setLogBeside(path);
+    if (!prepare(setLog_)) return false;
+  }
+  if (counts || setLog_.used) return survey();
+  bool utf8 = false;
+  if (!isUtf8Source(playlist_, &utf8)) return false;
+  playlist_.textBytes = utf8 ? TextBytes::kUtf8 : TextBytes::kLatin1;
+  return true;
+}
 
-  SurveyReader playlist(playlist_);
+bool SetReader::survey() {
+  surveyed_ = true;
+  SurveyReader playlist(playlist_, true);
   if (!playlist.open()) return false;
   std::optional<SurveyReader> setLog;
-  if (!playlistOnly && !setLogBeside(path).empty()) {
-    setLog_.path = setLogBeside(path);
-    platform::FileStatus status;
-    if (platform::StatPath(setLog_.path, &status, nullptr) == platform::StatResult::kFound) {
-      setLog.emplace(setLog_);
-      if (!setLog->open()) return false;
-    }
+  if (setLog_.used) {
+    setLog.emplace(setLog_, true);
+    if (!setLog->open()) return false;
   }
 
   // Both files are read side by side, record by record.
@@ -266,6 +323,11 @@ bool SetReader::survey(const std::string& path, bool playlistOnly) {
       std::cerr << "); the texts are taken from the playlist\n";
     }
   }
+  warnAtEnd();
+  return true;
+}
+
+void SetReader::warnAtEnd() const {
   const Tally& published = tally();
   if (!setLog_.used && published.ambiguous > 0) {
     std::cerr << "setlist: warning: " << playlist_.path << ": " << published.ambiguous
@@ -278,13 +340,38 @@ bool SetReader::survey(const std::string& path, bool playlistOnly) {
               << (published.empty == 1 ? " empty track" : " empty tracks")
               << " (a cleared deck: no artist, song or album) left out\n";
   }
-  return true;
 }
 
 bool SetReader::read(const std::function<bool(const Record&)>& each) {
+  if (!surveyed_) {
+    // The only reading: it names the bad lines and counts as it goes.
+    SurveyReader playlist(playlist_, false);
+    if (!playlist.open()) return false;
+    Record record;
+    bool setLogLines = true;
+    while (playlist.next(&record)) {
+      SurveyReader::count(record, &playlist_.tally);
+      setLogLines = setLogLines && record.utcOffset.has_value();
+      setLogRead_ = setLogLines;
+      if (platform::StopRequested()) {
+        stopped_ = true;
+        return true;
+      }
+      if (isEmptyTrack(record.track)) continue;
+      if (!each(record)) return true;
+    }
+    if (playlist.failed()) return false;
+    playlist.finish();
+    warnAtEnd();
+    return true;
+  }
+
   PlaylistReader playlist;
   PlaylistReader setLog;
-  if (!reopen(playlist_, &playlist) || (setLog_.used && !reopen(setLog_, &setLog))) return false;
+  if (!startReading(playlist_, playlist_.bytes, &playlist) ||
+      (setLog_.used && !startReading(setLog_, setLog_.bytes, &setLog))) {
+    return false;
+  }
   Record fromPlaylist;
   Record fromSetLog;
   bool failed = false;

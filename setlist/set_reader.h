@@ -17,22 +17,26 @@
 
 class SetReader {
  public:
-  // Reads the set once: names on stderr the lines that are not records and whatever else
-  // is wrong with it, decides where the texts come from and counts the tracks to publish.
-  // playlistOnly reads the playlist without its set log. False when a file cannot be read
-  // (said on stderr).
-  bool survey(const std::string& path, bool playlistOnly);
+  // Opens the set. It is read whole once first (and the lines that are not records named
+  // on stderr) when `counts` asks for the number of tracks and their times before the
+  // first track is handed out, or when a set log lies beside the playlist to be paired
+  // with it; otherwise read() is the only reading. playlistOnly leaves the set log out.
+  // False when a file cannot be read (said on stderr).
+  bool open(const std::string& path, bool playlistOnly, bool counts);
 
-  // Hands each track to publish to `each`, in order, until it returns false. Reads no
-  // further than survey did, so a set that the tracker is still logging reads the same
-  // both times; a pipe is read from the copy that survey kept. False when a file cannot be
-  // read (said on stderr).
+  // Hands each track to publish to `each`, in order, until it returns false. After a first
+  // reading it reads no further than that did, so a set the tracker is still logging reads
+  // the same both times; else it names the lines that are not records as it goes. A pipe
+  // is read into memory first. False when a file cannot be read (said on stderr).
   bool read(const std::function<bool(const Record&)>& each);
 
   // Whether a stop (Ctrl-C) was requested while reading.
   bool stopped() const { return stopped_; }
+  // Whether the set was read whole by open(), so that the figures below are known before
+  // read(); else they are known after it.
+  bool counted() const { return surveyed_; }
   // Whether the tracks come from a set log: then each Record holds its utcOffset and
-  // loaded time.
+  // loaded time. Known after open() when counted(), else once read() has handed out a track.
   bool setLogRead() const { return setLogRead_; }
   // The records of the set, empty ones included, and the file's size: a playlist without
   // a single record is refused.
@@ -43,7 +47,7 @@ class SetReader {
   const std::tm& firstTime() const { return tally().first; }
   const std::tm& lastTime() const { return tally().last; }
 
-  // What survey found in one file.
+  // What a reading found in one file.
   struct Tally {
     std::uint64_t records = 0;
     std::uint64_t empty = 0;      // records whose three texts are empty
@@ -56,19 +60,24 @@ class SetReader {
   struct Source {
     std::string path;
     bool used = false;
-    bool fromCopy = false;  // not a regular file: read again from `copy`
+    bool fromCopy = false;  // not a regular file: read into `copy` first
     std::string copy;
-    std::uint64_t bytes = 0;  // read by survey
+    std::uint64_t bytes = 0;  // read by the first reading
     TextBytes textBytes = TextBytes::kLatin1;
     Tally tally;
   };
 
  private:
   const Tally& tally() const { return setLog_.used ? paired_ : playlist_.tally; }
+  // The first reading, of both files side by side.
+  bool survey();
+  // The warnings that wait for the end of the first reading.
+  void warnAtEnd() const;
 
   Source playlist_;
   Source setLog_;
   Tally paired_;  // the set log's records that pair with the playlist's
+  bool surveyed_ = false;
   bool setLogRead_ = false;
   bool stopped_ = false;
 };

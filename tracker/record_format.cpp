@@ -135,12 +135,13 @@ LineKind parseLine(std::string_view line, Record* record, TextBytes bytes) {
   if (!readClock(prefix, kDateTimeSeparators, &time) || prefix[kDateTimeSize] != ';' ||
       (deck != *deckLetter(Deck::kLeft) && deck != *deckLetter(Deck::kRight)) ||
       prefix[kDateTimeSize + 2] != ';' || prefix[kDateTimeSize + 3] != '"' || suffix[0] != '"' ||
-      suffix[1] != ';' || !readClock(suffix + 2, kColumnSeparators, &time)) {
+      suffix[1] != ';') {
     return LineKind::kOther;
   }
-  // The trailing fields repeat the date and time: both must agree.
+  // The trailing fields repeat the date and time, digit for digit, in columns of their own.
   for (std::size_t i = 0; i < kDateTimeSize; ++i) {
-    if (isDigit(prefix[i]) && prefix[i] != suffix[2 + i]) return LineKind::kOther;
+    const char expected = isDigit(prefix[i]) ? prefix[i] : kColumnSeparators[0];
+    if (suffix[2 + i] != expected) return LineKind::kOther;
   }
 
   const std::string_view texts =
