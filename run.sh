@@ -9,7 +9,7 @@
 #
 # ./run.sh --live [ARGS]: setlist live runs beside the tracker as well (with the same
 # ARGS), keeping now-playing.txt, previous.txt and overlay.html in that folder; they are
-# shown at the end.
+# shown at the end. When live ends early, its messages are shown and run.sh fails.
 set -euo pipefail
 
 live=0
@@ -73,8 +73,10 @@ live_pid=
 if [ "$live" = 1 ]; then
   say "Running setlist live beside it: $setlist live --now-playing now-playing.txt" \
     "--previous previous.txt --html overlay.html $*"
+  say "Its messages: $folder/setlist-live.log"
   (cd "$folder" && exec "$setlist" live --now-playing now-playing.txt --previous previous.txt \
-    --html overlay.html "$@") </dev/null > >(sed -u 's/^/[setlist live] /') &
+    --html overlay.html "$@") </dev/null > >(tee "$folder/setlist-live.log" |
+    sed -u 's/^/[setlist live] /') 2>&1 &
   live_pid=$!
 fi
 
@@ -88,6 +90,20 @@ trap 'say "Interrupted: stopping"; stop_all' INT TERM
 
 # Wait until the set is over or the tracker ends on its own (a wrong command line, say).
 while kill -0 "$standin_pid" 2>/dev/null && kill -0 "$tracker_pid" 2>/dev/null; do
+  if [ -n "$live_pid" ] && ! kill -0 "$live_pid" 2>/dev/null; then
+    # live refused its command line or could not start: say why where it is seen, after
+    # the tracker's banner, and end the run as failed.
+    live_status=0
+    wait "$live_pid" || live_status=$?
+    live_pid=
+    stop_all
+    wait "$tracker_pid" 2>/dev/null || true
+    wait "$standin_pid" 2>/dev/null || true
+    sleep 0.2 # the last lines through tee
+    say "setlist live ended early (status $live_status):" >&2
+    sed 's/^/    /' "$folder/setlist-live.log" >&2
+    exit $((live_status == 0 ? 1 : live_status))
+  fi
   sleep 0.2
 done
 if kill -0 "$tracker_pid" 2>/dev/null; then
@@ -96,7 +112,8 @@ fi
 stop_all
 status=0
 wait "$tracker_pid" || status=$?
-[ -z "$live_pid" ] || wait "$live_pid" || true
+live_status=0
+[ -z "$live_pid" ] || wait "$live_pid" || live_status=$?
 wait "$standin_pid" 2>/dev/null || true
 trap - INT TERM
 
@@ -112,6 +129,11 @@ for playlist in "${playlists[@]}"; do
   say "setlist tracklist $playlist"
   "$setlist" tracklist "$playlist" || true
 done
+if [ "$live_status" != 0 ]; then
+  say "setlist live failed (status $live_status):" >&2
+  sed 's/^/    /' "$folder/setlist-live.log" >&2
+  exit "$live_status"
+fi
 if [ "$live" = 1 ]; then
   for file in now-playing.txt previous.txt; do
     [ -e "$folder/$file" ] && say "$file: $(cat "$folder/$file")"
