@@ -28,6 +28,8 @@ constexpr std::size_t kMaxConnections = 128;
 constexpr std::uint32_t kHeaderLimit = 8 * 1024;
 // A connection that sends no complete request for this long is closed.
 constexpr auto kIdleTimeout = std::chrono::seconds(30);
+// The same for a connection beyond the limit, which only waits for its 503.
+constexpr auto kRefusedTimeout = std::chrono::seconds(5);
 // An event that a client does not take within this long closes its connection.
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 // A comment line on every event stream, so that dead clients are found.
@@ -132,7 +134,7 @@ void Connection::close() {
 void Connection::readRequest() {
   parser_.emplace();
   parser_->header_limit(kHeaderLimit);
-  stream_.expires_after(kIdleTimeout);
+  stream_.expires_after(refused_ ? kRefusedTimeout : kIdleTimeout);
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](beast::error_code ec, std::size_t) {
                      // A malformed or oversized request, a timeout or a client that went

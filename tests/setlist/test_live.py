@@ -387,6 +387,12 @@ class Live(harness.EndToEndTest):
 
         asker = threading.Thread(target=ask, daemon=True)
         asker.start()
+        # A malformed or oversized request closes its own connection and no other.
+        for request in (b"HELLO\r\n\r\n", b"GET / HTTP/1.1\r\nX: " + b"x" * 9000 + b"\r\n\r\n",
+                        b"GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"):
+            with socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT) as bad:
+                bad.sendall(request)
+                self.assertEqual(bad.recv(100), b"", request[:20])
         standin = self.standin()
         live.wait_for(b"connected to", TIMEOUT)
         long_text = "Ω" * 200  # about 1 kB an event, so the stalled client falls behind
