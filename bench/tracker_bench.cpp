@@ -20,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "tracker/conversion.h"
 #include "tracker/deck_view.h"
@@ -169,7 +170,7 @@ void BM_AppendRecord_NoSync(benchmark::State& state) {
     }
     const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
     const bool written = platform::AppendAll(file, record + "\r\n", nullptr);
-    if (::close(static_cast<int>(file)) != 0 || !written) state.SkipWithError("write failed");
+    if (::close(file.handle.release()) != 0 || !written) state.SkipWithError("write failed");
   }
 }
 BENCHMARK(BM_AppendRecord_NoSync)->UseRealTime();

@@ -1,25 +1,20 @@
-// POSIX implementation of the console service: terminals take the bytes as they are.
-#include <errno.h>
+// POSIX implementation of the console's system calls: the standard streams are file
+// descriptors 1 and 2, and a terminal takes the bytes as they are.
 #include <unistd.h>
 
-#include "platform/console.h"
+#include "platform/system_calls.h"
 
-namespace platform {
+namespace platform::sys {
 
-bool WriteStandard(StandardStream stream, std::string_view bytes, TextEncoding, Error* err) {
-  const int fd = stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      SetError(err, n < 0 ? errno : EIO, "write", fd == STDOUT_FILENO ? "stdout" : "stderr");
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
+Handle::Native standardStream(StandardStream stream) {
+  return stream == StandardStream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
 }
 
-void ShowConsoleTextAs(TextEncoding) {}
+bool isConsole(StandardStream) { return false; }
 
-}  // namespace platform
+bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding, Error* err) {
+  return writeAll(standardStream(stream), bytes,
+                  stream == StandardStream::kOutput ? "stdout" : "stderr", err);
+}
+
+}  // namespace platform::sys

@@ -1,14 +1,53 @@
-// POSIX implementation of the file-system services of the utility classes.
+// POSIX implementation of the file system calls.
 #include <errno.h>
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <climits>
 
 #include "platform/file_system.h"
+#include "platform/system_calls.h"
 
 namespace platform {
+
+namespace {
+
+// Creates a new file with the given permissions (less the umask).
+CreateResult createNew(const std::string& path, mode_t mode, Handle* file, Error* err) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd >= 0) {
+    *file = Handle(fd);
+    return CreateResult::kCreated;
+  }
+  SetError(err, errno, "open", path);
+  return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
+}
+
+// Brings the folder's entries to stable storage, so that a rename in it survives a crash.
+void syncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  Handle handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle) fsync(handle.get());
+}
+
+}  // namespace
+
+void Handle::closeNative(Native native) { ::close(native); }
+
+CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
+  file->path = path;
+  return createNew(path, 0644, &file->handle, err);
+}
+
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
+  file->path = path;
+  file->handle = Handle(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (file->handle) return OpenResult::kOpened;
+  SetError(err, errno, "open", path);
+  return OpenResult::kFailed;
+}
 
 bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   struct stat status;
@@ -26,25 +65,90 @@ bool RemoveFile(const std::string& path, Error* err) {
   return false;
 }
 
-void AdviseLargeBuffer(char* data, std::size_t size) {
-#ifdef MADV_POPULATE_WRITE
-  // A new array costs a page fault, and a page to clear, for every 4 KiB as the read fills
-  // it. Asking for all its pages in one call saves the faults (Linux 5.14 and later;
-  // older systems refuse the advice and fault as before). Huge pages would save more in a
-  // tight loop, but on a virtual machine that hands idle free memory back to its host,
-  // touching a huge page given back costs its host far more: a first read of 256 MiB took
-  // about six times as long as with small pages.
-  constexpr std::size_t kLarge = std::size_t{1} << 20;
-  if (size < kLarge) return;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-  const std::uintptr_t last = (begin + size) & ~(page - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#else
-  (void)data;
-  (void)size;
-#endif
+std::string Utf8FromNarrowName(const std::string& name) { return name; }
+
+namespace sys {
+
+CreateResult createTemporary(const std::string& path, Handle* file, Error* err) {
+  return createNew(path, 0666, file, err);
 }
+
+bool openForReading(const std::string& path, Handle* file, Error* err) {
+  *file = Handle(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (*file) return true;
+  SetError(err, errno, "open", path);
+  return false;
+}
+
+bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
+               std::string_view subject, Error* err) {
+  const std::size_t chunk = data.size() < SSIZE_MAX ? data.size() : SSIZE_MAX;
+  for (;;) {
+    const ssize_t n = write(file, data.data(), chunk);
+    if (n > 0) {
+      *written = static_cast<std::size_t>(n);
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    SetError(err, n < 0 ? errno : ENOSPC, "write", subject);
+    return false;
+  }
+}
+
+std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
+                        Error* err) {
+  for (;;) {
+    const ssize_t n = read(file, data, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      SetError(err, errno, "read", subject);
+      return -1;
+    }
+  }
+}
+
+bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
+  const off_t position = lseek(file, 0, SEEK_END);
+  if (position < 0) {
+    SetError(err, errno, "lseek", subject);
+    return false;
+  }
+  *end = static_cast<std::uint64_t>(position);
+  return true;
+}
+
+bool truncate(Handle::Native file, std::uint64_t size) {
+  int result;
+  while ((result = ftruncate(file, static_cast<off_t>(size))) != 0 && errno == EINTR) {
+  }
+  return result == 0;
+}
+
+bool sync(Handle::Native file, std::string_view subject, Error* err) {
+  if (fsync(file) == 0) return true;
+  SetError(err, errno, "fsync", subject);
+  return false;
+}
+
+bool close(Handle& file, std::string_view subject, Error* err) {
+  // After EINTR the descriptor is closed all the same (Linux); trying again could close
+  // one that another thread has opened meanwhile.
+  if (::close(file.release()) == 0 || errno == EINTR) return true;
+  SetError(err, errno, "close", subject);
+  return false;
+}
+
+bool replace(const std::string& from, const std::string& to, Error* err) {
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    SetError(err, errno, "rename", from + " -> " + to);
+    return false;
+  }
+  syncFolderOf(to);
+  return true;
+}
+
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+
+}  // namespace sys
 
 }  // namespace platform

@@ -1,14 +1,122 @@
-// Win32 implementation of the file-system services of the utility classes.
+// Win32 implementation of the file system calls, through the W calls with UTF-16 paths.
 #include <windows.h>
 
 #include "platform/file_system.h"
+#include "platform/system_calls.h"
+#include "platform/wide-win32.h"
 
 namespace platform {
 
+namespace {
+
+// A reader that has the target open (a streaming program polling it, a virus scanner)
+// makes the rename fail for a moment; it is tried again for up to about a second.
+constexpr int kRenameAttempts = 50;
+constexpr DWORD kRenamePauseMs = 20;
+
+bool isBusy(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+int lastError() { return static_cast<int>(GetLastError()); }
+
+// The UTF-16 form of the UTF-8 text, converted with the given flags; false when it is
+// not UTF-8 (with MB_ERR_INVALID_CHARS).
+bool toUtf16(std::string_view text, DWORD flags, std::wstring* wide) {
+  wide->clear();
+  if (text.empty()) return true;
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_UTF8, flags, text.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  wide->resize(static_cast<std::size_t>(length));
+  MultiByteToWideChar(CP_UTF8, flags, text.data(), size, wide->data(), length);
+  return true;
+}
+
+// Opens a file by its UTF-8 path with CreateFileW; on failure an empty handle, with the
+// system's error code in *error and *err.
+Handle openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                DWORD* error, Error* err) {
+  std::wstring wide;
+  if (!widenPath(path, &wide, err)) {
+    *error = ERROR_NO_UNICODE_TRANSLATION;
+    return Handle();
+  }
+  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
+  *error = GetLastError();
+  SetError(err, static_cast<int>(*error), "CreateFileW", path);
+  return Handle();
+}
+
+// Creates a new file for writing with the given sharing.
+CreateResult createNew(const std::string& path, DWORD share, Handle* file, Error* err) {
+  DWORD error = 0;
+  *file = openFile(path, GENERIC_WRITE, share, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &error, err);
+  if (*file) return CreateResult::kCreated;
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::kExists;
+  // A folder of that name refuses access rather than reporting that it exists.
+  std::wstring wide;
+  if (error == ERROR_ACCESS_DENIED && widenPath(path, &wide, nullptr) &&
+      GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return CreateResult::kExists;
+  }
+  return CreateResult::kFailed;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+bool widenPath(const std::string& path, std::wstring* wide, Error* err) {
+  if (toUtf16(path, MB_ERR_INVALID_CHARS, wide)) return true;
+  SetError(err, lastError(), "MultiByteToWideChar", path);
+  return false;
+}
+
+std::wstring widenText(std::string_view utf8) {
+  std::wstring wide;
+  toUtf16(utf8, 0, &wide);
+  return wide;
+}
+
+std::string narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+void Handle::closeNative(Native native) { CloseHandle(native); }
+
+CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
+  file->path = path;
+  return createNew(path, kShareAll, &file->handle, err);
+}
+
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
+  file->path = path;
+  DWORD error = 0;
+  file->handle =
+      openFile(path, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, &error, err);
+  if (file->handle) return OpenResult::kOpened;
+  // Another program holds the file without sharing write access (a spreadsheet showing
+  // it, say): unlike after any other failure, a later attempt may succeed.
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenResult::kInUse
+                                                                           : OpenResult::kFailed;
+}
+
 bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+  std::wstring wide;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
-    SetError(err, static_cast<int>(GetLastError()), "stat", "");
+  if (!widenPath(path, &wide, nullptr) ||
+      !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+    SetError(err, lastError(), "stat", "");
     return false;
   }
   // FILETIME counts 100-nanosecond steps since 1601; time_t counts seconds since 1970.
@@ -22,11 +130,110 @@ bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* er
 }
 
 bool RemoveFile(const std::string& path, Error* err) {
-  if (DeleteFileA(path.c_str())) return true;
-  SetError(err, static_cast<int>(GetLastError()), "DeleteFileA", path);
+  std::wstring wide;
+  if (!widenPath(path, &wide, err)) return false;
+  if (DeleteFileW(wide.c_str())) return true;
+  SetError(err, lastError(), "DeleteFileW", path);
   return false;
 }
 
-void AdviseLargeBuffer(char*, std::size_t) {}
+std::string Utf8FromNarrowName(const std::string& name) {
+  if (name.empty()) return name;
+  const int size = static_cast<int>(name.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
+  if (length <= 0) return name;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), length);
+  return narrow(wide);
+}
+
+namespace sys {
+
+CreateResult createTemporary(const std::string& path, Handle* file, Error* err) {
+  return createNew(path, FILE_SHARE_READ, file, err);
+}
+
+bool openForReading(const std::string& path, Handle* file, Error* err) {
+  // The tracker may still be appending to a playlist while it is read.
+  DWORD error = 0;
+  *file = openFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &error,
+                   err);
+  return static_cast<bool>(*file);
+}
+
+bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
+               std::string_view subject, Error* err) {
+  const DWORD chunk = data.size() < 0x40000000u ? static_cast<DWORD>(data.size()) : 0x40000000u;
+  DWORD count = 0;
+  const bool wrote = WriteFile(file, data.data(), chunk, &count, nullptr) != 0;
+  if (wrote && count > 0) {
+    *written = count;
+    return true;
+  }
+  SetError(err, wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
+  return false;
+}
+
+std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
+                        Error* err) {
+  const DWORD chunk = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
+  DWORD count = 0;
+  if (ReadFile(file, data, chunk, &count, nullptr)) return static_cast<std::ptrdiff_t>(count);
+  const DWORD error = GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+  SetError(err, static_cast<int>(error), "ReadFile", subject);
+  return -1;
+}
+
+bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
+  LARGE_INTEGER position;
+  const LARGE_INTEGER zero = {};
+  if (!SetFilePointerEx(file, zero, &position, FILE_END)) {
+    SetError(err, lastError(), "SetFilePointerEx", subject);
+    return false;
+  }
+  *end = static_cast<std::uint64_t>(position.QuadPart);
+  return true;
+}
+
+bool truncate(Handle::Native file, std::uint64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool sync(Handle::Native file, std::string_view subject, Error* err) {
+  if (FlushFileBuffers(file)) return true;
+  SetError(err, lastError(), "FlushFileBuffers", subject);
+  return false;
+}
+
+bool close(Handle& file, std::string_view subject, Error* err) {
+  if (CloseHandle(file.release())) return true;
+  SetError(err, lastError(), "CloseHandle", subject);
+  return false;
+}
+
+bool replace(const std::string& from, const std::string& to, Error* err) {
+  std::wstring wideFrom;
+  std::wstring wideTo;
+  if (!widenPath(from, &wideFrom, err) || !widenPath(to, &wideTo, err)) return false;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (!isBusy(error) || attempt == kRenameAttempts) {
+      SetError(err, static_cast<int>(error), "MoveFileExW", from + " -> " + to);
+      return false;
+    }
+    Sleep(kRenamePauseMs);
+  }
+}
+
+unsigned long processId() { return GetCurrentProcessId(); }
+
+}  // namespace sys
 
 }  // namespace platform

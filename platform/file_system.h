@@ -1,14 +1,45 @@
-// File-system services of the utility classes, one implementation per system
-// (file_system-posix.cpp, file_system-win32.cpp). Failures are reported as in platform.h.
+// Files opened by name: created, appended to, brought to stable storage, looked at and
+// removed. Paths are UTF-8 (on POSIX, bytes as they are). The shared logic is in
+// output_file.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
+// A call that fails returns false (or kFailed) and, when err is given, says why in *err,
+// naming the file.
 #pragma once
 
-#include <cstddef>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "platform/error.h"
+#include "platform/handle.h"
 
 namespace platform {
+
+// A file opened for writing, and the path it was opened by (for error texts).
+struct File {
+  Handle handle;
+  std::string path;
+};
+
+enum class CreateResult { kCreated, kExists, kFailed };
+
+// Creates a new file for writing; never opens or empties an existing one.
+CreateResult CreateNewFile(const std::string& path, File* file, Error* err);
+
+enum class OpenResult { kOpened, kInUse, kFailed };
+
+// Opens a file for appending, creating it when missing. kInUse: another program holds the
+// file open in a way that forbids writing (on Windows, a sharing or lock violation), so a
+// later attempt may succeed; POSIX has no such locks and never answers kInUse.
+OpenResult OpenForAppend(const std::string& path, File* file, Error* err);
+
+// Appends all of data at the end of the file. Should a write fail part way, the file is
+// cut back to where this append began, so that no part of data stays behind (unless the
+// cut fails as well).
+bool AppendAll(File& file, std::string_view data, Error* err);
+
+// Brings the file's contents to stable storage, then closes it. The file is closed in
+// every case.
+bool SyncAndClose(File& file, Error* err);
 
 // The time of the file's last modification. On failure, err->text is "stat: <reason>".
 bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
@@ -16,8 +47,9 @@ bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* er
 // Removes a file, never a folder.
 bool RemoveFile(const std::string& path, Error* err);
 
-// Tells the system that a large, freshly allocated buffer is about to be filled whole,
-// so that it can back all of it at once instead of one page fault at a time.
-void AdviseLargeBuffer(char* data, std::size_t size);
+// The UTF-8 form of a name in the system's narrow encoding: on Windows the ANSI code
+// page, elsewhere bytes that stay as they are. For callers whose names come in that
+// encoding.
+std::string Utf8FromNarrowName(const std::string& name);
 
 }  // namespace platform

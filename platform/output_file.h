@@ -1,17 +1,17 @@
 // Files that are written whole, and the files and arguments around them. A new version of
 // a file is written to a temporary file beside it, brought to stable storage and renamed
 // over it, so a reader sees the old contents or the new, never a part, and a failed run
-// leaves the old file as it was. Paths are UTF-8. One implementation per system
-// (output_file-posix.cpp, output_file-win32.cpp).
+// leaves the old file as it was. Paths are UTF-8. Written once for every system
+// (output_file.cpp) over the system calls of file_system-posix.cpp and -win32.cpp.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/file_system.h"
 
 namespace platform {
 
@@ -26,7 +26,8 @@ class OutputFile {
 
   // Starts a new version of the file at path: creates a temporary file in its folder.
   bool Open(const std::string& path, Error* err);
-  // Writes to standard output instead, byte for byte.
+  // Writes to standard output instead: the bytes as they are, but on a Windows console
+  // the characters of the UTF-8 text (see WriteStandard).
   void OpenStandardOutput();
   // Writes all of data, or fails.
   bool Write(std::string_view data, Error* err);
@@ -37,10 +38,9 @@ class OutputFile {
   void Discard();
 
  private:
-  std::intptr_t handle_ = -1;
+  File file_;  // the temporary file and its path
   bool standardOutput_ = false;
   std::string path_;
-  std::string temporary_;
 };
 
 // Replaces the file at path with data, whole (see OutputFile).
@@ -53,17 +53,13 @@ inline bool ReplaceFileContents(const std::string& path, std::string_view data, 
 class InputFile {
  public:
   InputFile() = default;
-  ~InputFile();
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
 
   bool Open(const std::string& path, Error* err);
   // Reads up to size bytes into data: the count read, 0 at the end, -1 on failure.
   std::ptrdiff_t Read(char* data, std::size_t size, Error* err);
 
  private:
-  std::intptr_t handle_ = -1;
-  std::string path_;
+  File file_;
 };
 
 // The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,

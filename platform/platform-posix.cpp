@@ -1,4 +1,4 @@
-// POSIX implementation of the tracker's platform services.
+// POSIX implementation of the process's platform services.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -57,16 +58,16 @@ long long nowMilliseconds() {
 
 std::string SystemMessage(int code) { return std::strerror(code); }
 
-BlockHandle OpenBlock(const char* name, Error* err) {
+Handle OpenBlock(const char* name, Error* err) {
   // POSIX shared-memory names are one path component after a leading slash.
   const std::string path = std::string("/") + name;
-  const int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) SetError(err, errno, "shm_open", path);
-  return fd < 0 ? kNoBlock : fd;
+  Handle block(shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+  if (!block) SetError(err, errno, "shm_open", path);
+  return block;
 }
 
-const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
-  const int fd = static_cast<int>(block);
+const char* MapBlock(const Handle& block, std::size_t size, Error* err) {
+  const int fd = block.get();
   struct stat status;
   if (fstat(fd, &status) != 0) {
     SetError(err, errno, "fstat", "");
@@ -93,11 +94,9 @@ const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
   return static_cast<const char*>(view);
 }
 
-void CloseBlock(BlockHandle block) { close(static_cast<int>(block)); }
-
-bool BlockRemoved(BlockHandle block) {
+bool BlockRemoved(const Handle& block) {
   struct stat status;
-  return fstat(static_cast<int>(block), &status) == 0 && status.st_nlink == 0;
+  return fstat(block.get(), &status) == 0 && status.st_nlink == 0;
 }
 
 void UnmapBlock(const char* view, std::size_t size) {
@@ -146,58 +145,8 @@ void SleepMilliseconds(int ms) {
   }
 }
 
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    *file = fd;
-    return CreateResult::kCreated;
-  }
-  SetError(err, errno, "open", path);
-  return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
-}
-
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
-  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) SetError(err, errno, "open", path);
-  *file = fd;
-  return fd >= 0 ? OpenResult::kOpened : OpenResult::kFailed;
-}
-
-bool AppendAll(File handle, std::string_view data, Error* err) {
-  const int file = static_cast<int>(handle);
-  const off_t start = lseek(file, 0, SEEK_END);
-  if (start < 0) {
-    SetError(err, errno, "lseek", "");
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = write(file, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      SetError(err, n < 0 ? errno : ENOSPC, "write", "");
-      // Leave no partial line behind: cut the file back to where this write began.
-      while (ftruncate(file, start) != 0 && errno == EINTR) {
-      }
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool SyncAndClose(File handle, Error* err) {
-  const int file = static_cast<int>(handle);
-  bool ok = true;
-  if (fsync(file) != 0) {
-    SetError(err, errno, "fsync", "");
-    ok = false;
-  }
-  if (close(file) != 0 && errno != EINTR) {
-    if (ok) SetError(err, errno, "close", "");
-    ok = false;
-  }
-  return ok;
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
 }
 
 }  // namespace platform

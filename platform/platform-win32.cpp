@@ -1,9 +1,13 @@
-// Win32 implementation of the tracker's platform services.
+// Win32 implementation of the process's platform services.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <cstdlib>
 
+#include "platform/output_file.h"
 #include "platform/platform.h"
+#include "platform/wide-win32.h"
 
 namespace platform {
 
@@ -14,9 +18,6 @@ volatile LONG stopRequested = 0;
 HANDLE stopEvent = nullptr;
 // Set once main has returned or exit was called, so a closing console need not wait longer.
 HANDLE finishedEvent = nullptr;
-
-HANDLE toHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-std::intptr_t fromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
 void onExit() { SetEvent(finishedEvent); }
 
@@ -40,37 +41,27 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   }
 }
 
-// Opens a file for writing with the given disposition; INVALID_HANDLE_VALUE on failure.
-HANDLE openForWriting(const std::string& path, DWORD disposition) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 }  // namespace
 
 std::string SystemMessage(int code) {
-  char reason[256] = "";
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                static_cast<DWORD>(code), 0, reason, sizeof reason, nullptr);
-  while (length > 0 &&
-         (reason[length - 1] == '\n' || reason[length - 1] == '\r' || reason[length - 1] == '.')) {
+  wchar_t reason[256] = L"";
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, reason, 256, nullptr);
+  while (length > 0 && (reason[length - 1] == L'\n' || reason[length - 1] == L'\r' ||
+                        reason[length - 1] == L'.')) {
     --length;
   }
-  return length > 0 ? std::string(reason, length) : "error " + std::to_string(code);
+  return length > 0 ? narrow(std::wstring_view(reason, length)) : "error " + std::to_string(code);
 }
 
-BlockHandle OpenBlock(const char* name, Error* err) {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
-  if (mapping == nullptr) {
-    SetError(err, static_cast<int>(GetLastError()), "OpenFileMappingA", name);
-    return kNoBlock;
-  }
-  return fromHandle(mapping);
+Handle OpenBlock(const char* name, Error* err) {
+  Handle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
+  if (!mapping) SetError(err, static_cast<int>(GetLastError()), "OpenFileMappingA", name);
+  return mapping;
 }
 
-const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
-  void* view = MapViewOfFile(toHandle(block), FILE_MAP_ALL_ACCESS, 0, 0, size);
+const char* MapBlock(const Handle& block, std::size_t size, Error* err) {
+  void* view = MapViewOfFile(block.get(), FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
     SetError(err, static_cast<int>(GetLastError()), "MapViewOfFile", "");
     return nullptr;
@@ -85,9 +76,7 @@ const char* MapBlock(BlockHandle block, std::size_t size, Error* err) {
   return static_cast<const char*>(view);
 }
 
-void CloseBlock(BlockHandle block) { CloseHandle(toHandle(block)); }
-
-bool BlockRemoved(BlockHandle) { return false; }
+bool BlockRemoved(const Handle&) { return false; }
 
 void UnmapBlock(const char* view, std::size_t) { UnmapViewOfFile(view); }
 
@@ -120,71 +109,17 @@ void SleepMilliseconds(int ms) {
   }
 }
 
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
-  HANDLE handle = openForWriting(path, CREATE_NEW);
-  if (handle != INVALID_HANDLE_VALUE) {
-    *file = fromHandle(handle);
-    return CreateResult::kCreated;
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  if (wide != nullptr && count == argc) {
+    for (int i = 0; i < count; ++i) arguments.push_back(narrow(wide[i]));
+  } else {
+    arguments.assign(argv, argv + argc);
   }
-  const DWORD error = GetLastError();
-  SetError(err, static_cast<int>(error), "CreateFileA", path);
-  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::kExists;
-  // A folder of that name refuses access rather than reporting that it exists.
-  if (error == ERROR_ACCESS_DENIED && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    return CreateResult::kExists;
-  }
-  return CreateResult::kFailed;
-}
-
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
-  HANDLE handle = openForWriting(path, OPEN_ALWAYS);
-  *file = fromHandle(handle);
-  if (handle != INVALID_HANDLE_VALUE) return OpenResult::kOpened;
-  const DWORD error = GetLastError();
-  SetError(err, static_cast<int>(error), "CreateFileA", path);
-  // Another program holds the file without sharing write access (a spreadsheet showing
-  // it, say): unlike after any other failure, a later attempt may succeed.
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenResult::kInUse
-                                                                           : OpenResult::kFailed;
-}
-
-bool AppendAll(File file, std::string_view data, Error* err) {
-  HANDLE handle = toHandle(file);
-  LARGE_INTEGER start;
-  const LARGE_INTEGER zero = {};
-  if (!SetFilePointerEx(handle, zero, &start, FILE_END)) {
-    SetError(err, static_cast<int>(GetLastError()), "SetFilePointerEx", "");
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const DWORD chunk = static_cast<DWORD>(data.size() - done);
-    DWORD written = 0;
-    const bool wrote = WriteFile(handle, data.data() + done, chunk, &written, nullptr) != 0;
-    if (!wrote || written == 0) {
-      SetError(err, static_cast<int>(wrote ? ERROR_DISK_FULL : GetLastError()), "WriteFile", "");
-      // Leave no partial line behind: cut the file back to where this write began.
-      SetFilePointerEx(handle, start, nullptr, FILE_BEGIN);
-      SetEndOfFile(handle);
-      return false;
-    }
-    done += written;
-  }
-  return true;
-}
-
-bool SyncAndClose(File file, Error* err) {
-  HANDLE handle = toHandle(file);
-  bool ok = true;
-  if (!FlushFileBuffers(handle)) {
-    SetError(err, static_cast<int>(GetLastError()), "FlushFileBuffers", "");
-    ok = false;
-  }
-  if (!CloseHandle(handle)) {
-    if (ok) SetError(err, static_cast<int>(GetLastError()), "CloseHandle", "");
-    ok = false;
-  }
-  return ok;
+  if (wide != nullptr) LocalFree(wide);
+  return arguments;
 }
 
 }  // namespace platform

@@ -1,35 +1,30 @@
-// The operating-system services the tracker needs, one implementation per system
-// (platform-posix.cpp, platform-win32.cpp). A call that fails returns false (or kNoBlock,
-// nullptr, kFailed) and, when err is given, says why in *err.
+// The process's operating-system services that the tracker and setlist share: the DJ
+// application's block, stopping and sleeping, and a message for the user. One
+// implementation per system (platform-posix.cpp, platform-win32.cpp). A call that fails
+// returns false (or an empty handle, nullptr) and, when err is given, says why in *err.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "platform/error.h"
+#include "platform/handle.h"
 
 namespace platform {
 
-// An opened named shared block: a file descriptor on POSIX, a HANDLE on Windows.
-using BlockHandle = std::intptr_t;
-constexpr BlockHandle kNoBlock = -1;
+// Opens the named shared block; an empty handle when it does not open. Closing the
+// handle leaves a mapped view valid.
+Handle OpenBlock(const char* name, Error* err);
 
-// Opens the named shared block for reading.
-BlockHandle OpenBlock(const char* name, Error* err);
-
-// Maps the first size bytes of an opened block read-only. A block smaller than size
-// does not map; on POSIX, a block that shrinks later reads as zeros instead of faulting.
-const char* MapBlock(BlockHandle block, std::size_t size, Error* err);
-
-// Closes the handle of an opened block; a mapped view stays valid.
-void CloseBlock(BlockHandle block);
+// Maps the first size bytes of an opened block, to be read only: read-only on POSIX; on
+// Windows with the all-access mask the block has always been opened with. A block smaller
+// than size does not map; on POSIX, a block that shrinks later reads as zeros instead of
+// faulting.
+const char* MapBlock(const Handle& block, std::size_t size, Error* err);
 
 // Whether the block's owner has removed it since it was opened, so that a block of the
 // same name is now another one. POSIX removes the name while readers still map the old
 // block; Windows keeps a block while anyone holds it, so there it is never removed.
-bool BlockRemoved(BlockHandle block);
+bool BlockRemoved(const Handle& block);
 
 // Unmaps a view that MapBlock returned.
 void UnmapBlock(const char* view, std::size_t size);
@@ -47,27 +42,5 @@ void RequestStop();
 
 // Sleeps, returning early once a stop is requested (after InstallStopHandler).
 void SleepMilliseconds(int ms);
-
-// A file opened for writing: a file descriptor on POSIX, a HANDLE on Windows.
-using File = std::intptr_t;
-
-enum class CreateResult { kCreated, kExists, kFailed };
-
-// Creates a new file for writing; never opens or empties an existing one.
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err);
-
-enum class OpenResult { kOpened, kInUse, kFailed };
-
-// Opens a file for appending, creating it when missing. kInUse: another program holds the
-// file open in a way that forbids writing (on Windows, a sharing or lock violation), so a
-// later attempt may succeed; POSIX has no such locks and never answers kInUse.
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err);
-
-// Appends all of data at the end of the file, or nothing: a partial write is undone.
-bool AppendAll(File file, std::string_view data, Error* err);
-
-// Brings the file's contents to stable storage, then closes it. The file is closed in
-// every case.
-bool SyncAndClose(File file, Error* err);
 
 }  // namespace platform

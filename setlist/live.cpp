@@ -221,7 +221,7 @@ bool startServer(const ServeAddress& address, Outputs& outputs) {
 // The DJ application's block, opened and mapped.
 struct Block {
   const char* name = nullptr;
-  platform::BlockHandle handle = platform::kNoBlock;
+  platform::Handle handle;
   const char* view = nullptr;
 };
 
@@ -230,20 +230,18 @@ struct Block {
 Block connect() {
   for (const char* name : {kBlockName, kBlockNameAlternative}) {
     platform::Error err;
-    const platform::BlockHandle handle = platform::OpenBlock(name, &err);
-    if (handle == platform::kNoBlock) continue;
+    platform::Handle handle = platform::OpenBlock(name, &err);
+    if (!handle) continue;
     if (const char* view = platform::MapBlock(handle, kBlockSize, &err)) {
       std::cout << "setlist: connected to " << name << "\n" << std::flush;
-      return {name, handle, view};
+      return {name, std::move(handle), view};
     }
-    platform::CloseBlock(handle);
   }
   return {};
 }
 
 void disconnect(Block& block) {
   platform::UnmapBlock(block.view, kBlockSize);
-  platform::CloseBlock(block.handle);
   block = {};
 }
 

@@ -39,7 +39,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/block_writer.h"
+#include "tools/block_writer.h"
 #include "tools/standin_script.h"
 #include "tracker/block_layout.h"
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <thread>
+#include <utility>
 
 #include "platform/console.h"
 #include "platform/platform.h"
@@ -38,7 +39,7 @@ void finishWriting(RecordQueue& records) {
 }
 
 // Polls the decks once a second until the poll counter runs out or a stop is requested.
-int track(const RunSettings& settings, platform::BlockHandle block, const std::string& playlist) {
+int track(const RunSettings& settings, platform::Handle block, const std::string& playlist) {
   Tracking tracking{settings, {}, {}};
   const BlockView view{pBuf};
   DiskFiles files;
@@ -61,11 +62,11 @@ int track(const RunSettings& settings, platform::BlockHandle block, const std::s
       finishWriting(records);
       getSSLText(kRightFields.artist);  // the last text read, in nBuf
       platform::ShowMessage(nBuf, "Process2");
-      platform::CloseBlock(block);
+      block.reset();
       return 0;
     }
   }
-  platform::CloseBlock(block);
+  block.reset();
   finishWriting(records);
   std::cout << "Tracking stopped, playlist saved in " << playlist << "\n" << std::flush;
   return 0;
@@ -85,9 +86,9 @@ int main(int argc, char** argv) {
   platform::InstallStopHandler();
 
   platform::Error err;
-  platform::BlockHandle block = platform::OpenBlock(szName, &err);
-  if (block == platform::kNoBlock) block = platform::OpenBlock(szNameAlternative, &err);
-  if (block == platform::kNoBlock) {
+  platform::Handle block = platform::OpenBlock(szName, &err);
+  if (!block) block = platform::OpenBlock(szNameAlternative, &err);
+  if (!block) {
     std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n", err.code);
     return 1;
   }
@@ -100,5 +101,5 @@ int main(int argc, char** argv) {
   std::string playlist;
   const FileResult created = createPlaylist(&playlist);
   if (created != FileResult::kOk) fileFailure(created);
-  return track(*settings, block, playlist);
+  return track(*settings, std::move(block), playlist);
 }

@@ -1,5 +1,6 @@
 #include "tracker/playlist.h"
 
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "tracker/conversion.h"
 
@@ -17,7 +18,7 @@ std::string playlistFileName(const std::tm& time) {
 namespace {
 
 // Appends text whole, brings it to stable storage and closes the file in every case.
-FileResult writeAndClose(platform::File file, std::string_view text) {
+FileResult writeAndClose(platform::File& file, std::string_view text) {
   const bool written = platform::AppendAll(file, text, nullptr);
   const bool closed = platform::SyncAndClose(file, nullptr);
   return written && closed ? FileResult::kOk : FileResult::kWriteFailed;

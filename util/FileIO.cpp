@@ -77,7 +77,6 @@ int FileIO::read_file(std::string name) noexcept {
       stream.close();
       return -1;
     }
-    platform::AdviseLargeBuffer(data.get(), static_cast<std::size_t>(size));
     filesize = static_cast<std::int32_t>(size);
     buffer = std::move(data);
     stream.seekg(0, std::ios::beg);
@@ -177,7 +176,7 @@ int FileIO::file_stat(std::string name) noexcept {
   try {
     std::time_t modified;
     platform::Error err;
-    if (!platform::FileModificationTime(name, &modified, &err)) {
+    if (!platform::FileModificationTime(platform::Utf8FromNarrowName(name), &modified, &err)) {
       std::fprintf(stderr, "%s\n", err.text.c_str());
       return -1;
     }
@@ -189,7 +188,9 @@ int FileIO::file_stat(std::string name) noexcept {
   }
 }
 
-int FileIO::delete_file(std::string name) { return platform::RemoveFile(name, nullptr) ? 0 : -1; }
+int FileIO::delete_file(std::string name) {
+  return platform::RemoveFile(platform::Utf8FromNarrowName(name), nullptr) ? 0 : -1;
+}
 
 int FileIO::close() {
   int result = 0;

@@ -11,7 +11,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/block_writer.h"
+#include "tools/block_writer.h"
 
 namespace platform {
 
@@ -69,7 +69,7 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
     }
     view = static_cast<char*>(address);
   }
-  block->handle = fd;
+  block->handle = Handle(fd);
   block->view = view;
   block->size = size;
   block->name = name;
@@ -78,7 +78,6 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
 
 void RemoveWritableBlock(WritableBlock* block) {
   if (block->view != nullptr) munmap(block->view, block->size);
-  if (block->handle >= 0) close(static_cast<int>(block->handle));
   if (block->name != nullptr) shm_unlink(ObjectPath(block->name).c_str());
   *block = WritableBlock{};
 }

@@ -1,17 +1,17 @@
-// The writer side of the named shared block, as the DJ application keeps it: used only by
-// the stand-in in tools/. One implementation per system (block_writer-posix.cpp, -win32.cpp).
+// The writer side of the named shared block, as the DJ application keeps it, for the
+// stand-in. One implementation per system (block_writer-posix.cpp, -win32.cpp).
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "platform/error.h"
+#include "platform/handle.h"
 
 namespace platform {
 
 struct WritableBlock {
-  std::intptr_t handle = -1;  // file descriptor on POSIX, HANDLE on Windows
-  char* view = nullptr;       // the whole block, mapped for writing
+  Handle handle;
+  char* view = nullptr;  // the whole block, mapped for writing
   std::size_t size = 0;
   const char* name = nullptr;
 };

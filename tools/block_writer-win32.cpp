@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/block_writer.h"
+#include "tools/block_writer.h"
 
 namespace platform {
 
@@ -25,7 +25,7 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
     return false;
   }
   if (existed) std::memset(view, 0, size);  // a new section is zero-filled already
-  block->handle = reinterpret_cast<std::intptr_t>(mapping);
+  block->handle = Handle(mapping);
   block->view = static_cast<char*>(view);
   block->size = size;
   block->name = name;
@@ -35,9 +35,8 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
 void RemoveWritableBlock(WritableBlock* block) {
   // The name goes away with the last handle to the section.
   if (block->view != nullptr) UnmapViewOfFile(block->view);
-  if (block->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(block->handle));
+  block->handle.reset();
   block->view = nullptr;
-  block->handle = -1;
 }
 
 void RemoveBlockOnSignal(const WritableBlock&) {

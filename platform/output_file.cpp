@@ -1,0 +1,105 @@
+// What every system shares of writing files: appending whole, syncing then closing, and
+// a new version of a file written beside it and renamed over it. The system calls are in
+// file_system-posix.cpp and file_system-win32.cpp.
+#include "platform/output_file.h"
+
+#include <utility>
+
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/system_calls.h"
+
+namespace platform {
+
+bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err) {
+  while (!data.empty()) {
+    std::size_t written = 0;
+    if (!sys::writeSome(file, data, &written, subject, err)) return false;
+    data.remove_prefix(written);
+  }
+  return true;
+}
+
+bool AppendAll(File& file, std::string_view data, Error* err) {
+  std::uint64_t start = 0;
+  if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
+  if (writeAll(file.handle.get(), data, file.path, err)) return true;
+  // Leave no partial line behind: cut the file back to where this write began.
+  sys::truncate(file.handle.get(), start);
+  return false;
+}
+
+bool SyncAndClose(File& file, Error* err) {
+  const bool synced = sys::sync(file.handle.get(), file.path, err);
+  const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
+  return synced && closed;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+bool OutputFile::Open(const std::string& path, Error* err) {
+  Discard();
+  // A name no other writer uses: the process id and a count, created exclusively. Should
+  // every attempt meet a taken name, *err tells of the last.
+  static unsigned count = 0;
+  constexpr int kAttempts = 100;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::string temporary =
+        path + "." + std::to_string(sys::processId()) + "." + std::to_string(count++) + ".tmp";
+    switch (sys::createTemporary(temporary, &file_.handle, err)) {
+      case CreateResult::kCreated:
+        file_.path = std::move(temporary);
+        path_ = path;
+        return true;
+      case CreateResult::kFailed:
+        return false;
+      case CreateResult::kExists:
+        break;
+    }
+  }
+  return false;
+}
+
+void OutputFile::OpenStandardOutput() {
+  Discard();
+  standardOutput_ = true;
+}
+
+bool OutputFile::Write(std::string_view data, Error* err) {
+  if (standardOutput_)
+    return WriteStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
+  return writeAll(file_.handle.get(), data, file_.path, err);
+}
+
+bool OutputFile::Commit(Error* err) {
+  if (standardOutput_) {
+    standardOutput_ = false;
+    return true;
+  }
+  const bool ok = SyncAndClose(file_, err) && sys::replace(file_.path, path_, err);
+  if (!ok) RemoveFile(file_.path, nullptr);
+  file_.path.clear();
+  return ok;
+}
+
+void OutputFile::Discard() {
+  standardOutput_ = false;
+  if (!file_.handle) return;
+  file_.handle.reset();
+  RemoveFile(file_.path, nullptr);
+  file_.path.clear();
+}
+
+bool InputFile::Open(const std::string& path, Error* err) {
+  Handle handle;
+  if (!sys::openForReading(path, &handle, err)) return false;
+  file_.handle = std::move(handle);
+  file_.path = path;
+  return true;
+}
+
+std::ptrdiff_t InputFile::Read(char* data, std::size_t size, Error* err) {
+  return sys::readSome(file_.handle.get(), data, size, file_.path, err);
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// The system calls under the shared logic of output_file.cpp and console.cpp, one
+// implementation per system (file_system-posix.cpp, file_system-win32.cpp,
+// console-posix.cpp, console-win32.cpp). Not for callers outside platform/. `subject`
+// names the file in an error text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/console.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
+#include "platform/handle.h"
+
+namespace platform {
+
+// Writes all of data, in as many writes as the system needs (shared, output_file.cpp).
+bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err);
+
+namespace sys {
+
+// Creates a new file for the new version of another, readable but not writable by others.
+CreateResult createTemporary(const std::string& path, Handle* file, Error* err);
+
+// Opens an existing file for reading; others may go on writing it meanwhile.
+bool openForReading(const std::string& path, Handle* file, Error* err);
+
+// One write of up to data.size() bytes: true with *written (at least one) bytes written.
+bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
+               std::string_view subject, Error* err);
+
+// One read: the count read, 0 at the end, -1 on failure.
+std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
+                        Error* err);
+
+// Moves to the end of the file; *end is where it is.
+bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err);
+
+// Cuts the file off at size bytes.
+bool truncate(Handle::Native file, std::uint64_t size);
+
+// Brings the file's contents to stable storage.
+bool sync(Handle::Native file, std::string_view subject, Error* err);
+
+// Closes the file, reporting a failure of the close.
+bool close(Handle& file, std::string_view subject, Error* err);
+
+// Renames from over to, and brings the rename to stable storage.
+bool replace(const std::string& from, const std::string& to, Error* err);
+
+// This process's id, for names no other process uses.
+unsigned long processId();
+
+// The standard stream's handle (not owned), and whether it is a console that takes
+// characters rather than bytes: then writeConsole writes to it.
+Handle::Native standardStream(StandardStream stream);
+bool isConsole(StandardStream stream);
+bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding, Error* err);
+
+}  // namespace sys
+
+}  // namespace platform
