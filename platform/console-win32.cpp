@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/system_calls.h"
-#include "platform/wide-win32.h"
+#include "platform/win32.h"
 
 namespace platform::sys {
 

@@ -3,7 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/system_calls.h"
-#include "platform/wide-win32.h"
+#include "platform/win32.h"
 
 namespace platform {
 
@@ -34,26 +34,10 @@ bool toUtf16(std::string_view text, DWORD flags, std::wstring* wide) {
   return true;
 }
 
-// Opens a file by its UTF-8 path with CreateFileW; on failure an empty handle, with the
-// system's error code in *error and *err.
-Handle openFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                DWORD* error, Error* err) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, err)) {
-    *error = ERROR_NO_UNICODE_TRANSLATION;
-    return Handle();
-  }
-  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
-  *error = GetLastError();
-  SetError(err, static_cast<int>(*error), "CreateFileW", path);
-  return Handle();
-}
-
 // Creates a new file for writing with the given sharing.
 CreateResult createNew(const std::string& path, DWORD share, Handle* file, Error* err) {
   DWORD error = 0;
-  *file = openFile(path, GENERIC_WRITE, share, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &error, err);
+  *file = openPath(path, GENERIC_WRITE, share, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, &error, err);
   if (*file) return CreateResult::kCreated;
   if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::kExists;
   // A folder of that name refuses access rather than reporting that it exists.
@@ -92,6 +76,31 @@ std::string narrow(std::wstring_view text) {
   return utf8;
 }
 
+// Opens a file by its UTF-8 path with CreateFileW; on failure an empty handle, with the
+// system's error code in *error and *err.
+Handle openPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
+                DWORD* error, Error* err) {
+  std::wstring wide;
+  if (!widenPath(path, &wide, err)) {
+    *error = ERROR_NO_UNICODE_TRANSLATION;
+    return Handle();
+  }
+  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
+  *error = GetLastError();
+  SetError(err, static_cast<int>(*error), "CreateFileW", path);
+  return Handle();
+}
+
+std::time_t toTime(const FILETIME& time) {
+  // FILETIME counts 100-nanosecond steps since 1601; time_t counts seconds since 1970.
+  const unsigned long long ticks =
+      static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  constexpr unsigned long long kTicksFrom1601To1970 = 116444736000000000ull;
+  return static_cast<std::time_t>(static_cast<long long>(ticks - kTicksFrom1601To1970) /
+                                  10000000LL);
+}
+
 void Handle::closeNative(Native native) { CloseHandle(native); }
 
 CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
@@ -103,7 +112,7 @@ OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
   file->path = path;
   DWORD error = 0;
   file->handle =
-      openFile(path, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, &error, err);
+      openPath(path, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, &error, err);
   if (file->handle) return OpenResult::kOpened;
   // Another program holds the file without sharing write access (a spreadsheet showing
   // it, say): unlike after any other failure, a later attempt may succeed.
@@ -119,13 +128,7 @@ bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* er
     SetError(err, lastError(), "stat", "");
     return false;
   }
-  // FILETIME counts 100-nanosecond steps since 1601; time_t counts seconds since 1970.
-  const unsigned long long ticks =
-      static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-      data.ftLastWriteTime.dwLowDateTime;
-  constexpr unsigned long long kTicksFrom1601To1970 = 116444736000000000ull;
-  *mtime =
-      static_cast<std::time_t>((static_cast<long long>(ticks - kTicksFrom1601To1970)) / 10000000LL);
+  *mtime = toTime(data.ftLastWriteTime);
   return true;
 }
 
@@ -156,7 +159,7 @@ CreateResult createTemporary(const std::string& path, Handle* file, Error* err) 
 bool openForReading(const std::string& path, Handle* file, Error* err) {
   // The tracker may still be appending to a playlist while it is read.
   DWORD error = 0;
-  *file = openFile(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &error,
+  *file = openPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &error,
                    err);
   return static_cast<bool>(*file);
 }

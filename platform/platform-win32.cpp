@@ -7,7 +7,7 @@
 
 #include "platform/output_file.h"
 #include "platform/platform.h"
-#include "platform/wide-win32.h"
+#include "platform/win32.h"
 
 namespace platform {
 
