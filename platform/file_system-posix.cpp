@@ -73,6 +73,13 @@ CreateResult createTemporary(const std::string& path, Handle* file, Error* err) 
   return createNew(path, 0666, file, err);
 }
 
+bool openForWriting(const std::string& path, Handle* file, Error* err) {
+  *file = Handle(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (*file) return true;
+  SetError(err, errno, "open", path);
+  return false;
+}
+
 bool openForReading(const std::string& path, Handle* file, Error* err) {
   *file = Handle(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (*file) return true;

@@ -156,6 +156,12 @@ CreateResult createTemporary(const std::string& path, Handle* file, Error* err) 
   return createNew(path, FILE_SHARE_READ, file, err);
 }
 
+bool openForWriting(const std::string& path, Handle* file, Error* err) {
+  DWORD error = 0;
+  *file = openPath(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, 0, &error, err);
+  return static_cast<bool>(*file);
+}
+
 bool openForReading(const std::string& path, Handle* file, Error* err) {
   // The tracker may still be appending to a playlist while it is read.
   DWORD error = 0;

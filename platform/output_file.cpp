@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/console.h"
+#include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/system_calls.h"
 
@@ -39,24 +40,37 @@ OutputFile::~OutputFile() { Discard(); }
 
 bool OutputFile::Open(const std::string& path, Error* err) {
   Discard();
+  path_ = path;
+  FileStatus status;
+  const bool exists = StatPath(path, &status, nullptr) == StatResult::kFound;
+  if (exists && !status.regular) {
+    if (!sys::openForWriting(path, &file_.handle, err)) return false;
+    file_.path = path;
+    direct_ = true;
+    return true;
+  }
+  // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
+  permissions_ = exists ? status.permissions & 0777 : 0;
   // A name no other writer uses: the process id and a count, created exclusively. Should
   // every attempt meet a taken name, *err tells of the last.
   static unsigned count = 0;
   constexpr int kAttempts = 100;
+  Error created;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string temporary =
         path + "." + std::to_string(sys::processId()) + "." + std::to_string(count++) + ".tmp";
-    switch (sys::createTemporary(temporary, &file_.handle, err)) {
+    switch (sys::createTemporary(temporary, &file_.handle, &created)) {
       case CreateResult::kCreated:
         file_.path = std::move(temporary);
-        path_ = path;
         return true;
       case CreateResult::kFailed:
-        return false;
+        attempt = kAttempts;
+        break;
       case CreateResult::kExists:
         break;
     }
   }
+  SetError(err, created.code, "open", path);
   return false;
 }
 
@@ -68,7 +82,7 @@ void OutputFile::OpenStandardOutput() {
 bool OutputFile::Write(std::string_view data, Error* err) {
   if (standardOutput_)
     return WriteStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
-  return writeAll(file_.handle.get(), data, file_.path, err);
+  return writeAll(file_.handle.get(), data, path_, err);
 }
 
 bool OutputFile::Commit(Error* err) {
@@ -76,7 +90,22 @@ bool OutputFile::Commit(Error* err) {
     standardOutput_ = false;
     return true;
   }
-  const bool ok = SyncAndClose(file_, err) && sys::replace(file_.path, path_, err);
+  if (direct_) {
+    direct_ = false;
+    file_.path.clear();
+    return sys::close(file_.handle, path_, err);
+  }
+  bool ok = sys::sync(file_.handle.get(), path_, err);
+  ok = sys::close(file_.handle, path_, ok ? err : nullptr) && ok;
+  Error failed;
+  if (ok && permissions_ != 0 && !SetPermissions(file_.path, permissions_, &failed)) {
+    SetError(err, failed.code, "chmod", path_);
+    ok = false;
+  }
+  if (ok && !sys::replace(file_.path, path_, &failed)) {
+    SetError(err, failed.code, "replace", path_);
+    ok = false;
+  }
   if (!ok) RemoveFile(file_.path, nullptr);
   file_.path.clear();
   return ok;
@@ -86,7 +115,9 @@ void OutputFile::Discard() {
   standardOutput_ = false;
   if (!file_.handle) return;
   file_.handle.reset();
-  RemoveFile(file_.path, nullptr);
+  // A FIFO or a device written to directly is not ours to remove.
+  if (!direct_) RemoveFile(file_.path, nullptr);
+  direct_ = false;
   file_.path.clear();
 }
 

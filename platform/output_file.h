@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,22 +25,27 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Starts a new version of the file at path: creates a temporary file in its folder.
+  // Starts a new version of the file at path: creates a temporary file in its folder. A
+  // path naming something other than a regular file (a FIFO, a device, NUL) is opened and
+  // written to instead, never renamed over. Errors name path, never the temporary file.
   bool Open(const std::string& path, Error* err);
   // Writes to standard output instead: the bytes as they are, but on a Windows console
   // the characters of the UTF-8 text (see WriteStandard).
   void OpenStandardOutput();
   // Writes all of data, or fails.
   bool Write(std::string_view data, Error* err);
-  // Brings the new version to stable storage and renames it over the target. On failure
-  // the temporary file is removed and the target left as it was.
+  // Brings the new version to stable storage and renames it over the target, with the
+  // target's permission bits. On failure the temporary file is removed and the target left
+  // as it was.
   bool Commit(Error* err);
   // Removes the temporary file; the target stays as it was.
   void Discard();
 
  private:
-  File file_;  // the temporary file and its path
+  File file_;  // the temporary file and its path, or the target itself when direct_
   bool standardOutput_ = false;
+  bool direct_ = false;  // the target is not a regular file: it is written to, not replaced
+  std::uint32_t permissions_ = 0;  // the replaced file's permission bits, when it exists
   std::string path_;
 };
 

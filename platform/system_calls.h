@@ -24,6 +24,9 @@ namespace sys {
 // Creates a new file for the new version of another, readable but not writable by others.
 CreateResult createTemporary(const std::string& path, Handle* file, Error* err);
 
+// Opens an existing file that is not a regular one (a FIFO, a device, NUL) for writing.
+bool openForWriting(const std::string& path, Handle* file, Error* err);
+
 // Opens an existing file for reading; others may go on writing it meanwhile.
 bool openForReading(const std::string& path, Handle* file, Error* err);
 

@@ -200,6 +200,7 @@ class ConvertTest(unittest.TestCase):
                 status, out, err = self.run_setlist("csv", *args)
                 self.assertEqual((status, out), (1, b""), err)
                 self.assertIn("setlist: ", err)
+                self.assertNotIn(".tmp", err)  # the user's file is named, not a temporary one
                 self.assertEqual(self.read("out.csv"), b"old")
         self.assertEqual(self.convert("csv", "-o", "out.csv", "p.txt"), b"")
         self.assertEqual(self.read("out.csv"), stdout)
@@ -321,15 +322,44 @@ class ConvertTest(unittest.TestCase):
                 self.assertIn(f"-o {args[-1]} is the same file as s", err)
                 self.assertEqual({name: self.read(name) for name in inputs}, inputs)
         if LAUNCHER:
-            return  # no links, FIFOs or devices for a Windows program under Wine
+            # NUL is written to, not renamed over.
+            self.assertEqual(self.run_setlist("csv", "-o", "NUL", "s.txt")[0], 0)
+            self.assertEqual([n for n in os.listdir(self.dir) if n.upper().startswith("NUL")], [])
+            return  # no links, FIFOs or devices made here for a Windows program under Wine
         csv_bytes = self.run_setlist("csv", "s.txt")[1]
 
-        # A link stays a link: the file it points to is replaced.
+        # A link stays a link, and the file it points to keeps its permission bits.
         self.write("out.csv", b"old")
+        os.chmod(path("out.csv"), 0o640)
         os.symlink("out.csv", path("out-link.csv"))
         self.assertEqual(self.run_setlist("csv", "-o", "out-link.csv", "s.txt")[0], 0)
         self.assertEqual((os.readlink(path("out-link.csv")), self.read("out.csv")),
                          ("out.csv", csv_bytes))
+        self.assertEqual(os.stat(path("out.csv")).st_mode & 0o7777, 0o640)
+
+        # A FIFO and devices (like /dev/null and /dev/full) are written to, never replaced
+        # nor removed, even when the write fails.
+        os.mkfifo(path("fifo"))
+        targets = [("fifo", stat.S_ISFIFO, 0)]
+        try:
+            for name, minor, status in (("null", 3, 0), ("full", 7, 1)):
+                os.mknod(path(name), 0o666 | stat.S_IFCHR, os.makedev(1, minor))
+                with open(path(name), "rb"):
+                    targets.append((name, stat.S_ISCHR, status))
+        except OSError:
+            pass  # not root, or a folder that holds no devices
+        for name, kind, expected in targets:
+            with self.subTest(target=name):
+                received = []
+                reader = threading.Thread(target=lambda: received.append(
+                    open(path(name), "rb").read() if name == "fifo" else b""))
+                reader.start()
+                status, _, err = self.run_setlist("csv", "-o", name, "s.txt")
+                reader.join(timeout=60)
+                self.assertEqual(status, expected, err)
+                self.assertTrue(kind(os.lstat(path(name)).st_mode))
+                self.assertEqual(received, [csv_bytes if name == "fifo" else b""])
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if ".tmp" in n), [])
 
     def test_exit_statuses(self):
         self.write("empty.txt", b"")
