@@ -119,7 +119,10 @@ class SurveyReader {
  public:
   // A first reading of two looks at the texts only to see whether they are empty: their
   // bytes are taken as they are, and the file's lines tell how to read them the second time.
-  SurveyReader(Source& source, bool firstOfTwo) : source_(source), firstOfTwo_(firstOfTwo) {}
+  // checksOrder: warns when the times go back (the set log beside a playlist leaves that
+  // to the playlist, so that it is said once).
+  SurveyReader(Source& source, bool firstOfTwo, bool checksOrder = true)
+      : source_(source), firstOfTwo_(firstOfTwo), toldOrder_(!checksOrder) {}
 
   bool open() {
     if (firstOfTwo_) source_.textBytes = TextBytes::kUtf8;
@@ -263,7 +266,7 @@ bool SetReader::survey() {
   if (!playlist.open()) return false;
   std::optional<SurveyReader> setLog;
   if (setLog_.used) {
-    setLog.emplace(setLog_, true);
+    setLog.emplace(setLog_, true, false);
     if (!setLog->open()) return false;
   }
 
