@@ -301,7 +301,7 @@ int runLive(int argc, char** argv) {
                                          readDeck(view, Deck::kRight, Charset::kUtf8));
         for (int i = 0; i < reports.count; ++i) {
           const Deck deck = reports.decks[i];
-          const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
+          const Track& track = reports.tracks[i];
           std::cout << trackReport(deck, track) << std::flush;
           waiting.push_back(
               {decided + delay,

@@ -13,62 +13,75 @@
 #include "tracker/globals.h"
 #include "tracker/pending.h"
 #include "tracker/playlist.h"
+#include "tracker/record_format.h"
 #include "tracker/tracking.h"
 #include "util/FileIO.h"
 
 namespace {
 
-// A playlist that does not open or take a record ends the run. Records that were kept
-// waiting by another program are printed, so they can still be copied.
-[[noreturn]] void fileFailure(FileResult result, const RecordQueue* records = nullptr) {
+// A playlist that does not open or take a record ends the run: the failure on standard
+// output, then on standard error the file and the reason. Records that were kept waiting
+// by another program are printed, so they can still be copied.
+[[noreturn]] void fileFailure(FileResult result, const std::string& reason,
+                              const RecordQueue* records = nullptr) {
   std::cout << (result == FileResult::kOpenFailed ? "open file fail!\n" : "write file fail!\n")
             << std::flush;
+  if (!reason.empty()) std::cerr << reason << "\n" << std::flush;
   if (records != nullptr && records->inUse()) records->printWaiting();
   std::exit(-1);
 }
 
-void check(FileResult result, const RecordQueue& records) {
-  if (result != FileResult::kOk) fileFailure(result, &records);
-}
+// The files of the run and the records on their way into them.
+class Playlist {
+ public:
+  explicit Playlist(const std::string& name) : records_(files_, name, std::cout) {}
 
-// Gives records still waiting at the end about three seconds to reach the playlist; a
-// stop does not cut these pauses short.
-void finishWriting(RecordQueue& records) {
-  check(records.settle(12, [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }),
-        records);
-}
+  void write(std::string record) { check(records_.write(std::move(record))); }
+  void retry() { check(records_.retry()); }
+
+  // Gives records still waiting at the end about three seconds to reach the playlist; a
+  // stop does not cut these pauses short.
+  void finish() {
+    check(records_.settle(12, [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }));
+  }
+
+ private:
+  void check(FileResult result) const {
+    if (result != FileResult::kOk) fileFailure(result, files_.failure(), &records_);
+  }
+
+  DiskFiles files_;
+  RecordQueue records_;
+};
 
 // Polls the decks once a second until the poll counter runs out or a stop is requested.
-int track(const RunSettings& settings, platform::Handle block, const std::string& playlist) {
+int track(const RunSettings& settings, platform::Handle block, BlockView view,
+          const std::string& name) {
   Tracking tracking{settings, {}, {}};
-  const BlockView view{pBuf};
-  DiskFiles files;
-  RecordQueue records(files, playlist, std::cout);
+  Playlist playlist(name);
   unsigned polls = 0;
   while (!platform::StopRequested()) {
     const PollReports reports =
         poll(tracking, readDeck(view, Deck::kLeft), readDeck(view, Deck::kRight));
     for (int i = 0; i < reports.count; ++i) {
-      const Deck deck = reports.decks[i];
-      const Track& track = deck == Deck::kLeft ? tracking.left.current : tracking.right.current;
-      std::cout << trackReport(deck, track) << std::flush;
+      std::cout << trackReport(reports.decks[i], reports.tracks[i]) << std::flush;
       // The record carries the time of this poll, also when it has to wait.
-      formatInfo(track.artist, track.song, track.album, deckLetter(deck));
-      check(records.write(formattedInfo), records);
+      playlist.write(
+          formatRecord(localTime(std::time(nullptr)), reports.decks[i], reports.tracks[i]));
     }
-    check(records.retry(), records);  // waiting records get a try in every poll
+    playlist.retry();  // waiting records get a try in every poll
     platform::SleepMilliseconds(1000);
     if (++polls == 0xFFFFFFFFu) {
-      finishWriting(records);
-      getSSLText(kRightFields.artist);  // the last text read, in nBuf
-      platform::ShowMessage(nBuf, "Process2");
+      playlist.finish();
+      const std::string last = readField(view, kRightFields.artist);  // the last text read
+      platform::ShowMessage(last.c_str(), "Process2");
       block.reset();
       return 0;
     }
   }
   block.reset();
-  finishWriting(records);
-  std::cout << "Tracking stopped, playlist saved in " << playlist << "\n" << std::flush;
+  playlist.finish();
+  std::cout << "Tracking stopped, playlist saved in " << name << "\n" << std::flush;
   return 0;
 }
 
@@ -86,20 +99,20 @@ int main(int argc, char** argv) {
   platform::InstallStopHandler();
 
   platform::Error err;
-  platform::Handle block = platform::OpenBlock(szName, &err);
-  if (!block) block = platform::OpenBlock(szNameAlternative, &err);
+  platform::Handle block = platform::OpenBlock(kBlockName, &err);
+  if (!block) block = platform::OpenBlock(kBlockNameAlternative, &err);
   if (!block) {
     std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n", err.code);
     return 1;
   }
-  pBuf = platform::MapBlock(block, kBlockSize, &err);
-  if (pBuf == nullptr) {
+  const BlockView view{platform::MapBlock(block, kBlockSize, &err)};
+  if (view.data == nullptr) {
     std::printf("Could not map view of file (%d).\n", err.code);
     return 2;
   }
 
-  std::string playlist;
-  const FileResult created = createPlaylist(&playlist);
-  if (created != FileResult::kOk) fileFailure(created);
-  return track(*settings, std::move(block), playlist);
+  std::string name;
+  const FileResult created = createPlaylist(&name, &err);
+  if (created != FileResult::kOk) fileFailure(created, failureLine(name, err));
+  return track(*settings, std::move(block), view, name);
 }

@@ -6,18 +6,13 @@
 #include <string_view>
 
 #include "tracker/track.h"
+#include "tracker/tracking.h"
 
 // The banner, every line of it ended by a line end.
 extern const std::string_view kBanner;
 
 // The usage text printed for a wrong command line.
 extern const std::string_view kUsage;
-
-// The settings a command line selects.
-struct RunSettings {
-  bool simple = false;  // simple mode instead of automode
-  int threshold = 10;   // unchanged polls before a deck's track counts as played
-};
 
 // Decides on the command line: the settings, or nothing when it is wrong. Prints
 // nothing; `parsed` is set when the line got as far as the "parsing" stage.

@@ -18,21 +18,25 @@ std::string playlistFileName(const std::tm& time) {
 namespace {
 
 // Appends text whole, brings it to stable storage and closes the file in every case.
-FileResult writeAndClose(platform::File& file, std::string_view text) {
-  const bool written = platform::AppendAll(file, text, nullptr);
-  const bool closed = platform::SyncAndClose(file, nullptr);
+FileResult writeAndClose(platform::File& file, std::string_view text, platform::Error* err) {
+  const bool written = platform::AppendAll(file, text, err);
+  const bool closed = platform::SyncAndClose(file, written ? err : nullptr);
   return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
 }
 
 }  // namespace
 
-FileResult createPlaylist(std::string* name) {
+std::string failureLine(const std::string& path, const platform::Error& err) {
+  return path + ": " + (err.code != 0 ? platform::SystemMessage(err.code) : err.text);
+}
+
+FileResult createPlaylist(std::string* name, platform::Error* err) {
   // Names change every second, so a minute of taken names means something else is wrong.
   constexpr int kAttempts = 60;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::time_t start = std::time(nullptr);
     *name = playlistFileName(localTime(start));
-    const FileResult result = createWithText(*name, kPlaylistHeader);
+    const FileResult result = createWithText(*name, kPlaylistHeader, err);
     if (result != FileResult::kExists) return result;
     // Another run owns this name: wait for the next second's name.
     while (std::time(nullptr) == start) platform::SleepMilliseconds(50);
@@ -40,9 +44,9 @@ FileResult createPlaylist(std::string* name) {
   return FileResult::kOpenFailed;
 }
 
-FileResult createWithText(const std::string& path, std::string_view text) {
+FileResult createWithText(const std::string& path, std::string_view text, platform::Error* err) {
   platform::File file;
-  switch (platform::CreateNewFile(path, &file, nullptr)) {
+  switch (platform::CreateNewFile(path, &file, err)) {
     case platform::CreateResult::kExists:
       return FileResult::kExists;
     case platform::CreateResult::kFailed:
@@ -50,12 +54,12 @@ FileResult createWithText(const std::string& path, std::string_view text) {
     case platform::CreateResult::kCreated:
       break;
   }
-  return writeAndClose(file, text);
+  return writeAndClose(file, text, err);
 }
 
-FileResult appendRecord(const std::string& path, std::string_view record) {
+FileResult appendRecord(const std::string& path, std::string_view record, platform::Error* err) {
   platform::File file;
-  switch (platform::OpenForAppend(path, &file, nullptr)) {
+  switch (platform::OpenForAppend(path, &file, err)) {
     case platform::OpenResult::kInUse:
       return FileResult::kInUse;
     case platform::OpenResult::kFailed:
@@ -63,5 +67,5 @@ FileResult appendRecord(const std::string& path, std::string_view record) {
     case platform::OpenResult::kOpened:
       break;
   }
-  return writeAndClose(file, std::string(record).append(kRecordLineEnd));
+  return writeAndClose(file, std::string(record).append(kRecordLineEnd), err);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
 #include "tracker/record_format.h"
 #include "tracker/track.h"
 
@@ -18,17 +19,24 @@ std::string playlistFileName(const std::tm& time);
 // and a later attempt may succeed. kExists: the name of a file to be created is taken.
 enum class FileResult { kOk, kInUse, kExists, kOpenFailed, kWriteFailed };
 
+// Each of these says why it failed in *err, when given.
+
 // Creates a new playlist file named after the current local time and writes its header.
 // An existing file is never opened: the name of the next second is taken instead.
-FileResult createPlaylist(std::string* name);
+FileResult createPlaylist(std::string* name, platform::Error* err = nullptr);
 
 // Appends a record and its line end in one write and brings it to stable storage. A
 // record that cannot be written whole is removed again.
-FileResult appendRecord(const std::string& path, std::string_view record);
+FileResult appendRecord(const std::string& path, std::string_view record,
+                        platform::Error* err = nullptr);
 
 // Creates a file of that name holding text, brought to stable storage. An existing file
 // is left as it is: kExists.
-FileResult createWithText(const std::string& path, std::string_view text);
+FileResult createWithText(const std::string& path, std::string_view text,
+                          platform::Error* err = nullptr);
+
+// "<file>: <reason>", the line that tells a person why a file failed.
+std::string failureLine(const std::string& path, const platform::Error& err);
 
 // The file operations that records reach the disk through: DiskFiles in the program, a
 // stand-in that can answer "in use" in the tests.
@@ -39,12 +47,25 @@ class PlaylistFiles {
   virtual FileResult createNew(const std::string& path, std::string_view text) = 0;
 };
 
+// The files on disk. A failure leaves its failureLine in failure().
 class DiskFiles : public PlaylistFiles {
  public:
   FileResult append(const std::string& path, std::string_view record) override {
-    return appendRecord(path, record);
+    return noted(path, appendRecord(path, record, &error_));
   }
   FileResult createNew(const std::string& path, std::string_view text) override {
-    return createWithText(path, text);
+    return noted(path, createWithText(path, text, &error_));
   }
+  const std::string& failure() const { return failure_; }
+
+ private:
+  FileResult noted(const std::string& path, FileResult result) {
+    if (result != FileResult::kOk && result != FileResult::kExists) {
+      failure_ = failureLine(path, error_);
+    }
+    return result;
+  }
+
+  platform::Error error_;
+  std::string failure_;
 };

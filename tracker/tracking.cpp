@@ -7,7 +7,8 @@ namespace {
 
 void report(DeckState& state, Deck deck, PollReports& reports) {
   state.lastLogged = state.current;
-  reports.decks[reports.count++] = deck;
+  reports.decks[reports.count] = deck;
+  reports.tracks[reports.count++] = state.current;
 }
 
 // One deck's rule: a change of this deck may report the other deck (automode) or

@@ -1,8 +1,13 @@
 // The rules that decide, poll by poll, when a deck's track has been played.
 #pragma once
 
-#include "tracker/console.h"
 #include "tracker/track.h"
+
+// The settings of a run, which a command line selects.
+struct RunSettings {
+  bool simple = false;  // simple mode instead of automode
+  int threshold = 10;   // unchanged polls before a deck's track counts as played
+};
 
 struct DeckState {
   Track current;     // read in this poll
@@ -11,10 +16,12 @@ struct DeckState {
   int stable = 0;    // polls in which the deck did not change
 };
 
-// The decks to report after one poll, in the order they were decided.
+// The tracks to report after one poll, in the order they were decided: decks[i] and the
+// track it played, tracks[i].
 struct PollReports {
   int count = 0;
   Deck decks[2];
+  Track tracks[2];
 };
 
 struct Tracking {

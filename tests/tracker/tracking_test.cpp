@@ -27,6 +27,7 @@ class Rules {
       const Deck deck = reports.decks[i];
       const DeckState& state = deck == Deck::kLeft ? tracking_.left : tracking_.right;
       EXPECT_EQ(state.lastLogged, state.current);
+      EXPECT_EQ(reports.tracks[i], state.current);
       result.push_back(std::string(deckLetter(deck)) + ":" + state.current.song);
     }
     return result;
