@@ -289,17 +289,29 @@ def script_text(text):
 
 
 class StandIn:
-    """The stand-in DJ application, driven line by line through its standard input."""
+    """The stand-in DJ application, driven line by line through its standard input, or
+    running a script file quietly when one is given (natively: it is ready once its block
+    is there)."""
 
-    def __init__(self, cwd, local=False, size=None):
+    def __init__(self, cwd, local=False, size=None, script=None):
         argv = [STANDIN]
         if local:
             argv.append("--local")
         if size is not None:
             argv += ["--size", str(size)]
-        self.process = Process(argv, cwd, stdin=True)
+        if script is not None:
+            argv += ["--quiet", script]
+        self.process = Process(argv, cwd, stdin=script is None)
         self._lines = 1
-        self.process.wait_for(b" ready (", START_TIMEOUT, "the stand-in's block")
+        if script is None:
+            self.process.wait_for(b" ready (", START_TIMEOUT, "the stand-in's block")
+            return
+        path = os.path.join(SHM_FOLDER, BLOCK_NAMES[1 if local else 0])
+        deadline = time.monotonic() + START_TIMEOUT
+        while not os.path.exists(path):
+            if time.monotonic() > deadline or not self.process.running():
+                raise AssertionError(f"the stand-in made no block: {self.process.stderr!r}")
+            time.sleep(0.01)
 
     def _command(self, line):
         """Sends a command that changes the block and waits until it is done."""
@@ -312,6 +324,10 @@ class StandIn:
 
     def load(self, deck, track):
         self._command(f"load {deck} " + "|".join(script_text(t) for t in track.texts))
+
+    def load_texts(self, deck, artist, song, album):
+        """Loads texts given in the script form as they are (escapes such as \\xE9 too)."""
+        self._command(f"load {deck} {artist}|{song}|{album}")
 
     def clear(self, deck):
         self._command(f"clear {deck}")
@@ -326,8 +342,9 @@ class StandIn:
 class Tracker:
     """A run of the tracker; times are counted from the moment it began tracking."""
 
-    def __init__(self, cwd, *args, preexec_fn=None):
-        self.process = Process([TRACKER, *args], cwd, preexec_fn=preexec_fn)
+    def __init__(self, cwd, *args, preexec_fn=None, program=None):
+        """program, when given, runs the tracker (a tracer, say): args then name it."""
+        self.process = Process([program or TRACKER, *args], cwd, preexec_fn=preexec_fn)
         self.t0 = None
 
     def wait_started(self):
@@ -349,6 +366,15 @@ class Tracker:
     def stop(self, number=signal.SIGINT):
         self.process.send_signal(number)
         return self.process.finish()
+
+    def reports(self):
+        """The tracks the console showed so far (see reports_in)."""
+        return reports_in(self.process.stdout)
+
+    def wait_reports(self, count, timeout=START_TIMEOUT):
+        self.process.wait_until(
+            lambda out: len(reports_in(out)) >= count, timeout, f"{count} reports"
+        )
 
 
 # ---------------------------------------------------------------------------------------
@@ -602,3 +628,108 @@ class HeadlessPage:
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
         self.process.wait()
+
+
+# ---------------------------------------------------------------------------------------
+# Fault tests: the tracker killed, its disk full, its folder or file taken away, the
+# shared block garbled. These run the native programs only (signals, mounts, file size
+# limits, /dev/shm).
+
+BLOCK_PATH = os.path.join(SHM_FOLDER, BLOCK_NAMES[0])
+BLOCK_SIZE = 4096
+
+# Offsets of the six deck fields in the block, in bytes.
+FIELDS = {"LS": 0x0CC, "LA": 0x19C, "LR": 0x26C, "RS": 0x748, "RA": 0x818, "RR": 0x8E8}
+
+STATUS_FAILED = STATUS_WRONG  # -1 as a process status, for every failure that ends a run
+
+REPORT = re.compile(
+    rb"([LR]) Deck\.Artist :([^\n]*)\n      \.Song   :([^\n]*)\n      \.Album  :([^\n]*)\n\n"
+)
+RECORD = re.compile(
+    rb"(\d{4})\.(\d\d)\.(\d\d) (\d\d):(\d\d):(\d\d);([LR]);\"(.*)\";"
+    rb"(\d{4});(\d\d);(\d\d);(\d\d);(\d\d);(\d\d)",
+    re.DOTALL,
+)
+CONTROL = re.compile(rb"[\x00-\x1f\x7f-\x9f]")
+
+
+def playlist_name(moment):
+    """The playlist file name for a calendar time, in local time, as bytes."""
+    return time.strftime("Playlist_%Y.%m.%d_%H_%M_%S.txt", time.localtime(moment)).encode()
+
+
+def reports_in(stdout):
+    """The tracks the console showed: (deck letter, artist, song, album) as bytes."""
+    return [match.groups() for match in REPORT.finditer(stdout)]
+
+
+def stamp_ok(fields):
+    year, month, day, hour, minute, second = (int(f) for f in fields)
+    return (
+        1970 <= year <= 9999
+        and 1 <= month <= 12
+        and 1 <= day <= 31
+        and hour <= 23
+        and minute <= 59
+        and second <= 60
+    )
+
+
+class FaultTest(EndToEndTest):
+    """An end-to-end test whose folder others may enter (a tracker run as another user),
+    with what the fault tests check in playlist files."""
+
+    def setUp(self):
+        super().setUp()
+        os.chmod(self.folder, 0o755)
+
+    def read(self, name, folder=None):
+        with open(os.path.join(folder or self.folder, os.fsdecode(name)), "rb") as file:
+            return file.read()
+
+    def wait_lines(self, name, count, folder=None):
+        """Waits until the playlist file holds count complete lines (a report comes just
+        before its record)."""
+        path = os.path.join(folder or self.folder, os.fsdecode(name))
+        deadline = time.monotonic() + START_TIMEOUT
+        while True:
+            try:
+                data = self.read(path)
+            except FileNotFoundError:
+                data = b""
+            if data.count(b"\r\n") >= count:
+                return data
+            self.assertLess(time.monotonic(), deadline, f"{count} lines never came: {data!r}")
+            time.sleep(0.02)
+
+    def assertRecords(self, data, header=True):
+        """Every line of the playlist data is complete: the header first (when expected),
+        then records, each ended by CR LF, with a valid date-time whose columns agree, a
+        deck letter and no control character. Returns the records as (deck, middle),
+        middle being the quoted texts as written."""
+        if header:
+            self.assertTrue(data.startswith(HEADER), f"no header: {data[:200]!r}")
+            data = data[len(HEADER) :]
+        else:
+            self.assertFalse(data.startswith(HEADER), "a header where none belongs")
+        if not data:
+            return []
+        self.assertTrue(data.endswith(b"\r\n"), f"a partial last line: {data[-400:]!r}")
+        records = []
+        for line in data[:-2].split(b"\r\n"):
+            self.assertIsNone(CONTROL.search(line), f"a control character in {line!r}")
+            match = RECORD.fullmatch(line)
+            self.assertIsNotNone(match, f"not a complete record: {line!r}")
+            groups = match.groups()
+            self.assertEqual(groups[0:6], groups[8:14], f"date-time columns disagree: {line!r}")
+            self.assertTrue(stamp_ok(groups[0:6]), f"not a date-time: {line!r}")
+            records.append((groups[6], groups[7]))
+        return records
+
+    def assertRecordsMatch(self, records, reports):
+        """The records hold the reported tracks, one for one and in order."""
+        expected = [
+            (deck, artist + b'";"' + song + b'";"' + album) for deck, artist, song, album in reports
+        ]
+        self.assertEqual(records, expected)

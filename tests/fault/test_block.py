@@ -9,7 +9,8 @@ import sys
 import time
 import unittest
 
-import kit
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 NOISE_SECONDS = 30
 NOISE_PER_SECOND = 100
@@ -53,22 +54,22 @@ class NoiseMaker:
         rng = self.rng
         kind = rng.random()
         if kind < 0.2:
-            self.view[:] = rng.randbytes(kit.BLOCK_SIZE)
+            self.view[:] = rng.randbytes(harness.BLOCK_SIZE)
         elif kind < 0.9:
-            for name, offset in kit.FIELDS.items():
+            for name, offset in harness.FIELDS.items():
                 if rng.random() < 0.7:
                     self.field(offset)
         else:
             # Part of a field rewritten, as a writer caught in the middle would leave it.
-            offset = rng.choice(list(kit.FIELDS.values())) + 2 * rng.randrange(100)
+            offset = rng.choice(list(harness.FIELDS.values())) + 2 * rng.randrange(100)
             self.view[offset : offset + 8] = rng.randbytes(8)
 
 
-class BlockTest(kit.FaultTest):
+class BlockTest(harness.FaultTest):
     def start(self, *args):
         standin = self.standin()
-        standin.load("L", "Mira Vell", "Glass Tide", "Night Ferries")
-        standin.load("R", "Marlow Tide", "Paper Harbour", "Caf\\xE9")
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Night Ferries")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour", "Caf\\xE9")
         tracker = self.tracker(*args)
         tracker.wait_started()
         tracker.wait_reports(2)
@@ -78,7 +79,7 @@ class BlockTest(kit.FaultTest):
         """The block's name goes away; the tracker keeps its view and runs on."""
         standin, tracker = self.start()
         standin.quit(self)
-        self.assertFalse(os.path.exists(kit.BLOCK_PATH))
+        self.assertFalse(os.path.exists(harness.BLOCK_PATH))
         time.sleep(3)  # three polls on the orphaned view
         self.assertTrue(tracker.process.running())
         self.assertEqual(len(tracker.reports()), 2)
@@ -91,12 +92,12 @@ class BlockTest(kit.FaultTest):
         cut to nothing, every read lies past the end and the decks read as empty. The
         tracker must read on without a bus error."""
         standin, tracker = self.start()
-        os.truncate(kit.BLOCK_PATH, 1000)
+        os.truncate(harness.BLOCK_PATH, 1000)
         time.sleep(2.5)
         self.assertTrue(tracker.process.running())
         self.assertEqual(len(tracker.reports()), 2)  # the right deck emptied, the left stayed
 
-        os.truncate(kit.BLOCK_PATH, 0)
+        os.truncate(harness.BLOCK_PATH, 0)
         # The left deck empties too: that change reports the emptied right deck.
         tracker.wait_reports(3)
         time.sleep(2)
@@ -122,9 +123,9 @@ class BlockTest(kit.FaultTest):
         for tracker in trackers:
             tracker.wait_started()
 
-        fd = os.open(kit.BLOCK_PATH, os.O_RDWR)
+        fd = os.open(harness.BLOCK_PATH, os.O_RDWR)
         self.addCleanup(os.close, fd)
-        view = mmap.mmap(fd, kit.BLOCK_SIZE)
+        view = mmap.mmap(fd, harness.BLOCK_SIZE)
         self.addCleanup(view.close)
         noise = NoiseMaker(rng, view)
         blocks = 0
@@ -148,7 +149,7 @@ class BlockTest(kit.FaultTest):
             for report in reports:
                 for text in report[1:]:
                     self.assertLessEqual(len(text), 100, report)
-                    self.assertIsNone(kit.CONTROL.search(text), report)
+                    self.assertIsNone(harness.CONTROL.search(text), report)
             (name,) = self.playlists(folder)
             records = self.assertRecords(self.read(name, folder))
             self.assertRecordsMatch(records, reports)

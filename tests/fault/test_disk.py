@@ -8,7 +8,8 @@ import sys
 import time
 import unittest
 
-import kit
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 
 def long_text(prefix, n):
@@ -16,7 +17,7 @@ def long_text(prefix, n):
     return (f"{prefix} {n} " + "x" * 100)[:100]
 
 
-class DiskTest(kit.FaultTest):
+class DiskTest(harness.FaultTest):
     def feed(self, standin, tracker, until):
         """Loads new long tracks on both decks, a second apart, until until() holds or
         the tracker ends; gives up after a minute."""
@@ -25,22 +26,22 @@ class DiskTest(kit.FaultTest):
         while not until() and tracker.process.running():
             self.assertLess(time.monotonic(), deadline, "the set went on for a minute")
             for deck in "LR":
-                standin.load(deck, long_text(deck + "a", n), long_text("song", n), long_text("al", n))
+                standin.load_texts(deck, long_text(deck + "a", n), long_text("song", n), long_text("al", n))
             n += 1
             time.sleep(1.0)
 
     def expect_write_failure(self, folder, preexec_fn=None):
         """Runs a set until the tracker gives up on a record; checks what it leaves."""
         standin = self.standin()
-        standin.load("L", long_text("La", "start"), long_text("song", "L"), long_text("al", "L"))
-        standin.load("R", long_text("Ra", "start"), long_text("song", "R"), long_text("al", "R"))
+        standin.load_texts("L", long_text("La", "start"), long_text("song", "L"), long_text("al", "L"))
+        standin.load_texts("R", long_text("Ra", "start"), long_text("song", "R"), long_text("al", "R"))
         tracker = self.tracker(cwd=folder, preexec_fn=preexec_fn)
         tracker.wait_started()
         self.feed(standin, tracker, lambda: not tracker.process.running())
         status = tracker.process.finish()
         out = tracker.process.stdout
-        self.assertEqual(status, kit.STATUS_FAILED, out[-2000:])
-        self.assertTrue(out.endswith(kit.WRITE_FAIL), out[-2000:])
+        self.assertEqual(status, harness.STATUS_FAILED, out[-2000:])
+        self.assertTrue(out.endswith(harness.WRITE_FAIL), out[-2000:])
 
         names = self.playlists(folder)
         self.assertEqual(len(names), 1, names)
@@ -73,7 +74,7 @@ class DiskTest(kit.FaultTest):
         # Four records of this set and the fifth but for its last byte: a line end
         # written on its own would be cut there.
         line = len('2000.01.01 00:00:00;L;"";"";"";2000;01;01;00;00;00\r\n') + 3 * 100
-        limit = len(kit.HEADER) + 5 * line - 1
+        limit = len(harness.HEADER) + 5 * line - 1
 
         def limit_file_size():
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
@@ -89,18 +90,18 @@ class DiskTest(kit.FaultTest):
 
         self.standin()
         tracker = self.tracker(preexec_fn=limit_file_size)
-        status = tracker.process.finish(kit.START_TIMEOUT)
+        status = tracker.process.finish(harness.START_TIMEOUT)
         out = tracker.process.stdout
-        self.assertEqual(status, kit.STATUS_FAILED, out)
-        self.assertTrue(out.endswith(kit.STARTING + kit.WRITE_FAIL), out)
+        self.assertEqual(status, harness.STATUS_FAILED, out)
+        self.assertTrue(out.endswith(harness.STARTING + harness.WRITE_FAIL), out)
         for name in self.playlists():
             self.assertEqual(self.read(name), b"", "part of a header was left behind")
 
     def test_playlist_removed_mid_run(self):
         """The next record creates the file again, without a header."""
         standin = self.standin()
-        standin.load("L", "Mira Vell", "Glass Tide", "Night Ferries")
-        standin.load("R", "Marlow Tide", "Paper Harbour", "Caf\\xE9")
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Night Ferries")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour", "Caf\\xE9")
         tracker = self.tracker()
         tracker.wait_started()
         tracker.wait_reports(2)
@@ -111,8 +112,8 @@ class DiskTest(kit.FaultTest):
         os.unlink(os.path.join(self.folder, name.decode()))
         time.sleep(1.5)  # polls with nothing to report: nothing may appear
         self.assertEqual(self.playlists(), [])
-        standin.load("L", "Second Left", "Song;2", 'Album "2"')
-        standin.load("R", "Second Right", "Song 3", "")
+        standin.load_texts("L", "Second Left", "Song;2", 'Album "2"')
+        standin.load_texts("R", "Second Right", "Song 3", "")
         tracker.wait_reports(4)
         records = self.assertRecords(self.wait_lines(name, 2), header=False)
         self.assertEqual(self.playlists(), [name])

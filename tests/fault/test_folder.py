@@ -5,10 +5,12 @@ write is a read-only mount, and otherwise the tracker runs as the user nobody.""
 
 import os
 import subprocess
+import sys
 import time
 import unittest
 
-import kit
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 NOBODY = 65534
 
@@ -19,7 +21,7 @@ def as_nobody():
     os.setuid(NOBODY)
 
 
-class FolderTest(kit.FaultTest):
+class FolderTest(harness.FaultTest):
     def run_as_other_user(self):
         """A way to run the tracker so that permission bits stop it: as nobody when the
         test runs as root, else as it is."""
@@ -33,10 +35,10 @@ class FolderTest(kit.FaultTest):
 
     def expect_open_failure(self, folder, preexec_fn):
         tracker = self.start_tracker("-s", "1", cwd=folder, preexec_fn=preexec_fn)
-        status = tracker.process.finish(kit.START_TIMEOUT)
+        status = tracker.process.finish(harness.START_TIMEOUT)
         out = tracker.process.stdout
-        self.assertEqual(status, kit.STATUS_FAILED, out)
-        self.assertTrue(out.endswith(kit.STARTING + kit.OPEN_FAIL), out)
+        self.assertEqual(status, harness.STATUS_FAILED, out)
+        self.assertTrue(out.endswith(harness.STARTING + harness.OPEN_FAIL), out)
         self.assertEqual(os.listdir(folder), [])
 
     def test_read_only_mount(self):
@@ -63,8 +65,8 @@ class FolderTest(kit.FaultTest):
     def test_file_removed_and_folder_locked_mid_run(self):
         """The next record has to create the file again and cannot."""
         standin = self.standin()
-        standin.load("L", "Mira Vell", "Glass Tide", "Night Ferries")
-        standin.load("R", "Marlow Tide", "Paper Harbour", "Harbour Lights")
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Night Ferries")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour", "Harbour Lights")
         folder = os.path.join(self.folder, "run")
         os.mkdir(folder)
         if os.geteuid() == 0:
@@ -76,25 +78,25 @@ class FolderTest(kit.FaultTest):
         self.wait_lines(name, 3, folder)
         os.unlink(os.path.join(folder, name.decode()))
         os.chmod(folder, 0o555)
-        standin.load("L", "Second Left", "Song 2", "Album 2")
-        standin.load("R", "Second Right", "Song 3", "Album 3")
-        status = tracker.process.finish(kit.START_TIMEOUT)
+        standin.load_texts("L", "Second Left", "Song 2", "Album 2")
+        standin.load_texts("R", "Second Right", "Song 3", "Album 3")
+        status = tracker.process.finish(harness.START_TIMEOUT)
         out = tracker.process.stdout
-        self.assertEqual(status, kit.STATUS_FAILED, out[-2000:])
+        self.assertEqual(status, harness.STATUS_FAILED, out[-2000:])
         self.assertEqual(len(tracker.reports()), 3, out[-2000:])  # the report comes first
-        self.assertTrue(out.endswith(kit.OPEN_FAIL), out[-2000:])
+        self.assertTrue(out.endswith(harness.OPEN_FAIL), out[-2000:])
         self.assertEqual(os.listdir(folder), [])
 
     def test_names_taken_by_a_file_and_a_folder(self):
         """The run takes the next free second's name and empties nothing."""
         standin = self.standin()
-        standin.load("L", "Mira Vell", "Glass Tide", "Night Ferries")
-        standin.load("R", "Marlow Tide", "Paper Harbour", "Harbour Lights")
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Night Ferries")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour", "Harbour Lights")
         # Just after a second begins, so that the run starts within it.
         time.sleep(1.05 - time.time() % 1)
         now = int(time.time())
-        taken_file = kit.playlist_name(now)
-        taken_folder = kit.playlist_name(now + 1)
+        taken_file = harness.playlist_name(now)
+        taken_folder = harness.playlist_name(now + 1)
         earlier = b"Date Time;Deck\r\nan earlier run's records\r\n"
         with open(os.path.join(self.folder, taken_file.decode()), "wb") as file:
             file.write(earlier)
@@ -111,8 +113,8 @@ class FolderTest(kit.FaultTest):
         self.assertEqual(len(names), 1, self.playlists())
         # The first second at or after the start whose name is free.
         first_free = max(started, now + 2)
-        self.assertGreaterEqual(names[0], kit.playlist_name(first_free))
-        self.assertLessEqual(names[0], kit.playlist_name(time.time()))
+        self.assertGreaterEqual(names[0], harness.playlist_name(first_free))
+        self.assertLessEqual(names[0], harness.playlist_name(time.time()))
         self.assertRecordsMatch(self.assertRecords(self.wait_lines(names[0], 3)), tracker.reports())
         self.assertEqual(tracker.stop(), 0)
 

@@ -16,7 +16,8 @@ import sys
 import time
 import unittest
 
-import kit
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 KILLS = 50
 
@@ -56,13 +57,13 @@ def busy_script(path, tracks):
         file.write("\n".join(lines) + "\n")
 
 
-class KillTest(kit.FaultTest):
+class KillTest(harness.FaultTest):
     def test_kill_at_random_moments(self):
         seed = int(os.environ.get("ZV_FAULT_SEED", time.time_ns() % 1_000_000))
         rng = random.Random(seed)
         script = os.path.join(self.folder, "set.txt")
         busy_script(script, tracks=600)  # five minutes: longer than the test
-        self.standin(script)
+        self.standin(script=script)
 
         traced = strace_works()
         if not traced:
@@ -79,13 +80,13 @@ class KillTest(kit.FaultTest):
                 before = set()
                 if traced and kill % 2 == 0:
                     call, when = moments.pop()
-                    tracker = kit.Tracker(
+                    tracker = harness.Tracker(
                         folder,
                         "-o",
                         "/dev/null",
                         "-e",
                         f"inject={call}:signal=KILL:when={when}",
-                        kit.TRACKER,
+                        harness.TRACKER,
                         program="strace",
                     )
                     self.addCleanup(tracker.process.kill)
