@@ -49,6 +49,8 @@ Handle::Native standardStream(StandardStream stream) { return streamOf(stream).h
 
 bool isConsole(StandardStream stream) { return streamOf(stream).console; }
 
+bool consoleShowsAsIs(TextEncoding) { return false; }
+
 bool writeConsole(StandardStream which, std::string_view bytes, TextEncoding encoding, Error* err) {
   Stream& stream = streamOf(which);
   std::wstring text;

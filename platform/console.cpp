@@ -1,5 +1,5 @@
 // What every system shares of the standard streams: redirected output takes the bytes,
-// a console takes what console-posix.cpp or console-win32.cpp makes of them.
+// a console (a terminal) takes what console-posix.cpp or console-win32.cpp makes of them.
 #include "platform/console.h"
 
 #include <iostream>
@@ -42,7 +42,7 @@ class ConsoleBuffer : public std::streambuf {
 };
 
 void attach(StandardStream which, std::ostream& out, TextEncoding encoding) {
-  if (!sys::isConsole(which)) return;
+  if (!sys::isConsole(which) || sys::consoleShowsAsIs(encoding)) return;
   out.flush();
   out.rdbuf(new ConsoleBuffer(which, encoding));  // lives as long as the process
 }

@@ -1,6 +1,7 @@
-// Text on the standard streams, one implementation per system (console-posix.cpp,
-// console-win32.cpp). A Windows console shows UTF-16 characters, whatever its code page;
-// files, pipes and terminals elsewhere take the bytes as they are.
+// Text on the standard streams: shared logic in console.cpp, the system calls in
+// console-posix.cpp and console-win32.cpp. A Windows console shows UTF-16 characters,
+// whatever its code page; a terminal elsewhere is taken to show UTF-8. Files and pipes
+// take the bytes as they are.
 #pragma once
 
 #include <string_view>
@@ -12,13 +13,14 @@ namespace platform {
 enum class TextEncoding { kLatin1, kUtf8 };
 enum class StandardStream { kOutput, kError };
 
-// Writes bytes of the given encoding to a standard stream: on a Windows console as the
-// characters they encode, anywhere else as they are.
+// Writes bytes of the given encoding to a standard stream: on a console (a terminal) as
+// the characters they encode, to a file or pipe as they are.
 bool WriteStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
                    Error* err);
 
 // Makes std::cout and std::cerr write through WriteStandard with the given encoding when
-// they are a Windows console. Call before the first output.
+// they are a console that does not show that encoding's bytes as they are (a Windows
+// console; a terminal elsewhere for Latin-1). Call before the first output.
 void ShowConsoleTextAs(TextEncoding encoding);
 
 }  // namespace platform

@@ -56,11 +56,15 @@ bool replace(const std::string& from, const std::string& to, Error* err);
 // This process's id, for names no other process uses.
 unsigned long processId();
 
-// The standard stream's handle (not owned), and whether it is a console that takes
-// characters rather than bytes: then writeConsole writes to it.
+// The standard stream's handle (not owned), and whether it is a console (a terminal):
+// then writeConsole writes to it, showing the characters the bytes encode.
 Handle::Native standardStream(StandardStream stream);
 bool isConsole(StandardStream stream);
 bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding, Error* err);
+
+// Whether a console shows text of this encoding right from its bytes as they are, so
+// that std::cout and std::cerr need not go through writeConsole.
+bool consoleShowsAsIs(TextEncoding encoding);
 
 }  // namespace sys
 
