@@ -26,7 +26,11 @@ namespace {
                               const RecordQueue* records = nullptr) {
   std::cout << (result == FileResult::kOpenFailed ? "open file fail!\n" : "write file fail!\n")
             << std::flush;
-  if (!reason.empty()) std::cerr << reason << "\n" << std::flush;
+  // The reason is the system's text, in UTF-8 (the file name is ASCII).
+  if (!reason.empty()) {
+    platform::WriteStandard(platform::StandardStream::kError, reason + "\n",
+                            platform::TextEncoding::kUtf8, nullptr);
+  }
   if (records != nullptr && records->inUse()) records->printWaiting();
   std::exit(-1);
 }
