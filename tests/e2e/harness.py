@@ -291,10 +291,10 @@ def script_text(text):
 class StandIn:
     """The stand-in DJ application, driven line by line through its standard input, or
     running a script file quietly when one is given (natively: it is ready once its block
-    is there)."""
+    is there). launcher is a command prefix that runs it (such as a checker)."""
 
-    def __init__(self, cwd, local=False, size=None, script=None):
-        argv = [STANDIN]
+    def __init__(self, cwd, local=False, size=None, script=None, launcher=()):
+        argv = [*launcher, STANDIN]
         if local:
             argv.append("--local")
         if size is not None:

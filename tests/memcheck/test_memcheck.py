@@ -2,7 +2,7 @@
 application, over the tracker's early endings, and over the unit tests of the utility
 classes: no memory error and no definite, indirect or possible leak.
 
-Besides ZV_TRACKER and ZV_STANDIN (see ../fault/kit.py), ZV_UTIL_TESTS names the unit
+Besides ZV_TRACKER and ZV_STANDIN (see ../e2e/harness.py), ZV_UTIL_TESTS names the unit
 test program of the utility classes and ZV_SETLIST the setlist program.
 """
 
@@ -11,8 +11,8 @@ import subprocess
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fault"))
-import kit  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 UTIL_TESTS = os.environ.get("ZV_UTIL_TESTS", "")
 SETLIST = os.environ.get("ZV_SETLIST", "")
@@ -34,7 +34,7 @@ def memcheck(log):
     ]
 
 
-class MemcheckTest(kit.FaultTest):
+class MemcheckTest(harness.FaultTest):
     def log(self, name):
         return os.path.join(self.folder, name + ".memcheck")
 
@@ -47,8 +47,8 @@ class MemcheckTest(kit.FaultTest):
     def checked_tracker(self, name, *args, cwd=None):
         log = self.log(name)
         command = memcheck(log)
-        tracker = kit.Tracker(
-            cwd or self.folder, *command[1:], kit.TRACKER, *args, program=command[0]
+        tracker = harness.Tracker(
+            cwd or self.folder, *command[1:], harness.TRACKER, *args, program=command[0]
         )
         self.addCleanup(tracker.process.kill)
         return tracker, log
@@ -58,15 +58,15 @@ class MemcheckTest(kit.FaultTest):
         interrupt."""
         standin_log = self.log("standin")
         standin = self.standin(launcher=memcheck(standin_log))
-        standin.load("L", "Mira Vell", "Glass Tide", "Caf\\xE9 Nights")
-        standin.load("R", "Marlow Tide", "Paper Harbour \\u4E00", "Night Ferries")
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Caf\\xE9 Nights")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour \\u4E00", "Night Ferries")
         folder = os.path.join(self.folder, "run")
         os.mkdir(folder)
         tracker, log = self.checked_tracker("tracker", cwd=folder)
         tracker.wait_started()
         tracker.wait_reports(2)
-        standin.load("L", "Second Left", "Song;2", 'Album "2"')
-        standin.load("R", "Second Right", "Song 3", "")
+        standin.load_texts("L", "Second Left", "Song;2", 'Album "2"')
+        standin.load_texts("R", "Second Right", "Song 3", "")
         tracker.wait_reports(4)
         (name,) = self.playlists(folder)
         records = self.assertRecords(self.wait_lines(name, 5, folder))
@@ -79,9 +79,9 @@ class MemcheckTest(kit.FaultTest):
     def test_early_endings(self):
         """A wrong command line, and no block to read."""
         tracker, log = self.checked_tracker("usage", "-s", "0")
-        self.assertClean(tracker.process.finish(kit.START_TIMEOUT), kit.STATUS_FAILED, log)
+        self.assertClean(tracker.process.finish(harness.START_TIMEOUT), harness.STATUS_FAILED, log)
         tracker, log = self.checked_tracker("no-block", "--simple", "3")
-        self.assertClean(tracker.process.finish(kit.START_TIMEOUT), 1, log)
+        self.assertClean(tracker.process.finish(harness.START_TIMEOUT), 1, log)
         self.assertEqual(self.playlists(), [])
 
     def test_utility_unit_tests(self):
