@@ -1,7 +1,9 @@
 // Zorvanthelix: logs the tracks played on the two decks of a DJ application.
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <thread>
 #include <utility>
@@ -14,6 +16,8 @@
 #include "tracker/pending.h"
 #include "tracker/playlist.h"
 #include "tracker/record_format.h"
+#include "tracker/set_log.h"
+#include "tracker/set_log_file.h"
 #include "tracker/tracking.h"
 #include "util/FileIO.h"
 
@@ -35,18 +39,36 @@ namespace {
   std::exit(-1);
 }
 
-// The files of the run and the records on their way into them.
+// The files of the run and the records on their way into them: the playlist, whose
+// failure ends the run, and the set log beside it, whose failure is only reported.
 class Playlist {
  public:
-  explicit Playlist(const std::string& name) : records_(files_, name, std::cout) {}
+  explicit Playlist(const std::string& name)
+      : records_(files_, name, std::cout), setLog_(setLogFiles_, setLogFileName(name), std::cerr) {
+    setLog_.create();
+  }
 
-  void write(std::string record) { check(records_.write(std::move(record))); }
-  void retry() { check(records_.retry()); }
+  // A played track: its record with the Latin-1 texts, then its set log line with every
+  // character, both of one clock reading. The record carries the time of this poll, also
+  // when it has to wait.
+  void write(Deck deck, const Track& latin1, const Track& utf8, std::time_t loaded) {
+    const std::time_t now = std::time(nullptr);
+    check(records_.write(formatRecord(localTime(now), deck, latin1)));
+    setLog_.write(formatSetLogLine(now, deck, utf8, loaded));
+  }
+
+  // Waiting records and lines get a try in every poll.
+  void retry() {
+    check(records_.retry());
+    setLog_.retry();
+  }
 
   // Gives records still waiting at the end about three seconds to reach the playlist; a
   // stop does not cut these pauses short.
   void finish() {
-    check(records_.settle(12, [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }));
+    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); };
+    check(records_.settle(12, pause));
+    setLog_.settle(12, pause);
   }
 
  private:
@@ -56,6 +78,8 @@ class Playlist {
 
   DiskFiles files_;
   RecordQueue records_;
+  DiskFiles setLogFiles_;
+  SetLogFile setLog_;
 };
 
 // Polls the decks once a second until the poll counter runs out or a stop is requested.
@@ -63,17 +87,26 @@ int track(const RunSettings& settings, platform::Handle block, BlockView view,
           const std::string& name) {
   Tracking tracking{settings, {}, {}};
   Playlist playlist(name);
+  LoadTimes loads;
+  // One copy of the block per poll, so that both forms of the texts come from one reading.
+  std::array<char, kBlockSize> copy;
+  const BlockView polled{copy.data()};
   unsigned polls = 0;
   while (!platform::StopRequested()) {
+    std::memcpy(copy.data(), view.data, copy.size());
+    const std::time_t now = std::time(nullptr);
+    const Track utf8[2] = {readDeck(polled, Deck::kLeft, Charset::kUtf8),
+                           readDeck(polled, Deck::kRight, Charset::kUtf8)};
+    noteLoad(loads, Deck::kLeft, utf8[0], now);
+    noteLoad(loads, Deck::kRight, utf8[1], now);
     const PollReports reports =
-        poll(tracking, readDeck(view, Deck::kLeft), readDeck(view, Deck::kRight));
+        poll(tracking, readDeck(polled, Deck::kLeft), readDeck(polled, Deck::kRight));
     for (int i = 0; i < reports.count; ++i) {
-      std::cout << trackReport(reports.decks[i], reports.tracks[i]) << std::flush;
-      // The record carries the time of this poll, also when it has to wait.
-      playlist.write(
-          formatRecord(localTime(std::time(nullptr)), reports.decks[i], reports.tracks[i]));
+      const Deck deck = reports.decks[i];
+      std::cout << trackReport(deck, reports.tracks[i]) << std::flush;
+      playlist.write(deck, reports.tracks[i], utf8[static_cast<int>(deck)], loadedAt(loads, deck));
     }
-    playlist.retry();  // waiting records get a try in every poll
+    playlist.retry();
     platform::SleepMilliseconds(1000);
     if (++polls == 0xFFFFFFFFu) {
       playlist.finish();

@@ -4,8 +4,9 @@
 #include <string_view>
 #include <utility>
 
-RecordQueue::RecordQueue(PlaylistFiles& files, std::string playlist, std::ostream& console)
-    : files_(files), playlist_(std::move(playlist)), console_(console) {}
+RecordQueue::RecordQueue(PlaylistFiles& files, std::string playlist, std::ostream& console,
+                         LogForm form)
+    : files_(files), playlist_(std::move(playlist)), console_(console), form_(form) {}
 
 FileResult RecordQueue::write(std::string record) {
   waiting_.push_back(std::move(record));
@@ -14,7 +15,7 @@ FileResult RecordQueue::write(std::string record) {
 
 FileResult RecordQueue::retry() {
   while (!waiting_.empty()) {
-    const FileResult result = files_.append(playlist_, waiting_.front());
+    const FileResult result = files_.append(playlist_, waiting_.front(), form_.lineEnd);
     if (result == FileResult::kInUse) {
       if (!inUse_) {
         console_ << playlist_
@@ -47,8 +48,8 @@ FileResult RecordQueue::settle(int attempts, const std::function<void()>& pause)
   }
   if (waiting_.empty()) return FileResult::kOk;
 
-  std::string text(kPlaylistHeader);
-  for (const std::string& record : waiting_) text.append(record).append(kRecordLineEnd);
+  std::string text(form_.header);
+  for (const std::string& record : waiting_) text.append(record).append(form_.lineEnd);
   // Never overwrite: an earlier run may have left a file of the first name.
   constexpr int kNames = 100;
   for (int attempt = 1; attempt <= kNames; ++attempt) {
@@ -77,13 +78,15 @@ void RecordQueue::printWaiting() const {
 }
 
 std::string pendingFileName(const std::string& playlist, int attempt) {
-  constexpr std::string_view kExtension = ".txt";
-  std::string name = playlist;
-  if (name.ends_with(kExtension)) name.resize(name.size() - kExtension.size());
+  const std::size_t dot = playlist.rfind('.');
+  const bool extended = dot != std::string::npos && playlist.find('/', dot) == std::string::npos &&
+                        playlist.find('\\', dot) == std::string::npos;
+  const std::string extension = extended ? playlist.substr(dot) : ".txt";
+  std::string name = playlist.substr(0, extended ? dot : playlist.size());
   name += ".pending";
   if (attempt > 1) {
     name += '-';
     name += std::to_string(attempt);
   }
-  return name + ".txt";
+  return name + extension;
 }

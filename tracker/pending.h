@@ -11,10 +11,19 @@
 
 #include "tracker/playlist.h"
 
+// How the lines of a log file look: the header a new file starts with, and the end of
+// every line.
+struct LogForm {
+  std::string_view header;
+  std::string_view lineEnd;
+};
+constexpr LogForm kPlaylistForm{kPlaylistHeader, kRecordLineEnd};
+
 class RecordQueue {
  public:
   // Console lines about waiting records go to console.
-  RecordQueue(PlaylistFiles& files, std::string playlist, std::ostream& console);
+  RecordQueue(PlaylistFiles& files, std::string playlist, std::ostream& console,
+              LogForm form = kPlaylistForm);
 
   // Writes the waiting records, then this one (a record without its line end). kOk also
   // when the file is in use and the records wait; otherwise the failure of a write, with
@@ -42,11 +51,13 @@ class RecordQueue {
   PlaylistFiles& files_;
   std::string playlist_;
   std::ostream& console_;
+  LogForm form_;
   std::deque<std::string> waiting_;
   bool inUse_ = false;    // records wait because another program holds the file
   std::size_t held_ = 0;  // records written late in the current wait
 };
 
 // "Playlist_X.pending.txt" for "Playlist_X.txt"; with a number when attempt > 1:
-// "Playlist_X.pending-2.txt".
+// "Playlist_X.pending-2.txt". The extension stays: "Playlist_X.pending.jsonl" for
+// "Playlist_X.jsonl".
 std::string pendingFileName(const std::string& playlist, int attempt);

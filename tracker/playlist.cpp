@@ -57,7 +57,8 @@ FileResult createWithText(const std::string& path, std::string_view text, platfo
   return writeAndClose(file, text, err);
 }
 
-FileResult appendRecord(const std::string& path, std::string_view record, platform::Error* err) {
+FileResult appendRecord(const std::string& path, std::string_view record, std::string_view lineEnd,
+                        platform::Error* err) {
   platform::File file;
   switch (platform::OpenForAppend(path, &file, err)) {
     case platform::OpenResult::kInUse:
@@ -67,5 +68,5 @@ FileResult appendRecord(const std::string& path, std::string_view record, platfo
     case platform::OpenResult::kOpened:
       break;
   }
-  return writeAndClose(file, std::string(record).append(kRecordLineEnd), err);
+  return writeAndClose(file, std::string(record).append(lineEnd), err);
 }

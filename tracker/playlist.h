@@ -28,7 +28,7 @@ FileResult createPlaylist(std::string* name, platform::Error* err = nullptr);
 // Appends a record and its line end in one write and brings it to stable storage. A
 // record that cannot be written whole is removed again.
 FileResult appendRecord(const std::string& path, std::string_view record,
-                        platform::Error* err = nullptr);
+                        std::string_view lineEnd = kRecordLineEnd, platform::Error* err = nullptr);
 
 // Creates a file of that name holding text, brought to stable storage. An existing file
 // is left as it is: kExists.
@@ -43,20 +43,24 @@ std::string failureLine(const std::string& path, const platform::Error& err);
 class PlaylistFiles {
  public:
   virtual ~PlaylistFiles() = default;
-  virtual FileResult append(const std::string& path, std::string_view record) = 0;
+  virtual FileResult append(const std::string& path, std::string_view record,
+                            std::string_view lineEnd) = 0;
   virtual FileResult createNew(const std::string& path, std::string_view text) = 0;
+  // "<file>: <reason>" for the last failure, when known.
+  virtual std::string failure() const { return {}; }
 };
 
 // The files on disk. A failure leaves its failureLine in failure().
 class DiskFiles : public PlaylistFiles {
  public:
-  FileResult append(const std::string& path, std::string_view record) override {
-    return noted(path, appendRecord(path, record, &error_));
+  FileResult append(const std::string& path, std::string_view record,
+                    std::string_view lineEnd) override {
+    return noted(path, appendRecord(path, record, lineEnd, &error_));
   }
   FileResult createNew(const std::string& path, std::string_view text) override {
     return noted(path, createWithText(path, text, &error_));
   }
-  const std::string& failure() const { return failure_; }
+  std::string failure() const override { return failure_; }
 
  private:
   FileResult noted(const std::string& path, FileResult result) {

@@ -47,3 +47,10 @@ PollReports poll(Tracking& tracking, Track left, Track right) {
   tracking.right.current = std::move(right);
   return poll(tracking);
 }
+
+void noteLoad(LoadTimes& loads, Deck deck, const Track& track, std::time_t now) {
+  const auto index = static_cast<std::size_t>(deck);
+  if (loads.since[index] != 0 && loads.seen[index] == track) return;
+  loads.seen[index] = track;
+  loads.since[index] = now;
+}

@@ -1,6 +1,8 @@
 // The rules that decide, poll by poll, when a deck's track has been played.
 #pragma once
 
+#include <ctime>
+
 #include "tracker/track.h"
 
 // The settings of a run, which a command line selects.
@@ -37,3 +39,16 @@ PollReports poll(Tracking& tracking);
 
 // Sets the texts read in this poll and applies its rules.
 PollReports poll(Tracking& tracking, Track left, Track right);
+
+// When each deck was first seen holding the track it holds now: the time of that poll.
+struct LoadTimes {
+  Track seen[2];
+  std::time_t since[2] = {0, 0};
+};
+
+// Notes the texts that one poll, at time now, read from a deck.
+void noteLoad(LoadTimes& loads, Deck deck, const Track& track, std::time_t now);
+
+inline std::time_t loadedAt(const LoadTimes& loads, Deck deck) {
+  return loads.since[static_cast<int>(deck)];
+}

@@ -1,7 +1,9 @@
 #include "tracker/pending.h"
+#include "tracker/set_log_file.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -19,12 +21,13 @@ std::string written(const std::string& count) { return count + " written to " + 
 // taken before the file turns in use again.
 class FakeFiles : public PlaylistFiles {
  public:
-  FileResult append(const std::string& path, std::string_view record) override {
+  FileResult append(const std::string& path, std::string_view record,
+                    std::string_view lineEnd) override {
     if (failure != FileResult::kOk) return failure;
     if (acceptsLeft == 0) inUse = true;
     if (inUse) return FileResult::kInUse;
     if (acceptsLeft > 0) --acceptsLeft;
-    files[path] += std::string(record) + "\r\n";
+    files[path] += std::string(record) + std::string(lineEnd);
     return FileResult::kOk;
   }
   FileResult createNew(const std::string& path, std::string_view text) override {
@@ -204,4 +207,62 @@ TEST(RecordQueue, StopWithNothingWaitingTouchesNoFile) {
   f.files.failure = FileResult::kOpenFailed;
   EXPECT_EQ(f.queue.settle(5, [] { FAIL() << "paused with nothing waiting"; }), FileResult::kOk);
   EXPECT_EQ(f.console.str(), "");
+}
+
+// The set log beside the playlist: its lines reach the file in order, a failure is told
+// once on its messages stream, later lines keep trying, and nothing ever ends the run.
+TEST(SetLogFile, FailuresAreToldOnceAndTheLinesCatchUp) {
+  const std::string log = "Playlist_2026.12.07_22_00_00.jsonl";
+  EXPECT_EQ(setLogFileName(kPlaylist), log);
+  EXPECT_EQ(pendingFileName(log, 2), "Playlist_2026.12.07_22_00_00.pending-2.jsonl");
+  const struct {
+    const char* name;
+    FileResult createFailure;
+    std::vector<FileResult> polls;  // the answer of every append during each poll
+    std::string file;
+    int messages;
+  } cases[] = {
+      {"healthy", FileResult::kOk, {FileResult::kOk, FileResult::kOk}, "{0}\n{1}\n", 0},
+      {"not created, then writable",
+       FileResult::kOpenFailed,
+       {FileResult::kOk, FileResult::kOk},
+       "{0}\n{1}\n",
+       1},
+      {"two failing polls, then writable: one message, order kept",
+       FileResult::kOk,
+       {FileResult::kWriteFailed, FileResult::kOpenFailed, FileResult::kOk},
+       "{0}\n{1}\n{2}\n",
+       1},
+      {"fails, recovers, fails again: told each time",
+       FileResult::kOk,
+       {FileResult::kWriteFailed, FileResult::kOk, FileResult::kWriteFailed, FileResult::kOk},
+       "{0}\n{1}\n{2}\n{3}\n",
+       2},
+      {"in use: lines wait without a failure",
+       FileResult::kOk,
+       {FileResult::kInUse, FileResult::kOk},
+       "{0}\n{1}\n",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFiles files;
+    std::ostringstream messages;
+    SetLogFile setLog(files, log, messages);
+    files.createFailure = c.createFailure;
+    setLog.create();
+    files.createFailure = FileResult::kOk;
+    for (std::size_t i = 0; i < c.polls.size(); ++i) {
+      files.inUse = c.polls[i] == FileResult::kInUse;
+      files.failure = files.inUse ? FileResult::kOk : c.polls[i];
+      setLog.write("{" + std::to_string(i) + "}");
+      setLog.retry();
+    }
+    EXPECT_EQ(files.files[log], c.file);
+    EXPECT_EQ(setLog.waiting(), 0u);
+    const std::string told = messages.str();
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'),
+              c.messages + (c.polls.front() == FileResult::kInUse ? 2 : 0))
+        << told;
+  }
 }

@@ -162,3 +162,28 @@ TEST(SimpleMode, EmptiedDeckAndReturnToLastLogged) {
   rules.poll(kA, kEmpty);  // back to the last-logged track before B was logged
   EXPECT_EQ(rules.hold(5, kA, kEmpty), Reports{});
 }
+
+// A deck's load time is the poll that first saw it hold its track: kept while the track
+// stays, renewed by every change, a return to an earlier track included.
+TEST(LoadTimes, FirstPollThatSawTheTrack) {
+  const Track a{"A", "a", "1"};
+  const Track b{"B", "b", "2"};
+  const struct {
+    Track left;
+    Track right;
+    std::time_t leftLoaded;
+    std::time_t rightLoaded;
+  } polls[] = {
+      {a, {}, 100, 100}, {a, b, 100, 101}, {b, b, 102, 101}, {a, b, 103, 101}, {a, {}, 103, 104},
+  };
+  LoadTimes loads;
+  std::time_t now = 100;
+  for (const auto& p : polls) {
+    SCOPED_TRACE(now);
+    noteLoad(loads, Deck::kLeft, p.left, now);
+    noteLoad(loads, Deck::kRight, p.right, now);
+    EXPECT_EQ(loadedAt(loads, Deck::kLeft), p.leftLoaded);
+    EXPECT_EQ(loadedAt(loads, Deck::kRight), p.rightLoaded);
+    ++now;
+  }
+}
