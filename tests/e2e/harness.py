@@ -14,6 +14,7 @@ what an earlier, killed run may have left in /dev/shm before they start.
 """
 
 import base64
+import datetime
 import fcntl
 import http.client
 import json
@@ -122,11 +123,13 @@ def stopped(name):
 
 
 class Track:
-    """A track as loaded on a deck (text) and as the tracker must show it (bytes)."""
+    """A track as loaded on a deck (text), as the tracker must show it (bytes) and as its
+    set log must hold it (text)."""
 
-    def __init__(self, artist, song, album, shown=None):
+    def __init__(self, artist, song, album, shown=None, logged=None):
         self.texts = (artist, song, album)
         self.shown = shown or tuple(t.encode("latin-1") for t in self.texts)
+        self.logged = logged or self.texts
 
 
 EMPTY = Track("", "", "")
@@ -423,10 +426,11 @@ class EndToEndTest(unittest.TestCase):
         return status, tracker.process.stdout
 
     def playlists(self, folder=None):
+        """The playlist files (and files of waiting records), not their set logs."""
         return sorted(
             name.encode()
             for name in os.listdir(folder or self.folder)
-            if name.startswith("Playlist_")
+            if name.startswith("Playlist_") and not name.endswith(SET_LOG_EXTENSION)
         )
 
     def assertBytes(self, actual, expected, what="output"):
@@ -470,6 +474,52 @@ class EndToEndTest(unittest.TestCase):
             self.assertLessEqual(written, time.time() + 1, line)
             previous = written
         return data
+
+
+    def assertSetLog(self, playlist, records, folder=None):
+        """The set log beside the playlist holds one UTF-8 JSON line per record, LF ended,
+        with the texts of `records` (deck, track) exactly, the record's clock reading and
+        local offset, and a load time no later than it and within the run."""
+        path = os.path.join(folder or self.folder, set_log_name(playlist))
+        with open(path, "rb") as file:
+            data = file.read()
+        self.assertTrue(data == b"" or data.endswith(b"\n"), data[-100:])
+        lines = data.split(b"\n")[:-1]
+        playlist_data = self.assertPlaylist(playlist, records, folder)
+        stamps = playlist_data.split(b"\r\n")[1:-1]
+        self.assertEqual(len(lines), len(records), data)
+        for line, stamp, (deck, track) in zip(lines, stamps, records):
+            entry = json.loads(line.decode("utf-8"))
+            self.assertEqual(
+                (entry["deck"], entry["artist"], entry["song"], entry["album"]),
+                (deck, *track.logged),
+            )
+            logged = parse_iso(entry["time"])
+            self.assertEqual(logged.strftime("%Y.%m.%d %H:%M:%S").encode(), stamp[:19], line)
+            self.assertEqual(logged.utcoffset(), local_offset(logged.timestamp()), line)
+            loaded = parse_iso(entry["loaded"]).timestamp()
+            self.assertLessEqual(loaded, logged.timestamp(), line)
+            self.assertGreaterEqual(loaded, int(self.started) - 1, line)
+        return lines
+
+
+SET_LOG_EXTENSION = ".jsonl"
+
+
+def set_log_name(playlist):
+    """Playlist_X.jsonl for Playlist_X.txt (bytes or text)."""
+    name = playlist.decode() if isinstance(playlist, bytes) else playlist
+    return name[: -len(".txt")] + SET_LOG_EXTENSION
+
+
+def parse_iso(text):
+    """An aware datetime of a set log's "2026-12-07T23:08:31+01:00"."""
+    return datetime.datetime.fromisoformat(text)
+
+
+def local_offset(moment):
+    """The local clock's offset from UTC at a calendar time, as a timedelta."""
+    return datetime.timedelta(seconds=time.localtime(moment).tm_gmtoff)
 
 
 # ---------------------------------------------------------------------------------------
