@@ -85,7 +85,28 @@ class FolderTest(harness.FaultTest):
         self.assertEqual(status, harness.STATUS_FAILED, out[-2000:])
         self.assertEqual(len(tracker.reports()), 3, out[-2000:])  # the report comes first
         self.assertTrue(out.endswith(harness.OPEN_FAIL), out[-2000:])
-        self.assertEqual(os.listdir(folder), [])
+        self.assertEqual(self.playlists(folder), [])
+
+    def test_set_log_that_cannot_be_written(self):
+        """A folder in the set log's place: one line on stderr names it and the reason; the
+        run, its console and its playlist go on as if nothing happened."""
+        standin = self.standin()
+        standin.load_texts("L", "Mira Vell", "Glass Tide", "Night Ferries")
+        standin.load_texts("R", "Marlow Tide", "Paper Harbour", "Harbour Lights")
+        now = int(time.time())
+        for second in range(now, now + 10):
+            os.mkdir(os.path.join(self.folder, harness.set_log_name(harness.playlist_name(second))))
+        tracker = self.tracker()
+        tracker.wait_started()
+        tracker.wait_reports(2)
+        (name,) = self.playlists()
+        standin.load_texts("L", "Second Left", "Song 2", "Album 2")
+        tracker.wait_reports(3)
+        self.assertRecordsMatch(self.assertRecords(self.wait_lines(name, 4)), tracker.reports())
+        self.assertEqual(tracker.stop(), 0)
+        self.assertTrue(tracker.process.stdout.endswith(harness.stopped(name)))
+        log = harness.set_log_name(name).encode()
+        self.assertEqual(tracker.process.stderr, log + b": Is a directory\n")
 
     def test_names_taken_by_a_file_and_a_folder(self):
         """The run takes the next free second's name and empties nothing."""

@@ -7,6 +7,7 @@ of the tracker (the n-th write, fsync, open, close or seek), delivered by strace
 the call begins, so that the moments inside the writing of a record, which a timer
 hits only by chance, are all reached."""
 
+import json
 import os
 import random
 import shutil
@@ -58,6 +59,18 @@ def busy_script(path, tracks):
 
 
 class KillTest(harness.FaultTest):
+    def assertSetLogWhole(self, folder, playlist, records):
+        """The set log holds whole lines, one per record in order (its line follows the
+        record, so the last may be missing), and at most an unfinished piece after them."""
+        path = os.path.join(folder, harness.set_log_name(playlist))
+        if not os.path.exists(path):
+            self.assertEqual(records, [], "records but no set log")
+            return
+        pieces = self.read(path).split(b"\n")
+        decks = [json.loads(piece)["deck"].encode() for piece in pieces[:-1]]
+        self.assertIn(len(decks), (len(records), len(records) - 1), pieces)
+        self.assertEqual(decks, [deck for deck, _ in records[: len(decks)]])
+
     def test_kill_at_random_moments(self):
         seed = int(os.environ.get("ZV_FAULT_SEED", time.time_ns() % 1_000_000))
         rng = random.Random(seed)
@@ -126,6 +139,7 @@ class KillTest(harness.FaultTest):
                 self.assertRecordsMatch(records, reports[: len(records)])
                 during_record += len(records) < len(reports)
                 records_seen += len(records)
+                self.assertSetLogWhole(folder, next(iter(new)), records)
         print(
             f"\n{KILLS} kills (seed {seed}), {at_calls} of them at a system call: no partial "
             f"line; {records_seen} records kept; {during_record} kills between a report and "
