@@ -346,7 +346,10 @@ class Live(harness.EndToEndTest):
         # program may hold the file (as a spreadsheet or an editor does); POSIX has no
         # such locks, but a folder may be removed and made again.
         def remove_folder():
-            shutil.rmtree(self.path("obs"))
+            # live may be writing a new version into it at this moment: remove until the
+            # folder is gone.
+            while os.path.exists(self.path("obs")):
+                shutil.rmtree(self.path("obs"), ignore_errors=True)
             return lambda: os.mkdir(self.path("obs"))
 
         def hold_file():
