@@ -1,21 +1,8 @@
 #include "setlist/formats.h"
 
+#include "tracker/text.h"
+
 namespace {
-
-void appendNumber(std::uint64_t value, int width, std::string* out) {
-  char digits[20];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (int i = count; i < width; ++i) out->push_back('0');
-  while (count > 0) out->push_back(digits[--count]);
-}
-
-void appendNumber(int value, int width, std::string* out) {
-  appendNumber(static_cast<std::uint64_t>(value < 0 ? 0 : value), width, out);
-}
 
 // "hh:mm:ss"
 void appendClock(const std::tm& time, std::string* out) {
@@ -61,16 +48,6 @@ void appendLongDate(const std::tm& time, std::string* out) {
   appendNumber(time.tm_year + 1900, 4, out);
 }
 
-// A control character: C0, DEL, or C1 (UTF-8 C2 80 to C2 9F), with its length in bytes.
-std::size_t controlAt(std::string_view text, std::size_t i) {
-  const auto byte = static_cast<unsigned char>(text[i]);
-  if (byte < 0x20 || byte == 0x7F) return 1;
-  if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-    return 2;
-  }
-  return 0;
-}
-
 // Text for reading, where a control character would break a line or show as nothing:
 // each becomes a blank.
 void appendVisible(std::string_view text, std::string* out) {
@@ -106,25 +83,6 @@ void appendCsvField(std::string_view text, bool formulaGuard, std::string* out) 
   for (const char c : text) {
     if (c == '"') out->push_back('"');
     out->push_back(c);
-  }
-  out->push_back('"');
-}
-
-void appendJsonString(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out->push_back('"');
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (byte < 0x20) {
-      out->append("\\u00");
-      out->push_back(kHex[byte >> 4]);
-      out->push_back(kHex[byte & 0xF]);
-    } else {
-      out->push_back(c);
-    }
   }
   out->push_back('"');
 }

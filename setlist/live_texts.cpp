@@ -4,6 +4,7 @@
 
 #include "setlist/formats.h"
 #include "setlist/live.h"
+#include "tracker/text.h"
 
 namespace {
 
@@ -18,31 +19,6 @@ std::string_view placeholderAt(std::string_view text) {
   return {};
 }
 
-// Appends a JSON string. Besides what JSON needs, markup characters and the two line
-// separators that end a line in JavaScript are escaped, so the text can stand in a page.
-void appendJsonText(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out->push_back('"');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (text[i] == '"' || text[i] == '\\') {
-      out->push_back('\\');
-      out->push_back(text[i]);
-    } else if (byte < 0x20 || text[i] == '<' || text[i] == '>' || text[i] == '&') {
-      out->append("\\u00");
-      out->push_back(kHex[byte >> 4]);
-      out->push_back(kHex[byte & 0xF]);
-    } else if (text.substr(i, 2) == "\xE2\x80" && i + 2 < text.size() &&
-               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
-      out->append(text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029");
-      i += 2;
-    } else {
-      out->push_back(text[i]);
-    }
-  }
-  out->push_back('"');
-}
-
 // "deck":…,"artist":…,"song":…,"album":…,"time":… (without the braces)
 void appendTrackFields(const ShownTrack& shown, std::string* out) {
   const std::pair<std::string_view, std::string_view> fields[] = {{"deck", deckLetter(shown.deck)},
@@ -53,7 +29,7 @@ void appendTrackFields(const ShownTrack& shown, std::string* out) {
   for (const auto& [name, value] : fields) {
     if (name != "deck") out->push_back(',');
     out->append("\"").append(name).append("\":");
-    appendJsonText(value, out);
+    appendJsonString(value, out, JsonText::kForPage);
   }
 }
 
@@ -164,13 +140,13 @@ std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous) 
     json += R"("deck":"","artist":"","song":"","album":"","time":"")";
   }
   json += ",\"text\":";
-  appendJsonText(onAir != nullptr ? onAir->text : "", &json);
+  appendJsonString(onAir != nullptr ? onAir->text : "", &json, JsonText::kForPage);
   json += ",\"previous\":";
   if (previous != nullptr) {
     json += "{";
     appendTrackFields(*previous, &json);
     json += ",\"text\":";
-    appendJsonText(previous->text, &json);
+    appendJsonString(previous->text, &json, JsonText::kForPage);
     json += "}";
   } else {
     json += "null";

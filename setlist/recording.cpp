@@ -1,26 +1,14 @@
 #include "setlist/recording.h"
 
-#include <cstdio>
-
 #include "setlist/set_reader.h"
 #include "tracker/set_log.h"
+#include "tracker/text.h"
 
 namespace {
 
 constexpr std::int64_t kDayMs = 86400 * 1000;
 // CUE text fields hold at most this many characters.
 constexpr std::size_t kCueTextLength = 80;
-
-// A control character at text[i] (C0, DEL, or C1 as UTF-8 C2 80 to C2 9F): its length in
-// bytes, else 0.
-std::size_t controlAt(std::string_view text, std::size_t i) {
-  const auto byte = static_cast<unsigned char>(text[i]);
-  if (byte < 0x20 || byte == 0x7F) return 1;
-  if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-    return 2;
-  }
-  return 0;
-}
 
 bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -63,22 +51,15 @@ void appendMetadataText(std::string_view text, std::string* out) {
   }
 }
 
-void appendPadded(std::int64_t value, int width, std::string* out) {
-  char digits[24];
-  const int n =
-      std::snprintf(digits, sizeof digits, "%0*lld", width, static_cast<long long>(value));
-  out->append(digits, static_cast<std::size_t>(n));
-}
-
 // "mm:ss:ff" with 75 frames to the second, the minutes as many as it takes. A point
 // between two frames is at the earlier one.
 void appendCueTime(std::int64_t pointMs, std::string* out) {
   const std::int64_t frames = pointMs * 75 / 1000;
-  appendPadded(frames / (75 * 60), 2, out);
+  appendNumber(frames / (75 * 60), 2, out);
   out->push_back(':');
-  appendPadded(frames / 75 % 60, 2, out);
+  appendNumber(frames / 75 % 60, 2, out);
   out->push_back(':');
-  appendPadded(frames % 75, 2, out);
+  appendNumber(frames % 75, 2, out);
 }
 
 }  // namespace
@@ -193,13 +174,13 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
   if (number_++ == 0) {
     const std::tm& day = record.time;
     out->append("REM DATE ");
-    appendPadded(day.tm_year + 1900, 4, out);
+    appendNumber(day.tm_year + 1900, 4, out);
     out->append("\r\nREM COMMENT \"");
-    appendPadded(day.tm_year + 1900, 4, out);
+    appendNumber(day.tm_year + 1900, 4, out);
     out->push_back('-');
-    appendPadded(day.tm_mon + 1, 2, out);
+    appendNumber(day.tm_mon + 1, 2, out);
     out->push_back('-');
-    appendPadded(day.tm_mday, 2, out);
+    appendNumber(day.tm_mday, 2, out);
     out->append("\"\r\nFILE \"");
     out->append(options_.audio);  // as given: it names a file, and holds no '"'
     out->push_back('"');
@@ -209,7 +190,7 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
     out->append(extension == "mp3" ? " MP3\r\n" : " WAVE\r\n");
   }
   out->append("  TRACK ");
-  appendPadded(number_, 2, out);
+  appendNumber(std::uint64_t{number_}, 2, out);
   out->append(" AUDIO\r\n    TITLE ");
   appendCueText(record.track.song, out);
   out->append("\r\n    PERFORMER ");
@@ -248,9 +229,9 @@ void ChaptersFormat::end(std::string* out) {
 
 void ChaptersFormat::writePending(std::int64_t endMs, std::string* out) {
   out->append("[CHAPTER]\nTIMEBASE=1/1000\nSTART=");
-  appendPadded(*pendingMs_, 1, out);
+  appendNumber(*pendingMs_, 1, out);
   out->append("\nEND=");
-  appendPadded(endMs, 1, out);
+  appendNumber(endMs, 1, out);
   out->append("\ntitle=");
   out->append(pendingTitle_);
   out->push_back('\n');

@@ -1,5 +1,7 @@
 #include "tracker/deck_view.h"
 
+#include "tracker/text.h"
+
 namespace {
 
 char32_t codeUnit(const unsigned char* field, int index) {
@@ -9,24 +11,6 @@ char32_t codeUnit(const unsigned char* field, int index) {
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
-
-void appendUtf8(char32_t c, std::string& text) {
-  if (c < 0x80) {
-    text += static_cast<char>(c);
-  } else if (c < 0x800) {
-    text += static_cast<char>(0xC0 | c >> 6);
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    text += static_cast<char>(0xE0 | c >> 12);
-    text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    text += static_cast<char>(0xF0 | c >> 18);
-    text += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    text += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -44,7 +28,7 @@ std::string readField(BlockView view, int offset, Charset charset) {
       c = 0xFFFD;
     }
     if (charset == Charset::kUtf8) {
-      appendUtf8(c, text);
+      appendUtf8(c, &text);
     } else {
       text += c <= 0xFF ? static_cast<char>(c) : '?';
     }

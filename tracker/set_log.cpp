@@ -1,5 +1,7 @@
 #include "tracker/set_log.h"
 
+#include "tracker/text.h"
+
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -12,103 +14,6 @@ std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
   const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
   const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + dayOfEra - 719468;
-}
-
-// The length of the UTF-8 sequence at the start of text, 0 when it is not one.
-std::size_t utf8Length(std::string_view text) {
-  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = at(0);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80;   // the range of the second byte, narrowed for the lead bytes
-  unsigned char high = 0xBF;  // that would allow overlong forms, surrogates or > U+10FFFF
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || at(1) < low || at(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((at(i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-void appendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-void appendNumber(int value, int width, std::string* out) {
-  char digits[12];
-  int count = 0;
-  auto rest = static_cast<unsigned>(value < 0 ? 0 : value);
-  do {
-    digits[count++] = static_cast<char>('0' + rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  for (int i = count; i < width; ++i) out->push_back('0');
-  while (count > 0) out->push_back(digits[--count]);
-}
-
-void appendJsonString(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out->push_back('"');
-  while (!text.empty()) {
-    const auto byte = static_cast<unsigned char>(text.front());
-    std::size_t length = 1;
-    switch (byte) {
-      case '"':
-        out->append("\\\"");
-        break;
-      case '\\':
-        out->append("\\\\");
-        break;
-      case '\n':
-        out->append("\\n");
-        break;
-      case '\r':
-        out->append("\\r");
-        break;
-      case '\t':
-        out->append("\\t");
-        break;
-      default:
-        if (byte < 0x20) {
-          out->append("\\u00");
-          out->push_back(kHex[byte >> 4]);
-          out->push_back(kHex[byte & 0xF]);
-        } else if ((length = utf8Length(text)) != 0) {
-          out->append(text.substr(0, length));
-        } else {
-          out->append(kReplacement);
-          length = 1;
-        }
-    }
-    text.remove_prefix(length);
-  }
-  out->push_back('"');
 }
 
 // Reads a JSON text one token at a time.
@@ -323,20 +228,6 @@ bool parseIsoStamp(std::string_view text, LocalStamp* stamp) {
   stamp->local.tm_min = minute;
   stamp->local.tm_sec = second;
   stamp->utcOffset = offset;
-  return true;
-}
-
-bool isUtf8(std::string_view text) {
-  while (!text.empty()) {
-    // Runs of ASCII are passed over whole.
-    std::size_t ascii = 0;
-    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
-    text.remove_prefix(ascii);
-    if (text.empty()) break;
-    const std::size_t length = utf8Length(text);
-    if (length == 0) return false;
-    text.remove_prefix(length);
-  }
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "tracker/text.h"
 #include "tracker/track.h"
 
 // A clock reading as the local clock showed it, with the local clock's offset from UTC at
@@ -33,9 +34,6 @@ bool isCalendarDay(int year, int month, int day);
 // "2026-12-07T23:08:31+01:00" (ISO 8601); "Z" is read as +00:00 but never written.
 void appendIsoStamp(const LocalStamp& stamp, std::string* out);
 bool parseIsoStamp(std::string_view text, LocalStamp* stamp);
-
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
-bool isUtf8(std::string_view text);
 
 // One line of the set log.
 struct SetLogLine {
