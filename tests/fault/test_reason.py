@@ -3,6 +3,7 @@ standard error names the file and the reason in one line."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import unittest
@@ -49,6 +50,15 @@ class ReasonTest(harness.FaultTest):
         os.chmod(folder, 0o555)
         return folder
 
+    def reachable_tracker(self):
+        """A copy of the tracker in the test's folder, which every user may enter: the
+        build folder may lie where only its owner can (a private temporary folder)."""
+        copy = os.path.join(self.folder, os.path.basename(harness.TRACKER))
+        if not os.path.exists(copy):
+            shutil.copy2(harness.TRACKER, copy)
+            os.chmod(copy, 0o755)
+        return copy
+
     def test_failure_names_file_and_reason(self):
         if os.geteuid() != 0:
             self.skipTest("mounting a tmpfs and running as another user need root")
@@ -64,7 +74,10 @@ class ReasonTest(harness.FaultTest):
         for what, make_folder, preexec_fn, last_line, reason in cases:
             with self.subTest(what):
                 folder = make_folder()
-                tracker = self.tracker(cwd=folder, preexec_fn=preexec_fn)
+                tracker = harness.Tracker(
+                    folder, preexec_fn=preexec_fn, program=self.reachable_tracker()
+                )
+                self.addCleanup(tracker.process.kill)
                 status = tracker.process.finish(harness.START_TIMEOUT)
                 out, err = tracker.process.stdout, tracker.process.stderr
                 self.assertEqual(status, harness.STATUS_FAILED, out)
