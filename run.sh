@@ -124,8 +124,14 @@ if [ "${#playlists[@]}" -eq 0 ]; then
   exit "$status"
 fi
 for playlist in "${playlists[@]}"; do
-  say "cat $playlist"
-  cat "$playlist"
+  # The playlist holds Latin-1 bytes; the terminal shows UTF-8.
+  say "iconv -f LATIN1 -t UTF-8 $playlist"
+  iconv -f LATIN1 -t UTF-8 "$playlist"
+  setlog=${playlist%.txt}.jsonl
+  if [ -e "$setlog" ]; then
+    say "cat $setlog   (the set log: every character)"
+    cat "$setlog"
+  fi
   say "setlist tracklist $playlist"
   "$setlist" tracklist "$playlist" || true
 done
