@@ -13,17 +13,6 @@ void appendClock(const std::tm& time, std::string* out) {
   appendNumber(time.tm_sec, 2, out);
 }
 
-// "2026-12-07T23:08:31": ISO 8601 local time.
-void appendIsoTime(const std::tm& time, std::string* out) {
-  appendNumber(time.tm_year + 1900, 4, out);
-  out->push_back('-');
-  appendNumber(time.tm_mon + 1, 2, out);
-  out->push_back('-');
-  appendNumber(time.tm_mday, 2, out);
-  out->push_back('T');
-  appendClock(time, out);
-}
-
 // Days since 1970-01-01 of the date of a clock time.
 std::int64_t daysOf(const std::tm& time) {
   const std::int64_t midnight =
@@ -213,7 +202,7 @@ void CsvFormat::begin(std::string* out) {
 }
 
 void CsvFormat::record(const Record& record, std::string* out) {
-  appendIsoTime(record.time, out);
+  appendIsoDateTime(record.time, out);
   out->push_back(',');
   out->append(deckLetter(record.deck));
   out->push_back(',');
@@ -230,7 +219,7 @@ void JsonFormat::begin(std::string* out) { out->append("["); }
 void JsonFormat::record(const Record& record, std::string* out) {
   out->append(first_ ? "\n  {\"time\": \"" : ",\n  {\"time\": \"");
   first_ = false;
-  appendIsoTime(record.time, out);
+  appendIsoDateTime(record.time, out);
   out->append("\", \"deck\": \"");
   out->append(deckLetter(record.deck));
   out->append("\", \"artist\": ");

@@ -176,11 +176,7 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
     out->append("REM DATE ");
     appendNumber(day.tm_year + 1900, 4, out);
     out->append("\r\nREM COMMENT \"");
-    appendNumber(day.tm_year + 1900, 4, out);
-    out->push_back('-');
-    appendNumber(day.tm_mon + 1, 2, out);
-    out->push_back('-');
-    appendNumber(day.tm_mday, 2, out);
+    appendIsoDate(day, out);
     out->append("\"\r\nFILE \"");
     out->append(options_.audio);  // as given: it names a file, and holds no '"'
     out->push_back('"');

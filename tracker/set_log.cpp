@@ -172,19 +172,26 @@ bool isCalendarDay(int year, int month, int day) {
   return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-void appendIsoStamp(const LocalStamp& stamp, std::string* out) {
-  const std::tm& t = stamp.local;
-  appendNumber(t.tm_year + 1900, 4, out);
+void appendIsoDate(const std::tm& time, std::string* out) {
+  appendNumber(time.tm_year + 1900, 4, out);
   out->push_back('-');
-  appendNumber(t.tm_mon + 1, 2, out);
+  appendNumber(time.tm_mon + 1, 2, out);
   out->push_back('-');
-  appendNumber(t.tm_mday, 2, out);
+  appendNumber(time.tm_mday, 2, out);
+}
+
+void appendIsoDateTime(const std::tm& time, std::string* out) {
+  appendIsoDate(time, out);
   out->push_back('T');
-  appendNumber(t.tm_hour, 2, out);
+  appendNumber(time.tm_hour, 2, out);
   out->push_back(':');
-  appendNumber(t.tm_min, 2, out);
+  appendNumber(time.tm_min, 2, out);
   out->push_back(':');
-  appendNumber(t.tm_sec, 2, out);
+  appendNumber(time.tm_sec, 2, out);
+}
+
+void appendIsoStamp(const LocalStamp& stamp, std::string* out) {
+  appendIsoDateTime(stamp.local, out);
   const int minutes = (stamp.utcOffset < 0 ? -stamp.utcOffset : stamp.utcOffset) / 60;
   out->push_back(stamp.utcOffset < 0 ? '-' : '+');
   appendNumber(minutes / 60, 2, out);

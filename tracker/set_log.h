@@ -31,6 +31,10 @@ std::int64_t clockSeconds(const std::tm& time);
 // Whether year (full, e.g. 2026), month (1 to 12) and day name a day of the calendar.
 bool isCalendarDay(int year, int month, int day);
 
+// "2026-12-07" and "2026-12-07T23:08:31" (ISO 8601) of a local clock time.
+void appendIsoDate(const std::tm& time, std::string* out);
+void appendIsoDateTime(const std::tm& time, std::string* out);
+
 // "2026-12-07T23:08:31+01:00" (ISO 8601); "Z" is read as +00:00 but never written.
 void appendIsoStamp(const LocalStamp& stamp, std::string* out);
 bool parseIsoStamp(std::string_view text, LocalStamp* stamp);
