@@ -165,11 +165,11 @@ void BM_AppendRecord_NoSync(benchmark::State& state) {
   const std::string path = freshFile("nosync.txt");
   for (auto _ : state) {
     platform::File file;
-    if (platform::OpenForAppend(path, &file, nullptr) != platform::OpenResult::kOpened) {
+    if (platform::openForAppend(path, &file, nullptr) != platform::OpenResult::kOpened) {
       state.SkipWithError("open failed");
     }
     const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
-    const bool written = platform::AppendAll(file, record + "\r\n", nullptr);
+    const bool written = platform::appendAll(file, record + "\r\n", nullptr);
     if (::close(file.handle.release()) != 0 || !written) state.SkipWithError("write failed");
   }
 }

@@ -69,7 +69,7 @@ bool writeConsole(StandardStream which, std::string_view bytes, TextEncoding enc
     if (!WriteConsoleW(stream.handle, text.data() + done, static_cast<DWORD>(text.size() - done),
                        &written, nullptr) ||
         written == 0) {
-      SetError(err, static_cast<int>(GetLastError()), "WriteConsoleW", "");
+      setError(err, static_cast<int>(GetLastError()), "WriteConsoleW", "");
       return false;
     }
     done += written;

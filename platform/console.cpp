@@ -11,7 +11,7 @@ namespace platform {
 
 namespace {
 
-// A stream buffer that hands what it collects to WriteStandard on every flush.
+// A stream buffer that hands what it collects to writeStandard on every flush.
 class ConsoleBuffer : public std::streambuf {
  public:
   ConsoleBuffer(StandardStream stream, TextEncoding encoding)
@@ -32,7 +32,7 @@ class ConsoleBuffer : public std::streambuf {
   int sync() override {
     const std::string_view bytes(pbase(), static_cast<std::size_t>(pptr() - pbase()));
     setp(buffer_, buffer_ + sizeof buffer_);
-    return WriteStandard(stream_, bytes, encoding_, nullptr) ? 0 : -1;
+    return writeStandard(stream_, bytes, encoding_, nullptr) ? 0 : -1;
   }
 
  private:
@@ -49,14 +49,14 @@ void attach(StandardStream which, std::ostream& out, TextEncoding encoding) {
 
 }  // namespace
 
-bool WriteStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
+bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
                    Error* err) {
   if (sys::isConsole(stream)) return sys::writeConsole(stream, bytes, encoding, err);
   return writeAll(sys::standardStream(stream), bytes,
                   stream == StandardStream::kOutput ? "stdout" : "stderr", err);
 }
 
-void ShowConsoleTextAs(TextEncoding encoding) {
+void showConsoleTextAs(TextEncoding encoding) {
   attach(StandardStream::kOutput, std::cout, encoding);
   attach(StandardStream::kError, std::cerr, encoding);
 }

@@ -15,12 +15,12 @@ enum class StandardStream { kOutput, kError };
 
 // Writes bytes of the given encoding to a standard stream: on a console (a terminal) as
 // the characters they encode, to a file or pipe as they are.
-bool WriteStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
+bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
                    Error* err);
 
-// Makes std::cout and std::cerr write through WriteStandard with the given encoding when
+// Makes std::cout and std::cerr write through writeStandard with the given encoding when
 // they are a console that does not show that encoding's bytes as they are (a Windows
 // console; a terminal elsewhere for Latin-1). Call before the first output.
-void ShowConsoleTextAs(TextEncoding encoding);
+void showConsoleTextAs(TextEncoding encoding);
 
 }  // namespace platform

@@ -2,12 +2,12 @@
 
 namespace platform {
 
-void SetError(Error* err, int code, std::string_view call, std::string_view subject) {
+void setError(Error* err, int code, std::string_view call, std::string_view subject) {
   if (err == nullptr) return;
   err->code = code;
   err->text.assign(call);
   if (!subject.empty()) err->text.append("(").append(subject).append(")");
-  err->text.append(": ").append(SystemMessage(code));
+  err->text.append(": ").append(systemMessage(code));
 }
 
 }  // namespace platform

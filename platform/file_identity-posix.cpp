@@ -9,10 +9,10 @@
 
 namespace platform {
 
-StatResult StatPath(const std::string& path, FileStatus* status, Error* err) {
+StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    SetError(err, errno, "stat", path);
+    setError(err, errno, "stat", path);
     return errno == ENOENT ? StatResult::kMissing : StatResult::kFailed;
   }
   *status = FileStatus{};
@@ -25,7 +25,7 @@ StatResult StatPath(const std::string& path, FileStatus* status, Error* err) {
   return StatResult::kFound;
 }
 
-std::string FollowLinks(const std::string& path) {
+std::string followLinks(const std::string& path) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
   char* resolved = realpath(path.c_str(), nullptr);
@@ -44,9 +44,9 @@ std::string FollowLinks(const std::string& path) {
   return target;
 }
 
-bool SetPermissions(const std::string& path, std::uint32_t permissions, Error* err) {
+bool setPermissions(const std::string& path, std::uint32_t permissions, Error* err) {
   if (chmod(path.c_str(), static_cast<mode_t>(permissions)) == 0) return true;
-  SetError(err, errno, "chmod", path);
+  setError(err, errno, "chmod", path);
   return false;
 }
 

@@ -17,7 +17,7 @@ Handle openForStatus(const std::string& path, DWORD* error, Error* err) {
 
 }  // namespace
 
-StatResult StatPath(const std::string& path, FileStatus* status, Error* err) {
+StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
   DWORD error = 0;
   const Handle file = openForStatus(path, &error, err);
   if (!file) {
@@ -36,7 +36,7 @@ StatResult StatPath(const std::string& path, FileStatus* status, Error* err) {
   return StatResult::kFound;
 }
 
-std::string FollowLinks(const std::string& path) {
+std::string followLinks(const std::string& path) {
   std::wstring wide;
   if (!widenPath(path, &wide, nullptr)) return path;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -59,6 +59,6 @@ std::string FollowLinks(const std::string& path) {
   return narrow(target);
 }
 
-bool SetPermissions(const std::string&, std::uint32_t, Error*) { return true; }
+bool setPermissions(const std::string&, std::uint32_t, Error*) { return true; }
 
 }  // namespace platform

@@ -28,19 +28,19 @@ struct FileStatus {
 enum class StatResult { kFound, kMissing, kFailed };
 
 // The status of the file that path names, following symbolic links.
-StatResult StatPath(const std::string& path, FileStatus* status, Error* err);
+StatResult statPath(const std::string& path, FileStatus* status, Error* err);
 
 // Whether two statuses name one and the same file.
-inline bool SameFile(const FileStatus& a, const FileStatus& b) {
+inline bool sameFile(const FileStatus& a, const FileStatus& b) {
   return a.identified && b.identified && a.volume == b.volume && a.index == b.index;
 }
 
 // The path of the file that path names once symbolic links are followed, so that a new
 // version replaces the file a link points to rather than the link; path itself when it
 // names nothing yet or is no link.
-std::string FollowLinks(const std::string& path);
+std::string followLinks(const std::string& path);
 
 // Gives the file at path the permission bits (POSIX; nothing on Windows).
-bool SetPermissions(const std::string& path, std::uint32_t permissions, Error* err);
+bool setPermissions(const std::string& path, std::uint32_t permissions, Error* err);
 
 }  // namespace platform

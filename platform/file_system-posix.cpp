@@ -20,7 +20,7 @@ CreateResult createNew(const std::string& path, mode_t mode, Handle* file, Error
     *file = Handle(fd);
     return CreateResult::kCreated;
   }
-  SetError(err, errno, "open", path);
+  setError(err, errno, "open", path);
   return errno == EEXIST ? CreateResult::kExists : CreateResult::kFailed;
 }
 
@@ -36,36 +36,36 @@ void syncFolderOf(const std::string& path) {
 
 void Handle::closeNative(Native native) { ::close(native); }
 
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
+CreateResult createNewFile(const std::string& path, File* file, Error* err) {
   file->path = path;
   return createNew(path, 0644, &file->handle, err);
 }
 
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
+OpenResult openForAppend(const std::string& path, File* file, Error* err) {
   file->path = path;
   file->handle = Handle(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (file->handle) return OpenResult::kOpened;
-  SetError(err, errno, "open", path);
+  setError(err, errno, "open", path);
   return OpenResult::kFailed;
 }
 
-bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) {
-    SetError(err, errno, "stat", "");
+    setError(err, errno, "stat", "");
     return false;
   }
   *mtime = status.st_mtime;
   return true;
 }
 
-bool RemoveFile(const std::string& path, Error* err) {
+bool removeFile(const std::string& path, Error* err) {
   if (::unlink(path.c_str()) == 0) return true;
-  SetError(err, errno, "unlink", path);
+  setError(err, errno, "unlink", path);
   return false;
 }
 
-std::string Utf8FromNarrowName(const std::string& name) { return name; }
+std::string utf8FromNarrowName(const std::string& name) { return name; }
 
 namespace sys {
 
@@ -76,14 +76,14 @@ CreateResult createTemporary(const std::string& path, Handle* file, Error* err) 
 bool openForWriting(const std::string& path, Handle* file, Error* err) {
   *file = Handle(open(path.c_str(), O_WRONLY | O_CLOEXEC));
   if (*file) return true;
-  SetError(err, errno, "open", path);
+  setError(err, errno, "open", path);
   return false;
 }
 
 bool openForReading(const std::string& path, Handle* file, Error* err) {
   *file = Handle(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (*file) return true;
-  SetError(err, errno, "open", path);
+  setError(err, errno, "open", path);
   return false;
 }
 
@@ -97,7 +97,7 @@ bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
-    SetError(err, n < 0 ? errno : ENOSPC, "write", subject);
+    setError(err, n < 0 ? errno : ENOSPC, "write", subject);
     return false;
   }
 }
@@ -108,7 +108,7 @@ std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::
     const ssize_t n = read(file, data, size);
     if (n >= 0) return n;
     if (errno != EINTR) {
-      SetError(err, errno, "read", subject);
+      setError(err, errno, "read", subject);
       return -1;
     }
   }
@@ -117,7 +117,7 @@ std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::
 bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
   const off_t position = lseek(file, 0, SEEK_END);
   if (position < 0) {
-    SetError(err, errno, "lseek", subject);
+    setError(err, errno, "lseek", subject);
     return false;
   }
   *end = static_cast<std::uint64_t>(position);
@@ -133,7 +133,7 @@ bool truncate(Handle::Native file, std::uint64_t size) {
 
 bool sync(Handle::Native file, std::string_view subject, Error* err) {
   if (fsync(file) == 0) return true;
-  SetError(err, errno, "fsync", subject);
+  setError(err, errno, "fsync", subject);
   return false;
 }
 
@@ -141,13 +141,13 @@ bool close(Handle& file, std::string_view subject, Error* err) {
   // After EINTR the descriptor is closed all the same (Linux); trying again could close
   // one that another thread has opened meanwhile.
   if (::close(file.release()) == 0 || errno == EINTR) return true;
-  SetError(err, errno, "close", subject);
+  setError(err, errno, "close", subject);
   return false;
 }
 
 bool replace(const std::string& from, const std::string& to, Error* err) {
   if (rename(from.c_str(), to.c_str()) != 0) {
-    SetError(err, errno, "rename", from + " -> " + to);
+    setError(err, errno, "rename", from + " -> " + to);
     return false;
   }
   syncFolderOf(to);

@@ -55,7 +55,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 bool widenPath(const std::string& path, std::wstring* wide, Error* err) {
   if (toUtf16(path, MB_ERR_INVALID_CHARS, wide)) return true;
-  SetError(err, lastError(), "MultiByteToWideChar", path);
+  setError(err, lastError(), "MultiByteToWideChar", path);
   return false;
 }
 
@@ -88,7 +88,7 @@ Handle openPath(const std::string& path, DWORD access, DWORD share, DWORD dispos
   HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
   *error = GetLastError();
-  SetError(err, static_cast<int>(*error), "CreateFileW", path);
+  setError(err, static_cast<int>(*error), "CreateFileW", path);
   return Handle();
 }
 
@@ -103,12 +103,12 @@ std::time_t toTime(const FILETIME& time) {
 
 void Handle::closeNative(Native native) { CloseHandle(native); }
 
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err) {
+CreateResult createNewFile(const std::string& path, File* file, Error* err) {
   file->path = path;
   return createNew(path, kShareAll, &file->handle, err);
 }
 
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
+OpenResult openForAppend(const std::string& path, File* file, Error* err) {
   file->path = path;
   DWORD error = 0;
   file->handle =
@@ -120,27 +120,27 @@ OpenResult OpenForAppend(const std::string& path, File* file, Error* err) {
                                                                            : OpenResult::kFailed;
 }
 
-bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   std::wstring wide;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!widenPath(path, &wide, nullptr) ||
       !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    SetError(err, lastError(), "stat", "");
+    setError(err, lastError(), "stat", "");
     return false;
   }
   *mtime = toTime(data.ftLastWriteTime);
   return true;
 }
 
-bool RemoveFile(const std::string& path, Error* err) {
+bool removeFile(const std::string& path, Error* err) {
   std::wstring wide;
   if (!widenPath(path, &wide, err)) return false;
   if (DeleteFileW(wide.c_str())) return true;
-  SetError(err, lastError(), "DeleteFileW", path);
+  setError(err, lastError(), "DeleteFileW", path);
   return false;
 }
 
-std::string Utf8FromNarrowName(const std::string& name) {
+std::string utf8FromNarrowName(const std::string& name) {
   if (name.empty()) return name;
   const int size = static_cast<int>(name.size());
   const int length = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
@@ -179,7 +179,7 @@ bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
     *written = count;
     return true;
   }
-  SetError(err, wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
+  setError(err, wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
   return false;
 }
 
@@ -190,7 +190,7 @@ std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::
   if (ReadFile(file, data, chunk, &count, nullptr)) return static_cast<std::ptrdiff_t>(count);
   const DWORD error = GetLastError();
   if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
-  SetError(err, static_cast<int>(error), "ReadFile", subject);
+  setError(err, static_cast<int>(error), "ReadFile", subject);
   return -1;
 }
 
@@ -198,7 +198,7 @@ bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, 
   LARGE_INTEGER position;
   const LARGE_INTEGER zero = {};
   if (!SetFilePointerEx(file, zero, &position, FILE_END)) {
-    SetError(err, lastError(), "SetFilePointerEx", subject);
+    setError(err, lastError(), "SetFilePointerEx", subject);
     return false;
   }
   *end = static_cast<std::uint64_t>(position.QuadPart);
@@ -213,13 +213,13 @@ bool truncate(Handle::Native file, std::uint64_t size) {
 
 bool sync(Handle::Native file, std::string_view subject, Error* err) {
   if (FlushFileBuffers(file)) return true;
-  SetError(err, lastError(), "FlushFileBuffers", subject);
+  setError(err, lastError(), "FlushFileBuffers", subject);
   return false;
 }
 
 bool close(Handle& file, std::string_view subject, Error* err) {
   if (CloseHandle(file.release())) return true;
-  SetError(err, lastError(), "CloseHandle", subject);
+  setError(err, lastError(), "CloseHandle", subject);
   return false;
 }
 
@@ -234,7 +234,7 @@ bool replace(const std::string& from, const std::string& to, Error* err) {
     }
     const DWORD error = GetLastError();
     if (!isBusy(error) || attempt == kRenameAttempts) {
-      SetError(err, static_cast<int>(error), "MoveFileExW", from + " -> " + to);
+      setError(err, static_cast<int>(error), "MoveFileExW", from + " -> " + to);
       return false;
     }
     Sleep(kRenamePauseMs);

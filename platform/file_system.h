@@ -23,33 +23,33 @@ struct File {
 enum class CreateResult { kCreated, kExists, kFailed };
 
 // Creates a new file for writing; never opens or empties an existing one.
-CreateResult CreateNewFile(const std::string& path, File* file, Error* err);
+CreateResult createNewFile(const std::string& path, File* file, Error* err);
 
 enum class OpenResult { kOpened, kInUse, kFailed };
 
 // Opens a file for appending, creating it when missing. kInUse: another program holds the
 // file open in a way that forbids writing (on Windows, a sharing or lock violation), so a
 // later attempt may succeed; POSIX has no such locks and never answers kInUse.
-OpenResult OpenForAppend(const std::string& path, File* file, Error* err);
+OpenResult openForAppend(const std::string& path, File* file, Error* err);
 
 // Appends all of data at the end of the file. Should a write fail part way, the file is
 // cut back to where this append began, so that no part of data stays behind (unless the
 // cut fails as well).
-bool AppendAll(File& file, std::string_view data, Error* err);
+bool appendAll(File& file, std::string_view data, Error* err);
 
 // Brings the file's contents to stable storage, then closes it. The file is closed in
 // every case.
-bool SyncAndClose(File& file, Error* err);
+bool syncAndClose(File& file, Error* err);
 
 // The time of the file's last modification. On failure, err->text is "stat: <reason>".
-bool FileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
+bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
 
 // Removes a file, never a folder.
-bool RemoveFile(const std::string& path, Error* err);
+bool removeFile(const std::string& path, Error* err);
 
 // The UTF-8 form of a name in the system's narrow encoding: on Windows the ANSI code
 // page, elsewhere bytes that stay as they are. For callers whose names come in that
 // encoding.
-std::string Utf8FromNarrowName(const std::string& name);
+std::string utf8FromNarrowName(const std::string& name);
 
 }  // namespace platform

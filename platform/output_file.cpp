@@ -21,7 +21,7 @@ bool writeAll(Handle::Native file, std::string_view data, std::string_view subje
   return true;
 }
 
-bool AppendAll(File& file, std::string_view data, Error* err) {
+bool appendAll(File& file, std::string_view data, Error* err) {
   std::uint64_t start = 0;
   if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
   if (writeAll(file.handle.get(), data, file.path, err)) return true;
@@ -30,19 +30,19 @@ bool AppendAll(File& file, std::string_view data, Error* err) {
   return false;
 }
 
-bool SyncAndClose(File& file, Error* err) {
+bool syncAndClose(File& file, Error* err) {
   const bool synced = sys::sync(file.handle.get(), file.path, err);
   const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
   return synced && closed;
 }
 
-OutputFile::~OutputFile() { Discard(); }
+OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::Open(const std::string& path, Error* err) {
-  Discard();
+bool OutputFile::open(const std::string& path, Error* err) {
+  discard();
   path_ = path;
   FileStatus status;
-  const bool exists = StatPath(path, &status, nullptr) == StatResult::kFound;
+  const bool exists = statPath(path, &status, nullptr) == StatResult::kFound;
   if (exists && !status.regular) {
     if (!sys::openForWriting(path, &file_.handle, err)) return false;
     file_.path = path;
@@ -70,22 +70,22 @@ bool OutputFile::Open(const std::string& path, Error* err) {
         break;
     }
   }
-  SetError(err, created.code, "open", path);
+  setError(err, created.code, "open", path);
   return false;
 }
 
-void OutputFile::OpenStandardOutput() {
-  Discard();
+void OutputFile::openStandardOutput() {
+  discard();
   standardOutput_ = true;
 }
 
-bool OutputFile::Write(std::string_view data, Error* err) {
+bool OutputFile::write(std::string_view data, Error* err) {
   if (standardOutput_)
-    return WriteStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
+    return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
   return writeAll(file_.handle.get(), data, path_, err);
 }
 
-bool OutputFile::Commit(Error* err) {
+bool OutputFile::commit(Error* err) {
   if (standardOutput_) {
     standardOutput_ = false;
     return true;
@@ -98,30 +98,30 @@ bool OutputFile::Commit(Error* err) {
   bool ok = sys::sync(file_.handle.get(), path_, err);
   ok = sys::close(file_.handle, path_, ok ? err : nullptr) && ok;
   Error failed;
-  if (ok && permissions_ != 0 && !SetPermissions(file_.path, permissions_, &failed)) {
-    SetError(err, failed.code, "chmod", path_);
+  if (ok && permissions_ != 0 && !setPermissions(file_.path, permissions_, &failed)) {
+    setError(err, failed.code, "chmod", path_);
     ok = false;
   }
   if (ok && !sys::replace(file_.path, path_, &failed)) {
-    SetError(err, failed.code, "replace", path_);
+    setError(err, failed.code, "replace", path_);
     ok = false;
   }
-  if (!ok) RemoveFile(file_.path, nullptr);
+  if (!ok) removeFile(file_.path, nullptr);
   file_.path.clear();
   return ok;
 }
 
-void OutputFile::Discard() {
+void OutputFile::discard() {
   standardOutput_ = false;
   if (!file_.handle) return;
   file_.handle.reset();
   // A FIFO or a device written to directly is not ours to remove.
-  if (!direct_) RemoveFile(file_.path, nullptr);
+  if (!direct_) removeFile(file_.path, nullptr);
   direct_ = false;
   file_.path.clear();
 }
 
-bool InputFile::Open(const std::string& path, Error* err) {
+bool InputFile::open(const std::string& path, Error* err) {
   Handle handle;
   if (!sys::openForReading(path, &handle, err)) return false;
   file_.handle = std::move(handle);
@@ -129,7 +129,7 @@ bool InputFile::Open(const std::string& path, Error* err) {
   return true;
 }
 
-std::ptrdiff_t InputFile::Read(char* data, std::size_t size, Error* err) {
+std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
   return sys::readSome(file_.handle.get(), data, size, file_.path, err);
 }
 

@@ -28,18 +28,18 @@ class OutputFile {
   // Starts a new version of the file at path: creates a temporary file in its folder. A
   // path naming something other than a regular file (a FIFO, a device, NUL) is opened and
   // written to instead, never renamed over. Errors name path, never the temporary file.
-  bool Open(const std::string& path, Error* err);
+  bool open(const std::string& path, Error* err);
   // Writes to standard output instead: the bytes as they are, but on a Windows console
-  // the characters of the UTF-8 text (see WriteStandard).
-  void OpenStandardOutput();
+  // the characters of the UTF-8 text (see writeStandard).
+  void openStandardOutput();
   // Writes all of data, or fails.
-  bool Write(std::string_view data, Error* err);
+  bool write(std::string_view data, Error* err);
   // Brings the new version to stable storage and renames it over the target, with the
   // target's permission bits. On failure the temporary file is removed and the target left
   // as it was.
-  bool Commit(Error* err);
+  bool commit(Error* err);
   // Removes the temporary file; the target stays as it was.
-  void Discard();
+  void discard();
 
  private:
   File file_;  // the temporary file and its path, or the target itself when direct_
@@ -50,9 +50,9 @@ class OutputFile {
 };
 
 // Replaces the file at path with data, whole (see OutputFile).
-inline bool ReplaceFileContents(const std::string& path, std::string_view data, Error* err) {
+inline bool replaceFileContents(const std::string& path, std::string_view data, Error* err) {
   OutputFile file;
-  return file.Open(path, err) && file.Write(data, err) && file.Commit(err);
+  return file.open(path, err) && file.write(data, err) && file.commit(err);
 }
 
 // A file opened for reading.
@@ -60,9 +60,9 @@ class InputFile {
  public:
   InputFile() = default;
 
-  bool Open(const std::string& path, Error* err);
+  bool open(const std::string& path, Error* err);
   // Reads up to size bytes into data: the count read, 0 at the end, -1 on failure.
-  std::ptrdiff_t Read(char* data, std::size_t size, Error* err);
+  std::ptrdiff_t read(char* data, std::size_t size, Error* err);
 
  private:
   File file_;
@@ -70,6 +70,6 @@ class InputFile {
 
 // The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,
 // which cannot hold every file name).
-std::vector<std::string> Utf8Arguments(int argc, char** argv);
+std::vector<std::string> utf8Arguments(int argc, char** argv);
 
 }  // namespace platform

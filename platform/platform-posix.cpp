@@ -18,14 +18,14 @@ namespace platform {
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
+volatile sig_atomic_t stopFlag = 0;
 // A stop writes a byte here, waking a sleep that waits on the other end.
 int stopPipe[2] = {-1, -1};
 // The mapped view and its size, for the bus-error handler.
 char* volatile mappedView = nullptr;
 volatile std::size_t mappedSize = 0;
 
-void onStop(int) { RequestStop(); }
+void onStop(int) { requestStop(); }
 
 // A block that shrinks under its mapping raises SIGBUS on the next read. Put zero pages
 // in place of the view, so the read is repeated and the decks just look empty.
@@ -56,32 +56,32 @@ long long nowMilliseconds() {
 
 }  // namespace
 
-std::string SystemMessage(int code) { return std::strerror(code); }
+std::string systemMessage(int code) { return std::strerror(code); }
 
-Handle OpenBlock(const char* name, Error* err) {
+Handle openBlock(const char* name, Error* err) {
   // POSIX shared-memory names are one path component after a leading slash.
   const std::string path = std::string("/") + name;
   Handle block(shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!block) SetError(err, errno, "shm_open", path);
+  if (!block) setError(err, errno, "shm_open", path);
   return block;
 }
 
-const char* MapBlock(const Handle& block, std::size_t size, Error* err) {
+const char* mapBlock(const Handle& block, std::size_t size, Error* err) {
   const int fd = block.get();
   struct stat status;
   if (fstat(fd, &status) != 0) {
-    SetError(err, errno, "fstat", "");
+    setError(err, errno, "fstat", "");
     return nullptr;
   }
   if (status.st_size < static_cast<off_t>(size)) {
     // Reading past the end of a short block would raise SIGBUS; there is no system error
     // for it.
-    SetError(err, EINVAL, "mmap", "block of " + std::to_string(status.st_size) + " bytes");
+    setError(err, EINVAL, "mmap", "block of " + std::to_string(status.st_size) + " bytes");
     return nullptr;
   }
   void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) {
-    SetError(err, errno, "mmap", "");
+    setError(err, errno, "mmap", "");
     return nullptr;
   }
   mappedView = static_cast<char*>(view);
@@ -94,22 +94,22 @@ const char* MapBlock(const Handle& block, std::size_t size, Error* err) {
   return static_cast<const char*>(view);
 }
 
-bool BlockRemoved(const Handle& block) {
+bool blockRemoved(const Handle& block) {
   struct stat status;
   return fstat(block.get(), &status) == 0 && status.st_nlink == 0;
 }
 
-void UnmapBlock(const char* view, std::size_t size) {
+void unmapBlock(const char* view, std::size_t size) {
   if (view == mappedView) mappedView = nullptr;
   munmap(const_cast<char*>(view), size);
 }
 
-void ShowMessage(const char* text, const char* caption) {
+void showMessage(const char* text, const char* caption) {
   std::printf("%s\n%s\n", caption, text);
   std::fflush(stdout);
 }
 
-void InstallStopHandler() {
+void installStopHandler() {
   if (stopPipe[0] < 0 && pipe(stopPipe) == 0) {
     for (int fd : stopPipe) {
       fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -125,11 +125,11 @@ void InstallStopHandler() {
   handle(SIGXFSZ, SIG_IGN);
 }
 
-bool StopRequested() { return stopRequested != 0; }
+bool stopRequested() { return stopFlag != 0; }
 
-void RequestStop() {
+void requestStop() {
   const int saved = errno;  // also runs in a signal handler
-  stopRequested = 1;
+  stopFlag = 1;
   if (stopPipe[1] >= 0) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = write(stopPipe[1], &byte, 1);
@@ -137,15 +137,15 @@ void RequestStop() {
   errno = saved;
 }
 
-void SleepMilliseconds(int ms) {
+void sleepMilliseconds(int ms) {
   const long long end = nowMilliseconds() + ms;
   pollfd wake = {stopPipe[0], POLLIN, 0};  // a negative descriptor is ignored by poll
-  for (long long left = ms; left > 0 && !stopRequested; left = end - nowMilliseconds()) {
+  for (long long left = ms; left > 0 && !stopFlag; left = end - nowMilliseconds()) {
     poll(&wake, 1, static_cast<int>(left));
   }
 }
 
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 

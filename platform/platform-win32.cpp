@@ -13,7 +13,7 @@ namespace platform {
 
 namespace {
 
-volatile LONG stopRequested = 0;
+volatile LONG stopFlag = 0;
 // Set by a stop, waking a sleep that waits on it.
 HANDLE stopEvent = nullptr;
 // Set once main has returned or exit was called, so a closing console need not wait longer.
@@ -28,12 +28,12 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      RequestStop();
+      requestStop();
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      RequestStop();
+      requestStop();
       WaitForSingleObject(finishedEvent, 4500);
       return TRUE;
     default:
@@ -43,7 +43,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 }  // namespace
 
-std::string SystemMessage(int code) {
+std::string systemMessage(int code) {
   wchar_t reason[256] = L"";
   DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 static_cast<DWORD>(code), 0, reason, 256, nullptr);
@@ -54,54 +54,54 @@ std::string SystemMessage(int code) {
   return length > 0 ? narrow(std::wstring_view(reason, length)) : "error " + std::to_string(code);
 }
 
-Handle OpenBlock(const char* name, Error* err) {
+Handle openBlock(const char* name, Error* err) {
   Handle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
-  if (!mapping) SetError(err, static_cast<int>(GetLastError()), "OpenFileMappingA", name);
+  if (!mapping) setError(err, static_cast<int>(GetLastError()), "OpenFileMappingA", name);
   return mapping;
 }
 
-const char* MapBlock(const Handle& block, std::size_t size, Error* err) {
+const char* mapBlock(const Handle& block, std::size_t size, Error* err) {
   void* view = MapViewOfFile(block.get(), FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
-    SetError(err, static_cast<int>(GetLastError()), "MapViewOfFile", "");
+    setError(err, static_cast<int>(GetLastError()), "MapViewOfFile", "");
     return nullptr;
   }
   // A section smaller than the view may still map; reading past its end would fault.
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(view, &region, sizeof region) == 0 || region.RegionSize < size) {
-    SetError(err, ERROR_INVALID_PARAMETER, "MapViewOfFile", "section smaller than the view");
+    setError(err, ERROR_INVALID_PARAMETER, "MapViewOfFile", "section smaller than the view");
     UnmapViewOfFile(view);
     return nullptr;
   }
   return static_cast<const char*>(view);
 }
 
-bool BlockRemoved(const Handle&) { return false; }
+bool blockRemoved(const Handle&) { return false; }
 
-void UnmapBlock(const char* view, std::size_t) { UnmapViewOfFile(view); }
+void unmapBlock(const char* view, std::size_t) { UnmapViewOfFile(view); }
 
-void ShowMessage(const char* text, const char* caption) {
+void showMessage(const char* text, const char* caption) {
   MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
-void InstallStopHandler() {
+void installStopHandler() {
   if (stopEvent == nullptr) {
-    stopEvent = CreateEventA(nullptr, TRUE, StopRequested(), nullptr);
+    stopEvent = CreateEventA(nullptr, TRUE, stopRequested(), nullptr);
     finishedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atexit(onExit);
   }
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-bool StopRequested() { return stopRequested != 0; }
+bool stopRequested() { return stopFlag != 0; }
 
-void RequestStop() {
-  InterlockedExchange(&stopRequested, 1);
+void requestStop() {
+  InterlockedExchange(&stopFlag, 1);
   if (stopEvent != nullptr) SetEvent(stopEvent);
 }
 
-void SleepMilliseconds(int ms) {
-  if (StopRequested()) return;
+void sleepMilliseconds(int ms) {
+  if (stopRequested()) return;
   if (stopEvent == nullptr) {
     Sleep(static_cast<DWORD>(ms));
   } else {
@@ -109,7 +109,7 @@ void SleepMilliseconds(int ms) {
   }
 }
 
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> arguments;

@@ -13,34 +13,34 @@ namespace platform {
 
 // Opens the named shared block; an empty handle when it does not open. Closing the
 // handle leaves a mapped view valid.
-Handle OpenBlock(const char* name, Error* err);
+Handle openBlock(const char* name, Error* err);
 
 // Maps the first size bytes of an opened block, to be read only: read-only on POSIX; on
 // Windows with the all-access mask the block has always been opened with. A block smaller
 // than size does not map; on POSIX, a block that shrinks later reads as zeros instead of
 // faulting.
-const char* MapBlock(const Handle& block, std::size_t size, Error* err);
+const char* mapBlock(const Handle& block, std::size_t size, Error* err);
 
 // Whether the block's owner has removed it since it was opened, so that a block of the
 // same name is now another one. POSIX removes the name while readers still map the old
 // block; Windows keeps a block while anyone holds it, so there it is never removed.
-bool BlockRemoved(const Handle& block);
+bool blockRemoved(const Handle& block);
 
-// Unmaps a view that MapBlock returned.
-void UnmapBlock(const char* view, std::size_t size);
+// Unmaps a view that mapBlock returned.
+void unmapBlock(const char* view, std::size_t size);
 
 // Shows a text with a caption and a single OK button; returns once it is dismissed.
-void ShowMessage(const char* text, const char* caption);
+void showMessage(const char* text, const char* caption);
 
 // Interrupts (Ctrl-C, termination requests, a closed console) request a stop instead of
 // killing the process, so a run can end between two polls. Also keeps a closed console
 // pipe from killing it.
-void InstallStopHandler();
-bool StopRequested();
+void installStopHandler();
+bool stopRequested();
 // What an interrupt does; any thread may call it.
-void RequestStop();
+void requestStop();
 
-// Sleeps, returning early once a stop is requested (after InstallStopHandler).
-void SleepMilliseconds(int ms);
+// Sleeps, returning early once a stop is requested (after installStopHandler).
+void sleepMilliseconds(int ms);
 
 }  // namespace platform

@@ -108,8 +108,8 @@ int convert(const Options& options, SetReader& set, Format* format) {
   const bool read = set.read([&](const Record& record) {
     if (!opened) {
       if (!options.output) {
-        output.OpenStandardOutput();
-      } else if (!output.Open(platform::FollowLinks(*options.output), &err)) {
+        output.openStandardOutput();
+      } else if (!output.open(platform::followLinks(*options.output), &err)) {
         // A symbolic link stays a link: the file it points to is replaced.
         writeFailed = true;
         return false;
@@ -120,7 +120,7 @@ int convert(const Options& options, SetReader& set, Format* format) {
     }
     format->record(record, &buffer);
     if (buffer.size() >= kWriteSize) {
-      if (!output.Write(buffer, &err)) {
+      if (!output.write(buffer, &err)) {
         writeFailed = true;
         return false;
       }
@@ -136,7 +136,7 @@ int convert(const Options& options, SetReader& set, Format* format) {
   if (!writeFailed && set.tracks() == 0) return refuseEmpty(options.playlist, set);
   if (!writeFailed) {
     format->end(&buffer);
-    writeFailed = !output.Write(buffer, &err) || !output.Commit(&err);
+    writeFailed = !output.write(buffer, &err) || !output.commit(&err);
   }
   if (writeFailed) {
     fail("cannot write " + target, err);
@@ -150,7 +150,7 @@ int convert(const Options& options, SetReader& set, Format* format) {
 std::optional<int> refuseOwnInput(const Options& options) {
   platform::FileStatus output;
   if (!options.output ||
-      platform::StatPath(*options.output, &output, nullptr) != platform::StatResult::kFound) {
+      platform::statPath(*options.output, &output, nullptr) != platform::StatResult::kFound) {
     return std::nullopt;
   }
   // The set log beside the playlist is refused even when it is not read (--playlist-only).
@@ -158,8 +158,8 @@ std::optional<int> refuseOwnInput(const Options& options) {
   for (const std::string& input : inputs) {
     platform::FileStatus status;
     if (!input.empty() &&
-        platform::StatPath(input, &status, nullptr) == platform::StatResult::kFound &&
-        platform::SameFile(status, output)) {
+        platform::statPath(input, &status, nullptr) == platform::StatResult::kFound &&
+        platform::sameFile(status, output)) {
       std::cerr << "setlist: -o " << *options.output << " is the same file as " << input
                 << ": it would be destroyed; write to another file\n";
       return kStatusFailed;
@@ -174,7 +174,7 @@ std::optional<int> openSet(const Options& options, bool counts, SetReader* set) 
   if (const auto status = refuseOwnInput(options)) return status;
   // A file output must not leave its temporary file behind when interrupted; standard
   // output keeps the usual ends (Ctrl-C, a closed pipe).
-  if (options.output) platform::InstallStopHandler();
+  if (options.output) platform::installStopHandler();
   if (!set->open(options.playlist, options.playlistOnly, counts)) return kStatusFailed;
   if (set->stopped()) {
     std::cerr << "setlist: stopped\n";

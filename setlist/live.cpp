@@ -134,7 +134,7 @@ struct KeptFile {
 void writePending(KeptFile& file) {
   if (!file.pending) return;
   platform::Error err;
-  if (platform::ReplaceFileContents(file.path, file.contents, &err)) {
+  if (platform::replaceFileContents(file.path, file.contents, &err)) {
     if (file.failure != 0) std::cerr << "setlist: " << file.path << " is written again\n";
     file.pending = false;
     file.failure = 0;
@@ -187,11 +187,11 @@ bool checkWritable(Outputs& outputs) {
   for (KeptFile* file : outputs.files()) {
     platform::OutputFile probe;
     platform::Error err;
-    if (!probe.Open(file->path, &err)) {
+    if (!probe.open(file->path, &err)) {
       std::cerr << "setlist: cannot write " << file->path << ": " << err.text << "\n";
       return false;
     }
-    probe.Discard();
+    probe.discard();
   }
   return true;
 }
@@ -230,9 +230,9 @@ struct Block {
 Block connect() {
   for (const char* name : {kBlockName, kBlockNameAlternative}) {
     platform::Error err;
-    platform::Handle handle = platform::OpenBlock(name, &err);
+    platform::Handle handle = platform::openBlock(name, &err);
     if (!handle) continue;
-    if (const char* view = platform::MapBlock(handle, kBlockSize, &err)) {
+    if (const char* view = platform::mapBlock(handle, kBlockSize, &err)) {
       std::cout << "setlist: connected to " << name << "\n" << std::flush;
       return {name, std::move(handle), view};
     }
@@ -241,7 +241,7 @@ Block connect() {
 }
 
 void disconnect(Block& block) {
-  platform::UnmapBlock(block.view, kBlockSize);
+  platform::unmapBlock(block.view, kBlockSize);
   block = {};
 }
 
@@ -259,7 +259,7 @@ std::string localTimeNow() {
 int runLive(int argc, char** argv) {
   LiveOptions options;
   if (const std::optional<int> status = parseLiveOptions(argc, argv, &options)) return *status;
-  platform::InstallStopHandler();
+  platform::installStopHandler();
   Outputs outputs;
   outputs.nowPlaying.path = options.nowPlaying;
   outputs.previous.path = options.previous;
@@ -275,11 +275,11 @@ int runLive(int argc, char** argv) {
   Block block;
   bool toldWaiting = false;
   Clock::time_point nextPoll = Clock::now();
-  while (!platform::StopRequested()) {
+  while (!platform::stopRequested()) {
     if (Clock::now() >= nextPoll) {
       const Clock::time_point decided = Clock::now();
       nextPoll = decided + kPollPeriod;
-      if (block.view != nullptr && platform::BlockRemoved(block.handle)) {
+      if (block.view != nullptr && platform::blockRemoved(block.handle)) {
         std::cout << "setlist: the DJ application removed " << block.name
                   << "; waiting for it to share its decks again\n"
                   << std::flush;
@@ -318,7 +318,7 @@ int runLive(int argc, char** argv) {
     Clock::time_point wake = nextPoll;
     if (!waiting.empty() && waiting.front().first < wake) wake = waiting.front().first;
     const auto sleep = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-    if (sleep.count() > 0) platform::SleepMilliseconds(static_cast<int>(sleep.count()));
+    if (sleep.count() > 0) platform::sleepMilliseconds(static_cast<int>(sleep.count()));
   }
   if (block.view != nullptr) disconnect(block);
   std::cout << "setlist: stopped\n" << std::flush;

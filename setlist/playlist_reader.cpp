@@ -22,7 +22,7 @@ bool PlaylistReader::open(const std::string& path, platform::Error* err) {
   read_ = line_ = 0;
   atEnd_ = failed_ = unended_ = fromBytes_ = false;
   allUtf8_ = true;
-  return file_.Open(path, err);
+  return file_.open(path, err);
 }
 
 void PlaylistReader::openBytes(std::string_view bytes) {
@@ -47,7 +47,7 @@ bool PlaylistReader::fill(platform::Error* err) {
     n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(room, bytes_.size() - read_));
     std::memcpy(buffer_.get() + end_, bytes_.data() + read_, static_cast<std::size_t>(n));
   } else if (room > 0) {
-    n = file_.Read(buffer_.get() + end_, room, err);
+    n = file_.read(buffer_.get() + end_, room, err);
   }
   if (n <= 0) {
     atEnd_ = true;

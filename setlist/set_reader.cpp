@@ -38,15 +38,15 @@ bool prepare(Source& source) {
   source.used = true;
   platform::FileStatus status;
   source.fromCopy =
-      platform::StatPath(source.path, &status, nullptr) == platform::StatResult::kFound &&
+      platform::statPath(source.path, &status, nullptr) == platform::StatResult::kFound &&
       !status.regular;
   if (!source.fromCopy) return true;
   platform::InputFile file;
   platform::Error err;
-  bool ok = file.Open(source.path, &err);
+  bool ok = file.open(source.path, &err);
   char buffer[64 * 1024];
   for (std::ptrdiff_t n = 1; ok && n > 0;) {
-    n = file.Read(buffer, sizeof buffer, &err);
+    n = file.read(buffer, sizeof buffer, &err);
     if (n > 0) source.copy.append(buffer, static_cast<std::size_t>(n));
     ok = n >= 0;
   }
@@ -79,7 +79,7 @@ bool isUtf8Source(const Source& source, bool* utf8) {
   }
   platform::InputFile file;
   platform::Error err;
-  if (!file.Open(source.path, &err)) {
+  if (!file.open(source.path, &err)) {
     fail("cannot read " + source.path, err);
     return false;
   }
@@ -87,7 +87,7 @@ bool isUtf8Source(const Source& source, bool* utf8) {
   std::string pending;
   char buffer[64 * 1024];
   for (;;) {
-    const std::ptrdiff_t n = file.Read(buffer, sizeof buffer, &err);
+    const std::ptrdiff_t n = file.read(buffer, sizeof buffer, &err);
     if (n < 0) {
       fail("cannot read " + source.path, err);
       return false;
@@ -110,7 +110,7 @@ bool isUtf8Source(const Source& source, bool* utf8) {
 // Whether the file was changed so recently that the tracker may still be writing it.
 bool mayBeWriting(const std::string& path) {
   platform::FileStatus status;
-  return platform::StatPath(path, &status, nullptr) == platform::StatResult::kFound &&
+  return platform::statPath(path, &status, nullptr) == platform::StatResult::kFound &&
          status.regular && std::time(nullptr) - status.modified < kWritingSeconds;
 }
 
@@ -249,7 +249,7 @@ bool SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   if (!prepare(playlist_)) return false;
   platform::FileStatus status;
   if (!playlistOnly && !setLogBeside(path).empty() &&
-      platform::StatPath(setLogBeside(path), &status, nullptr) == platform::StatResult::kFound) {
+      platform::statPath(setLogBeside(path), &status, nullptr) == platform::StatResult::kFound) {
     setLog_.path = setLogBeside(path);
     if (!prepare(setLog_)) return false;
   }
@@ -279,7 +279,7 @@ bool SetReader::survey() {
   std::optional<std::uint64_t> differs;  // the first record that does not pair
   bool setLogLines = true;               // the playlist itself holds set log lines only
   while (!playlistEnded || !setLogEnded) {
-    if (platform::StopRequested()) {
+    if (platform::stopRequested()) {
       stopped_ = true;
       return true;
     }
@@ -356,7 +356,7 @@ bool SetReader::read(const std::function<bool(const Record&)>& each) {
       SurveyReader::count(record, &playlist_.tally);
       setLogLines = setLogLines && record.utcOffset.has_value();
       setLogRead_ = setLogLines;
-      if (platform::StopRequested()) {
+      if (platform::stopRequested()) {
         stopped_ = true;
         return true;
       }
@@ -384,7 +384,7 @@ bool SetReader::read(const std::function<bool(const Record&)>& each) {
       if (!nextRecord(setLog, setLog_, &fromSetLog, &failed)) break;
       record = &fromSetLog;
     }
-    if (platform::StopRequested()) {
+    if (platform::stopRequested()) {
       stopped_ = true;
       return true;
     }

@@ -103,8 +103,8 @@ int unknownOption(std::string_view subcommand, std::string_view option) {
 }
 
 int main(int argc, char** argv) {
-  platform::ShowConsoleTextAs(platform::TextEncoding::kUtf8);
-  std::vector<std::string> arguments = platform::Utf8Arguments(argc, argv);
+  platform::showConsoleTextAs(platform::TextEncoding::kUtf8);
+  std::vector<std::string> arguments = platform::utf8Arguments(argc, argv);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);

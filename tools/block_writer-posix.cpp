@@ -37,23 +37,23 @@ void RemoveAndDie(int signal) {
 bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err) {
   const std::string path = ObjectPath(name);
   if (size > static_cast<std::size_t>(std::numeric_limits<off_t>::max())) {
-    SetError(err, EINVAL, "ftruncate", path);
+    setError(err, EINVAL, "ftruncate", path);
     return false;
   }
   // A leftover of an earlier writer is replaced, not resized: a reader that still maps
   // the old object keeps its view instead of seeing it shrink under it.
   if (shm_unlink(path.c_str()) != 0 && errno != ENOENT) {
-    SetError(err, errno, "shm_unlink", path);
+    setError(err, errno, "shm_unlink", path);
     return false;
   }
   const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
-    SetError(err, errno, "shm_open", path);
+    setError(err, errno, "shm_open", path);
     return false;
   }
   // A new object grows zero-filled.
   if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    SetError(err, errno, "ftruncate", path);
+    setError(err, errno, "ftruncate", path);
     close(fd);
     shm_unlink(path.c_str());
     return false;
@@ -62,7 +62,7 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
   if (size > 0) {  // an empty object exists but has nothing to map
     void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) {
-      SetError(err, errno, "mmap", path);
+      setError(err, errno, "mmap", path);
       close(fd);
       shm_unlink(path.c_str());
       return false;

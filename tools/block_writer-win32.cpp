@@ -14,13 +14,13 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
   HANDLE mapping =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, high, low, name);
   if (mapping == nullptr) {
-    SetError(err, static_cast<int>(GetLastError()), "CreateFileMappingA", name);
+    setError(err, static_cast<int>(GetLastError()), "CreateFileMappingA", name);
     return false;
   }
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
-    SetError(err, static_cast<int>(GetLastError()), "MapViewOfFile", name);
+    setError(err, static_cast<int>(GetLastError()), "MapViewOfFile", name);
     CloseHandle(mapping);
     return false;
   }

@@ -32,7 +32,7 @@ namespace {
             << std::flush;
   // The reason is the system's text, in UTF-8 (the file name is ASCII).
   if (!reason.empty()) {
-    platform::WriteStandard(platform::StandardStream::kError, reason + "\n",
+    platform::writeStandard(platform::StandardStream::kError, reason + "\n",
                             platform::TextEncoding::kUtf8, nullptr);
   }
   if (records != nullptr && records->inUse()) records->printWaiting();
@@ -92,7 +92,7 @@ int track(const RunSettings& settings, platform::Handle block, BlockView view,
   std::array<char, kBlockSize> copy;
   const BlockView polled{copy.data()};
   unsigned polls = 0;
-  while (!platform::StopRequested()) {
+  while (!platform::stopRequested()) {
     std::memcpy(copy.data(), view.data, copy.size());
     const std::time_t now = std::time(nullptr);
     const Track utf8[2] = {readDeck(polled, Deck::kLeft, Charset::kUtf8),
@@ -107,11 +107,11 @@ int track(const RunSettings& settings, platform::Handle block, BlockView view,
       playlist.write(deck, reports.tracks[i], utf8[static_cast<int>(deck)], loadedAt(loads, deck));
     }
     playlist.retry();
-    platform::SleepMilliseconds(1000);
+    platform::sleepMilliseconds(1000);
     if (++polls == 0xFFFFFFFFu) {
       playlist.finish();
       const std::string last = readField(view, kRightFields.artist);  // the last text read
-      platform::ShowMessage(last.c_str(), "Process2");
+      platform::showMessage(last.c_str(), "Process2");
       block.reset();
       return 0;
     }
@@ -125,7 +125,7 @@ int track(const RunSettings& settings, platform::Handle block, BlockView view,
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::ShowConsoleTextAs(platform::TextEncoding::kLatin1);
+  platform::showConsoleTextAs(platform::TextEncoding::kLatin1);
   std::cout << kBanner;
   FileIO fileIO;  // kept for the run; the tracker itself calls none of its operations
   bool parsed = false;
@@ -133,16 +133,16 @@ int main(int argc, char** argv) {
   if (parsed) std::cout << "parsing\n";
   if (!settings) wrongParameters();
   std::cout << modeAnnouncement(*settings) << "Starting tracking...\n" << std::flush;
-  platform::InstallStopHandler();
+  platform::installStopHandler();
 
   platform::Error err;
-  platform::Handle block = platform::OpenBlock(kBlockName, &err);
-  if (!block) block = platform::OpenBlock(kBlockNameAlternative, &err);
+  platform::Handle block = platform::openBlock(kBlockName, &err);
+  if (!block) block = platform::openBlock(kBlockNameAlternative, &err);
   if (!block) {
     std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n", err.code);
     return 1;
   }
-  const BlockView view{platform::MapBlock(block, kBlockSize, &err)};
+  const BlockView view{platform::mapBlock(block, kBlockSize, &err)};
   if (view.data == nullptr) {
     std::printf("Could not map view of file (%d).\n", err.code);
     return 2;

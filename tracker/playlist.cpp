@@ -19,15 +19,15 @@ namespace {
 
 // Appends text whole, brings it to stable storage and closes the file in every case.
 FileResult writeAndClose(platform::File& file, std::string_view text, platform::Error* err) {
-  const bool written = platform::AppendAll(file, text, err);
-  const bool closed = platform::SyncAndClose(file, written ? err : nullptr);
+  const bool written = platform::appendAll(file, text, err);
+  const bool closed = platform::syncAndClose(file, written ? err : nullptr);
   return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
 }
 
 }  // namespace
 
 std::string failureLine(const std::string& path, const platform::Error& err) {
-  return path + ": " + (err.code != 0 ? platform::SystemMessage(err.code) : err.text);
+  return path + ": " + (err.code != 0 ? platform::systemMessage(err.code) : err.text);
 }
 
 FileResult createPlaylist(std::string* name, platform::Error* err) {
@@ -39,14 +39,14 @@ FileResult createPlaylist(std::string* name, platform::Error* err) {
     const FileResult result = createWithText(*name, kPlaylistHeader, err);
     if (result != FileResult::kExists) return result;
     // Another run owns this name: wait for the next second's name.
-    while (std::time(nullptr) == start) platform::SleepMilliseconds(50);
+    while (std::time(nullptr) == start) platform::sleepMilliseconds(50);
   }
   return FileResult::kOpenFailed;
 }
 
 FileResult createWithText(const std::string& path, std::string_view text, platform::Error* err) {
   platform::File file;
-  switch (platform::CreateNewFile(path, &file, err)) {
+  switch (platform::createNewFile(path, &file, err)) {
     case platform::CreateResult::kExists:
       return FileResult::kExists;
     case platform::CreateResult::kFailed:
@@ -60,7 +60,7 @@ FileResult createWithText(const std::string& path, std::string_view text, platfo
 FileResult appendRecord(const std::string& path, std::string_view record, std::string_view lineEnd,
                         platform::Error* err) {
   platform::File file;
-  switch (platform::OpenForAppend(path, &file, err)) {
+  switch (platform::openForAppend(path, &file, err)) {
     case platform::OpenResult::kInUse:
       return FileResult::kInUse;
     case platform::OpenResult::kFailed:

@@ -176,7 +176,7 @@ int FileIO::file_stat(std::string name) noexcept {
   try {
     std::time_t modified;
     platform::Error err;
-    if (!platform::FileModificationTime(platform::Utf8FromNarrowName(name), &modified, &err)) {
+    if (!platform::fileModificationTime(platform::utf8FromNarrowName(name), &modified, &err)) {
       std::fprintf(stderr, "%s\n", err.text.c_str());
       return -1;
     }
@@ -189,7 +189,7 @@ int FileIO::file_stat(std::string name) noexcept {
 }
 
 int FileIO::delete_file(std::string name) {
-  return platform::RemoveFile(platform::Utf8FromNarrowName(name), nullptr) ? 0 : -1;
+  return platform::removeFile(platform::utf8FromNarrowName(name), nullptr) ? 0 : -1;
 }
 
 int FileIO::close() {

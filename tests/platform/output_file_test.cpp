@@ -48,12 +48,12 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     bool failed = false;  // a failure that names the target
     {
       platform::OutputFile file;
-      if (!file.Open(target.string(), &err)) {
+      if (!file.open(target.string(), &err)) {
         failed = true;  // a folder may be refused at once
       } else {
-        ASSERT_TRUE(file.Write("ne", &err) && file.Write("w", &err)) << err.text;
-        if (c.end == End::kCommit) failed = !(committed = file.Commit(&err));
-        if (c.end == End::kDiscard) file.Discard();
+        ASSERT_TRUE(file.write("ne", &err) && file.write("w", &err)) << err.text;
+        if (c.end == End::kCommit) failed = !(committed = file.commit(&err));
+        if (c.end == End::kDiscard) file.discard();
       }
     }
     EXPECT_EQ(committed, c.committed) << err.text;

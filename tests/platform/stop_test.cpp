@@ -9,15 +9,15 @@
 #include "platform/platform.h"
 
 TEST(Stop, ALongSleepEndsSoonAfterAStopIsRequested) {
-  platform::InstallStopHandler();
+  platform::installStopHandler();
   std::thread stopper([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    platform::RequestStop();
+    platform::requestStop();
   });
   const auto start = std::chrono::steady_clock::now();
-  platform::SleepMilliseconds(60000);
+  platform::sleepMilliseconds(60000);
   const auto slept = std::chrono::steady_clock::now() - start;
   stopper.join();
-  EXPECT_TRUE(platform::StopRequested());
+  EXPECT_TRUE(platform::stopRequested());
   EXPECT_LT(slept, std::chrono::seconds(20));
 }

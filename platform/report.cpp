@@ -1,0 +1,33 @@
+#include "platform/report.h"
+
+#include <string>
+
+#include "platform/console.h"
+
+namespace platform {
+
+namespace {
+
+std::string& programName() {
+  static std::string name = "setlist";
+  return name;
+}
+
+void emit(std::string_view kind, std::string_view subject, std::string_view text) {
+  std::string line = programName() + ": ";
+  line.append(kind);
+  if (!subject.empty()) line.append(subject).append(": ");
+  line.append(text).append("\n");
+  writeStandard(StandardStream::kError, line, TextEncoding::kUtf8, nullptr);
+}
+
+}  // namespace
+
+void setProgramName(std::string_view name) { programName().assign(name); }
+
+void reportError(std::string_view message) { emit("", "", message); }
+void reportError(const Error& error) { emit("", error.subject, error.text); }
+void reportWarning(std::string_view message) { emit("warning: ", "", message); }
+void reportWarning(const Error& error) { emit("warning: ", error.subject, error.text); }
+
+}  // namespace platform

@@ -1,0 +1,23 @@
+// The one place that tells the user about a failure: every message on stderr starts with
+// the program's name, and a failure that concerns a file names it once:
+// "setlist: nosuch.txt: No such file or directory".
+#pragma once
+
+#include <string_view>
+
+#include "platform/error.h"
+
+namespace platform {
+
+// The prefix of every message: "setlist", "Zorvanthelix".
+void setProgramName(std::string_view name);
+
+// "<program>: <message>" and a line end, on stderr (as UTF-8 text on a Windows console).
+void reportError(std::string_view message);
+// "<program>: <subject>: <text>", or "<program>: <text>" when it concerns nothing named.
+void reportError(const Error& error);
+// "<program>: warning: <message>".
+void reportWarning(std::string_view message);
+void reportWarning(const Error& error);
+
+}  // namespace platform
