@@ -69,6 +69,12 @@ class WebSocket {
 // Opens a WebSocket to ws://host[:port]/path or wss://...
 Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& url, int timeoutSeconds);
 
+// Percent-encodes text for a URL's query or a form (RFC 3986 unreserved characters kept).
+std::string urlEncode(std::string_view text);
+// name=value pairs joined with '&', each side percent-encoded: a query string or an
+// application/x-www-form-urlencoded body.
+std::string formEncode(const std::vector<Header>& fields);
+
 // The MD5 digest of data as 32 lower-case hex digits (OpenSSL; BCrypt on Windows).
 std::string md5Hex(std::string_view data);
 
