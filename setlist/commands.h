@@ -1,7 +1,11 @@
 // The subcommands of setlist. Each runs with its own arguments: argv[0] is its name.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
+
+struct Record;
 
 int runTracklist(int argc, char** argv);
 int runCsv(int argc, char** argv);
@@ -10,6 +14,11 @@ int runHtml(int argc, char** argv);
 int runLive(int argc, char** argv);
 int runCue(int argc, char** argv);
 int runChapters(int argc, char** argv);
+int runCheck(int argc, char** argv);
+
+// Reads the tracks of a set that are not empty (see SetReader); false when a file cannot be
+// read (said on stderr).
+bool readSetTracks(const std::string& path, bool playlistOnly, std::vector<Record>* tracks);
 
 // Exit statuses.
 constexpr int kStatusOk = 0;

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "setlist/commands.h"
 #include "setlist/live_server.h"
+#include "setlist/track_rules.h"
 #include "tracker/console.h"
 #include "tracker/conversion.h"
 #include "tracker/deck_view.h"
@@ -37,6 +38,7 @@ struct LiveOptions {
   std::string format = "{artist} - {song}";
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
+  bool rules = false;  // warn of loads that would break a track rule
 };
 
 // Reads a whole number of seconds from 0 to kLongestDelay.
@@ -78,6 +80,10 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
     if (arg == "--help" || arg == "-h") {
       printHelp();
       return kStatusOk;
+    }
+    if (arg == "--rules") {
+      options->rules = true;
+      continue;
     }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
         arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve") {
@@ -272,6 +278,7 @@ int runLive(int argc, char** argv) {
   // Tracks decided and the moment they are due to be shown, in order.
   std::deque<std::pair<Clock::time_point, ShownTrack>> waiting;
   Tracking tracking{options.settings, {}, {}};
+  LoadWarnings loadWarnings;
   Block block;
   bool toldWaiting = false;
   Clock::time_point nextPoll = Clock::now();
@@ -297,8 +304,10 @@ int runLive(int argc, char** argv) {
       }
       if (block.view != nullptr) {
         const BlockView view{block.view};
-        const PollReports reports = poll(tracking, readDeck(view, Deck::kLeft, Charset::kUtf8),
-                                         readDeck(view, Deck::kRight, Charset::kUtf8));
+        const Track left = readDeck(view, Deck::kLeft, Charset::kUtf8);
+        const Track right = readDeck(view, Deck::kRight, Charset::kUtf8);
+        const PollReports reports = poll(tracking, left, right);
+        if (options.rules) warnOfLoads(loadWarnings, left, right, reports);
         for (int i = 0; i < reports.count; ++i) {
           const Deck deck = reports.decks[i];
           const Track& track = reports.tracks[i];

@@ -24,9 +24,10 @@ constexpr std::string_view kUsage =
     "              [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
     "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
+    "  setlist check [--playlist-only] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--delay SECONDS] [--serve [ADDRESS:]PORT] [--rules]\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
@@ -50,6 +51,10 @@ constexpr std::string_view kCommands =
     "             (seconds, such as -12 or +3.5); --bom starts it with a byte-order mark\n"
     "  chapters   the same as chapters of an ffmpeg metadata file; the last ends at --end\n"
     "             (a clock time), or else 10 minutes after it begins\n"
+    "  check      the track rules of the streaming licence that mix services keep: in any\n"
+    "             three hours at most 4 tracks by one artist (3 in a row) and 3 from one\n"
+    "             album (2 in a row); an artist after feat., ft. or featuring counts too.\n"
+    "             One line per broken rule; exit status 1 when one is broken\n"
     "  live       follows the decks as the tracker does, every character kept, and shows\n"
     "             the track on air and the one before it in the files it is given, each\n"
     "             written blank at the start and rewritten whole (a file that cannot be\n"
@@ -67,6 +72,8 @@ constexpr std::string_view kCommands =
     "                        network): / a page for a browser source that changes without\n"
     "                        reloading, /now-playing.txt and /now-playing.json for chat\n"
     "                        bots, /set.json the tracks so far, /events\n"
+    "    --rules             warns on stderr when a deck is loaded with a track that,\n"
+    "                        played next, would break a rule of check\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
     "be the PLAYLIST or its set log.\n"
@@ -79,9 +86,9 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv}, {"json", runJson},
-    {"html", runHtml},           {"cue", runCue}, {"chapters", runChapters},
-    {"live", runLive},
+    {"tracklist", runTracklist}, {"csv", runCsv},     {"json", runJson},
+    {"html", runHtml},           {"cue", runCue},     {"chapters", runChapters},
+    {"live", runLive},           {"check", runCheck},
 };
 
 }  // namespace
