@@ -27,7 +27,8 @@ constexpr std::string_view kUsage =
     "  setlist check [--playlist-only] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT] [--rules]\n"
+    "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--rules]\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
