@@ -23,6 +23,7 @@ struct FileStatus {
   // The permission bits (POSIX mode & 07777); 0 on Windows.
   std::uint32_t permissions = 0;
   std::time_t modified = 0;
+  std::uint64_t size = 0;  // in bytes, of a regular file
 };
 
 enum class StatResult { kFound, kMissing, kFailed };
