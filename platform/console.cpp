@@ -61,4 +61,6 @@ void showConsoleTextAs(TextEncoding encoding) {
   attach(StandardStream::kError, std::cerr, encoding);
 }
 
+bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }
+
 }  // namespace platform

@@ -15,6 +15,8 @@ int runLive(int argc, char** argv);
 int runCue(int argc, char** argv);
 int runChapters(int argc, char** argv);
 int runCheck(int argc, char** argv);
+int runLogin(int argc, char** argv);
+int runMixcloud(int argc, char** argv);
 
 // Reads the tracks of a set that are not empty (see SetReader); false when a file cannot be
 // read (said on stderr).

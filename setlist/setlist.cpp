@@ -25,6 +25,10 @@ constexpr std::string_view kUsage =
     "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
     "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist check [--playlist-only] PLAYLIST\n"
+    "  setlist login mixcloud --client-id ID [--url URL] [--port PORT] [--accounts FILE]\n"
+    "  setlist mixcloud --audio FILE --name NAME [--description TEXT] [--tags A,B,...]\n"
+    "              [--picture FILE] [--start HH:MM:SS] [--at logged|loaded] [--shift SECONDS]\n"
+    "              [--dry-run] [--accounts FILE] [--playlist-only] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
     "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
@@ -60,6 +64,17 @@ constexpr std::string_view kCommands =
     "             three hours at most 4 tracks by one artist (3 in a row) and 3 from one\n"
     "             album (2 in a row); an artist after feat., ft. or featuring counts too.\n"
     "             One line per broken rule; exit status 1 when one is broken\n"
+    "  login      logs in to an online service; the secret is read from standard input\n"
+    "             and kept in the accounts file. mixcloud: the client secret of your\n"
+    "             Mixcloud app; the page to open is printed, and a listener on 127.0.0.1\n"
+    "             (--port, else any free port) takes the browser back. --url replaces\n"
+    "             Mixcloud's addresses with a look-alike service's\n"
+    "  mixcloud   uploads the recording in FILE as a show named NAME, with the set as its\n"
+    "             tracklist timed as cue times it (--start defaults to the first track);\n"
+    "             at most 5 tags, a description of at most 1000 characters, a picture of\n"
+    "             at most 10 MB; check's rules are warnings. --dry-run shows the fields\n"
+    "             and the first and last section without sending. Prints the show's\n"
+    "             address; status 1 with Mixcloud's message when it refuses\n"
     "  live       follows the decks as the tracker does, every character kept, and shows\n"
     "             the track on air and the one before it in the files it is given, each\n"
     "             written blank at the start and rewritten whole (a file that cannot be\n"
@@ -94,7 +109,8 @@ struct Command {
 constexpr Command kCommandTable[] = {
     {"tracklist", runTracklist}, {"csv", runCsv},     {"json", runJson},
     {"html", runHtml},           {"cue", runCue},     {"chapters", runChapters},
-    {"live", runLive},           {"check", runCheck},
+    {"live", runLive},           {"check", runCheck}, {"login", runLogin},
+    {"mixcloud", runMixcloud},
 };
 
 }  // namespace
