@@ -40,6 +40,8 @@ constexpr std::size_t kMaxStreams = 96;
 constexpr auto kHeaderTimeout = std::chrono::seconds(10);
 // An event stream whose client takes nothing of a write for this long is closed.
 constexpr auto kStreamTimeout = std::chrono::seconds(60);
+// The send buffer of an event stream's socket, in bytes.
+constexpr int kStreamSendBuffer = 4096;
 // A connection beyond the limit only waits for its 503.
 constexpr auto kRefusedTimeout = std::chrono::seconds(5);
 // An answer that a client does not take within this long closes its connection.
@@ -272,6 +274,10 @@ void Connection::linger() {
 }
 
 void Connection::startStream() {
+  // Events are small: a small send buffer lets a client that stopped reading hold up a write
+  // after a few events, which its timeout then ends, rather than after megabytes.
+  beast::error_code ignored;
+  stream_.socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
   stream_.expires_never();
   server_.addStream(shared_from_this());
   watch();  // first, so that the write timeouts set below leave this read without one

@@ -475,9 +475,10 @@ class Live(harness.EndToEndTest):
         # order, and the JSON is always answered.
         live, port = self.serve()
         clients = [harness.EventStream(port) for _ in range(90)]
-        stalled = socket.create_connection(("127.0.0.1", port))
+        stalled = socket.socket()
         self.addCleanup(stalled.close)
         stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+        stalled.connect(("127.0.0.1", port))
         stalled.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         answers, stop = [], threading.Event()
 
