@@ -31,10 +31,10 @@ using live::Reply;
 
 // Connections served at once. Past it, the connection that has waited longest for a
 // request is closed to make room, or, when none waits, the new one is answered 503.
-constexpr std::size_t kMaxConnections = 128;
+constexpr std::size_t kMaxConnections = 160;
 // Event streams among them; a new one past this closes the oldest, whose browser comes
 // back on its own, so plain requests always find room.
-constexpr std::size_t kMaxStreams = 96;
+constexpr std::size_t kMaxStreams = 120;
 // A request whose head is not complete this long after the server began to wait for it
 // closes its connection (idle keep-alive connections included).
 constexpr auto kHeaderTimeout = std::chrono::seconds(10);

@@ -345,7 +345,7 @@ class Live(harness.EndToEndTest):
                     self.assertNotIn(b"connection: close", request.lower())
                 self.assertEqual(answer[:12], b"HTTP/1.1 " + status)
                 self.assertIn(b"\r\n\r\n", answer)
-        # 120 event streams and 150 half-sent requests: the streams keep their share (the
+        # 150 event streams and 200 half-sent requests: the streams keep their share (the
         # oldest close, to come back), the half-sent requests make room or time out, and a
         # bot's request is answered: empty, as nothing is on air yet.
         def connect(request):
@@ -354,12 +354,12 @@ class Live(harness.EndToEndTest):
             sock.sendall(request)
             return sock
 
-        streams = [connect(b"GET /events HTTP/1.1\r\n" + host + b"\r\n") for _ in range(120)]
-        slow = [connect(b"GET /now-playing.txt HTTP/1.1\r\n" + host) for _ in range(150)]
+        streams = [connect(b"GET /events HTTP/1.1\r\n" + host + b"\r\n") for _ in range(150)]
+        slow = [connect(b"GET /now-playing.txt HTTP/1.1\r\n" + host) for _ in range(200)]
         for _ in range(5):
             self.assertEqual(harness.http_request(port, "/now-playing.txt")[::2], (200, b""))
-        self.assertEqual(len(closed_of(streams, 24, TIMEOUT)), 24)
-        self.assertEqual(len(closed_of(slow, 150, TIMEOUT)), 150)
+        self.assertEqual(len(closed_of(streams, 30, TIMEOUT)), 30)
+        self.assertEqual(len(closed_of(slow, 200, TIMEOUT)), 200)
         self.assertTrue(live.running())
         live.send_signal(signal.SIGINT)
         self.assertEqual(live.finish(), 0, live.stderr)
@@ -470,11 +470,11 @@ class Live(harness.EndToEndTest):
 
     @unittest.skipUnless(harness.NATIVE, "loopback load on this system")
     def test_load(self):
-        # 90 event clients, one client that stops reading, and a steady stream of
+        # 100 event clients, one client that stops reading, and a steady stream of
         # requests for the JSON, for about 10 s: every reading client gets every event in
         # order, and the JSON is always answered.
         live, port = self.serve()
-        clients = [harness.EventStream(port) for _ in range(90)]
+        clients = [harness.EventStream(port) for _ in range(100)]
         stalled = socket.socket()
         self.addCleanup(stalled.close)
         stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
