@@ -355,6 +355,8 @@ class Live(harness.EndToEndTest):
             return sock
 
         streams = [connect(b"GET /events HTTP/1.1\r\n" + host + b"\r\n") for _ in range(150)]
+        for sock in streams:  # each one answered, before any other request waits
+            self.assertEqual(sock.recv(12), b"HTTP/1.1 200")
         slow = [connect(b"GET /now-playing.txt HTTP/1.1\r\n" + host) for _ in range(200)]
         for _ in range(5):
             self.assertEqual(harness.http_request(port, "/now-playing.txt")[::2], (200, b""))
