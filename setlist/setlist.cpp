@@ -31,7 +31,7 @@ constexpr std::string_view kUsage =
     "              [--dry-run] [--accounts FILE] [--playlist-only] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
     "              [--rules]\n"
     "  setlist --help | --version\n";
 
@@ -92,7 +92,11 @@ constexpr std::string_view kCommands =
     "    --serve [ADDRESS:]PORT  a web server on 127.0.0.1, or on ADDRESS (0.0.0.0: every\n"
     "                        network): / a page for a browser source that changes without\n"
     "                        reloading, /now-playing.txt and /now-playing.json for chat\n"
-    "                        bots, /set.json the tracks so far, /events\n"
+    "                        bots, /set.json the tracks so far, /events; only to requests\n"
+    "                        for an IP address, localhost or this computer's name (also\n"
+    "                        with .local), so that no page of another site reads them\n"
+    "    --allow-host NAME   also answer to NAME (a name of this computer on the network);\n"
+    "                        may be given more than once\n"
     "    --rules             warns on stderr when a deck is loaded with a track that,\n"
     "                        played next, would break a rule of check\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"

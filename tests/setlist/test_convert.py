@@ -399,7 +399,7 @@ class ConvertTest(unittest.TestCase):
             self.assertIn(text, out.replace(b"\r\n", b"\n"))
         self.assertIn(b"setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] "
                       b"[--format TEXT] [--html FILE]\n"
-                      b"              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n",
+                      b"              [--delay SECONDS] [--serve [ADDRESS:]PORT",
                       out.replace(b"\r\n", b"\n"))
         self.assertRegex(self.run_setlist("--version")[1], rb"^setlist \d+\.\d+\.\d+\r?\n$")
 
