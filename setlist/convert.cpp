@@ -154,7 +154,7 @@ std::optional<int> refuseOwnInput(const Options& options) {
     return std::nullopt;
   }
   // The set log beside the playlist is refused even when it is not read (--playlist-only).
-  const std::string inputs[] = {options.playlist, setLogBeside(options.playlist)};
+  const std::string inputs[] = {options.playlist, setLogFileName(options.playlist)};
   for (const std::string& input : inputs) {
     platform::FileStatus status;
     if (!input.empty() &&

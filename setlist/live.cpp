@@ -15,6 +15,7 @@
 
 #include "platform/output_file.h"
 #include "platform/platform.h"
+#include "setfile/clock.h"
 #include "setlist/commands.h"
 #include "setlist/live_server.h"
 #include "tracker/console.h"
@@ -245,15 +246,6 @@ void disconnect(Block& block) {
   block = {};
 }
 
-std::string localTimeNow() {
-  const std::time_t now = std::time(nullptr);
-  char text[32] = "";
-  if (const std::tm* local = std::localtime(&now)) {
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
-  }
-  return text;
-}
-
 }  // namespace
 
 int runLive(int argc, char** argv) {
@@ -305,7 +297,7 @@ int runLive(int argc, char** argv) {
           std::cout << trackReport(deck, track) << std::flush;
           waiting.push_back(
               {decided + delay,
-               {deck, track, localTimeNow(), formatTrack(options.format, deck, track)}});
+               {deck, track, isoTimeNow(), formatTrack(options.format, deck, track)}});
         }
       }
       for (KeptFile* file : outputs.files()) writePending(*file);

@@ -1,8 +1,8 @@
 #include "setlist/recording.h"
 
+#include "setfile/set_log_line.h"
+#include "setfile/text.h"
 #include "setlist/set_reader.h"
-#include "tracker/set_log.h"
-#include "tracker/text.h"
 
 namespace {
 
@@ -159,10 +159,7 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
   return negative ? -ms : ms;
 }
 
-bool isEmptyTrack(const Record& record) { return isEmptyTrack(record.track); }
-
 void RecordingFormat::record(const Record& record, std::string* out) {
-  if (isEmptyTrack(record)) return;
   track(record, points_.next(record), out);
 }
 

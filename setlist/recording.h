@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "setfile/playlist_reader.h"
 #include "setlist/formats.h"
-#include "setlist/playlist_reader.h"
 
 // Which of a track's times places it in the recording: when it was logged as played, or
 // when its deck first held it.
@@ -73,10 +73,7 @@ std::optional<std::int64_t> parseShift(std::string_view text);
 // The longest a CUE sheet can be: track numbers have two digits.
 constexpr std::uint64_t kCueMostTracks = 99;
 
-// A track with all three texts empty: a deck that was cleared. It is left out.
-bool isEmptyTrack(const Record& record);
-
-// The base of the two recording formats: places each track that is not empty.
+// The base of the two recording formats: places each track.
 class RecordingFormat : public Format {
  public:
   RecordingFormat(int start, const RecordingOptions& options)

@@ -5,6 +5,7 @@
 
 #include "platform/file_identity.h"
 #include "platform/platform.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -231,15 +232,6 @@ bool nextRecord(PlaylistReader& reader, const Source& source, Record* record, bo
 
 }  // namespace
 
-std::string setLogBeside(const std::string& path) {
-  constexpr std::string_view kPlaylist = ".txt";
-  if (path.size() < kPlaylist.size() ||
-      path.compare(path.size() - kPlaylist.size(), kPlaylist.size(), kPlaylist) != 0) {
-    return {};
-  }
-  return path.substr(0, path.size() - kPlaylist.size()) + ".jsonl";
-}
-
 bool SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   playlist_ = Source{};
   setLog_ = Source{};
@@ -248,9 +240,9 @@ bool SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   playlist_.path = path;
   if (!prepare(playlist_)) return false;
   platform::FileStatus status;
-  if (!playlistOnly && !setLogBeside(path).empty() &&
-      platform::statPath(setLogBeside(path), &status, nullptr) == platform::StatResult::kFound) {
-    setLog_.path = setLogBeside(path);
+  if (!playlistOnly && !setLogFileName(path).empty() &&
+      platform::statPath(setLogFileName(path), &status, nullptr) == platform::StatResult::kFound) {
+    setLog_.path = setLogFileName(path);
     if (!prepare(setLog_)) return false;
   }
   if (counts || setLog_.used) return survey();

@@ -12,8 +12,9 @@
 #include <functional>
 #include <string>
 
-#include "setlist/playlist_reader.h"
-#include "tracker/record_format.h"
+#include "setfile/file_names.h"
+#include "setfile/playlist_reader.h"
+#include "setfile/playlist_record.h"
 
 class SetReader {
  public:
@@ -81,11 +82,3 @@ class SetReader {
   bool setLogRead_ = false;
   bool stopped_ = false;
 };
-
-// The name of the set log beside a playlist named X.txt: X.jsonl; empty for other names.
-std::string setLogBeside(const std::string& path);
-
-// Whether a track's three texts are all empty, as the tracker logs a deck that was cleared.
-inline bool isEmptyTrack(const Track& track) {
-  return track.artist.empty() && track.song.empty() && track.album.empty();
-}

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 #include "tracker/tracking.h"
 
 // The banner, every line of it ended by a line end.

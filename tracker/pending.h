@@ -56,8 +56,3 @@ class RecordQueue {
   bool inUse_ = false;    // records wait because another program holds the file
   std::size_t held_ = 0;  // records written late in the current wait
 };
-
-// "Playlist_X.pending.txt" for "Playlist_X.txt"; with a number when attempt > 1:
-// "Playlist_X.pending-2.txt". The extension stays: "Playlist_X.pending.jsonl" for
-// "Playlist_X.jsonl".
-std::string pendingFileName(const std::string& playlist, int attempt);

@@ -1,4 +1,4 @@
-// The playlist file: its name, and how the header and the records reach it.
+// The playlist file: how the header and the records reach it (its name: setfile/file_names.h).
 #pragma once
 
 #include <ctime>
@@ -6,14 +6,10 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "tracker/record_format.h"
-#include "tracker/track.h"
-
-// The local broken-down form of a clock reading; all zeros should the system not convert it.
-std::tm localTime(std::time_t time);
-
-// "Playlist_YYYY.MM.DD_hh_mm_ss.txt" for the given local time.
-std::string playlistFileName(const std::tm& time);
+#include "setfile/clock.h"
+#include "setfile/file_names.h"
+#include "setfile/playlist_record.h"
+#include "setfile/track.h"
 
 // What became of a write to the playlist file. kInUse: another program holds the file
 // and a later attempt may succeed. kExists: the name of a file to be created is taken.

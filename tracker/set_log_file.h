@@ -1,8 +1,8 @@
 // The set log file beside the playlist: one line per playlist record, with every character
-// of the deck texts (see set_log.h). Its lines reach the disk the way records do, in order,
-// synced one by one and waiting while another program holds the file, but the set log
-// never ends a run: a failure is reported on its messages stream once, and every later
-// line tries again, oldest first.
+// of the deck texts (see setfile/set_log_line.h; its name: setLogFileName). Its lines reach the
+// disk the way records do, in order, synced one by one and waiting while another program holds the
+// file, but the set log never ends a run: a failure is reported on its messages stream once, and
+// every later line tries again, oldest first.
 #pragma once
 
 #include <functional>
@@ -12,9 +12,6 @@
 #include "tracker/pending.h"
 
 constexpr LogForm kSetLogForm{"", "\n"};
-
-// "Playlist_X.jsonl" for "Playlist_X.txt".
-std::string setLogFileName(const std::string& playlist);
 
 class SetLogFile {
  public:

@@ -1,7 +1,9 @@
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "setfile/text.h"
 
 PlaylistReader::PlaylistReader() : buffer_(new char[kBufferSize]) {}
 

@@ -1,4 +1,4 @@
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 #include <gtest/gtest.h>
 

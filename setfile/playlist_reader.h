@@ -1,5 +1,5 @@
 // Reading the playlist files the tracker writes: an optional header line, then one record
-// per line (see tracker/record_format.h).
+// per line (see playlist_record.h and set_log_line.h).
 #pragma once
 
 #include <cstddef>
@@ -11,8 +11,8 @@
 
 #include "platform/error.h"
 #include "platform/output_file.h"
-#include "tracker/record_format.h"
-#include "tracker/set_log.h"
+#include "setfile/playlist_record.h"
+#include "setfile/set_log_line.h"
 
 // Reads a playlist, or its set log, line by line through a buffer of fixed size, so that
 // memory does not grow with the file. A line longer than the buffer is not a record and is
