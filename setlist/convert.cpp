@@ -146,20 +146,13 @@ int convert(const Options& options, SetReader& set, Format* format) {
 }
 
 // Refuses an output that is one of the files read, by identity, so that "./P.txt" or a
-// hard link to it count too.
+// link to it count too.
 std::optional<int> refuseOwnInput(const Options& options) {
-  platform::FileStatus output;
-  if (!options.output ||
-      platform::statPath(*options.output, &output, nullptr) != platform::StatResult::kFound) {
-    return std::nullopt;
-  }
+  if (!options.output) return std::nullopt;
   // The set log beside the playlist is refused even when it is not read (--playlist-only).
   const std::string inputs[] = {options.playlist, setLogFileName(options.playlist)};
   for (const std::string& input : inputs) {
-    platform::FileStatus status;
-    if (!input.empty() &&
-        platform::statPath(input, &status, nullptr) == platform::StatResult::kFound &&
-        platform::sameFile(status, output)) {
+    if (!input.empty() && platform::sameFilePath(input, *options.output)) {
       std::cerr << "setlist: -o " << *options.output << " is the same file as " << input
                 << ": it would be destroyed; write to another file\n";
       return kStatusFailed;

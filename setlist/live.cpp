@@ -6,13 +6,13 @@
 #include <chrono>
 #include <ctime>
 #include <deque>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "setfile/clock.h"
@@ -56,18 +56,15 @@ std::optional<int> checkDistinctPaths(const LiveOptions& options) {
       {"--now-playing", &options.nowPlaying},
       {"--previous", &options.previous},
       {"--html", &options.html}};
-  std::vector<std::pair<const char*, std::filesystem::path>> seen;
-  for (const auto& [option, path] : files) {
-    if (path->empty()) continue;
-    std::error_code ec;
-    std::filesystem::path place = std::filesystem::absolute(*path, ec).lexically_normal();
-    if (ec) place = *path;
-    for (const auto& [other, otherPlace] : seen) {
-      if (otherPlace == place) {
-        return usageError(std::string(other) + " and " + option + " both name " + *path);
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      const std::string& path = *files[i].second;
+      const std::string& other = *files[j].second;
+      if (!path.empty() && !other.empty() && platform::sameFilePath(other, path)) {
+        return usageError(std::string(files[j].first) + " and " + files[i].first + " both name " +
+                          path);
       }
     }
-    seen.emplace_back(option, std::move(place));
   }
   return std::nullopt;
 }
