@@ -1,8 +1,8 @@
 // Files opened by name: created, appended to, brought to stable storage, looked at and
 // removed. Paths are UTF-8 (on POSIX, bytes as they are). The shared logic is in
 // output_file.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
-// A call that fails returns false (or kFailed) and, when err is given, says why in *err,
-// naming the file.
+// A call that fails returns false (or kFailed) and, when err is given, says why in *err:
+// the file's path as its subject, the system's reason as its text.
 #pragma once
 
 #include <ctime>
@@ -41,7 +41,7 @@ bool appendAll(File& file, std::string_view data, Error* err);
 // every case.
 bool syncAndClose(File& file, Error* err);
 
-// The time of the file's last modification. On failure, err->text is "stat: <reason>".
+// The time of the file's last modification.
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
 
 // Removes a file, never a folder.

@@ -29,5 +29,6 @@ void reportError(std::string_view message) { emit("", "", message); }
 void reportError(const Error& error) { emit("", error.subject, error.text); }
 void reportWarning(std::string_view message) { emit("warning: ", "", message); }
 void reportWarning(const Error& error) { emit("warning: ", error.subject, error.text); }
+void reportNote(std::string_view message) { emit("note: ", "", message); }
 
 }  // namespace platform

@@ -19,5 +19,7 @@ void reportError(const Error& error);
 // "<program>: warning: <message>".
 void reportWarning(std::string_view message);
 void reportWarning(const Error& error);
+// "<program>: note: <message>": something worth knowing that is no fault.
+void reportNote(std::string_view message);
 
 }  // namespace platform

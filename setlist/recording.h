@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
 #include "setfile/playlist_reader.h"
 #include "setlist/formats.h"
 
@@ -63,9 +64,10 @@ enum class OptionArity { kNone, kFlag, kValue };
 
 // Whether `name` is an option of cue (or of chapters), and whether it takes a value.
 OptionArity recordingOption(const RecordingOptions& options, std::string_view name);
-// Takes that option with its value (empty for a flag); a message when the value is wrong.
-std::optional<std::string> takeRecordingOption(std::string_view name, std::string_view value,
-                                               RecordingOptions* options);
+// Takes that option with its value (empty for a flag); what is wrong with the value, as a
+// wrong command line.
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options);
 
 // Milliseconds of "[+|-]SECONDS[.fff]".
 std::optional<std::int64_t> parseShift(std::string_view text);

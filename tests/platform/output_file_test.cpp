@@ -60,7 +60,7 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     }
     EXPECT_EQ(committed, c.committed) << err.text;
     if (failed) {
-      EXPECT_NE(err.text.find(c.target), std::string::npos) << err.text;
+      EXPECT_NE(err.subject.find(c.target), std::string::npos) << err.subject;
     }
     EXPECT_EQ(failed, c.committed == false && c.end == End::kCommit);
     if (!fs::is_directory(target)) {
