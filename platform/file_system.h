@@ -1,6 +1,6 @@
 // Files opened by name: created, appended to, brought to stable storage, looked at and
 // removed. Paths are UTF-8 (on POSIX, bytes as they are). The shared logic is in
-// output_file.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
+// file_system.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
 // A call that fails returns false (or kFailed) and, when err is given, says why in *err:
 // the file's path as its subject, the system's reason as its text.
 #pragma once

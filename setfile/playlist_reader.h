@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,12 @@ class PlaylistReader {
  private:
   // Reads more of the file behind the unread bytes; false at the end or on failure.
   bool fill(platform::Error* err);
+
+  // The next line into *text, without its LF; kOverlong for one longer than the buffer.
+  enum class LineResult { kLine, kOverlong, kEnd, kFailed };
+  LineResult nextLine(std::string_view* text, platform::Error* err);
+  // A line as a record or not one; nothing for a header line.
+  std::optional<Result> parse(std::string_view text, Record* record);
 
   platform::InputFile file_;
   std::string_view bytes_;  // the bytes to read when not a file

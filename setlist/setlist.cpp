@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/output_file.h"
+#include "platform/platform.h"
 #include "platform/report.h"
 #include "setlist/commands.h"
 
