@@ -13,6 +13,7 @@
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "platform/report.h"
+#include "setfile/clock.h"
 #include "setlist/commands.h"
 #include "setlist/formats.h"
 #include "setlist/recording.h"
@@ -155,7 +156,9 @@ class Output {
 
  private:
   // The failure named after the user's file, never a temporary one.
-  Error failure(const Error& err) const { return Error{err.code, target(options_), err.text}; }
+  Error failure(const Error& err) const {
+    return Error{err.code, "cannot write " + target(options_), err.text};
+  }
 
   const Options& options_;
   platform::OutputFile file_;
@@ -296,7 +299,8 @@ void warnAboutPoints(const Options& options, const RecordingFormat& format) {
   }
   const auto* chapters = dynamic_cast<const ChaptersFormat*>(&format);
   if (chapters && chapters->endBeforeLast()) {
-    platform::reportWarning("--end is before the last track; its chapter ends where it begins");
+    platform::reportWarning(
+        "--end is before the last chapter's start once shifted; it ends where it begins");
   }
 }
 
@@ -322,6 +326,13 @@ int runRecording(int argc, char** argv, const RecordingOptions& given) {
   if (!set.stopped() && recording.at == PointTime::kLoaded && !set.setLogRead()) {
     return usageError(wrongCommandLine("--at loaded needs the set log (.jsonl) beside " +
                                        options.playlist + ", and none was read"));
+  }
+  if (!set.stopped() && recording.end && endsBeforeLast(*recording.end, set.lastTime())) {
+    std::string last;
+    appendIsoDateTime(set.lastTime(), &last);
+    return usageError(wrongCommandLine("--end is before the last track of " + options.playlist +
+                                       ", logged at " + last +
+                                       "; give the time the recording ended"));
   }
   if (!set.stopped() && recording.cue && set.tracks() > kCueMostTracks) {
     return failed(platform::makeError(

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/file_identity.h"
 #include "platform/platform.h"
@@ -42,6 +43,7 @@ struct LiveOptions {
   std::string format = "{artist} - {song}";
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
+  std::vector<std::string> allowedHosts;
 };
 
 // Reads a whole number of seconds from 0 to kLongestDelay.
@@ -92,6 +94,11 @@ Status takeOption(const std::string& arg, const std::string& value, LiveOptions*
       return wrongCommandLine("--serve takes [ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040, not " +
                               value);
     }
+  } else if (arg == "--allow-host") {
+    if (value.empty() || value.find_first_of(":/[] ") != std::string::npos) {
+      return wrongCommandLine("--allow-host takes a host name, such as djlaptop.lan, not " + value);
+    }
+    options->allowedHosts.push_back(value);
   } else if (value.empty()) {
     return wrongCommandLine(arg + " needs a value");
   } else if (arg == "--now-playing") {
@@ -116,12 +123,16 @@ Expected<LiveOptions> parseLiveOptions(int argc, char** argv) {
       return options;
     }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
-        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve") {
+        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve" &&
+        arg != "--allow-host") {
       if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
       return wrongCommandLine("live takes no argument '" + arg + "'");
     }
     if (i + 1 == argc) return wrongCommandLine(arg + " needs a value");
     if (Status taken = takeOption(arg, argv[++i], &options); !taken) return taken.error();
+  }
+  if (!options.allowedHosts.empty() && !options.serve) {
+    return wrongCommandLine("--allow-host is for --serve");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
     return wrongCommandLine("--format: " + fault);
@@ -170,7 +181,8 @@ int runLive(int argc, char** argv) {
   LiveOutputs outputs(options->nowPlaying, options->previous, options->html);
   if (Status writable = outputs.checkWritable(); !writable) return failed(writable.error());
   if (options->serve) {
-    if (Status serving = outputs.serve(*options->serve); !serving) return failed(serving.error());
+    Status serving = outputs.serve(*options->serve, options->allowedHosts);
+    if (!serving) return failed(serving.error());
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

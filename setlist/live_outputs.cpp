@@ -12,13 +12,13 @@ void writeFile(KeptFile& file) {
   if (!file.pending) return;
   platform::Error err;
   if (platform::replaceFileContents(file.path, file.contents, &err)) {
-    if (file.failure != 0) platform::reportError(file.path + " is written again");
+    if (!file.failure.empty()) platform::reportError(file.path + " is written again");
     file.pending = false;
-    file.failure = 0;
-  } else if (err.code != file.failure || err.code == 0) {
+    file.failure.clear();
+  } else if (err.text != file.failure) {
     platform::reportError(platform::makeError("cannot write " + file.path,
                                               err.text + "; trying again at every poll"));
-    file.failure = err.code == 0 ? -1 : err.code;
+    file.failure = err.text;
   }
 }
 
@@ -48,11 +48,13 @@ platform::Status LiveOutputs::checkWritable() {
   return {};
 }
 
-platform::Status LiveOutputs::serve(const ServeAddress& address) {
-  std::string error;
-  server_ = startLiveServer(address, servedOverlayPage(),
-                            {nowPlayingJson(nullptr, nullptr), "", setJson({})}, &error);
-  if (!server_) return platform::makeError("", error);
+platform::Status LiveOutputs::serve(const ServeAddress& address,
+                                    const std::vector<std::string>& allowedHosts) {
+  platform::Expected<std::unique_ptr<LiveServer>> server =
+      startLiveServer(address, allowedHosts, servedOverlayPage(),
+                      {nowPlayingJson(nullptr, nullptr), "", setJson({})});
+  if (!server) return server.status();
+  server_ = std::move(*server);
   const std::string origin = server_->origin();
   std::cout << "setlist: serving on " << address.host << ":" << address.port << "\n"
             << "  overlay page for a browser source: " << origin << "/\n"

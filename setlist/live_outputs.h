@@ -14,7 +14,7 @@ struct KeptFile {
   std::string path;
   std::string contents;
   bool pending = false;
-  int failure = 0;  // the error code last told, so a lasting failure is told once
+  std::string failure;  // the reason last told, so a lasting failure is told once
 };
 
 class LiveOutputs {
@@ -26,8 +26,9 @@ class LiveOutputs {
   // nothing all night: a temporary file is created there and removed.
   platform::Status checkWritable();
 
-  // Starts the server and says on standard output where it serves.
-  platform::Status serve(const ServeAddress& address);
+  // Starts the server (answering requests for the allowed host names too) and says on
+  // standard output where it serves.
+  platform::Status serve(const ServeAddress& address, const std::vector<std::string>& allowedHosts);
 
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
