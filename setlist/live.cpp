@@ -186,6 +186,6 @@ int runLive(int argc, char** argv) {
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);
-  std::cout << "setlist: stopped\n" << std::flush;
+  platform::reportProgress("stopped");
   return kStatusOk;
 }

@@ -56,8 +56,8 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
   if (!server) return server.status();
   server_ = std::move(*server);
   const std::string origin = server_->origin();
-  std::cout << "setlist: serving on " << address.host << ":" << address.port << "\n"
-            << "  overlay page for a browser source: " << origin << "/\n"
+  platform::reportProgress("serving on " + address.host + ":" + std::to_string(address.port));
+  std::cout << "  overlay page for a browser source: " << origin << "/\n"
             << "  for chat bots: " << origin << "/now-playing.txt and " << origin
             << "/now-playing.json\n"
             << "  the set so far: " << origin << "/set.json; events: " << origin << "/events\n";

@@ -1,8 +1,9 @@
 #include "setlist/live_poller.h"
 
-#include <iostream>
+#include <string>
 
 #include "platform/platform.h"
+#include "platform/report.h"
 #include "tracker/deck_view.h"
 
 LivePoller::~LivePoller() { disconnect(); }
@@ -15,7 +16,7 @@ void LivePoller::connect() {
     platform::Handle handle = platform::openBlock(name, &err);
     if (!handle) continue;
     if (const char* view = platform::mapBlock(handle, kBlockSize, &err)) {
-      std::cout << "setlist: connected to " << name << "\n" << std::flush;
+      platform::reportProgress(std::string("connected to ") + name);
       name_ = name;
       handle_ = std::move(handle);
       view_ = view;
@@ -34,9 +35,8 @@ void LivePoller::disconnect() {
 
 std::vector<LivePoller::Played> LivePoller::poll() {
   if (view_ != nullptr && platform::blockRemoved(handle_)) {
-    std::cout << "setlist: the DJ application removed " << name_
-              << "; waiting for it to share its decks again\n"
-              << std::flush;
+    platform::reportProgress(std::string("the DJ application removed ") + name_ +
+                             "; waiting for it to share its decks again");
     disconnect();
     toldWaiting_ = true;
     // A new DJ application starts with empty decks, which are no played tracks.
@@ -45,9 +45,9 @@ std::vector<LivePoller::Played> LivePoller::poll() {
   if (view_ == nullptr) connect();
   if (view_ == nullptr) {
     if (!toldWaiting_) {
-      std::cout << "setlist: waiting for the DJ application to share its decks as " << kBlockName
-                << " or " << kBlockNameAlternative << "\n"
-                << std::flush;
+      platform::reportProgress(
+          std::string("waiting for the DJ application to share its decks as ") + kBlockName +
+          " or " + kBlockNameAlternative);
       toldWaiting_ = true;
     }
     return {};
