@@ -14,14 +14,13 @@ std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-// The number of `count` digits at the start of text; -1 when one of them is not a digit
-// or text is shorter.
-int digits(std::string_view text, std::size_t count) {
-  if (text.size() < count) return -1;
+// The number of `count` digits at text; -1 when one of them is not a digit.
+int digits(const char* text, std::size_t count) {
   int value = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return -1;
-    value = value * 10 + (text[i] - '0');
+    const auto digit = static_cast<unsigned char>(text[i] - '0');
+    if (digit > 9) return -1;
+    value = value * 10 + digit;
   }
   return value;
 }
@@ -65,15 +64,14 @@ void appendClock(const std::tm& time, const char* separators, std::string* out) 
 
 bool readClock(std::string_view text, const char* separators, std::tm* time) {
   static constexpr std::size_t kWidths[] = {4, 2, 2, 2, 2, 2};
+  if (text.size() < kClockSize) return false;
+  const char* p = text.data();
   int values[6];
   for (int i = 0; i < 6; ++i) {
-    if (i > 0) {
-      if (text.empty() || text[0] != separators[i - 1]) return false;
-      text.remove_prefix(1);
-    }
-    values[i] = digits(text, kWidths[i]);
+    if (i > 0 && *p++ != separators[i - 1]) return false;
+    values[i] = digits(p, kWidths[i]);
     if (values[i] < 0) return false;
-    text.remove_prefix(kWidths[i]);
+    p += kWidths[i];
   }
   if (!isCalendarDay(values[0], values[1], values[2]) || values[3] > 23 || values[4] > 59 ||
       values[5] > 60) {
@@ -120,8 +118,8 @@ bool parseIsoStamp(std::string_view text, LocalStamp* stamp) {
   if (zone.size() == 1) {
     if (zone[0] != 'Z') return false;
   } else {
-    const int hours = digits(zone.substr(1), 2);
-    const int minutes = digits(zone.substr(4), 2);
+    const int hours = digits(zone.data() + 1, 2);
+    const int minutes = digits(zone.data() + 4, 2);
     if ((zone[0] != '+' && zone[0] != '-') || zone[3] != ':' || hours < 0 || hours > 23 ||
         minutes < 0 || minutes > 59) {
       return false;
