@@ -25,18 +25,25 @@ int digits(const char* text, std::size_t count) {
   return value;
 }
 
+// The local broken-down form of a clock reading: the one place that asks the system.
+bool toLocal(std::time_t time, std::tm* local) {
+  const std::tm* converted = std::localtime(&time);
+  if (converted == nullptr) return false;
+  *local = *converted;
+  return true;
+}
+
 }  // namespace
 
 std::tm localTime(std::time_t time) {
-  const std::tm* local = std::localtime(&time);
-  return local != nullptr ? *local : std::tm{};
+  std::tm local{};
+  toLocal(time, &local);
+  return local;
 }
 
 LocalStamp localStamp(std::time_t time) {
   LocalStamp stamp;
-  const std::tm* local = std::localtime(&time);
-  if (local == nullptr) return stamp;
-  stamp.local = *local;
+  if (!toLocal(time, &stamp.local)) return stamp;
   stamp.utcOffset = static_cast<int>(clockSeconds(stamp.local) - static_cast<std::int64_t>(time));
   return stamp;
 }
