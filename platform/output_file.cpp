@@ -67,6 +67,10 @@ bool OutputFile::open(const std::string& path, Error* err) {
     direct_ = true;
     return true;
   }
+  if (exists && status.readOnly) {
+    if (err != nullptr) *err = Error{0, path, "open(" + path + "): the file is read-only"};
+    return false;
+  }
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;
   // A name no other writer uses: the process id and a count, created exclusively. Should

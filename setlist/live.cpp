@@ -126,7 +126,7 @@ struct KeptFile {
   std::string path;
   std::string contents;
   bool pending = false;
-  int failure = 0;  // the error code last told, so a lasting failure is told once
+  std::string failure;  // the reason last told, so a lasting failure is told once
 };
 
 // Writes the file if its newest contents are not written yet. A failure is told on stderr
@@ -135,13 +135,13 @@ void writePending(KeptFile& file) {
   if (!file.pending) return;
   platform::Error err;
   if (platform::replaceFileContents(file.path, file.contents, &err)) {
-    if (file.failure != 0) std::cerr << "setlist: " << file.path << " is written again\n";
+    if (!file.failure.empty()) std::cerr << "setlist: " << file.path << " is written again\n";
     file.pending = false;
-    file.failure = 0;
-  } else if (err.code != file.failure || err.code == 0) {
+    file.failure.clear();
+  } else if (err.text != file.failure) {
     std::cerr << "setlist: cannot write " << file.path << ": " << err.text
               << "; trying again at every poll\n";
-    file.failure = err.code == 0 ? -1 : err.code;
+    file.failure = err.text;
   }
   std::cerr << std::flush;
 }
