@@ -48,7 +48,7 @@ class Playlist {
     setLog_.retry();
   }
 
-  // Gives records still waiting at the end about three seconds to reach their files; a
+  // Gives records still waiting at the end about three seconds per file to reach it; a
   // stop does not cut these pauses short. What still waits then is saved beside.
   void finish() {
     const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); };
