@@ -26,7 +26,7 @@ constexpr std::string_view kUsage =
     "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
@@ -71,7 +71,11 @@ constexpr std::string_view kCommands =
     "    --serve [ADDRESS:]PORT  a web server on 127.0.0.1, or on ADDRESS (0.0.0.0: every\n"
     "                        network): / a page for a browser source that changes without\n"
     "                        reloading, /now-playing.txt and /now-playing.json for chat\n"
-    "                        bots, /set.json the tracks so far, /events\n"
+    "                        bots, /set.json the tracks so far, /events; only to requests\n"
+    "                        for an IP address, localhost or this computer's name (also\n"
+    "                        with .local), so that no page of another site reads them\n"
+    "    --allow-host NAME   also answer to NAME (a name of this computer on the network);\n"
+    "                        may be given more than once\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
     "be the PLAYLIST or its set log, nor a file made read-only.\n"
