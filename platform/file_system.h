@@ -55,6 +55,10 @@ bool closeFile(File& file, Error* err);
 // The time of the file's last modification.
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
 
+// Creates the folders above the file at path that are missing (on POSIX, with the
+// permissions 0700 that settings folders take).
+bool createParentFolders(const std::string& path, Error* err);
+
 // Removes a file, never a folder.
 bool removeFile(const std::string& path, Error* err);
 
