@@ -22,6 +22,9 @@ struct FileStatus {
   std::uint64_t index = 0;
   // The permission bits (POSIX mode & 07777); 0 on Windows.
   std::uint32_t permissions = 0;
+  // Whether the user has marked the file as not to be written: no write permission for
+  // its owner (POSIX), the read-only attribute (Windows).
+  bool readOnly = false;
   std::time_t modified = 0;
   std::uint64_t size = 0;  // in bytes, of a regular file
 };

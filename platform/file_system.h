@@ -5,6 +5,7 @@
 // naming the file.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -40,6 +41,16 @@ bool appendAll(File& file, std::string_view data, Error* err);
 // Brings the file's contents to stable storage, then closes it. The file is closed in
 // every case.
 bool syncAndClose(File& file, Error* err);
+
+// The steps of an append one by one, for callers that decide what a failure of each
+// means. seekFileEnd: the file's size, where the next write lands. writeFile: all of data
+// there, or a failure (a part may be written). truncateFile: cuts the file off at size,
+// and the next write lands there. closeFile: closes the file, if open, in every case.
+bool seekFileEnd(File& file, std::uint64_t* end, Error* err);
+bool writeFile(File& file, std::string_view data, Error* err);
+bool truncateFile(File& file, std::uint64_t size, Error* err);
+bool syncFile(File& file, Error* err);
+bool closeFile(File& file, Error* err);
 
 // The time of the file's last modification. On failure, err->text is "stat: <reason>".
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);

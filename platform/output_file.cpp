@@ -26,7 +26,7 @@ bool appendAll(File& file, std::string_view data, Error* err) {
   if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
   if (writeAll(file.handle.get(), data, file.path, err)) return true;
   // Leave no partial line behind: cut the file back to where this write began.
-  sys::truncate(file.handle.get(), start);
+  sys::truncate(file.handle.get(), start, file.path, nullptr);
   return false;
 }
 
@@ -34,6 +34,24 @@ bool syncAndClose(File& file, Error* err) {
   const bool synced = sys::sync(file.handle.get(), file.path, err);
   const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
   return synced && closed;
+}
+
+bool seekFileEnd(File& file, std::uint64_t* end, Error* err) {
+  return sys::seekEnd(file.handle.get(), end, file.path, err);
+}
+
+bool writeFile(File& file, std::string_view data, Error* err) {
+  return writeAll(file.handle.get(), data, file.path, err);
+}
+
+bool truncateFile(File& file, std::uint64_t size, Error* err) {
+  return sys::truncate(file.handle.get(), size, file.path, err);
+}
+
+bool syncFile(File& file, Error* err) { return sys::sync(file.handle.get(), file.path, err); }
+
+bool closeFile(File& file, Error* err) {
+  return !file.handle || sys::close(file.handle, file.path, err);
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -48,6 +66,10 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
     file_.path = path;
     direct_ = true;
     return true;
+  }
+  if (exists && status.readOnly) {
+    if (err != nullptr) *err = Error{0, path, "open(" + path + "): the file is read-only"};
+    return false;
   }
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;

@@ -15,6 +15,7 @@
 #include "setlist/formats.h"
 #include "setlist/recording.h"
 #include "setlist/set_reader.h"
+#include "tracker/set_log.h"
 
 namespace {
 
@@ -241,6 +242,12 @@ int runRecording(int argc, char** argv, RecordingOptions recording) {
     return usageError("--at loaded needs the set log (.jsonl) beside " + options.playlist +
                       ", and none was read");
   }
+  if (recording.end && endsBeforeLast(*recording.end, set.lastTime())) {
+    std::string last;
+    appendIsoDateTime(set.lastTime(), &last);
+    return usageError("--end is before the last track of " + options.playlist + ", logged at " +
+                      last + "; give the time the recording ended");
+  }
   if (recording.cue && set.tracks() > kCueMostTracks) {
     std::cerr << "setlist: " << options.playlist << " holds " << set.tracks()
               << " tracks, and a CUE sheet holds at most 99: split the recording and the "
@@ -274,8 +281,8 @@ int runRecording(int argc, char** argv, RecordingOptions recording) {
               << " before the track before it in the recording, and was moved up to it\n";
   }
   if (chapters && chapters->endBeforeLast()) {
-    std::cerr << "setlist: warning: --end is before the last track; its chapter ends where it "
-                 "begins\n";
+    std::cerr << "setlist: warning: --end is before the last chapter's start once shifted; it "
+                 "ends where it begins\n";
   }
   return kStatusOk;
 }

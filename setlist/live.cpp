@@ -15,6 +15,7 @@
 
 #include "platform/output_file.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 #include "setlist/commands.h"
 #include "setlist/live_server.h"
 #include "tracker/console.h"
@@ -37,6 +38,7 @@ struct LiveOptions {
   std::string format = "{artist} - {song}";
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
+  std::vector<std::string> allowedHosts;
 };
 
 // Reads a whole number of seconds from 0 to kLongestDelay.
@@ -80,7 +82,8 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
       return kStatusOk;
     }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
-        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve") {
+        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve" &&
+        arg != "--allow-host") {
       if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
       return usageError("live takes no argument '" + arg + "'");
     }
@@ -103,6 +106,11 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
         return usageError("--serve takes [ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040, not " +
                           value);
       }
+    } else if (arg == "--allow-host") {
+      if (value.empty() || value.find_first_of(":/[] ") != std::string::npos) {
+        return usageError("--allow-host takes a host name, such as djlaptop.lan, not " + value);
+      }
+      options->allowedHosts.push_back(value);
     } else if (value.empty()) {
       return usageError(arg + " needs a value");
     } else if (arg == "--now-playing") {
@@ -115,6 +123,9 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
       options->format = value;
     }
   }
+  if (!options->allowedHosts.empty() && !options->serve) {
+    return usageError("--allow-host is for --serve");
+  }
   if (const std::string fault = formatFault(options->format); !fault.empty()) {
     return usageError("--format: " + fault);
   }
@@ -126,7 +137,7 @@ struct KeptFile {
   std::string path;
   std::string contents;
   bool pending = false;
-  int failure = 0;  // the error code last told, so a lasting failure is told once
+  std::string failure;  // the reason last told, so a lasting failure is told once
 };
 
 // Writes the file if its newest contents are not written yet. A failure is told on stderr
@@ -135,13 +146,13 @@ void writePending(KeptFile& file) {
   if (!file.pending) return;
   platform::Error err;
   if (platform::replaceFileContents(file.path, file.contents, &err)) {
-    if (file.failure != 0) std::cerr << "setlist: " << file.path << " is written again\n";
+    if (!file.failure.empty()) std::cerr << "setlist: " << file.path << " is written again\n";
     file.pending = false;
-    file.failure = 0;
-  } else if (err.code != file.failure || err.code == 0) {
+    file.failure.clear();
+  } else if (err.text != file.failure) {
     std::cerr << "setlist: cannot write " << file.path << ": " << err.text
               << "; trying again at every poll\n";
-    file.failure = err.code == 0 ? -1 : err.code;
+    file.failure = err.text;
   }
   std::cerr << std::flush;
 }
@@ -196,14 +207,16 @@ bool checkWritable(Outputs& outputs) {
   return true;
 }
 
-bool startServer(const ServeAddress& address, Outputs& outputs) {
-  std::string error;
-  outputs.server = startLiveServer(address, servedOverlayPage(),
-                                   {nowPlayingJson(nullptr, nullptr), "", setJson({})}, &error);
-  if (!outputs.server) {
-    std::cerr << "setlist: " << error << "\n";
+bool startServer(const ServeAddress& address, const std::vector<std::string>& allowedHosts,
+                 Outputs& outputs) {
+  platform::Expected<std::unique_ptr<LiveServer>> server =
+      startLiveServer(address, allowedHosts, servedOverlayPage(),
+                      {nowPlayingJson(nullptr, nullptr), "", setJson({})});
+  if (!server) {
+    platform::reportError(server.error());
     return false;
   }
+  outputs.server = std::move(*server);
   const std::string origin = outputs.server->origin();
   std::cout << "setlist: serving on " << address.host << ":" << address.port << "\n"
             << "  overlay page for a browser source: " << origin << "/\n"
@@ -265,7 +278,9 @@ int runLive(int argc, char** argv) {
   outputs.previous.path = options.previous;
   outputs.page.path = options.html;
   if (!checkWritable(outputs)) return kStatusFailed;
-  if (options.serve && !startServer(*options.serve, outputs)) return kStatusFailed;
+  if (options.serve && !startServer(*options.serve, options.allowedHosts, outputs)) {
+    return kStatusFailed;
+  }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
 
   const auto delay = std::chrono::seconds(options.delaySeconds);

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr std::int64_t kDayMs = 86400 * 1000;
 // CUE text fields hold at most this many characters.
 constexpr std::size_t kCueTextLength = 80;
 
@@ -69,6 +68,8 @@ std::int64_t RecordingPoints::next(const Record& record) {
     origin_ = startOrigin(start_, record.time, &startAfterFirst_);
     originOffset_ = record.utcOffset;
   }
+  lastLogged_ = clockSeconds(record.time);
+  lastOffset_ = record.utcOffset;
   std::tm time = record.time;
   std::optional<int> offset = record.utcOffset;
   if (at_ == PointTime::kLoaded && record.loaded) {
@@ -87,6 +88,17 @@ std::int64_t RecordingPoints::next(const Record& record) {
   }
   last_ = point;
   return point;
+}
+
+std::int64_t RecordingPoints::endMs(int end) const {
+  std::int64_t seconds = clockNear(end, lastLogged_, true) - origin_.value_or(0);
+  if (lastOffset_ && originOffset_) seconds -= *lastOffset_ - *originOffset_;
+  return seconds * 1000;
+}
+
+bool endsBeforeLast(int end, const std::tm& last) {
+  const std::int64_t track = clockSeconds(last);
+  return clockNear(end, track, true) < track;
 }
 
 OptionArity recordingOption(const RecordingOptions& options, std::string_view name) {
@@ -196,26 +208,25 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
   out->append("\r\n");
 }
 
-ChaptersFormat::ChaptersFormat(int start, const RecordingOptions& options)
-    : RecordingFormat(start, options) {
-  if (options.end) endMs_ = ((*options.end - start) * std::int64_t{1000} + kDayMs) % kDayMs;
-}
-
 void ChaptersFormat::begin(std::string* out) { out->append(";FFMETADATA1\n"); }
 
 void ChaptersFormat::track(const Record& record, std::int64_t pointMs, std::string* out) {
   if (pendingMs_) writePending(pointMs, out);
   pendingMs_ = pointMs;
-  pendingTitle_.clear();
   const Track& t = record.track;
-  appendMetadataText(t.artist, &pendingTitle_);
-  if (!t.artist.empty() && !t.song.empty()) pendingTitle_.append(" - ");
-  appendMetadataText(t.song, &pendingTitle_);
+  std::string title = t.artist;
+  if (!t.artist.empty() && !t.song.empty()) title.append(" - ");
+  title.append(t.song);
+  for (std::size_t end = title.size(); end > 0 && title[end - 1] == '\\'; --end) {
+    title[end - 1] = '/';
+  }
+  pendingTitle_.clear();
+  appendMetadataText(title, &pendingTitle_);
 }
 
 void ChaptersFormat::end(std::string* out) {
   if (!pendingMs_) return;
-  std::int64_t endMs = endMs_ ? *endMs_ : *pendingMs_ + kLastChapterMs;
+  std::int64_t endMs = options_.end ? points().endMs(*options_.end) : *pendingMs_ + kLastChapterMs;
   if (endMs < *pendingMs_) {
     endBeforeLast_ = true;
     endMs = *pendingMs_;

@@ -28,7 +28,8 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     const char* target;
     End end;
     bool committed;
-    std::string after;  // the target's contents afterwards
+    std::string after;      // the target's contents afterwards
+    bool readOnly = false;  // the user made the old version read-only
   };
   const Case cases[] = {
       {"commit", "a.txt", End::kCommit, true, "new"},
@@ -36,6 +37,7 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
       {"discard", "c.txt", End::kDiscard, false, "old"},
       {"destroyed before commit", "d.txt", End::kDestroy, false, "old"},
       {"a folder in the way", "folder", End::kCommit, false, ""},
+      {"read-only, refused as cp would", "e.txt", End::kCommit, false, "old", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -43,6 +45,8 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     if (c.target != std::string("b.txt") && !fs::is_directory(target)) {
       std::ofstream(target, std::ios::binary) << "old";
     }
+    const auto readable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    if (c.readOnly) fs::permissions(target, readable);
     platform::Error err;
     bool committed = false;
     bool failed = false;  // a failure that names the target
@@ -64,6 +68,8 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     if (!fs::is_directory(target)) {
       EXPECT_EQ(contents(target), c.after);
     }
+    // Writable again, so that it can be removed (Windows removes no read-only file).
+    if (c.readOnly) fs::permissions(target, readable | fs::perms::owner_write);
     for (const auto& entry : fs::directory_iterator(dir)) {
       EXPECT_EQ(entry.path().extension(), entry.path().filename() == "folder" ? "" : ".txt")
           << "left behind: " << entry.path();
