@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "setlist/json.h"
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) {
-    setError(err, errno, "stat", "");
+    setError(err, errno, "stat", path);
     return false;
   }
   *mtime = status.st_mtime;

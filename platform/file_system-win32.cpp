@@ -125,7 +125,7 @@ bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* er
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!widenPath(path, &wide, nullptr) ||
       !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    setError(err, lastError(), "stat", "");
+    setError(err, lastError(), "stat", path);
     return false;
   }
   *mtime = toTime(data.ftLastWriteTime);

@@ -12,7 +12,7 @@
 #include "platform/output_file.h"
 #include "platform/user_folders.h"
 #include "setlist/json.h"
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

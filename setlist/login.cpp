@@ -49,15 +49,15 @@ std::string serviceNames() {
 }  // namespace
 
 int runLogin(int argc, char** argv) {
-  if (argc < 2) return usageError("login needs a service: " + serviceNames());
+  if (argc < 2) return usageError(wrongCommandLine("login needs a service: " + serviceNames()));
   const std::string_view serviceName = argv[1];
   const LoginService* service = nullptr;
   for (const LoginService& candidate : kLoginServices) {
     if (candidate.name == serviceName) service = &candidate;
   }
   if (!service) {
-    return usageError("unknown service '" + std::string(serviceName) +
-                      "' for login: " + serviceNames());
+    return usageError(wrongCommandLine("unknown service '" + std::string(serviceName) +
+                                       "' for login: " + serviceNames()));
   }
   LoginRequest request;
   request.name = service->name;
@@ -72,10 +72,10 @@ int runLogin(int argc, char** argv) {
     bool own = false;
     for (const std::string_view option : service->options) own = own || option == arg;
     if (arg != "--name" && arg != "--url" && arg != "--accounts" && !own) {
-      return unknownOption("login " + std::string(service->name), arg);
+      return usageError(unknownOption("login " + std::string(service->name), arg));
     }
     if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
-      return usageError(arg + " needs a value");
+      return usageError(wrongCommandLine(arg + " needs a value"));
     }
     const std::string value = argv[++i];
     if (arg == "--name") {
@@ -90,27 +90,28 @@ int runLogin(int argc, char** argv) {
   }
   for (const std::string_view option : service->required) {
     if (!request.options.count(std::string(option))) {
-      return usageError("login " + std::string(service->name) + " needs " + std::string(option));
+      return usageError(wrongCommandLine("login " + std::string(service->name) + " needs " +
+                                         std::string(option)));
     }
   }
   if (!validAccountName(request.name)) {
-    return usageError("--name takes letters, digits, '-', '_' and '.', not '" + request.name + "'");
+    return usageError(wrongCommandLine("--name takes letters, digits, '-', '_' and '.', not '" +
+                                       request.name + "'"));
   }
   if (!request.url.starts_with("https://") && !request.url.starts_with("http://")) {
-    return usageError("--url takes an http:// or https:// address, not '" + request.url + "'");
+    return usageError(
+        wrongCommandLine("--url takes an http:// or https:// address, not '" + request.url + "'"));
   }
   if (accountsPath.empty()) accountsPath = defaultAccountsPath();
 
   // A damaged accounts file stops the login before any secret is asked for.
   auto accounts = loadAccounts(accountsPath);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   auto result = service->login(request);
   if (!result) {
-    platform::reportError(result.error());
-    return kStatusFailed;
+    return failed(result.error());
   }
   Account& account = result->account;
   account.name = request.name;
@@ -119,8 +120,7 @@ int runLogin(int argc, char** argv) {
   std::erase_if(*accounts, [&](const Account& old) { return old.name == account.name; });
   accounts->push_back(account);
   if (const platform::Status saved = saveAccounts(accountsPath, *accounts); !saved) {
-    platform::reportError(saved.error());
-    return kStatusFailed;
+    return failed(saved.error());
   }
   if (!result->note.empty()) platform::reportWarning(result->note);
   std::cout << "logged in to " << account.name;
@@ -140,7 +140,7 @@ std::optional<std::vector<std::string>> accountsArguments(int argc, char** argv,
     const std::string arg = argv[i];
     if (arg == "--accounts") {
       if (i + 1 == argc) {
-        *status = usageError("--accounts needs a value");
+        *status = usageError(wrongCommandLine("--accounts needs a value"));
         return std::nullopt;
       }
       *path = argv[++i];
@@ -149,7 +149,7 @@ std::optional<std::vector<std::string>> accountsArguments(int argc, char** argv,
       *status = kStatusOk;
       return std::nullopt;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      *status = unknownOption(argv[0], arg);
+      *status = usageError(unknownOption(argv[0], arg));
       return std::nullopt;
     } else {
       rest.push_back(arg);
@@ -166,11 +166,10 @@ int runAccounts(int argc, char** argv) {
   int status = kStatusOk;
   const auto rest = accountsArguments(argc, argv, &path, &status);
   if (!rest) return status;
-  if (!rest->empty()) return usageError("accounts takes no arguments");
+  if (!rest->empty()) return usageError(wrongCommandLine("accounts takes no arguments"));
   const auto accounts = loadAccounts(path);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   if (accounts->empty()) {
     std::cout << "no accounts in " << path << ": log in with setlist login " << serviceNames()
@@ -188,11 +187,10 @@ int runLogout(int argc, char** argv) {
   int status = kStatusOk;
   const auto rest = accountsArguments(argc, argv, &path, &status);
   if (!rest) return status;
-  if (rest->size() != 1) return usageError("logout takes one account NAME");
+  if (rest->size() != 1) return usageError(wrongCommandLine("logout takes one account NAME"));
   auto accounts = loadAccounts(path);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   const std::string& name = rest->front();
   if (!findAccount(*accounts, name)) {
@@ -201,8 +199,7 @@ int runLogout(int argc, char** argv) {
   }
   std::erase_if(*accounts, [&](const Account& account) { return account.name == name; });
   if (const platform::Status saved = saveAccounts(path, *accounts); !saved) {
-    platform::reportError(saved.error());
-    return kStatusFailed;
+    return failed(saved.error());
   }
   std::cout << "logged out of " << name << "\n";
   return kStatusOk;

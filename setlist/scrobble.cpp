@@ -51,7 +51,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options* options) {
       options->dryRun = true;
     } else if (option && (arg == "--to" || arg == "--accounts")) {
       if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
-        return usageError(arg + " needs a value");
+        return usageError(wrongCommandLine(arg + " needs a value"));
       }
       const std::string value = argv[++i];
       if (arg == "--accounts") {
@@ -64,14 +64,15 @@ std::optional<int> parseOptions(int argc, char** argv, Options* options) {
         start = comma + 1;
       }
     } else if (option) {
-      return unknownOption("scrobble", arg);
+      return usageError(unknownOption("scrobble", arg));
     } else if (!options->set.empty()) {
-      return usageError("one SET only");
+      return usageError(wrongCommandLine("one SET only"));
     } else {
       options->set = arg;
     }
   }
-  if (options->set.empty()) return usageError("scrobble needs a SET (a playlist or set log)");
+  if (options->set.empty())
+    return usageError(wrongCommandLine("scrobble needs a SET (a playlist or set log)"));
   if (options->accountsPath.empty()) options->accountsPath = defaultAccountsPath();
   return std::nullopt;
 }
@@ -369,8 +370,7 @@ class Scrobbler {
 std::optional<int> chooseTargets(const Options& options, std::vector<Target>* targets) {
   const auto accounts = loadAccounts(options.accountsPath);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   const auto serviceOf = [](const Account& account) -> std::optional<Service> {
     if (account.service == "listenbrainz") return Service::kListenBrainz;
@@ -437,8 +437,10 @@ struct Unsendable {
 std::optional<int> readSet(const Options& options, std::vector<Listen>* listens,
                            Unsendable* unsendable) {
   SetReader set;
-  if (!set.open(options.set, false, false)) return kStatusFailed;
-  const bool read = set.read([&](const Record& record) {
+  if (const platform::Status opened = set.open(options.set, false, false); !opened) {
+    return failed(opened.error());
+  }
+  const platform::Status read = set.read([&](const Record& record) {
     if (const auto listen = listenOf(record)) {
       listens->push_back(*listen);
     } else {
@@ -446,7 +448,7 @@ std::optional<int> readSet(const Options& options, std::vector<Listen>* listens,
     }
     return true;
   });
-  if (!read) return kStatusFailed;
+  if (!read) return failed(read.error());
   if (set.stopped()) return kStatusStopped;
   return std::nullopt;
 }
@@ -469,7 +471,7 @@ int summary(std::vector<Target>& targets, bool stopped) {
 // --follow: the set log, read again every second; each complete new line is sent.
 int follow(const Options& options, Scrobbler* scrobbler) {
   const std::string path =
-      options.set.ends_with(".jsonl") ? options.set : setLogBeside(options.set);
+      options.set.ends_with(".jsonl") ? options.set : setLogFileName(options.set);
   std::vector<Listen> listens;
   std::size_t offset = 0;
   std::size_t badLines = 0;
@@ -527,8 +529,9 @@ int runScrobble(int argc, char** argv) {
   Options options;
   if (const auto status = parseOptions(argc, argv, &options)) return *status;
   const bool following = options.follow && !options.dryRun;
-  if (following && !options.set.ends_with(".jsonl") && setLogBeside(options.set).empty()) {
-    return usageError("--follow needs the set log (.jsonl) or the playlist beside it");
+  if (following && !options.set.ends_with(".jsonl") && setLogFileName(options.set).empty()) {
+    return usageError(
+        wrongCommandLine("--follow needs the set log (.jsonl) or the playlist beside it"));
   }
   std::vector<Target> targets;
   if (const auto status = chooseTargets(options, &targets)) return *status;
@@ -540,13 +543,11 @@ int runScrobble(int argc, char** argv) {
   }
   SentFile sentFile(sentFileBeside(options.set));
   if (const platform::Status loaded = sentFile.load(); !loaded) {
-    platform::reportError(loaded.error());
-    return kStatusFailed;
+    return failed(loaded.error());
   }
   if (!options.dryRun) {
     if (const platform::Status writable = sentFile.checkWritable(); !writable) {
-      platform::reportError(writable.error());
-      return kStatusFailed;
+      return failed(writable.error());
     }
   }
   platform::installStopHandler();

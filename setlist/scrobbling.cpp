@@ -4,9 +4,9 @@
 #include <charconv>
 #include <ctime>
 
+#include "setfile/clock.h"
+#include "setfile/text.h"
 #include "setlist/json.h"
-#include "setlist/set_reader.h"
-#include "tracker/text.h"
 
 std::int64_t utcSeconds(const std::tm& local, int utcOffset) {
   return clockSeconds(local) - utcOffset;

@@ -15,7 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/web_client.h"
-#include "tracker/record_format.h"
+#include "setfile/playlist_record.h"
 
 // One played track to scrobble: when its deck was loaded (whole seconds since 1970 UTC),
 // its deck and its texts (UTF-8).

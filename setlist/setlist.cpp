@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/output_file.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "setlist/commands.h"
 
 #ifndef ZV_VERSION
@@ -125,14 +126,24 @@ void printHelp() {
   std::fflush(stdout);
 }
 
-int usageError(std::string_view message) {
-  std::fprintf(stderr, "setlist: %.*s\n", static_cast<int>(message.size()), message.data());
+platform::Error wrongCommandLine(std::string message) {
+  return platform::makeError("", std::move(message));
+}
+
+platform::Error unknownOption(std::string_view subcommand, std::string_view option) {
+  return wrongCommandLine("unknown option '" + std::string(option) + "' for " +
+                          std::string(subcommand));
+}
+
+int usageError(const platform::Error& error) {
+  platform::reportError(error);
   std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
   return kStatusUsage;
 }
 
-int unknownOption(std::string_view subcommand, std::string_view option) {
-  return usageError("unknown option '" + std::string(option) + "' for " + std::string(subcommand));
+int failed(const platform::Error& error) {
+  platform::reportError(error);
+  return kStatusFailed;
 }
 
 int main(int argc, char** argv) {
@@ -141,7 +152,7 @@ int main(int argc, char** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  if (arguments.size() < 2) return usageError("which subcommand?");
+  if (arguments.size() < 2) return usageError(wrongCommandLine("which subcommand?"));
 
   const std::string_view name = arguments[1];
   if (name == "--help" || name == "-h") {
@@ -155,5 +166,5 @@ int main(int argc, char** argv) {
   for (const Command& command : kCommandTable) {
     if (command.name == name) return command.run(argc - 1, pointers.data() + 1);
   }
-  return usageError("unknown subcommand '" + std::string(name) + "'");
+  return usageError(wrongCommandLine("unknown subcommand '" + std::string(name) + "'"));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/output_file.h"
+#include "platform/platform.h"
 #include "platform/report.h"
 #include "platform/web_client.h"
 

@@ -91,17 +91,3 @@ void RecordQueue::save() {
   for (const std::string& record : waiting_) messages_ << record << "\n";
   messages_ << std::flush;
 }
-
-std::string pendingFileName(const std::string& playlist, int attempt) {
-  const std::size_t dot = playlist.rfind('.');
-  const bool extended = dot != std::string::npos && playlist.find('/', dot) == std::string::npos &&
-                        playlist.find('\\', dot) == std::string::npos;
-  const std::string extension = extended ? playlist.substr(dot) : ".txt";
-  std::string name = playlist.substr(0, extended ? dot : playlist.size());
-  name += ".pending";
-  if (attempt > 1) {
-    name += '-';
-    name += std::to_string(attempt);
-  }
-  return name + extension;
-}

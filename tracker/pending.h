@@ -69,8 +69,3 @@ class RecordQueue {
   std::size_t held_ = 0;                     // records written late in the current wait
   std::optional<std::uint64_t> unfinished_;  // see appendText
 };
-
-// "Playlist_X.pending.txt" for "Playlist_X.txt"; with a number when attempt > 1:
-// "Playlist_X.pending-2.txt". The extension stays: "Playlist_X.pending.jsonl" for
-// "Playlist_X.jsonl".
-std::string pendingFileName(const std::string& playlist, int attempt);

@@ -3,18 +3,6 @@
 #include <utility>
 
 #include "platform/platform.h"
-#include "tracker/conversion.h"
-
-std::tm localTime(std::time_t time) {
-  const std::tm* local = std::localtime(&time);
-  return local != nullptr ? *local : std::tm{};
-}
-
-std::string playlistFileName(const std::tm& time) {
-  return "Playlist_" + i_to_str(time.tm_year + 1900) + "." + i_to_str(time.tm_mon + 1, 2) + "." +
-         i_to_str(time.tm_mday, 2) + "_" + i_to_str(time.tm_hour, 2) + "_" +
-         i_to_str(time.tm_min, 2) + "_" + i_to_str(time.tm_sec, 2) + ".txt";
-}
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The playlist file: its name, its creation at the start, and the file calls that records
-// and set log lines reach the disk through.
+// The playlist file: its creation at the start, and the file calls that records and set
+// log lines reach the disk through (its name: setfile/file_names.h).
 #pragma once
 
 #include <cstdint>
@@ -10,14 +10,10 @@
 
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "tracker/record_format.h"
-#include "tracker/track.h"
-
-// The local broken-down form of a clock reading; all zeros should the system not convert it.
-std::tm localTime(std::time_t time);
-
-// "Playlist_YYYY.MM.DD_hh_mm_ss.txt" for the given local time.
-std::string playlistFileName(const std::tm& time);
+#include "setfile/clock.h"
+#include "setfile/file_names.h"
+#include "setfile/playlist_record.h"
+#include "setfile/track.h"
 
 // The calls a write to a log file is made of, each on the file opened last: DiskCalls in
 // the program, a file system in memory in the tests. A failure says why.

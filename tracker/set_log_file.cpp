@@ -3,13 +3,6 @@
 #include <string_view>
 #include <utility>
 
-std::string setLogFileName(const std::string& playlist) {
-  constexpr std::string_view kExtension = ".txt";
-  std::string name = playlist;
-  if (name.ends_with(kExtension)) name.resize(name.size() - kExtension.size());
-  return name + ".jsonl";
-}
-
 SetLogFile::SetLogFile(FileCalls& calls, std::string path, std::ostream& messages)
     : calls_(calls), queue_(calls, std::move(path), messages, messages, kSetLogForm) {}
 

@@ -1,7 +1,7 @@
 // The set log file beside the playlist: one line per playlist record, with every character
-// of the deck texts (see set_log.h). Its lines reach the disk the way records do, in order,
-// synced one by one and waiting while the file cannot be written (see RecordQueue); all
-// messages about it go to standard error.
+// of the deck texts (see setfile/set_log_line.h; its name: setLogFileName). Its lines reach
+// the disk the way records do, in order, synced one by one and waiting while the file
+// cannot be written (see RecordQueue); all messages about it go to standard error.
 #pragma once
 
 #include <functional>
@@ -12,9 +12,6 @@
 #include "tracker/pending.h"
 
 constexpr LogForm kSetLogForm{"", "\n", "line"};
-
-// "Playlist_X.jsonl" for "Playlist_X.txt".
-std::string setLogFileName(const std::string& playlist);
 
 class SetLogFile {
  public:
