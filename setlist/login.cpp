@@ -10,6 +10,7 @@
 #include "setlist/accounts.h"
 #include "setlist/commands.h"
 #include "setlist/online.h"
+#include "setlist/scrobbling.h"
 
 namespace {
 
@@ -25,17 +26,6 @@ const LoginService kLoginServices[] = {
     {"listenbrainz", "https://api.listenbrainz.org", {}, {}, loginListenBrainz},
     {"lastfm", "https://ws.audioscrobbler.com/2.0/", {"--api-key"}, {"--api-key"}, loginLastfm},
 };
-
-// A name the accounts file and the sent file take as it is.
-bool validAccountName(std::string_view name) {
-  if (name.empty() || name.size() > 64) return false;
-  for (const char c : name) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || c == '.';
-    if (!ok) return false;
-  }
-  return true;
-}
 
 std::string serviceNames() {
   std::string names;
@@ -94,7 +84,7 @@ int runLogin(int argc, char** argv) {
                                          std::string(option)));
     }
   }
-  if (!validAccountName(request.name)) {
+  if (!isAccountName(request.name)) {
     return usageError(wrongCommandLine("--name takes letters, digits, '-', '_' and '.', not '" +
                                        request.name + "'"));
   }

@@ -372,6 +372,13 @@ std::optional<int> chooseTargets(const Options& options, std::vector<Target>* ta
   if (!accounts) {
     return failed(accounts.error());
   }
+  for (const Account& account : *accounts) {
+    // The sent file holds the name as it is: one it could not hold would be sent again.
+    if (!isAccountName(account.name)) {
+      return failed(platform::makeError(
+          options.accountsPath, "the account name '" + account.name + "' is not one login gives"));
+    }
+  }
   const auto serviceOf = [](const Account& account) -> std::optional<Service> {
     if (account.service == "listenbrainz") return Service::kListenBrainz;
     if (account.service == "lastfm") return Service::kLastfm;

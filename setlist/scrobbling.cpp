@@ -42,6 +42,16 @@ std::string sentFileBeside(const std::string& setPath) {
   return base + ".scrobbled";
 }
 
+bool isAccountName(std::string_view name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (const char c : name) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '-' || c == '_' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
 namespace {
 
 void appendEscaped(std::string_view text, std::string* out) {
@@ -127,7 +137,7 @@ bool parseSentLine(std::string_view line, std::string* account, Listen* listen) 
     line.remove_prefix(tab + 1);
     if (count == 6) return false;  // a seventh field
   }
-  if (count != 6 || fields[0].empty()) return false;
+  if (count != 6 || !isAccountName(fields[0])) return false;
   const auto at = wholeNumber(fields[1]);
   if (!at || (fields[2] != "L" && fields[2] != "R")) return false;
   Listen parsed;

@@ -49,6 +49,9 @@ std::int64_t utcSeconds(const std::tm& local, int utcOffset);
 // comments; a last line without its LF (a run killed while writing) is not taken.
 
 std::string sentFileBeside(const std::string& setPath);
+// Whether a name can name an account: 1 to 64 letters, digits, '-', '_' and '.', so that it
+// stands in the sent file as it is.
+bool isAccountName(std::string_view name);
 std::string formatSentLine(std::string_view account, const Listen& listen);
 // One line without its LF; false (and nothing changed) when it is not a sent line.
 bool parseSentLine(std::string_view line, std::string* account, Listen* listen);

@@ -106,14 +106,15 @@ TEST(Scrobbling, SentFileReadsBackWhatWasWritten) {
                                "lb\t1x\tL\ta\tb\tc\n"        // time
                                "lb\t12\tL\ta\\q\tb\tc\n"     // escape
                                "lb\t12\tL\ta\tb\n"           // five fields
-                               "lb\t12\tL\ta\tb\tc\td\n" +   // seven
+                               "lb\t12\tL\ta\tb\tc\td\n"     // seven
+                               "l\rb\t12\tL\ta\tb\tc\n" +    // account name
                                formatSentLine("lb", plain);  // cut short
   const SentListens sent = parseSentFile(contents);
   EXPECT_EQ(sent.accepted.size(), 2u);
   EXPECT_TRUE(sent.has("lb", odd));
   EXPECT_TRUE(sent.has("lastfm", plain));
   EXPECT_FALSE(sent.has("lb", plain));
-  EXPECT_EQ(sent.badLines, 5u);
+  EXPECT_EQ(sent.badLines, 6u);
   EXPECT_FALSE(sent.endsInLineEnd);
   EXPECT_EQ(sentFileBeside("a/Playlist_1.txt"), "a/Playlist_1.scrobbled");
   EXPECT_EQ(sentFileBeside("a/Playlist_1.jsonl"), "a/Playlist_1.scrobbled");
