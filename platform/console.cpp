@@ -56,11 +56,11 @@ bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding e
                   stream == StandardStream::kOutput ? "stdout" : "stderr", err);
 }
 
+bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }
+
 void showConsoleTextAs(TextEncoding encoding) {
   attach(StandardStream::kOutput, std::cout, encoding);
   attach(StandardStream::kError, std::cerr, encoding);
 }
-
-bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }
 
 }  // namespace platform

@@ -18,7 +18,7 @@ enum class StandardStream { kOutput, kError };
 bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
                    Error* err);
 
-// Whether a standard stream is a console (a terminal), where a line may be rewritten in place.
+// Whether a standard stream is a console (a terminal), not a file or a pipe.
 bool isTerminal(StandardStream stream);
 
 // Makes std::cout and std::cerr write through writeStandard with the given encoding when

@@ -75,8 +75,4 @@ class InputFile {
   File file_;
 };
 
-// The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,
-// which cannot hold every file name).
-std::vector<std::string> utf8Arguments(int argc, char** argv);
-
 }  // namespace platform

@@ -8,13 +8,20 @@
 #include "setlist/set_reader.h"
 #include "setlist/track_rules.h"
 
-bool readSetTracks(const std::string& path, bool playlistOnly, std::vector<Record>* tracks) {
+platform::Expected<std::vector<Record>> readSetTracks(const std::string& path, bool playlistOnly) {
   SetReader set;
-  if (!set.open(path, playlistOnly, false)) return false;
-  return set.read([&](const Record& record) {
-    if (!isEmptyTrack(record.track)) tracks->push_back(record);
-    return true;
-  });
+  if (platform::Status opened = set.open(path, playlistOnly, false); !opened) {
+    return opened.error();
+  }
+  std::vector<Record> tracks;
+  if (platform::Status read = set.read([&](const Record& record) {
+        tracks.push_back(record);
+        return true;
+      });
+      !read) {
+    return read.error();
+  }
+  return tracks;
 }
 
 int runCheck(int argc, char** argv) {
@@ -29,21 +36,21 @@ int runCheck(int argc, char** argv) {
     if (arg == "--playlist-only") {
       playlistOnly = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return unknownOption("check", arg);
+      return usageError(unknownOption("check", arg));
     } else if (!path.empty()) {
-      return usageError("one PLAYLIST only");
+      return usageError(wrongCommandLine("one PLAYLIST only"));
     } else {
       path = arg;
     }
   }
-  if (path.empty()) return usageError("check needs a PLAYLIST");
-  std::vector<Record> tracks;
-  if (!readSetTracks(path, playlistOnly, &tracks)) return kStatusFailed;
-  const std::vector<std::string> lines = brokenRuleLines(tracks);
+  if (path.empty()) return usageError(wrongCommandLine("check needs a PLAYLIST"));
+  const auto tracks = readSetTracks(path, playlistOnly);
+  if (!tracks) return failed(tracks.error());
+  const std::vector<std::string> lines = brokenRuleLines(*tracks);
   for (const std::string& line : lines) std::cout << line << "\n";
   if (lines.empty()) {
-    std::cout << "no rule broken in " << tracks.size()
-              << (tracks.size() == 1 ? " track" : " tracks") << "\n";
+    std::cout << "no rule broken in " << tracks->size()
+              << (tracks->size() == 1 ? " track" : " tracks") << "\n";
   }
   std::cout << std::flush;
   return lines.empty() ? kStatusOk : kStatusFailed;

@@ -5,7 +5,8 @@
 #include <string_view>
 #include <vector>
 
-struct Record;
+#include "platform/error.h"
+#include "setfile/playlist_record.h"
 
 int runTracklist(int argc, char** argv);
 int runCsv(int argc, char** argv);
@@ -16,11 +17,14 @@ int runCue(int argc, char** argv);
 int runChapters(int argc, char** argv);
 int runCheck(int argc, char** argv);
 int runLogin(int argc, char** argv);
+int runAccounts(int argc, char** argv);
+int runLogout(int argc, char** argv);
+int runScrobble(int argc, char** argv);
 int runMixcloud(int argc, char** argv);
 
-// Reads the tracks of a set that are not empty (see SetReader); false when a file cannot be
-// read (said on stderr).
-bool readSetTracks(const std::string& path, bool playlistOnly, std::vector<Record>* tracks);
+// The tracks of a set that are not empty (see SetReader), in order; a file that cannot be
+// read is the failure, naming it.
+platform::Expected<std::vector<Record>> readSetTracks(const std::string& path, bool playlistOnly);
 
 // Exit statuses.
 constexpr int kStatusOk = 0;
@@ -31,8 +35,14 @@ constexpr int kStatusStopped = 130;  // interrupted (Ctrl-C) before the output w
 // The usage text, then a line for each subcommand, on standard output.
 void printHelp();
 
-// "setlist: <message>" and the usage text on stderr; returns kStatusUsage.
-int usageError(std::string_view message);
+// A wrong command line: what is wrong with it, told by usageError.
+platform::Error wrongCommandLine(std::string message);
+// "unknown option '<option>' for <subcommand>".
+platform::Error unknownOption(std::string_view subcommand, std::string_view option);
 
-// "unknown option '<option>' for <subcommand>", as usageError.
-int unknownOption(std::string_view subcommand, std::string_view option);
+// Tells a wrong command line ("setlist: <message>" and the usage text on stderr); returns
+// kStatusUsage.
+int usageError(const platform::Error& error);
+
+// Tells a failure ("setlist: <file>: <reason>" on stderr); returns kStatusFailed.
+int failed(const platform::Error& error);

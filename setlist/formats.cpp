@@ -1,6 +1,6 @@
 #include "setlist/formats.h"
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

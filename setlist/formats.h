@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 // Appends text as HTML content or attribute value: markup characters as references,
 // control characters as blanks.
@@ -19,6 +19,7 @@ class Format {
   virtual ~Format() = default;
   // Before the first record.
   virtual void begin(std::string* out) { (void)out; }
+  // A track to publish: SetReader has left out the empty ones (isEmptyTrack).
   virtual void record(const Record& record, std::string* out) = 0;
   // After the last record.
   virtual void end(std::string* out) { (void)out; }

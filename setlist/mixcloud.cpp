@@ -11,13 +11,13 @@
 #include "platform/console.h"
 #include "platform/file_identity.h"
 #include "platform/report.h"
+#include "setfile/text.h"
 #include "setlist/accounts.h"
 #include "setlist/commands.h"
 #include "setlist/formats.h"
 #include "setlist/json.h"
 #include "setlist/recording.h"
 #include "setlist/track_rules.h"
-#include "tracker/text.h"
 
 namespace {
 
@@ -162,22 +162,25 @@ struct UploadOptions {
   RecordingOptions recording;
   bool dryRun = false;
   bool playlistOnly = false;
+  bool help = false;  // --help: the usage text and nothing else
 };
 
-std::optional<int> parseUploadOptions(int argc, char** argv, UploadOptions* options) {
-  options->recording.cue = false;
+// Reads the command line; `help` when it asks for the usage text.
+platform::Expected<UploadOptions> parseUploadOptions(int argc, char** argv) {
+  UploadOptions options;
+  options.recording.cue = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      printHelp();
-      return kStatusOk;
+      options.help = true;
+      return options;
     }
     if (arg == "--dry-run") {
-      options->dryRun = true;
+      options.dryRun = true;
       continue;
     }
     if (arg == "--playlist-only") {
-      options->playlistOnly = true;
+      options.playlistOnly = true;
       continue;
     }
     const bool valued = arg == "--audio" || arg == "--name" || arg == "--description" ||
@@ -185,23 +188,23 @@ std::optional<int> parseUploadOptions(int argc, char** argv, UploadOptions* opti
                         arg == "--at" || arg == "--shift" || arg == "--accounts";
     if (!valued && arg.size() > 1 && arg[0] == '-') return unknownOption("mixcloud", arg);
     if (!valued) {
-      if (!options->set.empty()) return usageError("one PLAYLIST only");
-      options->set = arg;
+      if (!options.set.empty()) return wrongCommandLine("one PLAYLIST only");
+      options.set = arg;
       continue;
     }
-    if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
+    if (i + 1 == argc) return wrongCommandLine(std::string(arg) + " needs a value");
     const std::string value = argv[++i];
     if (arg == "--audio") {
-      if (value.empty()) return usageError("--audio takes the recording's file");
-      options->show.audio = value;
+      if (value.empty()) return wrongCommandLine("--audio takes the recording's file");
+      options.show.audio = value;
     } else if (arg == "--name") {
-      options->show.name = value;
+      options.show.name = value;
     } else if (arg == "--description") {
-      options->show.description = value;
+      options.show.description = value;
     } else if (arg == "--picture") {
-      options->show.picture = value;
+      options.show.picture = value;
     } else if (arg == "--accounts") {
-      options->accounts = value;
+      options.accounts = value;
     } else if (arg == "--tags") {
       std::size_t begin = 0;
       while (begin <= value.size()) {
@@ -209,21 +212,22 @@ std::optional<int> parseUploadOptions(int argc, char** argv, UploadOptions* opti
         std::string tag = value.substr(begin, comma - begin);
         tag.erase(0, tag.find_first_not_of(' '));
         tag.erase(tag.find_last_not_of(' ') + 1);
-        if (!tag.empty()) options->show.tags.push_back(tag);
+        if (!tag.empty()) options.show.tags.push_back(tag);
         begin = comma + 1;
       }
     } else if (arg == "--start") {
-      if (!(options->start = parseClock(value))) {
-        return usageError("--start takes a clock time HH:MM:SS, not '" + value + "'");
+      if (!(options.start = parseClock(value))) {
+        return wrongCommandLine("--start takes a clock time HH:MM:SS, not '" + value + "'");
       }
-    } else if (const auto message = takeRecordingOption(arg, value, &options->recording)) {
-      return usageError(*message);
+    } else if (platform::Status taken = takeRecordingOption(arg, value, &options.recording);
+               !taken) {
+      return taken.error();
     }
   }
-  if (options->set.empty()) return usageError("mixcloud needs a PLAYLIST");
-  if (options->show.audio.empty()) return usageError("mixcloud needs --audio FILE");
-  if (options->show.name.empty()) return usageError("mixcloud needs --name NAME");
-  return std::nullopt;
+  if (options.set.empty()) return wrongCommandLine("mixcloud needs a PLAYLIST");
+  if (options.show.audio.empty()) return wrongCommandLine("mixcloud needs --audio FILE");
+  if (options.show.name.empty()) return wrongCommandLine("mixcloud needs --name NAME");
+  return options;
 }
 
 // The size of a regular file; nothing when it is missing, unreadable or no file.
@@ -304,6 +308,15 @@ class Progress {
   std::chrono::steady_clock::time_point shown_;
 };
 
+// The account named mixcloud, else the first Mixcloud account (login's --name renames it).
+const Account* mixcloudAccount(const std::vector<Account>& accounts) {
+  if (const Account* named = findAccount(accounts, "mixcloud")) return named;
+  for (const Account& account : accounts) {
+    if (account.service == "mixcloud") return &account;
+  }
+  return nullptr;
+}
+
 std::string randomBoundary() {
   std::random_device random;
   std::string boundary = "----setlist";
@@ -318,29 +331,34 @@ std::string randomBoundary() {
 }  // namespace
 
 int runMixcloud(int argc, char** argv) {
-  UploadOptions options;
-  if (const auto status = parseUploadOptions(argc, argv, &options)) return *status;
+  auto parsed = parseUploadOptions(argc, argv);
+  if (!parsed) return usageError(parsed.error());
+  UploadOptions& options = *parsed;
+  if (options.help) {
+    printHelp();
+    return kStatusOk;
+  }
   MixcloudShow& show = options.show;
 
-  std::vector<Record> tracks;
-  if (!readSetTracks(options.set, options.playlistOnly, &tracks)) return kStatusFailed;
-  if (tracks.empty()) {
-    std::cerr << "setlist: " << options.set << " holds no tracks: there is no tracklist to send\n";
-    return kStatusFailed;
+  const auto tracks = readSetTracks(options.set, options.playlistOnly);
+  if (!tracks) return failed(tracks.error());
+  if (tracks->empty()) {
+    return failed(
+        platform::makeError(options.set, "holds no tracks: there is no tracklist to send"));
   }
-  if (options.recording.at == PointTime::kLoaded && !tracks.front().utcOffset) {
-    return usageError("--at loaded needs the set log (.jsonl) beside " + options.set +
-                      ", and none was read");
+  if (options.recording.at == PointTime::kLoaded && !tracks->front().utcOffset) {
+    return usageError(wrongCommandLine("--at loaded needs the set log (.jsonl) beside " +
+                                       options.set + ", and none was read"));
   }
-  const int start = options.start.value_or(firstTrackClock(tracks.front(), options.recording.at));
+  const int start = options.start.value_or(firstTrackClock(tracks->front(), options.recording.at));
   RecordingPoints points(start, options.recording.at, options.recording.shiftMs);
-  for (const Record& record : tracks) {
+  for (const Record& record : *tracks) {
     const std::int64_t pointMs = points.next(record);
     show.sections.push_back({record.track.artist, record.track.song, pointMs / 1000});
   }
   if (points.startAfterFirst()) {
-    std::cerr << "setlist: warning: --start is after the first track of " << options.set
-              << "; the tracks before it start the show\n";
+    platform::reportWarning("--start is after the first track of " + options.set +
+                            "; the tracks before it start the show");
   }
 
   const ShowFiles files{fileSize(show.audio), fileSize(show.picture)};
@@ -348,26 +366,22 @@ int runMixcloud(int argc, char** argv) {
   for (const std::string& fault : faults) platform::reportError(fault);
   if (!faults.empty()) return kStatusFailed;
   // The licence's rules: a show that breaks one may be muted, but it is the DJ's call.
-  for (const std::string& line : brokenRuleLines(tracks)) {
+  for (const std::string& line : brokenRuleLines(*tracks)) {
     platform::reportWarning(line);
   }
 
   if (options.accounts.empty()) options.accounts = defaultAccountsPath();
   const auto accounts = loadAccounts(options.accounts);
-  const Account* account = accounts ? findAccount(*accounts, "mixcloud") : nullptr;
-  if (!accounts && !options.dryRun) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
-  }
+  const Account* account = accounts ? mixcloudAccount(*accounts) : nullptr;
+  if (!accounts && !options.dryRun) return failed(accounts.error());
   const std::string api = account && !account->url.empty() ? account->url : kMixcloudApi;
   if (options.dryRun) {
     printDryRun(show, files, api);
     return kStatusOk;
   }
   if (!account || account->values.count("access_token") == 0) {
-    platform::reportError(platform::makeError(
+    return failed(platform::makeError(
         options.accounts, "no Mixcloud account: log in first with setlist login mixcloud"));
-    return kStatusFailed;
   }
   const std::string& token = account->values.at("access_token");
   const auto site = account->values.find("auth_url");
@@ -380,20 +394,14 @@ int runMixcloud(int argc, char** argv) {
   request.body = multipartBody(show, boundary);
   request.readTimeoutSeconds = 300;  // Mixcloud answers once it has taken the whole file
   if (platform::isTerminal(platform::StandardStream::kError)) request.progress = Progress();
-  std::cerr << "setlist: sending " << show.audio << " (" << *files.audioBytes << " bytes) and "
-            << show.sections.size() << " sections to " << api << "/upload/\n"
-            << std::flush;
+  platform::reportNote("sending " + show.audio + " (" + std::to_string(*files.audioBytes) +
+                       " bytes) and " + std::to_string(show.sections.size()) + " sections to " +
+                       api + "/upload/");
   const auto response = platform::sendRequest(request);
-  if (!response) {
-    platform::reportError(response.error());
-    return kStatusFailed;
-  }
+  if (!response) return failed(response.error());
   const auto address =
       uploadResult(*response, site != account->values.end() ? site->second : kMixcloudSite);
-  if (!address) {
-    platform::reportError(address.error());
-    return kStatusFailed;
-  }
+  if (!address) return failed(address.error());
   std::cout << *address << "\n" << std::flush;
   return kStatusOk;
 }

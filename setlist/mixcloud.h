@@ -9,6 +9,7 @@
 
 #include "platform/error.h"
 #include "platform/web_client.h"
+#include "setlist/online.h"
 
 // Where Mixcloud authorizes (and shows its shows) and where its API takes uploads. A
 // look-alike service, or a test's mock, replaces both with one root.
@@ -57,6 +58,7 @@ std::vector<platform::BodyPart> multipartBody(const MixcloudShow& show,
 platform::Expected<std::string> uploadResult(const platform::HttpResponse& response,
                                              const std::string& site);
 
-// setlist login mixcloud --client-id ID [--url URL] [--port PORT] [--accounts FILE], the
-// client secret on standard input; argv[0] is "mixcloud".
-int loginMixcloud(int argc, char** argv);
+// setlist login mixcloud: the client secret read from standard input, the authorize page
+// printed, the code taken by a one-shot listener on 127.0.0.1 (--port, else any free port)
+// and exchanged for an access token. `--url` stands for both of Mixcloud's roots.
+platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login);

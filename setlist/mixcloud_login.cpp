@@ -16,13 +16,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/report.h"
 #include "platform/secret_input.h"
 #include "platform/web_client.h"
 #include "setlist/accounts.h"
-#include "setlist/commands.h"
 #include "setlist/json.h"
 #include "setlist/mixcloud.h"
+#include "setlist/online.h"
 
 namespace {
 
@@ -167,62 +166,31 @@ platform::Expected<std::string> exchangeCode(const std::string& site, const std:
 
 }  // namespace
 
-int loginMixcloud(int argc, char** argv) {
-  std::string clientId;
-  std::string root;
-  std::string accountsPath;
+platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
+  const std::string& clientId = login.options.at("--client-id");
   int port = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      printHelp();
-      return kStatusOk;
+  if (const auto given = login.options.find("--port"); given != login.options.end()) {
+    const std::string& value = given->second;
+    if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(value) > 65535) {
+      return platform::makeError("", "--port takes a port number, not " + value);
     }
-    if (arg != "--client-id" && arg != "--url" && arg != "--port" && arg != "--accounts") {
-      return arg.size() > 1 && arg[0] == '-'
-                 ? unknownOption("login mixcloud", arg)
-                 : usageError("login mixcloud takes no '" + std::string(arg) + "'");
-    }
-    if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
-    const std::string value = argv[++i];
-    if (arg == "--client-id") {
-      clientId = value;
-    } else if (arg == "--url") {
-      if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
-        return usageError("--url takes an http(s) URL, not " + value);
-      root = value;
-      while (!root.empty() && root.back() == '/') root.pop_back();
-    } else if (arg == "--port") {
-      if (value.empty() || value.size() > 5 ||
-          value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) > 65535) {
-        return usageError("--port takes a port number, not " + value);
-      }
-      port = std::stoi(value);
-    } else {
-      accountsPath = value;
-    }
+    port = std::stoi(value);
   }
-  if (clientId.empty()) return usageError("login mixcloud needs --client-id ID");
-  if (accountsPath.empty()) accountsPath = defaultAccountsPath();
-  auto accounts = loadAccounts(accountsPath);
-  if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
-  }
-  const std::string site = root.empty() ? kMixcloudSite : root;
-  const std::string api = root.empty() ? kMixcloudApi : root;
+  // One root given with --url stands for both of Mixcloud's.
+  std::string root = login.url;
+  while (!root.empty() && root.back() == '/') root.pop_back();
+  const bool mixcloud = root == kMixcloudApi;
+  const std::string site = mixcloud ? kMixcloudSite : root;
+  const std::string& api = root;
 
   std::cerr << "Mixcloud client secret: " << std::flush;
   const auto secret = platform::readSecretLine();
-  if (!secret) {
-    platform::reportError(secret.error());
-    return kStatusFailed;
-  }
+  if (!secret) return secret.error();
+  if (secret->empty()) return platform::makeError(login.name, "no client secret was given");
   Loopback loopback;
-  if (const platform::Status listening = loopback.listen(static_cast<unsigned short>(port));
-      !listening) {
-    platform::reportError(listening.error());
-    return kStatusFailed;
+  if (platform::Status listening = loopback.listen(static_cast<unsigned short>(port)); !listening) {
+    return listening.error();
   }
   const std::string redirect = "http://127.0.0.1:" + std::to_string(loopback.port()) + "/";
   std::cout << "Open this page in a browser and let setlist upload to your Mixcloud account:\n  "
@@ -231,48 +199,22 @@ int loginMixcloud(int argc, char** argv) {
             << "\nwaiting for Mixcloud to send the browser back to " << redirect << "\n"
             << std::flush;
   const auto code = loopback.waitForCode();
-  if (!code) {
-    platform::reportError(code.error());
-    return kStatusFailed;
-  }
+  if (!code) return code.error();
   const auto token = exchangeCode(site, clientId, redirect, *secret, *code);
-  if (!token) {
-    platform::reportError(token.error());
-    return kStatusFailed;
-  }
+  if (!token) return token.error();
   // The account's name, which also proves that the token works.
   platform::HttpRequest me;
   me.url = api + "/me/?access_token=" + platform::urlEncode(*token);
   const auto answer = platform::sendRequest(me);
-  if (!answer) {
-    platform::reportError(answer.error());
-    return kStatusFailed;
-  }
+  if (!answer) return answer.error();
   const auto user = parseJson(answer->body);
   if (answer->status / 100 != 2 || !user || (*user)["username"].string().empty()) {
-    platform::reportError(platform::makeError(
-        "Mixcloud", "the new token was not taken (HTTP " + std::to_string(answer->status) + ")"));
-    return kStatusFailed;
+    return platform::makeError(
+        "Mixcloud", "the new token was not taken (HTTP " + std::to_string(answer->status) + ")");
   }
-
-  Account account{"mixcloud", "mixcloud", api, (*user)["username"].string(), {}};
-  account.values["access_token"] = *token;
-  account.values["client_id"] = clientId;
-  account.values["auth_url"] = site;
-  bool replaced = false;
-  for (Account& existing : *accounts) {
-    if (existing.name == account.name) {
-      existing = account;
-      replaced = true;
-    }
-  }
-  if (!replaced) accounts->push_back(account);
-  if (const platform::Status saved = saveAccounts(accountsPath, *accounts); !saved) {
-    platform::reportError(saved.error());
-    return kStatusFailed;
-  }
-  std::cout << "setlist: logged in to Mixcloud as " << account.user << "; the token is kept in "
-            << accountsPath << "\n"
-            << std::flush;
-  return kStatusOk;
+  LoginResult result;
+  result.account.url = api;
+  result.account.user = (*user)["username"].string();
+  result.account.values = {{"access_token", *token}, {"client_id", clientId}, {"auth_url", site}};
+  return result;
 }

@@ -1,8 +1,8 @@
 #include "setlist/recording.h"
 
+#include "setfile/set_log_line.h"
+#include "setfile/text.h"
 #include "setlist/set_reader.h"
-#include "tracker/set_log.h"
-#include "tracker/text.h"
 
 namespace {
 
@@ -109,36 +109,39 @@ OptionArity recordingOption(const RecordingOptions& options, std::string_view na
   return OptionArity::kNone;
 }
 
-std::optional<std::string> takeRecordingOption(std::string_view name, std::string_view value,
-                                               RecordingOptions* options) {
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options) {
+  const auto wrong = [](std::string message) {
+    return platform::makeError("", std::move(message));
+  };
   std::string quoted(1, '\'');
   quoted.append(value).push_back('\'');
   if (name == "--at") {
     if (value != "logged" && value != "loaded") {
-      return "--at takes logged or loaded, not " + quoted;
+      return wrong("--at takes logged or loaded, not " + quoted);
     }
     options->at = value == "logged" ? PointTime::kLogged : PointTime::kLoaded;
   } else if (name == "--shift") {
     const std::optional<std::int64_t> shift = parseShift(value);
-    if (!shift) return "--shift takes seconds such as -12 or +3.5, not " + quoted;
+    if (!shift) return wrong("--shift takes seconds such as -12 or +3.5, not " + quoted);
     options->shiftMs = *shift;
   } else if (name == "--audio") {
     for (std::size_t i = 0; i < value.size(); ++i) {
       if (value[i] == '"' || controlAt(value, i) != 0) {
-        return "--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
-               quoted;
+        return wrong("--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
+                     quoted);
       }
     }
-    if (value.empty()) return "--audio takes the name of the recording's file";
+    if (value.empty()) return wrong("--audio takes the name of the recording's file");
     options->audio = value;
   } else if (name == "--bom") {
     options->bom = true;
   } else if (name == "--end") {
     if (!(options->end = parseClock(value))) {
-      return "--end takes a clock time HH:MM:SS, not " + quoted;
+      return wrong("--end takes a clock time HH:MM:SS, not " + quoted);
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 std::optional<std::int64_t> parseShift(std::string_view text) {
@@ -171,10 +174,7 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
   return negative ? -ms : ms;
 }
 
-bool isEmptyTrack(const Record& record) { return isEmptyTrack(record.track); }
-
 void RecordingFormat::record(const Record& record, std::string* out) {
-  if (isEmptyTrack(record)) return;
   track(record, points_.next(record), out);
 }
 

@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+#include "setfile/playlist_reader.h"
 #include "setlist/formats.h"
-#include "setlist/playlist_reader.h"
 
 // Which of a track's times places it in the recording: when it was logged as played, or
 // when its deck first held it.
@@ -70,9 +71,10 @@ enum class OptionArity { kNone, kFlag, kValue };
 
 // Whether `name` is an option of cue (or of chapters), and whether it takes a value.
 OptionArity recordingOption(const RecordingOptions& options, std::string_view name);
-// Takes that option with its value (empty for a flag); a message when the value is wrong.
-std::optional<std::string> takeRecordingOption(std::string_view name, std::string_view value,
-                                               RecordingOptions* options);
+// Takes that option with its value (empty for a flag); what is wrong with the value, as a
+// wrong command line.
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options);
 
 // Whether the recording's end, the clock time `end`, lies before the last track of the set,
 // logged at `last`, on the day that puts it nearest that track. Such an end is refused.
@@ -84,10 +86,7 @@ std::optional<std::int64_t> parseShift(std::string_view text);
 // The longest a CUE sheet can be: track numbers have two digits.
 constexpr std::uint64_t kCueMostTracks = 99;
 
-// A track with all three texts empty: a deck that was cleared. It is left out.
-bool isEmptyTrack(const Record& record);
-
-// The base of the two recording formats: places each track that is not empty.
+// The base of the two recording formats: places each track.
 class RecordingFormat : public Format {
  public:
   RecordingFormat(int start, const RecordingOptions& options)

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/output_file.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "setlist/commands.h"
 
 #ifndef ZV_VERSION
@@ -25,14 +26,20 @@ constexpr std::string_view kUsage =
     "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
     "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist check [--playlist-only] PLAYLIST\n"
-    "  setlist login mixcloud --client-id ID [--url URL] [--port PORT] [--accounts FILE]\n"
-    "  setlist mixcloud --audio FILE --name NAME [--description TEXT] [--tags A,B,...]\n"
-    "              [--picture FILE] [--start HH:MM:SS] [--at logged|loaded] [--shift SECONDS]\n"
-    "              [--dry-run] [--accounts FILE] [--playlist-only] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
     "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
     "              [--rules]\n"
+    "  setlist login listenbrainz [--name NAME] [--url URL] [--accounts FILE]\n"
+    "  setlist login lastfm --api-key KEY [--name NAME] [--url URL] [--accounts FILE]\n"
+    "  setlist login mixcloud --client-id ID [--port PORT] [--name NAME] [--url URL]\n"
+    "              [--accounts FILE]\n"
+    "  setlist accounts [--accounts FILE]\n"
+    "  setlist logout [--accounts FILE] NAME\n"
+    "  setlist scrobble [--to NAME[,NAME...]] [--follow] [--dry-run] [--accounts FILE] SET\n"
+    "  setlist mixcloud --audio FILE --name NAME [--description TEXT] [--tags A,B,...]\n"
+    "              [--picture FILE] [--start HH:MM:SS] [--at logged|loaded] [--shift SECONDS]\n"
+    "              [--dry-run] [--accounts FILE] [--playlist-only] PLAYLIST\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
@@ -64,17 +71,6 @@ constexpr std::string_view kCommands =
     "             three hours at most 4 tracks by one artist (3 in a row) and 3 from one\n"
     "             album (2 in a row); an artist after feat., ft. or featuring counts too.\n"
     "             One line per broken rule; exit status 1 when one is broken\n"
-    "  login      logs in to an online service; the secret is read from standard input\n"
-    "             and kept in the accounts file. mixcloud: the client secret of your\n"
-    "             Mixcloud app; the page to open is printed, and a listener on 127.0.0.1\n"
-    "             (--port, else any free port) takes the browser back. --url replaces\n"
-    "             Mixcloud's addresses with a look-alike service's\n"
-    "  mixcloud   uploads the recording in FILE as a show named NAME, with the set as its\n"
-    "             tracklist timed as cue times it (--start defaults to the first track);\n"
-    "             at most 5 tags, a description of at most 1000 characters, a picture of\n"
-    "             at most 10 MB; check's rules are warnings. --dry-run shows the fields\n"
-    "             and the first and last section without sending. Prints the show's\n"
-    "             address; status 1 with Mixcloud's message when it refuses\n"
     "  live       follows the decks as the tracker does, every character kept, and shows\n"
     "             the track on air and the one before it in the files it is given, each\n"
     "             written blank at the start and rewritten whole (a file that cannot be\n"
@@ -99,11 +95,40 @@ constexpr std::string_view kCommands =
     "                        may be given more than once\n"
     "    --rules             warns on stderr when a deck is loaded with a track that,\n"
     "                        played next, would break a rule of check\n"
+    "  login      stores an account in the accounts file (--accounts FILE, else\n"
+    "             $XDG_CONFIG_HOME/zorvanthelix/accounts.json or %APPDATA%\\Zorvanthelix\\\n"
+    "             accounts.json), its secret read from standard input, never from the\n"
+    "             command line: listenbrainz takes the user token and checks it, with\n"
+    "             --url the API root of a server that speaks its API (such as Maloja's\n"
+    "             http://HOST:42010/apis/listenbrainz); lastfm takes the shared secret\n"
+    "             of your API account (--api-key KEY) and shows a page to allow the access\n"
+    "             on; mixcloud takes the client secret of your Mixcloud app, prints the\n"
+    "             page to open and takes the browser back on a listener on 127.0.0.1\n"
+    "             (--port, else any free port), --url replacing both of Mixcloud's\n"
+    "             addresses with a look-alike service's; --name NAME names the account\n"
+    "             (default: the service)\n"
+    "  accounts   lists the stored accounts: name, service, address, user\n"
+    "  logout     removes the account NAME\n"
+    "  scrobble   sends every played track of SET (a playlist or set log) with an artist\n"
+    "             and a song to every account, or to those --to names, timed when its deck\n"
+    "             was loaded; SET.scrobbled beside it records what each account accepted,\n"
+    "             so a second run sends only what is missing\n"
+    "    --follow   keeps reading the set log as the tracker writes it and sends each new\n"
+    "               track within seconds; Ctrl-C ends\n"
+    "    --dry-run  prints the requests it would send, and sends nothing\n"
+    "  mixcloud   uploads the recording in FILE as a show named NAME, with the set as its\n"
+    "             tracklist timed as cue times it (--start defaults to the first track);\n"
+    "             at most 5 tags, a description of at most 1000 characters, a picture of\n"
+    "             at most 10 MB; check's rules are warnings. --dry-run shows the fields\n"
+    "             and the first and last section without sending. Prints the show's\n"
+    "             address; status 1 with Mixcloud's message when it refuses\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
     "be the PLAYLIST or its set log, nor a file made read-only.\n"
-    "Exit status: 0 done; 1 a file could not be read or written, or held no track; 2 a\n"
-    "wrong command line; 130 stopped by Ctrl-C before the output was complete.\n";
+    "Exit status: 0 done; 1 a file could not be read or written, or held no track, or a\n"
+    "service refused or could not be reached (the tracks not sent wait for the next run), or\n"
+    "check found a rule broken; 2 a wrong command line; 130 stopped by Ctrl-C before the\n"
+    "output was complete.\n";
 
 struct Command {
   std::string_view name;
@@ -111,9 +136,10 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv},     {"json", runJson},
-    {"html", runHtml},           {"cue", runCue},     {"chapters", runChapters},
-    {"live", runLive},           {"check", runCheck}, {"login", runLogin},
+    {"tracklist", runTracklist}, {"csv", runCsv},       {"json", runJson},
+    {"html", runHtml},           {"cue", runCue},       {"chapters", runChapters},
+    {"check", runCheck},         {"live", runLive},     {"login", runLogin},
+    {"accounts", runAccounts},   {"logout", runLogout}, {"scrobble", runScrobble},
     {"mixcloud", runMixcloud},
 };
 
@@ -125,14 +151,24 @@ void printHelp() {
   std::fflush(stdout);
 }
 
-int usageError(std::string_view message) {
-  std::fprintf(stderr, "setlist: %.*s\n", static_cast<int>(message.size()), message.data());
+platform::Error wrongCommandLine(std::string message) {
+  return platform::makeError("", std::move(message));
+}
+
+platform::Error unknownOption(std::string_view subcommand, std::string_view option) {
+  return wrongCommandLine("unknown option '" + std::string(option) + "' for " +
+                          std::string(subcommand));
+}
+
+int usageError(const platform::Error& error) {
+  platform::reportError(error);
   std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
   return kStatusUsage;
 }
 
-int unknownOption(std::string_view subcommand, std::string_view option) {
-  return usageError("unknown option '" + std::string(option) + "' for " + std::string(subcommand));
+int failed(const platform::Error& error) {
+  platform::reportError(error);
+  return kStatusFailed;
 }
 
 int main(int argc, char** argv) {
@@ -141,7 +177,7 @@ int main(int argc, char** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  if (arguments.size() < 2) return usageError("which subcommand?");
+  if (arguments.size() < 2) return usageError(wrongCommandLine("which subcommand?"));
 
   const std::string_view name = arguments[1];
   if (name == "--help" || name == "-h") {
@@ -155,5 +191,5 @@ int main(int argc, char** argv) {
   for (const Command& command : kCommandTable) {
     if (command.name == name) return command.run(argc - 1, pointers.data() + 1);
   }
-  return usageError("unknown subcommand '" + std::string(name) + "'");
+  return usageError(wrongCommandLine("unknown subcommand '" + std::string(name) + "'"));
 }

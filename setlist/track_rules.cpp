@@ -5,7 +5,7 @@
 #include <ctime>
 #include <iostream>
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tracker/record_format.h"
+#include "setfile/playlist_record.h"
 #include "tracker/tracking.h"
 
 // A played track as the rules see it.

@@ -5,15 +5,18 @@
 //     prints "status N", the answer's headers one a line, an empty line and the body; on
 //     stderr, how often the progress was told while the body was sent, and the last.
 //   web-fetch --websocket URL [MESSAGE]...
-//     sends each message and prints each answer as "message: TEXT" (waiting up to five
+//     sends each message and prints each answer as "message: TEXT" (waiting up to three
 //     seconds for each), then closes.
+//   web-fetch --read-secret
+//     reads one line from stdin as a secret (unseen on a terminal) and prints its MD5.
 // A failure prints "web-fetch: <subject>: <reason>" and ends with status 1.
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "platform/output_file.h"
+#include "platform/platform.h"
 #include "platform/report.h"
+#include "platform/secret_input.h"
 #include "platform/web_client.h"
 
 namespace {
@@ -48,9 +51,9 @@ int echo(const std::string& url, const std::vector<std::string>& messages) {
   if (!socket) return fail(socket.error());
   for (const std::string& message : messages) {
     if (platform::Status sent = (*socket)->send(message); !sent) return fail(sent.error());
-    const auto answer = (*socket)->receive(5000);
+    const auto answer = (*socket)->receive(3000);
     if (!answer) return fail(answer.error());
-    std::cout << "message: " << answer->value_or("(none within 5 s)") << "\n" << std::flush;
+    std::cout << "message: " << answer->value_or("(none within 3 s)") << "\n" << std::flush;
   }
   (*socket)->close();
   return 0;
@@ -92,8 +95,16 @@ bool readOptions(const std::vector<std::string>& args, platform::HttpRequest* re
 
 }  // namespace
 
+int readSecret() {
+  const auto secret = platform::readSecretLine();
+  if (!secret) return fail(secret.error());
+  std::cout << "secret md5: " << platform::md5Hex(*secret) << "\n";
+  return 0;
+}
+
 int main(int argc, char** argv) {
   platform::setProgramName("web-fetch");
+  if (argc == 2 && std::string(argv[1]) == "--read-secret") return readSecret();
   platform::HttpRequest request;
   bool webSocket = false;
   std::vector<std::string> messages;

@@ -131,9 +131,16 @@ def run(args, env=None):
             time.sleep(0.01)
     watcher = threading.Thread(target=watch)
     watcher.start()
-    out, err = process.communicate()
+    try:
+        out, err = process.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        err += b"\n(killed after 60 s)"
     watcher.join()
-    return (process.returncode, out.decode("utf-8"), err.decode("utf-8"),
+    # A Windows program's text streams end lines with CR LF.
+    out, err = (text.decode("utf-8").replace("\r\n", "\n") for text in (out, err))
+    return (process.returncode, out, err,
             time.monotonic() - started, peak[0])
 
 
@@ -204,6 +211,9 @@ class WebClient(unittest.TestCase):
             ("not a URL", ["ftp://127.0.0.1/"], 1, [], ["not an http, https, ws or wss URL"], 10),
             ("WebSocket", ["--websocket", "ws://127.0.0.1:%d/chat" % self.ws_port, "one", "日本 🎵"],
              0, ["message: echo: one\n", "message: echo: 日本 🎵\n"], [], 10),
+            ("WebSocket, a receive that times out", ["--websocket", "ws://127.0.0.1:%d/" % self.ws_port,
+                                                    "quiet", "after"],
+             0, ["message: (none within 3 s)\nmessage: echo: after\n"], [], 15),
             ("WebSocket closed by the server", ["--websocket", "ws://127.0.0.1:%d/" % self.ws_port,
                                                 "close"], 1, [], ["closed by the server"], 10),
             ("WebSocket refused", ["--websocket", "ws://127.0.0.1:%d/" % free_port(), "x"],
@@ -233,6 +243,41 @@ class WebClient(unittest.TestCase):
                     self.assertIn(text, err)
                 self.assertLess(took, seconds)
                 self.assertNotIn("q=1", err)
+
+    def test_secret_from_stdin(self):
+        """A pipe gives the line as it is; a terminal does not show what is typed."""
+        digest = "secret md5: " + hashlib.md5("tökén".encode()).hexdigest()
+        piped = subprocess.run(LAUNCHER + [WEB_FETCH, "--read-secret"], input="tökén\r\n".encode(),
+                               capture_output=True, timeout=60)
+        self.assertIn(digest, piped.stdout.decode())
+        empty = subprocess.run(LAUNCHER + [WEB_FETCH, "--read-secret"], input=b"",
+                               capture_output=True, timeout=60)
+        self.assertEqual(empty.returncode, 1)
+        self.assertIn("stdin: no line to read", empty.stderr.decode())
+        if not NATIVE:
+            return
+        import pty
+        import termios
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execv(WEB_FETCH, [WEB_FETCH, "--read-secret"])
+        # Typed once the program has switched echo off, as a person would.
+        deadline = time.monotonic() + 10
+        while termios.tcgetattr(terminal)[3] & termios.ECHO and time.monotonic() < deadline:
+            time.sleep(0.01)
+        os.write(terminal, "tökén\n".encode())
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(terminal, 1024)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.waitpid(pid, 0)
+        self.assertIn(digest, shown.decode())
+        self.assertNotIn("tökén", shown.decode())
 
     @unittest.skipUnless(NATIVE, "the peak memory of a program under Wine is Wine's")
     def test_streamed_file_stays_out_of_memory(self):

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/file_identity.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -62,7 +64,7 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     }
     EXPECT_EQ(committed, c.committed) << err.text;
     if (failed) {
-      EXPECT_NE(err.text.find(c.target), std::string::npos) << err.text;
+      EXPECT_NE(err.subject.find(c.target), std::string::npos) << err.subject;
     }
     EXPECT_EQ(failed, c.committed == false && c.end == End::kCommit);
     if (!fs::is_directory(target)) {
@@ -74,6 +76,37 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
       EXPECT_EQ(entry.path().extension(), entry.path().filename() == "folder" ? "" : ".txt")
           << "left behind: " << entry.path();
     }
+  }
+  fs::remove_all(dir);
+}
+
+// Two names of one file, whatever the form of the names; a file yet to be made by its text.
+TEST(FileIdentity, SameFileByIdentityOrPlace) {
+  const fs::path dir = fs::temp_directory_path() / "zv-file-identity-test";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "a.txt") << "a";
+  std::ofstream(dir / "b.txt") << "b";
+  std::error_code ec;
+  fs::create_hard_link(dir / "a.txt", dir / "hard.txt", ec);
+  const bool hardLink = !ec;
+  fs::create_symlink(dir / "a.txt", dir / "soft.txt", ec);
+  const bool symlink = !ec;
+  const std::string d = dir.string() + "/";
+  struct Case {
+    std::string a, b;
+    bool same;
+    bool run;
+  };
+  const Case cases[] = {
+      {d + "a.txt", d + "a.txt", true, true},        {d + "a.txt", d + "sub/../a.txt", true, true},
+      {d + "a.txt", d + "b.txt", false, true},       {d + "a.txt", d + "hard.txt", true, hardLink},
+      {d + "soft.txt", d + "a.txt", true, symlink},  {d + "new.txt", d + "./new.txt", true, true},
+      {d + "new.txt", d + "other.txt", false, true}, {d + "new.txt", d + "a.txt", false, true},
+  };
+  for (const Case& c : cases) {
+    if (!c.run) continue;
+    EXPECT_EQ(platform::sameFilePath(c.a, c.b), c.same) << c.a << " " << c.b;
   }
   fs::remove_all(dir);
 }

@@ -204,7 +204,7 @@ class ConvertTest(unittest.TestCase):
                 self.assertIn("setlist: ", err)
                 self.assertNotIn(".tmp", err)  # the user's file is named, not a temporary one
                 self.assertEqual((self.read("out.csv"), self.read("keep.csv")), (b"old", b"keep"))
-        self.assertIn("setlist: cannot write keep.csv: open(keep.csv): the file is read-only", err)
+        self.assertIn("setlist: cannot write keep.csv: the file is read-only", err)
         self.assertEqual(self.convert("csv", "-o", "out.csv", "p.txt"), b"")
         self.assertEqual(self.read("out.csv"), stdout)
         self.assertEqual(sorted(os.listdir(self.dir)),
@@ -397,10 +397,10 @@ class ConvertTest(unittest.TestCase):
         for text in (b"--raw writes texts", b"{artist}, {song}, {album} and {deck}",
                      b"130 stopped by Ctrl-C"):
             self.assertIn(text, out.replace(b"\r\n", b"\n"))
-        self.assertIn(b"setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] "
-                      b"[--format TEXT] [--html FILE]\n"
-                      b"              [--delay SECONDS] [--serve [ADDRESS:]PORT",
-                      out.replace(b"\r\n", b"\n"))
+        usage = out.replace(b"\r\n", b"\n").split(b"\n\n")[0]
+        for text in (b"\n  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE]",
+                     b"[--delay SECONDS] [--serve [ADDRESS:]PORT"):
+            self.assertIn(text, usage)
         self.assertRegex(self.run_setlist("--version")[1], rb"^setlist \d+\.\d+\.\d+\r?\n$")
 
 

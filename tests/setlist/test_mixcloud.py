@@ -273,7 +273,7 @@ class MixcloudTest(unittest.TestCase):
 
     def test_login(self):
         # (client id, what the authorize page sends back, status, stdout or stderr says)
-        cases = [("cid", 0, b"logged in to Mixcloud as djtest"),
+        cases = [("cid", 0, b"logged in to mixcloud as djtest"),
                  ("other", 1, b"the authorization was refused: access_denied")]
         for client, status, message in cases:
             with self.subTest(client=client):
