@@ -65,10 +65,12 @@ class Check(unittest.TestCase):
                 path = os.path.join(folder, "set.jsonl")
                 with open(path, "wb") as f:
                     f.write(set_log(tracks))
-                run = subprocess.run([SETLIST, "check", path], capture_output=True, timeout=60)
-                self.assertEqual((run.returncode, run.stdout.decode()), (status, output),
-                                 run.stderr)
-        run = subprocess.run([SETLIST, "check", os.path.join(folder, "nosuch.txt")],
+                run = subprocess.run(harness.LAUNCHER + [SETLIST, "check", path],
+                                     capture_output=True, timeout=60)
+                self.assertEqual((run.returncode, run.stdout.replace(b"\r\n", b"\n").decode()),
+                                 (status, output), run.stderr)
+        run = subprocess.run(harness.LAUNCHER + [SETLIST, "check",
+                                                 os.path.join(folder, "nosuch.txt")],
                              capture_output=True, timeout=60)
         self.assertEqual(run.returncode, 1)
         self.assertIn(b"nosuch.txt", run.stderr)
@@ -104,8 +106,9 @@ class LiveRules(harness.EndToEndTest):
         self.assertEqual(live.stderr.count(b"would be"), 1, live.stderr)
         standin.load("L", harness.Track("Other", "Five", "Album Five"))
         live.wait_until(lambda out: out.count(b"Deck.Artist :") == 4, TIMEOUT, "4 reports")
-        stream = [open(os.path.join(self.folder, "now.txt"), "rb").read(),
-                  harness.http_request(port, "/set.json")[2], harness.http_request(port, "/")[2]]
+        with open(os.path.join(self.folder, "now.txt"), "rb") as f:
+            stream = [f.read(), harness.http_request(port, "/set.json")[2],
+                      harness.http_request(port, "/")[2]]
         for shown in stream + [live.stdout]:
             self.assertNotIn(b"would be", shown)
         live.send_signal(signal.SIGINT)
