@@ -59,6 +59,17 @@ bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* er
   return true;
 }
 
+bool createParentFolders(const std::string& path, Error* err) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+      setError(err, errno, "mkdir", path.substr(0, slash));
+      return false;
+    }
+  }
+  return true;
+}
+
 bool removeFile(const std::string& path, Error* err) {
   if (::unlink(path.c_str()) == 0) return true;
   setError(err, errno, "unlink", path);
@@ -69,8 +80,8 @@ std::string utf8FromNarrowName(const std::string& name) { return name; }
 
 namespace sys {
 
-CreateResult createTemporary(const std::string& path, Handle* file, Error* err) {
-  return createNew(path, 0666, file, err);
+CreateResult createTemporary(const std::string& path, bool ownerOnly, Handle* file, Error* err) {
+  return createNew(path, ownerOnly ? 0600 : 0666, file, err);
 }
 
 bool openForWriting(const std::string& path, Handle* file, Error* err) {

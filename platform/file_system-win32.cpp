@@ -132,6 +132,24 @@ bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* er
   return true;
 }
 
+bool createParentFolders(const std::string& path, Error* err) {
+  std::wstring wide;
+  if (!widenPath(path, &wide, err)) return false;
+  // A share's \\server\name and a drive's C: are there or not; they cannot be made.
+  const std::size_t start = wide.rfind(L"\\\\", 0) == 0 ? wide.find_first_of(L"\\/", 2) + 1 : 0;
+  for (std::size_t slash = wide.find_first_of(L"\\/", start + 1); slash != std::wstring::npos;
+       slash = wide.find_first_of(L"\\/", slash + 1)) {
+    const std::wstring folder = wide.substr(0, slash);
+    if (folder.back() == L':' || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
+      continue;
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      setError(err, lastError(), "CreateDirectoryW", narrow(folder));
+      return false;
+    }
+  }
+  return true;
+}
+
 bool removeFile(const std::string& path, Error* err) {
   std::wstring wide;
   if (!widenPath(path, &wide, err)) return false;
@@ -152,7 +170,7 @@ std::string utf8FromNarrowName(const std::string& name) {
 
 namespace sys {
 
-CreateResult createTemporary(const std::string& path, Handle* file, Error* err) {
+CreateResult createTemporary(const std::string& path, bool, Handle* file, Error* err) {
   return createNew(path, FILE_SHARE_READ, file, err);
 }
 

@@ -44,6 +44,10 @@ bool syncAndClose(File& file, Error* err);
 // The time of the file's last modification. On failure, err->text is "stat: <reason>".
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
 
+// Creates the folders above the file at path that are missing (on POSIX, with the
+// permissions 0700 that settings folders take).
+bool createParentFolders(const std::string& path, Error* err);
+
 // Removes a file, never a folder.
 bool removeFile(const std::string& path, Error* err);
 

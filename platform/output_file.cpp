@@ -38,7 +38,7 @@ bool syncAndClose(File& file, Error* err) {
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::open(const std::string& path, Error* err) {
+bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
   discard();
   path_ = path;
   FileStatus status;
@@ -51,6 +51,8 @@ bool OutputFile::open(const std::string& path, Error* err) {
   }
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;
+  const bool ownerOnly = access == FileAccess::kOwnerOnly;
+  if (ownerOnly) permissions_ = 0600;
   // A name no other writer uses: the process id and a count, created exclusively. Should
   // every attempt meet a taken name, *err tells of the last.
   static unsigned count = 0;
@@ -59,7 +61,7 @@ bool OutputFile::open(const std::string& path, Error* err) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string temporary =
         path + "." + std::to_string(sys::processId()) + "." + std::to_string(count++) + ".tmp";
-    switch (sys::createTemporary(temporary, &file_.handle, &created)) {
+    switch (sys::createTemporary(temporary, ownerOnly, &file_.handle, &created)) {
       case CreateResult::kCreated:
         file_.path = std::move(temporary);
         return true;

@@ -16,6 +16,12 @@
 
 namespace platform {
 
+// Who may read a file written whole: what the old version allowed (everyone, for a new
+// file, less the umask), or its owner only (POSIX permissions 0600 from the moment the
+// temporary file is created, whatever the old version allowed; Windows leaves access to
+// the folder's inherited rights).
+enum class FileAccess { kAsBefore, kOwnerOnly };
+
 // A new version of one file, or standard output, written in parts.
 class OutputFile {
  public:
@@ -28,7 +34,7 @@ class OutputFile {
   // Starts a new version of the file at path: creates a temporary file in its folder. A
   // path naming something other than a regular file (a FIFO, a device, NUL) is opened and
   // written to instead, never renamed over. Errors name path, never the temporary file.
-  bool open(const std::string& path, Error* err);
+  bool open(const std::string& path, Error* err, FileAccess access = FileAccess::kAsBefore);
   // Writes to standard output instead: the bytes as they are, but on a Windows console
   // the characters of the UTF-8 text (see writeStandard).
   void openStandardOutput();

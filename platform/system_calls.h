@@ -21,8 +21,9 @@ bool writeAll(Handle::Native file, std::string_view data, std::string_view subje
 
 namespace sys {
 
-// Creates a new file for the new version of another, readable but not writable by others.
-CreateResult createTemporary(const std::string& path, Handle* file, Error* err);
+// Creates a new file for the new version of another, readable but not writable by others,
+// or (ownerOnly) neither readable nor writable by others.
+CreateResult createTemporary(const std::string& path, bool ownerOnly, Handle* file, Error* err);
 
 // Opens an existing file that is not a regular one (a FIFO, a device, NUL) for writing.
 bool openForWriting(const std::string& path, Handle* file, Error* err);
