@@ -15,6 +15,7 @@
 
 #include "platform/output_file.h"
 #include "platform/platform.h"
+#include "setlist/chat.h"
 #include "setlist/commands.h"
 #include "setlist/live_server.h"
 #include "tracker/console.h"
@@ -37,6 +38,8 @@ struct LiveOptions {
   std::string format = "{artist} - {song}";
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
+  ChatOptions chat;
+  bool chatOptionGiven = false;
 };
 
 // Reads a whole number of seconds from 0 to kLongestDelay.
@@ -79,6 +82,19 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
       printHelp();
       return kStatusOk;
     }
+    if (arg == "--announce" || arg == "--cooldown" || arg == "--twitch-url") {
+      options->chatOptionGiven = true;
+    }
+    if (arg == "--announce") {
+      options->chat.announce = true;
+      continue;
+    }
+    if (isChatOption(arg)) {
+      if (i + 1 == argc) return usageError(arg + " needs a value");
+      const std::string fault = setChatOption(arg, argv[++i], &options->chat);
+      if (!fault.empty()) return usageError(fault);
+      continue;
+    }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
         arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve") {
       if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
@@ -114,6 +130,9 @@ std::optional<int> parseLiveOptions(int argc, char** argv, LiveOptions* options)
     } else {
       options->format = value;
     }
+  }
+  if (options->chatOptionGiven && options->chat.channel.empty()) {
+    return usageError("--announce, --cooldown and --twitch-url go with --twitch CHANNEL");
   }
   if (const std::string fault = formatFault(options->format); !fault.empty()) {
     return usageError("--format: " + fault);
@@ -152,6 +171,7 @@ struct Outputs {
   KeptFile previous;
   KeptFile page;
   std::unique_ptr<LiveServer> server;
+  std::unique_ptr<TwitchChat> chat;
   std::vector<ShownTrack> set;
 
   std::vector<KeptFile*> files() {
@@ -178,6 +198,7 @@ struct Outputs {
     // The server starts with the blank state itself.
     if (server && onAir != nullptr)
       server->publish({nowPlayingJson(onAir, before), now, setJson(set)});
+    if (chat) chat->show({now, earlier, set.size()});
   }
 };
 
@@ -265,6 +286,11 @@ int runLive(int argc, char** argv) {
   outputs.previous.path = options.previous;
   outputs.page.path = options.html;
   if (!checkWritable(outputs)) return kStatusFailed;
+  if (!options.chat.channel.empty()) {
+    int status = kStatusOk;
+    outputs.chat = startTwitchChat(options.chat, &status);
+    if (!outputs.chat) return status;
+  }
   if (options.serve && !startServer(*options.serve, outputs)) return kStatusFailed;
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
 

@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "setlist/commands.h"
+#include "setlist/twitch_login.h"
 
 #ifndef ZV_VERSION
 #define ZV_VERSION "unknown"
@@ -27,6 +28,8 @@ constexpr std::string_view kUsage =
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
     "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--twitch CHANNEL [--announce] [--cooldown SECONDS] [--twitch-url URL]]\n"
+    "  setlist login twitch --client-id ID [--auth-url URL]\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
@@ -67,11 +70,28 @@ constexpr std::string_view kCommands =
     "                        network): / a page for a browser source that changes without\n"
     "                        reloading, /now-playing.txt and /now-playing.json for chat\n"
     "                        bots, /set.json the tracks so far, /events\n"
+    "    --twitch CHANNEL    a bot in the channel's Twitch chat answers !track and !song\n"
+    "                        with the track on air and !lasttrack with the one before it,\n"
+    "                        as the stream shows them (after --delay), as the account of\n"
+    "                        setlist login twitch\n"
+    "    --announce          the bot says \"Now playing: ...\" for each new track\n"
+    "    --cooldown SECONDS  each command is answered at most once in this time (default\n"
+    "                        10; 0: every time)\n"
+    "    --twitch-url URL    the chat server (default wss://irc-ws.chat.twitch.tv:443)\n"
+    "  login twitch  logs the chat bot in to Twitch with the client ID of an application\n"
+    "             registered at https://dev.twitch.tv/console: open the page it shows and\n"
+    "             enter its code; the tokens are kept in the accounts file\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
     "be the PLAYLIST or its set log.\n"
     "Exit status: 0 done; 1 a file could not be read or written, or held no track; 2 a\n"
     "wrong command line; 130 stopped by Ctrl-C before the output was complete.\n";
+
+// setlist login SERVICE ...: the services there are to log in to.
+int loginCommand(int argc, char** argv) {
+  if (argc >= 2 && std::string_view(argv[1]) == "twitch") return loginTwitch(argc - 1, argv + 1);
+  return usageError("login takes the service to log in to: twitch");
+}
 
 struct Command {
   std::string_view name;
@@ -79,9 +99,9 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv}, {"json", runJson},
-    {"html", runHtml},           {"cue", runCue}, {"chapters", runChapters},
-    {"live", runLive},
+    {"tracklist", runTracklist}, {"csv", runCsv},         {"json", runJson},
+    {"html", runHtml},           {"cue", runCue},         {"chapters", runChapters},
+    {"live", runLive},           {"login", loginCommand},
 };
 
 }  // namespace
