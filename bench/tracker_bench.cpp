@@ -3,7 +3,7 @@
 //   readField           a plain loop keeping the low byte of each code unit
 //   one poll            six such plain loops into strings
 //   formatRecord        snprintf of the same record
-//   appendRecord        the same record from snprintf, written with open, write, fsync
+//   appendText          the same record from snprintf, written with open, write, fsync
 //                       and close called directly
 //   i_to_str, str_to_i  std::to_chars and std::from_chars on the same numbers
 // Linux only: the record benchmarks write a file in a temporary folder.
@@ -12,10 +12,12 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -150,17 +152,19 @@ std::string freshFile(const char* name) {
 // The program's way: build the record, open for appending, write it whole, fsync, close.
 void BM_AppendRecord_Sync(benchmark::State& state) {
   const std::string path = freshFile("sync.txt");
+  DiskCalls calls;
+  std::optional<std::uint64_t> unfinished;
   for (auto _ : state) {
     const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
-    if (appendRecord(path, record) != FileResult::kOk) {
-      state.SkipWithError("appendRecord failed");
+    if (!appendText(calls, path, record + "\r\n", &unfinished)) {
+      state.SkipWithError("appendText failed");
     }
   }
 }
 BENCHMARK(BM_AppendRecord_Sync)->UseRealTime();
 
 // The same without the flush to stable storage. The program always syncs, so this goes
-// through the platform functions that appendRecord uses, closing without fsync.
+// through the platform functions that appendText uses, closing without fsync.
 void BM_AppendRecord_NoSync(benchmark::State& state) {
   const std::string path = freshFile("nosync.txt");
   for (auto _ : state) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "tracker/set_log.h"
+#include "setfile/set_log_line.h"
 
 namespace {
 

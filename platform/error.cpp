@@ -5,9 +5,8 @@ namespace platform {
 void setError(Error* err, int code, std::string_view call, std::string_view subject) {
   if (err == nullptr) return;
   err->code = code;
-  err->text.assign(call);
-  if (!subject.empty()) err->text.append("(").append(subject).append(")");
-  err->text.append(": ").append(systemMessage(code));
+  err->subject.assign(subject.empty() ? call : subject);
+  err->text = systemMessage(code);
 }
 
 }  // namespace platform

@@ -24,8 +24,9 @@ inline Error makeError(std::string subject, std::string text) {
   return Error{0, std::move(subject), std::move(text)};
 }
 
-// Fills *err, when given, from a system error code, the call that failed and what it
-// was called on.
+// Fills *err, when given, from a system error code and what the failed call was called on
+// (a file's path): that is the subject, the system's text for the code the reason. A call
+// made on nothing named is its own subject ("fstat", "mmap").
 void setError(Error* err, int code, std::string_view call, std::string_view subject);
 
 // The system's text for an error code (strerror, FormatMessage), one implementation per

@@ -28,6 +28,7 @@ StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(file.get(), &info)) {
     status->regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    status->readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     status->identified = true;
     status->volume = info.dwVolumeSerialNumber;
     status->index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;

@@ -52,7 +52,7 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) {
-    setError(err, errno, "stat", "");
+    setError(err, errno, "stat", path);
     return false;
   }
   *mtime = status.st_mtime;
@@ -135,11 +135,13 @@ bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, 
   return true;
 }
 
-bool truncate(Handle::Native file, std::uint64_t size) {
+bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err) {
   int result;
   while ((result = ftruncate(file, static_cast<off_t>(size))) != 0 && errno == EINTR) {
   }
-  return result == 0;
+  if (result == 0) return true;
+  setError(err, errno, "ftruncate", subject);
+  return false;
 }
 
 bool sync(Handle::Native file, std::string_view subject, Error* err) {

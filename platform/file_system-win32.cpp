@@ -125,7 +125,7 @@ bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* er
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!widenPath(path, &wide, nullptr) ||
       !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    setError(err, lastError(), "stat", "");
+    setError(err, lastError(), "stat", path);
     return false;
   }
   *mtime = toTime(data.ftLastWriteTime);
@@ -223,10 +223,12 @@ bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, 
   return true;
 }
 
-bool truncate(Handle::Native file, std::uint64_t size) {
+bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(size);
-  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  if (SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return true;
+  setError(err, lastError(), "SetEndOfFile", subject);
+  return false;
 }
 
 bool sync(Handle::Native file, std::string_view subject, Error* err) {

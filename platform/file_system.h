@@ -1,10 +1,11 @@
 // Files opened by name: created, appended to, brought to stable storage, looked at and
 // removed. Paths are UTF-8 (on POSIX, bytes as they are). The shared logic is in
-// output_file.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
-// A call that fails returns false (or kFailed) and, when err is given, says why in *err,
-// naming the file.
+// file_system.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
+// A call that fails returns false (or kFailed) and, when err is given, says why in *err:
+// the file's path as its subject, the system's reason as its text.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -41,7 +42,17 @@ bool appendAll(File& file, std::string_view data, Error* err);
 // every case.
 bool syncAndClose(File& file, Error* err);
 
-// The time of the file's last modification. On failure, err->text is "stat: <reason>".
+// The steps of an append one by one, for callers that decide what a failure of each
+// means. seekFileEnd: the file's size, where the next write lands. writeFile: all of data
+// there, or a failure (a part may be written). truncateFile: cuts the file off at size,
+// and the next write lands there. closeFile: closes the file, if open, in every case.
+bool seekFileEnd(File& file, std::uint64_t* end, Error* err);
+bool writeFile(File& file, std::string_view data, Error* err);
+bool truncateFile(File& file, std::uint64_t size, Error* err);
+bool syncFile(File& file, Error* err);
+bool closeFile(File& file, Error* err);
+
+// The time of the file's last modification.
 bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
 
 // Creates the folders above the file at path that are missing (on POSIX, with the

@@ -1,6 +1,6 @@
-// What every system shares of writing files: appending whole, syncing then closing, and
-// a new version of a file written beside it and renamed over it. The system calls are in
-// file_system-posix.cpp and file_system-win32.cpp.
+// A new version of a file written beside it and renamed over it, and files read in parts:
+// what every system shares of them. The system calls are in file_system-posix.cpp and
+// file_system-win32.cpp.
 #include "platform/output_file.h"
 
 #include <utility>
@@ -11,30 +11,6 @@
 #include "platform/system_calls.h"
 
 namespace platform {
-
-bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err) {
-  while (!data.empty()) {
-    std::size_t written = 0;
-    if (!sys::writeSome(file, data, &written, subject, err)) return false;
-    data.remove_prefix(written);
-  }
-  return true;
-}
-
-bool appendAll(File& file, std::string_view data, Error* err) {
-  std::uint64_t start = 0;
-  if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
-  if (writeAll(file.handle.get(), data, file.path, err)) return true;
-  // Leave no partial line behind: cut the file back to where this write began.
-  sys::truncate(file.handle.get(), start);
-  return false;
-}
-
-bool syncAndClose(File& file, Error* err) {
-  const bool synced = sys::sync(file.handle.get(), file.path, err);
-  const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
-  return synced && closed;
-}
 
 OutputFile::~OutputFile() { discard(); }
 
@@ -48,6 +24,10 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
     file_.path = path;
     direct_ = true;
     return true;
+  }
+  if (exists && status.readOnly) {
+    if (err != nullptr) *err = makeError(path, "the file is read-only");
+    return false;
   }
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;

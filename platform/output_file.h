@@ -33,7 +33,8 @@ class OutputFile {
 
   // Starts a new version of the file at path: creates a temporary file in its folder. A
   // path naming something other than a regular file (a FIFO, a device, NUL) is opened and
-  // written to instead, never renamed over. Errors name path, never the temporary file.
+  // written to instead, never renamed over. A file the user made read-only is refused, as
+  // cp refuses it. Errors name path, never the temporary file.
   bool open(const std::string& path, Error* err, FileAccess access = FileAccess::kAsBefore);
   // Writes to standard output instead: the bytes as they are, but on a Windows console
   // the characters of the UTF-8 text (see writeStandard).
@@ -73,9 +74,5 @@ class InputFile {
  private:
   File file_;
 };
-
-// The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,
-// which cannot hold every file name).
-std::vector<std::string> utf8Arguments(int argc, char** argv);
 
 }  // namespace platform

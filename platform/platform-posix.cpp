@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/output_file.h"
 #include "platform/platform.h"
 
 namespace platform {

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "platform/output_file.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 

@@ -1,10 +1,13 @@
 // The process's operating-system services that the tracker and setlist share: the DJ
-// application's block, stopping and sleeping, and a message for the user. One
+// application's block, stopping and sleeping, a message for the user and the program's
+// arguments. One
 // implementation per system (platform-posix.cpp, platform-win32.cpp). A call that fails
 // returns false (or an empty handle, nullptr) and, when err is given, says why in *err.
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/handle.h"
@@ -42,5 +45,9 @@ void requestStop();
 
 // Sleeps, returning early once a stop is requested (after installStopHandler).
 void sleepMilliseconds(int ms);
+
+// The program's arguments in UTF-8 (on Windows, argv holds them in the ANSI code page,
+// which cannot hold every file name).
+std::vector<std::string> utf8Arguments(int argc, char** argv);
 
 }  // namespace platform

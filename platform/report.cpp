@@ -1,5 +1,6 @@
 #include "platform/report.h"
 
+#include <iostream>
 #include <string>
 
 #include "platform/console.h"
@@ -29,5 +30,10 @@ void reportError(std::string_view message) { emit("", "", message); }
 void reportError(const Error& error) { emit("", error.subject, error.text); }
 void reportWarning(std::string_view message) { emit("warning: ", "", message); }
 void reportWarning(const Error& error) { emit("warning: ", error.subject, error.text); }
+void reportNote(std::string_view message) { emit("note: ", "", message); }
+
+void reportProgress(std::string_view message) {
+  std::cout << programName() << ": " << message << "\n" << std::flush;
+}
 
 }  // namespace platform

@@ -19,5 +19,10 @@ void reportError(const Error& error);
 // "<program>: warning: <message>".
 void reportWarning(std::string_view message);
 void reportWarning(const Error& error);
+// "<program>: note: <message>": something worth knowing that is no fault.
+void reportNote(std::string_view message);
+// "<program>: <message>" on standard output (through std::cout, in order with the rest of
+// the output): what a long run is doing, such as waiting or connected.
+void reportProgress(std::string_view message);
 
 }  // namespace platform

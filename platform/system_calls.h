@@ -42,8 +42,8 @@ std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::
 // Moves to the end of the file; *end is where it is.
 bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err);
 
-// Cuts the file off at size bytes.
-bool truncate(Handle::Native file, std::uint64_t size);
+// Cuts the file off at size bytes; the next write lands there.
+bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err);
 
 // Brings the file's contents to stable storage.
 bool sync(Handle::Native file, std::string_view subject, Error* err);

@@ -257,41 +257,43 @@ bool isChatOption(std::string_view option) {
   return option == "--twitch" || option == "--cooldown" || option == "--twitch-url";
 }
 
-std::string setChatOption(std::string_view option, const std::string& value, ChatOptions* options) {
+platform::Status setChatOption(std::string_view option, const std::string& value,
+                               ChatOptions* options) {
   if (option == "--twitch") {
     options->channel = twitchChannel(value);
     if (options->channel.empty()) {
-      return "--twitch takes a channel name (letters, digits and _), not '" + value + "'";
+      return wrongCommandLine("--twitch takes a channel name (letters, digits and _), not '" +
+                              value + "'");
     }
   } else if (option == "--cooldown") {
     const std::optional<int> seconds = parseInt(value);
     if (!seconds || value.find_first_not_of("0123456789") != std::string::npos ||
         *seconds > kLongestCooldown) {
-      return "--cooldown takes whole seconds from 0 to " + std::to_string(kLongestCooldown) +
-             ", not " + value;
+      return wrongCommandLine("--cooldown takes whole seconds from 0 to " +
+                              std::to_string(kLongestCooldown) + ", not " + value);
     }
     options->cooldownSeconds = *seconds;
   } else {
     if (value.rfind("ws://", 0) != 0 && value.rfind("wss://", 0) != 0) {
-      return "--twitch-url takes a ws:// or wss:// address, not " + value;
+      return wrongCommandLine("--twitch-url takes a ws:// or wss:// address, not " + value);
     }
     options->url = value;
   }
-  return "";
+  return {};
 }
 
 std::unique_ptr<TwitchChat> startTwitchChat(const ChatOptions& options, int* status) {
   const std::string path = defaultAccountsPath();
   platform::Expected<std::vector<Account>> accounts = loadAccounts(path);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    *status = kStatusFailed;
+    *status = failed(accounts.error());
     return nullptr;
   }
   const Account* account = findAccount(*accounts, "twitch");
   if (account == nullptr || account->values.count("access_token") == 0) {
-    *status = usageError("--twitch needs a Twitch account in " + path +
-                         ": log in first with setlist login twitch --client-id ID");
+    *status =
+        usageError(wrongCommandLine("--twitch needs a Twitch account in " + path +
+                                    ": log in first with setlist login twitch --client-id ID"));
     return nullptr;
   }
   return TwitchChat::start(options, *account, path);

@@ -26,8 +26,9 @@ std::string twitchChannel(std::string_view given);
 
 // --twitch, --cooldown and --twitch-url, the chat's options of live that take a value.
 bool isChatOption(std::string_view option);
-// Reads the value of one of them into *options; what is wrong with it, or empty.
-std::string setChatOption(std::string_view option, const std::string& value, ChatOptions* options);
+// Reads the value of one of them into *options, or tells what is wrong with it.
+platform::Status setChatOption(std::string_view option, const std::string& value,
+                               ChatOptions* options);
 
 class TwitchChat;
 // Starts the chat with the twitch account of the accounts file. Without one, or when the

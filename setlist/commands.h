@@ -1,7 +1,10 @@
 // The subcommands of setlist. Each runs with its own arguments: argv[0] is its name.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "platform/error.h"
 
 int runTracklist(int argc, char** argv);
 int runCsv(int argc, char** argv);
@@ -20,8 +23,14 @@ constexpr int kStatusStopped = 130;  // interrupted (Ctrl-C) before the output w
 // The usage text, then a line for each subcommand, on standard output.
 void printHelp();
 
-// "setlist: <message>" and the usage text on stderr; returns kStatusUsage.
-int usageError(std::string_view message);
+// A wrong command line: what is wrong with it, told by usageError.
+platform::Error wrongCommandLine(std::string message);
+// "unknown option '<option>' for <subcommand>".
+platform::Error unknownOption(std::string_view subcommand, std::string_view option);
 
-// "unknown option '<option>' for <subcommand>", as usageError.
-int unknownOption(std::string_view subcommand, std::string_view option);
+// Tells a wrong command line ("setlist: <message>" and the usage text on stderr); returns
+// kStatusUsage.
+int usageError(const platform::Error& error);
+
+// Tells a failure ("setlist: <file>: <reason>" on stderr); returns kStatusFailed.
+int failed(const platform::Error& error);

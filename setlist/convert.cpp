@@ -1,9 +1,10 @@
-// The conversions: tracklist, csv, json and html. Each reads the set once to check it and
-// count its tracks, then again to write its output as it goes, to standard output or, with
-// -o, to a new version of a file that replaces the old one only once it is complete.
+// The conversions: tracklist, csv, json, html, cue and chapters. Each opens the set (see
+// SetReader: a first reading counts the tracks when the form needs their number or times
+// before the first, or when a set log lies beside the playlist), then reads it to write its
+// output as it goes, to standard output or, with -o, to a new version of a file that
+// replaces the old one only once it is complete.
 #include <cstdio>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,8 @@
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
+#include "platform/report.h"
+#include "setfile/clock.h"
 #include "setlist/commands.h"
 #include "setlist/formats.h"
 #include "setlist/recording.h"
@@ -18,201 +21,249 @@
 
 namespace {
 
+using platform::Error;
+using platform::Expected;
+using platform::Status;
+
 // Output is handed to the system in parts of about this size.
 constexpr std::size_t kWriteSize = 64 * 1024;
 
 enum class Form { kTracklist, kCsv, kJson, kHtml, kRecording };
 
 struct Options {
+  bool help = false;  // --help: the usage text and nothing else
   std::string playlist;
   std::optional<std::string> output;
   std::optional<int> start;  // seconds after midnight
   bool playlistOnly = false;
   bool raw = false;  // CSV cells without the formula guard
+  RecordingOptions recording;
 };
 
-// Reads the command line into *options; an exit status when the run ends here.
-// `recording` takes the further options of cue and chapters.
-std::optional<int> parseOptions(int argc, char** argv, Form form, Options* options,
-                                RecordingOptions* recording = nullptr) {
+// The value after the option at argv[*i], taken.
+Expected<std::string_view> optionValue(int argc, char** argv, int* i) {
+  if (*i + 1 == argc) return wrongCommandLine(std::string(argv[*i]) + " needs a value");
+  return std::string_view(argv[++*i]);
+}
+
+// Takes -o or --start with its value.
+Status takeOutputOrStart(std::string_view arg, std::string_view value, Options* options) {
+  if (arg == "-o") {
+    if (options->output || value.empty()) return wrongCommandLine("-o takes one file name");
+    options->output = std::string(value);
+  } else if (!(options->start = parseClock(value))) {
+    return wrongCommandLine("--start takes a clock time HH:MM:SS, not '" + std::string(value) +
+                            "'");
+  }
+  return {};
+}
+
+// Reads the command line. `recording` (cue and chapters) takes their further options.
+Expected<Options> parseOptions(int argc, char** argv, Form form,
+                               RecordingOptions recording = RecordingOptions{}) {
   const bool takesStart = form == Form::kTracklist || form == Form::kRecording;
+  Options options;
+  options.recording = recording;
   bool havePlaylist = false;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool option = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    const OptionArity arity = form == Form::kRecording && option
+                                  ? recordingOption(options.recording, arg)
+                                  : OptionArity::kNone;
+    Status taken;
     if (option && arg == "--") {
       optionsEnded = true;
     } else if (option && (arg == "--help" || arg == "-h")) {
-      printHelp();
-      return kStatusOk;
+      options.help = true;
+      return options;
     } else if (option && arg == "--playlist-only") {
-      options->playlistOnly = true;
+      options.playlistOnly = true;
     } else if (option && form == Form::kCsv && arg == "--raw") {
-      options->raw = true;
+      options.raw = true;
     } else if (option && (arg == "-o" || (takesStart && arg == "--start"))) {
-      if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
-      const std::string_view value = argv[++i];
-      if (arg == "-o") {
-        if (options->output || value.empty()) return usageError("-o takes one file name");
-        options->output = std::string(value);
-      } else if (!(options->start = parseClock(value))) {
-        return usageError("--start takes a clock time HH:MM:SS, not '" + std::string(value) + "'");
-      }
-    } else if (option && recording && recordingOption(*recording, arg) != OptionArity::kNone) {
-      std::string_view value;
-      if (recordingOption(*recording, arg) == OptionArity::kValue) {
-        if (i + 1 == argc) return usageError(std::string(arg) + " needs a value");
-        value = argv[++i];
-      }
-      if (const auto message = takeRecordingOption(arg, value, recording)) {
-        return usageError(*message);
-      }
+      const Expected<std::string_view> value = optionValue(argc, argv, &i);
+      taken = value ? takeOutputOrStart(arg, *value, &options) : value.status();
+    } else if (arity != OptionArity::kNone) {
+      Expected<std::string_view> value = std::string_view();
+      if (arity == OptionArity::kValue) value = optionValue(argc, argv, &i);
+      taken = value ? takeRecordingOption(arg, *value, &options.recording) : value.status();
     } else if (option) {
       return unknownOption(argv[0], arg);
     } else if (havePlaylist) {
-      return usageError("one PLAYLIST only");
+      return wrongCommandLine("one PLAYLIST only");
     } else {
-      options->playlist = arg;
+      options.playlist = arg;
       havePlaylist = true;
     }
+    if (!taken) return taken.error();
   }
-  if (!havePlaylist) return usageError(std::string(argv[0]) + " needs a PLAYLIST");
-  return std::nullopt;
+  if (!havePlaylist) return wrongCommandLine(std::string(argv[0]) + " needs a PLAYLIST");
+  return options;
 }
 
-void fail(const std::string& what, const platform::Error& err) {
-  std::cerr << "setlist: " << what << ": " << err.text << "\n";
-}
-
-int refuseEmpty(const std::string& path, const SetReader& set) {
+// Why a set without a track to publish is refused.
+Error nothingToPublish(const std::string& path, const SetReader& set) {
   if (set.bytes() == 0) {
-    std::cerr << "setlist: " << path << " is empty: it holds no records to convert\n";
-  } else if (set.records() == 0) {
-    std::cerr << "setlist: " << path << " holds no records: it is not a playlist of the tracker\n";
-  } else {
-    std::cerr << "setlist: " << path << " holds only empty tracks: there is nothing to publish\n";
+    return platform::makeError("", path + " is empty: it holds no records to convert");
   }
-  return kStatusFailed;
+  if (set.records() == 0) {
+    return platform::makeError("", path + " holds no records: it is not a playlist of the tracker");
+  }
+  return platform::makeError("", path + " holds only empty tracks: there is nothing to publish");
 }
 
-// Writes the tracks of the set with `format`. Output begins with the first track, so that
-// a set without any writes nothing.
-int convert(const Options& options, SetReader& set, Format* format) {
-  platform::OutputFile output;
-  platform::Error err;
-  std::string buffer;
-  bool opened = false;
-  bool writeFailed = false;
-  const std::string target = options.output ? *options.output : "standard output";
-  const bool read = set.read([&](const Record& record) {
-    if (!opened) {
-      if (!options.output) {
-        output.openStandardOutput();
-      } else if (!output.open(platform::followLinks(*options.output), &err)) {
-        // A symbolic link stays a link: the file it points to is replaced.
-        writeFailed = true;
-        return false;
-      }
-      opened = true;
-      buffer.reserve(kWriteSize + 4096);
-      format->begin(&buffer);
+// Where the output goes, as its messages name it.
+std::string target(const Options& options) {
+  return options.output ? *options.output : "standard output";
+}
+
+// The output, opened with the first track, so that a set without any writes nothing.
+class Output {
+ public:
+  explicit Output(const Options& options) : options_(options) {}
+
+  Status begin(Format* format) {
+    if (!options_.output) {
+      file_.openStandardOutput();
+    } else if (Error err; !file_.open(platform::followLinks(*options_.output), &err)) {
+      // A symbolic link stays a link: the file it points to is replaced.
+      return failure(err);
     }
-    format->record(record, &buffer);
-    if (buffer.size() >= kWriteSize) {
-      if (!output.write(buffer, &err)) {
-        writeFailed = true;
-        return false;
-      }
-      buffer.clear();
-    }
-    return true;
+    opened_ = true;
+    buffer_.reserve(kWriteSize + 4096);
+    format->begin(&buffer_);
+    return {};
+  }
+
+  // Writes the buffer once it is full, or whatever it holds when `all`.
+  Status write(bool all = false) {
+    if (!all && buffer_.size() < kWriteSize) return {};
+    Error err;
+    if (!file_.write(buffer_, &err)) return failure(err);
+    buffer_.clear();
+    return {};
+  }
+
+  Status commit() {
+    Error err;
+    return file_.commit(&err) ? Status() : failure(err);
+  }
+
+  bool opened() const { return opened_; }
+  std::string* buffer() { return &buffer_; }
+
+ private:
+  // The failure named after the user's file, never a temporary one.
+  Error failure(const Error& err) const {
+    return Error{err.code, "cannot write " + target(options_), err.text};
+  }
+
+  const Options& options_;
+  platform::OutputFile file_;
+  std::string buffer_;
+  bool opened_ = false;
+};
+
+// Writes the tracks of the set with `format`. A stop leaves the output unwritten: the
+// caller asks set.stopped().
+Status convert(const Options& options, SetReader& set, Format* format) {
+  Output output(options);
+  Status written;
+  const Status read = set.read([&](const Record& record) {
+    if (!output.opened() && !(written = output.begin(format))) return false;
+    format->record(record, output.buffer());
+    return (written = output.write()).ok();
   });
-  if (!read) return kStatusFailed;
+  if (!read) return read;
+  if (!written) return written;
+  if (set.stopped()) return {};
+  if (set.tracks() == 0) return nothingToPublish(options.playlist, set);
+  format->end(output.buffer());
+  if (Status last = output.write(true); !last) return last;
+  return output.commit();
+}
+
+// Refuses an output that is one of the files read, by identity, so that "./P.txt" or a
+// link to it count too.
+Status refuseOwnInput(const Options& options) {
+  if (!options.output) return {};
+  // The set log beside the playlist is refused even when it is not read (--playlist-only).
+  for (const std::string& input : {options.playlist, setLogFileName(options.playlist)}) {
+    if (!input.empty() && platform::sameFilePath(input, *options.output)) {
+      return platform::makeError("", "-o " + *options.output + " is the same file as " + input +
+                                         ": it would be destroyed; write to another file");
+    }
+  }
+  return {};
+}
+
+// Opens the set (see SetReader::open). `counts`: the form needs the number of tracks and
+// their times before the first track.
+Status openSet(const Options& options, bool counts, SetReader* set) {
+  if (Status refused = refuseOwnInput(options); !refused) return refused;
+  // A file output must not leave its temporary file behind when interrupted; standard
+  // output keeps the usual ends (Ctrl-C, a closed pipe).
+  if (options.output) platform::installStopHandler();
+  if (Status opened = set->open(options.playlist, options.playlistOnly, counts); !opened) {
+    return opened;
+  }
+  if (!set->stopped() && set->counted() && set->tracks() == 0) {
+    return nothingToPublish(options.playlist, *set);
+  }
+  return {};
+}
+
+// Converts an opened set; the exit status.
+int convertSet(const Options& options, SetReader& set, Format* format) {
   if (set.stopped()) {
-    std::cerr << "setlist: stopped; " << target << " was not written\n";
+    platform::reportError("stopped");
     return kStatusStopped;
   }
-  if (!writeFailed && set.tracks() == 0) return refuseEmpty(options.playlist, set);
-  if (!writeFailed) {
-    format->end(&buffer);
-    writeFailed = !output.write(buffer, &err) || !output.commit(&err);
+  if (Status converted = convert(options, set, format); !converted) {
+    return failed(converted.error());
   }
-  if (writeFailed) {
-    fail("cannot write " + target, err);
-    return kStatusFailed;
+  if (set.stopped()) {
+    platform::reportError("stopped; " + target(options) + " was not written");
+    return kStatusStopped;
   }
   return kStatusOk;
 }
 
-// Refuses an output that is one of the files read, by identity, so that "./P.txt" or a
-// hard link to it count too.
-std::optional<int> refuseOwnInput(const Options& options) {
-  platform::FileStatus output;
-  if (!options.output ||
-      platform::statPath(*options.output, &output, nullptr) != platform::StatResult::kFound) {
-    return std::nullopt;
+std::unique_ptr<Format> makeFormat(Form form, const Options& options, const SetReader& set) {
+  switch (form) {
+    case Form::kTracklist:
+      return std::make_unique<TracklistFormat>(options.start);
+    case Form::kCsv:
+      return std::make_unique<CsvFormat>(!options.raw);
+    case Form::kJson:
+      return std::make_unique<JsonFormat>();
+    case Form::kHtml:
+      return std::make_unique<HtmlFormat>(set.firstTime(), set.lastTime(), set.tracks());
+    case Form::kRecording:
+      break;  // runRecording's
   }
-  // The set log beside the playlist is refused even when it is not read (--playlist-only).
-  const std::string inputs[] = {options.playlist, setLogBeside(options.playlist)};
-  for (const std::string& input : inputs) {
-    platform::FileStatus status;
-    if (!input.empty() &&
-        platform::statPath(input, &status, nullptr) == platform::StatResult::kFound &&
-        platform::sameFile(status, output)) {
-      std::cerr << "setlist: -o " << *options.output << " is the same file as " << input
-                << ": it would be destroyed; write to another file\n";
-      return kStatusFailed;
-    }
-  }
-  return std::nullopt;
-}
-
-// Opens the set (see SetReader::open); an exit status when the run ends here. `counts`:
-// the form needs the number of tracks and their times before the first track.
-std::optional<int> openSet(const Options& options, bool counts, SetReader* set) {
-  if (const auto status = refuseOwnInput(options)) return status;
-  // A file output must not leave its temporary file behind when interrupted; standard
-  // output keeps the usual ends (Ctrl-C, a closed pipe).
-  if (options.output) platform::installStopHandler();
-  if (!set->open(options.playlist, options.playlistOnly, counts)) return kStatusFailed;
-  if (set->stopped()) {
-    std::cerr << "setlist: stopped\n";
-    return kStatusStopped;
-  }
-  if (set->counted() && set->tracks() == 0) return refuseEmpty(options.playlist, *set);
-  return std::nullopt;
+  return nullptr;
 }
 
 int run(int argc, char** argv, Form form) {
-  Options options;
-  if (const auto status = parseOptions(argc, argv, form, &options)) return *status;
-  SetReader set;
-  if (const auto status = openSet(options, form == Form::kHtml, &set)) return *status;
-
-  std::unique_ptr<Format> format;
-  TracklistFormat* tracklist = nullptr;
-  switch (form) {
-    case Form::kTracklist:
-      format = std::make_unique<TracklistFormat>(options.start);
-      tracklist = static_cast<TracklistFormat*>(format.get());
-      break;
-    case Form::kCsv:
-      format = std::make_unique<CsvFormat>(!options.raw);
-      break;
-    case Form::kJson:
-      format = std::make_unique<JsonFormat>();
-      break;
-    case Form::kHtml:
-      format = std::make_unique<HtmlFormat>(set.firstTime(), set.lastTime(), set.tracks());
-      break;
-    case Form::kRecording:
-      return kStatusUsage;  // runRecording's
+  const Expected<Options> options = parseOptions(argc, argv, form);
+  if (!options) return usageError(options.error());
+  if (options->help) {
+    printHelp();
+    return kStatusOk;
   }
-  const int status = convert(options, set, format.get());
+  SetReader set;
+  if (Status opened = openSet(*options, form == Form::kHtml, &set); !opened) {
+    return failed(opened.error());
+  }
+  const std::unique_ptr<Format> format = makeFormat(form, *options, set);
+  const int status = convertSet(*options, set, format.get());
+  const auto* tracklist = dynamic_cast<const TracklistFormat*>(format.get());
   if (status == kStatusOk && tracklist && tracklist->startAfterFirst()) {
-    std::cerr << "setlist: warning: --start is after the first track of " << options.playlist
-              << "; the tracks before it are timed 00:00:00\n";
+    platform::reportWarning("--start is after the first track of " + options->playlist +
+                            "; the tracks before it are timed 00:00:00");
   }
   return status;
 }
@@ -226,58 +277,78 @@ int runHtml(int argc, char** argv) { return run(argc, argv, Form::kHtml); }
 
 namespace {
 
+// The warnings about where the tracks of a recording were placed.
+void warnAboutPoints(const Options& options, const RecordingFormat& format) {
+  const RecordingPoints& points = format.points();
+  if (points.startAfterFirst()) {
+    platform::reportWarning("--start is after the first track of " + options.playlist +
+                            "; the tracks before it are placed at its start");
+  }
+  if (points.withoutLoaded() > 0) {
+    platform::reportWarning(platform::makeError(
+        options.playlist, std::to_string(points.withoutLoaded()) +
+                              (points.withoutLoaded() == 1 ? " track has" : " tracks have") +
+                              " no loaded time in the set log; placed at the logged time"));
+  }
+  if (points.movedUp() > 0) {
+    platform::reportWarning(platform::makeError(
+        options.playlist,
+        std::to_string(points.movedUp()) +
+            (points.movedUp() == 1 ? " track falls" : " tracks fall") +
+            " before the track before it in the recording, and was moved up to it"));
+  }
+  const auto* chapters = dynamic_cast<const ChaptersFormat*>(&format);
+  if (chapters && chapters->endBeforeLast()) {
+    platform::reportWarning(
+        "--end is before the last chapter's start once shifted; it ends where it begins");
+  }
+}
+
 // cue and chapters: the set is read once to count its tracks, then converted up to where
 // that reading ended.
-int runRecording(int argc, char** argv, RecordingOptions recording) {
-  Options options;
-  if (const auto status = parseOptions(argc, argv, Form::kRecording, &options, &recording)) {
-    return *status;
+int runRecording(int argc, char** argv, const RecordingOptions& given) {
+  const Expected<Options> parsed = parseOptions(argc, argv, Form::kRecording, given);
+  if (!parsed) return usageError(parsed.error());
+  const Options& options = *parsed;
+  const RecordingOptions& recording = options.recording;
+  if (options.help) {
+    printHelp();
+    return kStatusOk;
   }
-  if (!options.start) return usageError(std::string(argv[0]) + " needs --start HH:MM:SS");
-  if (recording.cue && recording.audio.empty()) return usageError("cue needs --audio FILE");
+  if (!options.start) {
+    return usageError(wrongCommandLine(std::string(argv[0]) + " needs --start HH:MM:SS"));
+  }
+  if (recording.cue && recording.audio.empty()) {
+    return usageError(wrongCommandLine("cue needs --audio FILE"));
+  }
   SetReader set;
-  if (const auto status = openSet(options, true, &set)) return *status;
-  if (recording.at == PointTime::kLoaded && !set.setLogRead()) {
-    return usageError("--at loaded needs the set log (.jsonl) beside " + options.playlist +
-                      ", and none was read");
+  if (Status opened = openSet(options, true, &set); !opened) return failed(opened.error());
+  if (!set.stopped() && recording.at == PointTime::kLoaded && !set.setLogRead()) {
+    return usageError(wrongCommandLine("--at loaded needs the set log (.jsonl) beside " +
+                                       options.playlist + ", and none was read"));
   }
-  if (recording.cue && set.tracks() > kCueMostTracks) {
-    std::cerr << "setlist: " << options.playlist << " holds " << set.tracks()
-              << " tracks, and a CUE sheet holds at most 99: split the recording and the "
-                 "playlist, and write a sheet for each part (see README)\n";
-    return kStatusFailed;
+  if (!set.stopped() && recording.end && endsBeforeLast(*recording.end, set.lastTime())) {
+    std::string last;
+    appendIsoDateTime(set.lastTime(), &last);
+    return usageError(wrongCommandLine("--end is before the last track of " + options.playlist +
+                                       ", logged at " + last +
+                                       "; give the time the recording ended"));
   }
-
+  if (!set.stopped() && recording.cue && set.tracks() > kCueMostTracks) {
+    return failed(platform::makeError(
+        "", options.playlist + " holds " + std::to_string(set.tracks()) +
+                " tracks, and a CUE sheet holds at most 99: split the recording and the "
+                "playlist, and write a sheet for each part (see README)"));
+  }
   std::unique_ptr<RecordingFormat> format;
-  ChaptersFormat* chapters = nullptr;
   if (recording.cue) {
     format = std::make_unique<CueFormat>(*options.start, recording);
   } else {
     format = std::make_unique<ChaptersFormat>(*options.start, recording);
-    chapters = static_cast<ChaptersFormat*>(format.get());
   }
-  const int status = convert(options, set, format.get());
-  if (status != kStatusOk) return status;
-  const RecordingPoints& points = format->points();
-  if (points.startAfterFirst()) {
-    std::cerr << "setlist: warning: --start is after the first track of " << options.playlist
-              << "; the tracks before it are placed at its start\n";
-  }
-  if (points.withoutLoaded() > 0) {
-    std::cerr << "setlist: warning: " << options.playlist << ": " << points.withoutLoaded()
-              << (points.withoutLoaded() == 1 ? " track has" : " tracks have")
-              << " no loaded time in the set log; placed at the logged time\n";
-  }
-  if (points.movedUp() > 0) {
-    std::cerr << "setlist: warning: " << options.playlist << ": " << points.movedUp()
-              << (points.movedUp() == 1 ? " track falls" : " tracks fall")
-              << " before the track before it in the recording, and was moved up to it\n";
-  }
-  if (chapters && chapters->endBeforeLast()) {
-    std::cerr << "setlist: warning: --end is before the last track; its chapter ends where it "
-                 "begins\n";
-  }
-  return kStatusOk;
+  const int status = convertSet(options, set, format.get());
+  if (status == kStatusOk) warnAboutPoints(options, *format);
+  return status;
 }
 
 }  // namespace

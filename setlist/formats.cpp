@@ -1,6 +1,6 @@
 #include "setlist/formats.h"
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -169,11 +169,19 @@ std::optional<int> parseClock(std::string_view text) {
   return parts[0] * 3600 + parts[1] * 60 + parts[2];
 }
 
-std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst) {
+std::int64_t clockNear(int clock, std::int64_t near, bool laterOnTie) {
   constexpr std::int64_t kDay = 86400;
+  constexpr std::int64_t kHalfDay = kDay / 2;
+  const std::int64_t sameDay = near - (near % kDay + kDay) % kDay + clock;
+  const std::int64_t ahead = sameDay - near;  // -kDay < ahead < kDay
+  if (ahead > kHalfDay || (ahead == kHalfDay && !laterOnTie)) return sameDay - kDay;
+  if (-ahead > kHalfDay || (-ahead == kHalfDay && laterOnTie)) return sameDay + kDay;
+  return sameDay;
+}
+
+std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst) {
   const std::int64_t track = clockSeconds(first);
-  std::int64_t origin = daysOf(first) * kDay + start;
-  if (origin > track && origin - kDay >= track - kDay / 2) origin -= kDay;
+  const std::int64_t origin = clockNear(start, track, false);
   *afterFirst = origin > track;
   return origin;
 }
@@ -192,7 +200,7 @@ void TracklistFormat::record(const Record& record, std::string* out) {
   appendNumber(seconds % 60, 2, out);
   out->push_back(' ');
   appendVisible(record.track.artist, out);
-  out->append(" - ");
+  if (!record.track.artist.empty() && !record.track.song.empty()) out->append(" - ");
   appendVisible(record.track.song, out);
   out->push_back('\n');
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 // Appends text as HTML content or attribute value: markup characters as references,
 // control characters as blanks.
@@ -19,6 +19,7 @@ class Format {
   virtual ~Format() = default;
   // Before the first record.
   virtual void begin(std::string* out) { (void)out; }
+  // A track to publish: SetReader has left out the empty ones (isEmptyTrack).
   virtual void record(const Record& record, std::string* out) = 0;
   // After the last record.
   virtual void end(std::string* out) { (void)out; }
@@ -27,14 +28,21 @@ class Format {
 // Seconds after midnight of a clock time "HH:MM:SS".
 std::optional<int> parseClock(std::string_view text);
 
+// The clockSeconds of the clock time `clock` (seconds after midnight) on the day that puts
+// it nearest `near` (clockSeconds): the day before, the same day or the day after, within
+// 12 hours either way. At exactly 12 hours it is the earlier day, or with laterOnTie the
+// later one.
+std::int64_t clockNear(int clock, std::int64_t near, bool laterOnTie);
+
 // The clockSeconds of a recording's start, given as `start` (seconds after midnight), for a
-// set whose first track was logged at `first`: on that track's day, or on the day before
-// when the start is later in the day than the track and lies within 12 hours before it
-// (a set that crosses midnight). *afterFirst tells when the start falls after the track.
+// set whose first track was logged at `first`: the start nearest that track (see
+// clockNear), so that a set crossing midnight is placed right. *afterFirst tells when the
+// start falls after the track.
 std::int64_t startOrigin(int start, const std::tm& first, bool* afterFirst);
 
-// "HH:MM:SS Artist - Song" per line, the time counted from the first track, or from the
-// start of the recording (seconds after midnight; see startOrigin).
+// "HH:MM:SS Artist - Song" per line (the artist or the song alone when the other is empty),
+// the time counted from the first track, or from the start of the recording (seconds after
+// midnight; see startOrigin), a track before that start at 00:00:00.
 class TracklistFormat : public Format {
  public:
   explicit TracklistFormat(std::optional<int> start) : start_(start) {}

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 
 // What is wrong with a format text: "unknown placeholder {x}" or "a lone { at position
 // N"; empty when nothing is. The placeholders are {artist}, {song}, {album} and {deck};

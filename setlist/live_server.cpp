@@ -11,9 +11,15 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <map>
+#include <sstream>
 #include <thread>
-#include <unordered_set>
+#include <vector>
+
+#include "setlist/live_routes.h"
 
 namespace {
 
@@ -21,23 +27,50 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
+using live::Reply;
 
-// Connections served at once; one more is answered 503 and closed.
-constexpr std::size_t kMaxConnections = 128;
-// The request line and headers together; a longer request closes its connection.
-constexpr std::uint32_t kHeaderLimit = 8 * 1024;
-// A connection that sends no complete request for this long is closed.
-constexpr auto kIdleTimeout = std::chrono::seconds(30);
-// The same for a connection beyond the limit, which only waits for its 503.
+// Connections served at once. Past it, the connection that has waited longest for a
+// request is closed to make room, or, when none waits, the new one is answered 503.
+constexpr std::size_t kMaxConnections = 160;
+// Event streams among them; a new one past this closes the oldest, whose browser comes
+// back on its own, so plain requests always find room.
+constexpr std::size_t kMaxStreams = 120;
+// A request whose head is not complete this long after the server began to wait for it
+// closes its connection (idle keep-alive connections included).
+constexpr auto kHeaderTimeout = std::chrono::seconds(10);
+// An event stream whose client takes nothing of a write for this long is closed.
+constexpr auto kStreamTimeout = std::chrono::seconds(60);
+// The send buffer of an event stream's socket, in bytes.
+constexpr int kStreamSendBuffer = 4096;
+// A connection beyond the limit only waits for its 503.
 constexpr auto kRefusedTimeout = std::chrono::seconds(5);
-// An event that a client does not take within this long closes its connection.
+// An answer that a client does not take within this long closes its connection.
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
+// After an error answer, what the client still sends is read and dropped for this long
+// before the close, so the close does not reset the connection before the client read it.
+constexpr auto kLinger = std::chrono::seconds(2);
 // A comment line on every event stream, so that dead clients are found.
 constexpr auto kHeartbeat = std::chrono::seconds(15);
 // Events waiting for a client that does not read; one more closes its connection.
 constexpr std::size_t kMaxQueuedEvents = 64;
 
 using Text = std::shared_ptr<const std::string>;
+using Duration = std::chrono::milliseconds;
+
+// The header and stream timeouts; the tests shorten them with ZV_LIVE_TIMEOUTS=HEADER,STREAM
+// (milliseconds), so that they need not wait a minute.
+std::pair<Duration, Duration> timeouts() {
+  std::pair<Duration, Duration> chosen{kHeaderTimeout, kStreamTimeout};
+  const char* text = std::getenv("ZV_LIVE_TIMEOUTS");
+  long header = 0;
+  long stream = 0;
+  char end = 0;
+  if (text != nullptr && std::sscanf(text, "%ld,%ld%c", &header, &stream, &end) == 2 &&
+      header > 0 && stream > 0) {
+    chosen = {Duration(header), Duration(stream)};
+  }
+  return chosen;
+}
 
 class Server;
 
@@ -51,11 +84,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Queues an event (or a comment line) for a streaming client.
   void send(Text text);
   void close();
+  std::uint64_t serial = 0;  // its place in the server's order of waiting or streaming
 
  private:
   void readRequest();
   void answer();
-  void respond(http::status status, std::string_view type, std::string body);
+  void respond(Reply reply);
+  void linger();
   void startStream();
   void watch();
   void writeNext();
@@ -63,8 +98,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   beast::tcp_stream stream_;
   Server& server_;
   bool refused_;
+  bool counted_;
   beast::flat_buffer buffer_;
-  std::optional<http::request_parser<http::empty_body>> parser_;
+  std::optional<live::RequestParser> parser_;
   http::response<http::string_body> response_;
   std::deque<Text> queue_;
   bool writing_ = false;
@@ -74,12 +110,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 class Server : public LiveServer {
  public:
-  Server(std::string page, LiveDocuments documents)
+  Server(std::string page, LiveDocuments documents, std::vector<std::string> hostNames)
       : page_(std::move(page)),
-        documents_(std::make_shared<const LiveDocuments>(std::move(documents))) {}
+        documents_(std::make_shared<const LiveDocuments>(std::move(documents))),
+        hostNames_(std::move(hostNames)) {}
   ~Server() override;
 
-  bool listen(const tcp::endpoint& endpoint, std::string* error);
+  platform::Status listen(const tcp::endpoint& endpoint);
   void run() {
     accept();
     beat();
@@ -88,15 +125,29 @@ class Server : public LiveServer {
   void publish(LiveDocuments documents) override;
   std::string origin() const override { return origin_; }
 
-  const std::string& page() const { return page_; }
+  live::Site site() const { return {page_, *documents_, hostNames_}; }
   const LiveDocuments& documents() const { return *documents_; }
-  void addStream(const std::shared_ptr<Connection>& connection) { streams_.insert(connection); }
-  void removeStream(const std::shared_ptr<Connection>& connection) { streams_.erase(connection); }
+  // A connection waits for a request, or stops waiting (read, or closed).
+  void waiting(Connection& connection) {
+    connection.serial = ++serials_;
+    waiting_.emplace(connection.serial, &connection);
+  }
+  void notWaiting(const Connection& connection) { waiting_.erase(connection.serial); }
+  void addStream(const std::shared_ptr<Connection>& connection);
+  void removeStream(const Connection& connection) { streams_.erase(connection.serial); }
   std::size_t connections = 0;  // counted by the connections themselves, refused ones aside
+  const std::pair<Duration, Duration> timeout = timeouts();  // a head's, a stream write's
 
  private:
   void accept();
   void beat();
+  // Closes the connection that has waited longest for a request; false when none waits.
+  bool evictWaiting();
+  std::vector<std::shared_ptr<Connection>> currentStreams() const {
+    std::vector<std::shared_ptr<Connection>> streams;
+    for (const auto& [serial, stream] : streams_) streams.push_back(stream);
+    return streams;
+  }
 
   std::unique_ptr<net::io_context> context_ = std::make_unique<net::io_context>(1);
   std::optional<tcp::acceptor> acceptor_;
@@ -106,107 +157,131 @@ class Server : public LiveServer {
   std::string origin_;
   std::string page_;
   std::shared_ptr<const LiveDocuments> documents_;
-  std::unordered_set<std::shared_ptr<Connection>> streams_;
+  std::vector<std::string> hostNames_;
+  std::uint64_t serials_ = 0;
+  // Both in the order they came: the oldest is the first to make room.
+  std::map<std::uint64_t, Connection*> waiting_;
+  std::map<std::uint64_t, std::shared_ptr<Connection>> streams_;
 };
 
 Text eventOf(const std::string& json) {
   return std::make_shared<const std::string>("data: " + json + "\n\n");
 }
 
+// The head of an event stream, which has no length: it ends when the connection closes.
+Text streamHead(unsigned version) {
+  http::response<http::empty_body> head{http::status::ok, version};
+  head.set(http::field::server, "setlist live");
+  head.set(http::field::content_type, "text/event-stream; charset=utf-8");
+  head.set(http::field::cache_control, "no-store");
+  head.keep_alive(false);
+  std::ostringstream text;
+  text << head.base() << "retry: 2000\n\n";
+  return std::make_shared<const std::string>(text.str());
+}
+
 Connection::Connection(tcp::socket socket, Server& server, bool refused)
-    : stream_(std::move(socket)), server_(server), refused_(refused) {
-  if (!refused_) ++server_.connections;
+    : stream_(std::move(socket)), server_(server), refused_(refused), counted_(!refused) {
+  if (counted_) ++server_.connections;
 }
 
 Connection::~Connection() {
-  if (!refused_) --server_.connections;
+  if (counted_) --server_.connections;
 }
 
 void Connection::close() {
   if (closed_) return;
+  const std::shared_ptr<Connection> self = shared_from_this();  // the sets may hold the last
   closed_ = true;
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.close();
-  server_.removeStream(shared_from_this());
+  if (counted_) --server_.connections;
+  counted_ = false;
+  server_.notWaiting(*this);
+  server_.removeStream(*this);
 }
 
 void Connection::readRequest() {
   parser_.emplace();
-  parser_->header_limit(kHeaderLimit);
-  stream_.expires_after(refused_ ? kRefusedTimeout : kIdleTimeout);
-  http::async_read(stream_, buffer_, *parser_,
-                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                     // A malformed or oversized request, a timeout or a client that went
-                     // away: only this connection ends.
-                     if (ec) return self->close();
-                     self->answer();
-                   });
+  parser_->header_limit(live::kHeaderLimit);
+  if (!refused_) server_.waiting(*this);
+  stream_.expires_after(refused_ ? kRefusedTimeout : server_.timeout.first);
+  http::async_read_header(
+      stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        self->server_.notWaiting(*self);
+        if (self->closed_) return;
+        if (!ec) return self->answer();
+        // A malformed or oversized request is answered with its status and closes this
+        // connection alone; a timeout or a client that went away just closes it.
+        const auto bytes = self->buffer_.data();
+        self->respond(
+            live::refuse(ec, *self->parser_,
+                         std::string_view(static_cast<const char*>(bytes.data()), bytes.size())));
+      });
 }
 
 void Connection::answer() {
-  const http::request<http::empty_body>& request = parser_->get();
   if (refused_) {
-    return respond(http::status::service_unavailable, "text/plain",
-                   "Too many connections; try again shortly.\n");
+    return respond({http::status::service_unavailable, "text/plain",
+                    "Too many connections; try again shortly.\n", false, true});
   }
-  const bool head = request.method() == http::verb::head;
-  if (request.method() != http::verb::get && !head) {
-    return respond(http::status::method_not_allowed, "text/plain", "Only GET and HEAD.\n");
-  }
-  std::string_view target(request.target().data(), request.target().size());
-  target = target.substr(0, target.find('?'));  // cache-defeating queries mean nothing here
-  if (target == "/events" && !head) return startStream();
-  const LiveDocuments& documents = server_.documents();
-  if (target == "/") return respond(http::status::ok, "text/html", server_.page());
-  if (target == "/events") return respond(http::status::ok, "text/event-stream", "");
-  if (target == "/now-playing.json") {
-    return respond(http::status::ok, "application/json", documents.nowPlayingJson);
-  }
-  if (target == "/now-playing.txt") {
-    return respond(http::status::ok, "text/plain", documents.nowPlayingText);
-  }
-  if (target == "/set.json")
-    return respond(http::status::ok, "application/json", documents.setJson);
-  respond(http::status::not_found, "text/plain", "Not found.\n");
+  Reply reply = live::route(*parser_, server_.site());
+  if (reply.stream) return startStream();
+  respond(std::move(reply));
 }
 
-void Connection::respond(http::status status, std::string_view type, std::string body) {
+void Connection::respond(Reply reply) {
+  if (reply.status == http::status::unknown) return close();
   const http::request<http::empty_body>& request = parser_->get();
-  const bool keepAlive = request.keep_alive() && !refused_;
+  const bool keepAlive = !reply.close && request.keep_alive();
   response_ = {};
-  response_.result(status);
-  response_.version(request.version());
+  response_.result(reply.status);
+  response_.version(reply.close ? 11 : request.version());
   response_.set(http::field::server, "setlist live");
-  response_.set(http::field::content_type, std::string(type) + "; charset=utf-8");
+  response_.set(http::field::content_type, reply.type + "; charset=utf-8");
   response_.set(http::field::cache_control, "no-store");
-  if (status == http::status::method_not_allowed) response_.set(http::field::allow, "GET, HEAD");
-  if (status == http::status::service_unavailable) response_.set(http::field::retry_after, "5");
+  if (reply.status == http::status::method_not_allowed)
+    response_.set(http::field::allow, "GET, HEAD");
+  if (reply.status == http::status::service_unavailable)
+    response_.set(http::field::retry_after, "5");
   response_.keep_alive(keepAlive);
-  const std::size_t length = body.size();
-  if (request.method() != http::verb::head) response_.body() = std::move(body);
-  response_.content_length(length);
+  response_.content_length(reply.body.size());
+  if (request.method() != http::verb::head) response_.body() = std::move(reply.body);
   stream_.expires_after(kWriteTimeout);
-  http::async_write(stream_, response_,
-                    [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
-                      if (ec || !keepAlive) return self->close();
-                      self->readRequest();
-                    });
+  http::async_write(
+      stream_, response_,
+      [self = shared_from_this(), keepAlive, reply](beast::error_code ec, std::size_t) {
+        if (ec) return self->close();
+        if (keepAlive) return self->readRequest();
+        if (reply.close) return self->linger();
+        self->close();
+      });
 }
 
-// An event stream has no length: it ends when the connection closes.
+// What the client sent beyond the head we read (a body, the rest of a long header) is read
+// and dropped until it stops: closing with unread data would reset the connection, and the
+// client could lose the answer.
+void Connection::linger() {
+  beast::error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+  stream_.expires_after(kLinger);
+  stream_.async_read_some(net::buffer(ignored_),
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                            if (ec) return self->close();
+                            self->linger();
+                          });
+}
+
 void Connection::startStream() {
+  // Events are small: a small send buffer lets a client that stopped reading hold up a write
+  // after a few events, which its timeout then ends, rather than after megabytes.
+  beast::error_code ignored;
+  stream_.socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
   stream_.expires_never();
   server_.addStream(shared_from_this());
   watch();  // first, so that the write timeouts set below leave this read without one
-  send(
-      std::make_shared<const std::string>("HTTP/1.1 200 OK\r\n"
-                                          "Server: setlist live\r\n"
-                                          "Content-Type: text/event-stream; charset=utf-8\r\n"
-                                          "Cache-Control: no-store\r\n"
-                                          "Connection: close\r\n"
-                                          "\r\n"
-                                          "retry: 2000\n\n"));
+  send(streamHead(parser_->get().version()));
   send(eventOf(server_.documents().nowPlayingJson));
 }
 
@@ -233,7 +308,7 @@ void Connection::writeNext() {
     return;
   }
   writing_ = true;
-  stream_.expires_after(kWriteTimeout);
+  stream_.expires_after(server_.timeout.second);
   net::async_write(stream_, net::buffer(*queue_.front()),
                    [self = shared_from_this()](beast::error_code ec, std::size_t) {
                      if (ec) return self->close();
@@ -249,11 +324,12 @@ Server::~Server() {
   acceptor_.reset();
   timer_.reset();
   pause_.reset();
+  waiting_.clear();
   streams_.clear();
   context_.reset();
 }
 
-bool Server::listen(const tcp::endpoint& endpoint, std::string* error) {
+platform::Status Server::listen(const tcp::endpoint& endpoint) {
   std::string where = endpoint.address().to_string();
   if (endpoint.address().is_v6()) where = "[" + where + "]";
   where += ":" + std::to_string(endpoint.port());
@@ -267,24 +343,21 @@ bool Server::listen(const tcp::endpoint& endpoint, std::string* error) {
 #endif
   if (!ec) acceptor_->bind(endpoint, ec);
   if (!ec) acceptor_->listen(net::socket_base::max_listen_connections, ec);
-  if (ec) {
-    *error = "cannot listen on " + where + ": " + ec.message();
-    return false;
-  }
+  if (ec) return platform::Error{ec.value(), where, "cannot listen there: " + ec.message()};
   std::string host = where.substr(0, where.rfind(':'));
   if (endpoint.address().is_unspecified())
     host = endpoint.address().is_v6() ? "[::1]" : "127.0.0.1";
   origin_ = "http://" + host + ":" + std::to_string(endpoint.port());
   timer_.emplace(*context_);
   pause_.emplace(*context_);
-  return true;
+  return {};
 }
 
 void Server::accept() {
   acceptor_->async_accept(*context_, [this](beast::error_code ec, tcp::socket socket) {
     if (!ec) {
-      std::make_shared<Connection>(std::move(socket), *this, connections >= kMaxConnections)
-          ->start();
+      const bool refused = connections >= kMaxConnections && !evictWaiting();
+      std::make_shared<Connection>(std::move(socket), *this, refused)->start();
       return accept();
     }
     if (ec == net::error::operation_aborted) return;
@@ -294,15 +367,25 @@ void Server::accept() {
   });
 }
 
+bool Server::evictWaiting() {
+  if (waiting_.empty()) return false;
+  waiting_.begin()->second->close();
+  return true;
+}
+
+void Server::addStream(const std::shared_ptr<Connection>& connection) {
+  if (streams_.size() >= kMaxStreams) streams_.begin()->second->close();
+  connection->serial = ++serials_;
+  streams_.emplace(connection->serial, connection);
+}
+
 void Server::beat() {
   timer_->expires_after(kHeartbeat);
   timer_->async_wait([this](beast::error_code ec) {
     if (ec == net::error::operation_aborted) return;
     const Text comment = std::make_shared<const std::string>(":\n\n");
-    for (const std::shared_ptr<Connection>& stream :
-         std::vector(streams_.begin(), streams_.end())) {
-      stream->send(comment);
-    }
+    // A send may close its connection, which leaves the set.
+    for (const std::shared_ptr<Connection>& stream : currentStreams()) stream->send(comment);
     beat();
   });
 }
@@ -312,9 +395,7 @@ void Server::publish(LiveDocuments documents) {
             [this, documents = std::make_shared<const LiveDocuments>(std::move(documents))] {
               documents_ = documents;
               const Text event = eventOf(documents->nowPlayingJson);
-              // A send may close its connection, which leaves the set.
-              for (const std::shared_ptr<Connection>& stream :
-                   std::vector(streams_.begin(), streams_.end())) {
+              for (const std::shared_ptr<Connection>& stream : currentStreams()) {
                 stream->send(event);
               }
             });
@@ -351,16 +432,17 @@ std::optional<ServeAddress> parseServeAddress(std::string_view text) {
   return address;
 }
 
-std::unique_ptr<LiveServer> startLiveServer(const ServeAddress& address, std::string page,
-                                            LiveDocuments documents, std::string* error) {
+platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
+    const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
+    LiveDocuments documents) {
   beast::error_code ec;
   const net::ip::address ip = net::ip::make_address(address.host, ec);
-  if (ec) {
-    *error = "cannot listen on " + address.host + ": " + ec.message();
-    return nullptr;
+  if (ec) return platform::Error{ec.value(), address.host, "cannot listen there: " + ec.message()};
+  auto server = std::make_unique<Server>(std::move(page), std::move(documents),
+                                         live::hostNames(allowedHosts));
+  if (platform::Status status = server->listen(tcp::endpoint(ip, address.port)); !status) {
+    return status.error();
   }
-  auto server = std::make_unique<Server>(std::move(page), std::move(documents));
-  if (!server->listen(tcp::endpoint(ip, address.port), error)) return nullptr;
   server->run();
-  return server;
+  return std::unique_ptr<LiveServer>(std::move(server));
 }

@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/error.h"
 
 // Where to listen: an IP address and a port.
 struct ServeAddress {
@@ -37,7 +40,8 @@ class LiveServer {
 };
 
 // Binds and listens, then serves `page` at / and the documents at their paths until it is
-// destroyed. Nothing, with *error naming the address and the reason, when it cannot
-// listen there.
-std::unique_ptr<LiveServer> startLiveServer(const ServeAddress& address, std::string page,
-                                            LiveDocuments documents, std::string* error);
+// destroyed, to requests whose Host is an IP address, this computer's name or one of
+// `allowedHosts`. The address and the reason when it cannot listen there.
+platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
+    const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
+    LiveDocuments documents);

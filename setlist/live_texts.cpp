@@ -2,9 +2,9 @@
 #include <array>
 #include <utility>
 
+#include "setfile/text.h"
 #include "setlist/formats.h"
 #include "setlist/live.h"
-#include "tracker/text.h"
 
 namespace {
 

@@ -1,12 +1,11 @@
 #include "setlist/recording.h"
 
+#include "setfile/set_log_line.h"
+#include "setfile/text.h"
 #include "setlist/set_reader.h"
-#include "tracker/set_log.h"
-#include "tracker/text.h"
 
 namespace {
 
-constexpr std::int64_t kDayMs = 86400 * 1000;
 // CUE text fields hold at most this many characters.
 constexpr std::size_t kCueTextLength = 80;
 
@@ -69,6 +68,8 @@ std::int64_t RecordingPoints::next(const Record& record) {
     origin_ = startOrigin(start_, record.time, &startAfterFirst_);
     originOffset_ = record.utcOffset;
   }
+  lastLogged_ = clockSeconds(record.time);
+  lastOffset_ = record.utcOffset;
   std::tm time = record.time;
   std::optional<int> offset = record.utcOffset;
   if (at_ == PointTime::kLoaded && record.loaded) {
@@ -89,6 +90,17 @@ std::int64_t RecordingPoints::next(const Record& record) {
   return point;
 }
 
+std::int64_t RecordingPoints::endMs(int end) const {
+  std::int64_t seconds = clockNear(end, lastLogged_, true) - origin_.value_or(0);
+  if (lastOffset_ && originOffset_) seconds -= *lastOffset_ - *originOffset_;
+  return seconds * 1000;
+}
+
+bool endsBeforeLast(int end, const std::tm& last) {
+  const std::int64_t track = clockSeconds(last);
+  return clockNear(end, track, true) < track;
+}
+
 OptionArity recordingOption(const RecordingOptions& options, std::string_view name) {
   if (name == "--at" || name == "--shift") return OptionArity::kValue;
   if (options.cue && name == "--audio") return OptionArity::kValue;
@@ -97,36 +109,39 @@ OptionArity recordingOption(const RecordingOptions& options, std::string_view na
   return OptionArity::kNone;
 }
 
-std::optional<std::string> takeRecordingOption(std::string_view name, std::string_view value,
-                                               RecordingOptions* options) {
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options) {
+  const auto wrong = [](std::string message) {
+    return platform::makeError("", std::move(message));
+  };
   std::string quoted(1, '\'');
   quoted.append(value).push_back('\'');
   if (name == "--at") {
     if (value != "logged" && value != "loaded") {
-      return "--at takes logged or loaded, not " + quoted;
+      return wrong("--at takes logged or loaded, not " + quoted);
     }
     options->at = value == "logged" ? PointTime::kLogged : PointTime::kLoaded;
   } else if (name == "--shift") {
     const std::optional<std::int64_t> shift = parseShift(value);
-    if (!shift) return "--shift takes seconds such as -12 or +3.5, not " + quoted;
+    if (!shift) return wrong("--shift takes seconds such as -12 or +3.5, not " + quoted);
     options->shiftMs = *shift;
   } else if (name == "--audio") {
     for (std::size_t i = 0; i < value.size(); ++i) {
       if (value[i] == '"' || controlAt(value, i) != 0) {
-        return "--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
-               quoted;
+        return wrong("--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
+                     quoted);
       }
     }
-    if (value.empty()) return "--audio takes the name of the recording's file";
+    if (value.empty()) return wrong("--audio takes the name of the recording's file");
     options->audio = value;
   } else if (name == "--bom") {
     options->bom = true;
   } else if (name == "--end") {
     if (!(options->end = parseClock(value))) {
-      return "--end takes a clock time HH:MM:SS, not " + quoted;
+      return wrong("--end takes a clock time HH:MM:SS, not " + quoted);
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 std::optional<std::int64_t> parseShift(std::string_view text) {
@@ -159,10 +174,7 @@ std::optional<std::int64_t> parseShift(std::string_view text) {
   return negative ? -ms : ms;
 }
 
-bool isEmptyTrack(const Record& record) { return isEmptyTrack(record.track); }
-
 void RecordingFormat::record(const Record& record, std::string* out) {
-  if (isEmptyTrack(record)) return;
   track(record, points_.next(record), out);
 }
 
@@ -196,26 +208,25 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
   out->append("\r\n");
 }
 
-ChaptersFormat::ChaptersFormat(int start, const RecordingOptions& options)
-    : RecordingFormat(start, options) {
-  if (options.end) endMs_ = ((*options.end - start) * std::int64_t{1000} + kDayMs) % kDayMs;
-}
-
 void ChaptersFormat::begin(std::string* out) { out->append(";FFMETADATA1\n"); }
 
 void ChaptersFormat::track(const Record& record, std::int64_t pointMs, std::string* out) {
   if (pendingMs_) writePending(pointMs, out);
   pendingMs_ = pointMs;
-  pendingTitle_.clear();
   const Track& t = record.track;
-  appendMetadataText(t.artist, &pendingTitle_);
-  if (!t.artist.empty() && !t.song.empty()) pendingTitle_.append(" - ");
-  appendMetadataText(t.song, &pendingTitle_);
+  std::string title = t.artist;
+  if (!t.artist.empty() && !t.song.empty()) title.append(" - ");
+  title.append(t.song);
+  for (std::size_t end = title.size(); end > 0 && title[end - 1] == '\\'; --end) {
+    title[end - 1] = '/';
+  }
+  pendingTitle_.clear();
+  appendMetadataText(title, &pendingTitle_);
 }
 
 void ChaptersFormat::end(std::string* out) {
   if (!pendingMs_) return;
-  std::int64_t endMs = endMs_ ? *endMs_ : *pendingMs_ + kLastChapterMs;
+  std::int64_t endMs = options_.end ? points().endMs(*options_.end) : *pendingMs_ + kLastChapterMs;
   if (endMs < *pendingMs_) {
     endBeforeLast_ = true;
     endMs = *pendingMs_;

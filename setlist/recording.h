@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
+#include "setfile/playlist_reader.h"
 #include "setlist/formats.h"
-#include "setlist/playlist_reader.h"
 
 // Which of a track's times places it in the recording: when it was logged as played, or
 // when its deck first held it.
@@ -22,13 +23,18 @@ enum class PointTime { kLogged, kLoaded };
 // saving time during the set is taken out; the start has the first track's offset.
 class RecordingPoints {
  public:
-  // `start` is the clock time (seconds after midnight) at which the recording began. Its
-  // day is the first track's, as for a tracklist (see startOrigin).
+  // `start` is the clock time (seconds after midnight) at which the recording began, on
+  // the day that puts it nearest the first track, as for a tracklist (see startOrigin).
   RecordingPoints(int start, PointTime at, std::int64_t shiftMs)
       : start_(start), at_(at), shiftMs_(shiftMs) {}
 
   // The point of the next track. A track without a loaded time is placed at its logged one.
   std::int64_t next(const Record& record);
+
+  // Milliseconds into the recording of the clock time `end` on the day that puts it
+  // nearest the last track's logged time (see clockNear), not shifted: where a recording
+  // that ended then ends. After the first track only.
+  std::int64_t endMs(int end) const;
 
   // The number of tracks moved up to the one before them.
   std::uint64_t movedUp() const { return movedUp_; }
@@ -43,6 +49,8 @@ class RecordingPoints {
   std::int64_t shiftMs_;
   std::optional<std::int64_t> origin_;  // clockSeconds of the start
   std::optional<int> originOffset_;     // its offset from UTC, when known
+  std::int64_t lastLogged_ = 0;         // clockSeconds of the last track's logged time
+  std::optional<int> lastOffset_;       // its offset from UTC, when known
   std::int64_t last_ = 0;
   std::uint64_t movedUp_ = 0;
   std::uint64_t withoutLoaded_ = 0;
@@ -63,9 +71,14 @@ enum class OptionArity { kNone, kFlag, kValue };
 
 // Whether `name` is an option of cue (or of chapters), and whether it takes a value.
 OptionArity recordingOption(const RecordingOptions& options, std::string_view name);
-// Takes that option with its value (empty for a flag); a message when the value is wrong.
-std::optional<std::string> takeRecordingOption(std::string_view name, std::string_view value,
-                                               RecordingOptions* options);
+// Takes that option with its value (empty for a flag); what is wrong with the value, as a
+// wrong command line.
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options);
+
+// Whether the recording's end, the clock time `end`, lies before the last track of the set,
+// logged at `last`, on the day that puts it nearest that track. Such an end is refused.
+bool endsBeforeLast(int end, const std::tm& last);
 
 // Milliseconds of "[+|-]SECONDS[.fff]".
 std::optional<std::int64_t> parseShift(std::string_view text);
@@ -73,10 +86,7 @@ std::optional<std::int64_t> parseShift(std::string_view text);
 // The longest a CUE sheet can be: track numbers have two digits.
 constexpr std::uint64_t kCueMostTracks = 99;
 
-// A track with all three texts empty: a deck that was cleared. It is left out.
-bool isEmptyTrack(const Record& record);
-
-// The base of the two recording formats: places each track that is not empty.
+// The base of the two recording formats: places each track.
 class RecordingFormat : public Format {
  public:
   RecordingFormat(int start, const RecordingOptions& options)
@@ -107,24 +117,25 @@ class CueFormat : public RecordingFormat {
 };
 
 // An ffmpeg metadata file: a [CHAPTER] per track in milliseconds, each ending where the
-// next begins; the last at the recording's end (`end`, when given) or else 10 minutes
-// after it begins.
+// next begins; the last at the recording's end (`end`, when given; see
+// RecordingPoints::endMs) or else 10 minutes after it begins. A title's backslashes at its
+// end become '/', as in a CUE sheet: ffmpeg takes a line that ends in an escaped '\' to go
+// on in the next line.
 class ChaptersFormat : public RecordingFormat {
  public:
   static constexpr std::int64_t kLastChapterMs = 10 * 60 * 1000;
 
-  ChaptersFormat(int start, const RecordingOptions& options);
+  using RecordingFormat::RecordingFormat;
   void begin(std::string* out) override;
   void end(std::string* out) override;
-  // Whether the end given lay before the last chapter's start (it then ends where it
-  // begins).
+  // Whether the end given lay before the last chapter's start, which a shift can do (it
+  // then ends where it begins).
   bool endBeforeLast() const { return endBeforeLast_; }
 
  private:
   void track(const Record& record, std::int64_t pointMs, std::string* out) override;
   void writePending(std::int64_t endMs, std::string* out);
 
-  std::optional<std::int64_t> endMs_;
   std::optional<std::int64_t> pendingMs_;
   std::string pendingTitle_;
   bool endBeforeLast_ = false;

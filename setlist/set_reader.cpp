@@ -1,13 +1,17 @@
 #include "setlist/set_reader.h"
 
-#include <iostream>
 #include <optional>
 
 #include "platform/file_identity.h"
 #include "platform/platform.h"
+#include "platform/report.h"
+#include "setfile/text.h"
 
 namespace {
 
+using platform::Error;
+using platform::Expected;
+using platform::Status;
 using Source = SetReader::Source;
 using Tally = SetReader::Tally;
 
@@ -17,94 +21,73 @@ constexpr std::uint64_t kNamedSkips = 10;
 constexpr std::time_t kWritingSeconds = 10;
 // Records further back in time than this are out of order.
 constexpr std::int64_t kBackwardsSeconds = 60;
+// Files are read in parts of this size.
+constexpr std::size_t kReadSize = 64 * 1024;
 
-void fail(const std::string& what, const platform::Error& err) {
-  std::cerr << "setlist: " << what << ": " << err.text << "\n";
+// A failure to read one of the set's files, naming it.
+Error readFailure(const Source& source, const Error& err) {
+  return Error{err.code, source.path, err.text};
 }
 
 // "2026-12-07 23:08:31"
 std::string readable(const std::tm& time) {
-  LocalStamp stamp{time, 0};
   std::string text;
-  appendIsoStamp(stamp, &text);
-  text.resize(19);
-  text[10] = ' ';
+  appendClock(time, "-- ::", &text);
   return text;
 }
 
 // Makes a source ready for reading: a file that is not a regular one (a pipe) is read
 // into memory, as it cannot be read twice.
-bool prepare(Source& source) {
+Status prepare(Source& source) {
   source.used = true;
   platform::FileStatus status;
   source.fromCopy =
       platform::statPath(source.path, &status, nullptr) == platform::StatResult::kFound &&
       !status.regular;
-  if (!source.fromCopy) return true;
+  if (!source.fromCopy) return {};
   platform::InputFile file;
-  platform::Error err;
-  bool ok = file.open(source.path, &err);
-  char buffer[64 * 1024];
-  for (std::ptrdiff_t n = 1; ok && n > 0;) {
-    n = file.read(buffer, sizeof buffer, &err);
-    if (n > 0) source.copy.append(buffer, static_cast<std::size_t>(n));
-    ok = n >= 0;
+  Error err;
+  if (!file.open(source.path, &err)) return readFailure(source, err);
+  char buffer[kReadSize];
+  for (std::ptrdiff_t n; (n = file.read(buffer, sizeof buffer, &err)) != 0;) {
+    if (n < 0) return readFailure(source, err);
+    source.copy.append(buffer, static_cast<std::size_t>(n));
   }
-  if (!ok) fail("cannot read " + source.path, err);
-  return ok;
+  return {};
 }
 
 // Opens a prepared source for a reading, up to `limit` bytes.
-bool startReading(const Source& source, std::uint64_t limit, PlaylistReader* reader) {
+Status startReading(const Source& source, std::uint64_t limit, PlaylistReader* reader) {
   if (source.fromCopy) {
     reader->openBytes(source.copy);
-  } else {
-    platform::Error err;
-    if (!reader->open(source.path, &err)) {
-      fail("cannot read " + source.path, err);
-      return false;
-    }
+  } else if (Error err; !reader->open(source.path, &err)) {
+    return readFailure(source, err);
   }
   reader->limit(limit);
   reader->textBytes(source.textBytes);
-  return true;
+  return {};
 }
 
 // Whether the whole source is UTF-8: then its texts are read as UTF-8, else as Latin-1. A
 // playlist of the tracker with a single Latin-1 letter stops the scan there.
-bool isUtf8Source(const Source& source, bool* utf8) {
-  if (source.fromCopy) {
-    *utf8 = isUtf8(source.copy);
-    return true;
-  }
+Expected<bool> isUtf8Source(const Source& source) {
+  if (source.fromCopy) return isUtf8(source.copy);
   platform::InputFile file;
-  platform::Error err;
-  if (!file.open(source.path, &err)) {
-    fail("cannot read " + source.path, err);
-    return false;
-  }
+  Error err;
+  if (!file.open(source.path, &err)) return readFailure(source, err);
   // Whole lines are checked; the rest waits for the next part of the file.
   std::string pending;
-  char buffer[64 * 1024];
-  for (;;) {
-    const std::ptrdiff_t n = file.read(buffer, sizeof buffer, &err);
-    if (n < 0) {
-      fail("cannot read " + source.path, err);
-      return false;
-    }
-    if (n == 0) break;
+  char buffer[kReadSize];
+  for (std::ptrdiff_t n; (n = file.read(buffer, sizeof buffer, &err)) != 0;) {
+    if (n < 0) return readFailure(source, err);
     pending.append(buffer, static_cast<std::size_t>(n));
     const std::size_t end = pending.rfind('\n');
     if (end == std::string::npos && pending.size() < sizeof buffer) continue;
     const std::size_t whole = end == std::string::npos ? pending.size() : end + 1;
-    if (!isUtf8(std::string_view(pending).substr(0, whole))) {
-      *utf8 = false;
-      return true;
-    }
+    if (!isUtf8(std::string_view(pending).substr(0, whole))) return false;
     pending.erase(0, whole);
   }
-  *utf8 = isUtf8(pending);
-  return true;
+  return isUtf8(pending);
 }
 
 // Whether the file was changed so recently that the tracker may still be writing it.
@@ -114,67 +97,73 @@ bool mayBeWriting(const std::string& path) {
          status.regular && std::time(nullptr) - status.modified < kWritingSeconds;
 }
 
-// The first reading of one file: its records one by one, with its bad lines named.
-class SurveyReader {
- public:
-  // A first reading of two looks at the texts only to see whether they are empty: their
-  // bytes are taken as they are, and the file's lines tell how to read them the second time.
-  // checksOrder: warns when the times go back (the set log beside a playlist leaves that
-  // to the playlist, so that it is said once).
-  SurveyReader(Source& source, bool firstOfTwo, bool checksOrder = true)
-      : source_(source), firstOfTwo_(firstOfTwo), toldOrder_(!checksOrder) {}
+// Counts a record as one to publish (or as an empty track).
+void count(const Record& record, Tally* tally) {
+  ++tally->records;
+  if (record.ambiguous) ++tally->ambiguous;
+  if (isEmptyTrack(record.track)) {
+    ++tally->empty;
+    return;
+  }
+  if (tally->records - tally->empty == 1) tally->first = record.time;
+  tally->last = record.time;
+}
 
-  bool open() {
+// The records of one file of the set, one by one, passing over the lines that are not
+// records. A first reading (kFirst) names those lines and records that go back in time;
+// a second one (kAgain) passes over them silently, reading no further than the first.
+class RecordSource {
+ public:
+  enum class Reading { kFirst, kAgain };
+
+  // firstOfTwo: a first reading before a second looks at the texts only to see whether
+  // they are empty: their bytes are taken as they are, and the file's lines tell how to
+  // read them the second time. checksOrder: warns when the times go back (the set log
+  // beside a playlist leaves that to the playlist, so that it is said once).
+  RecordSource(Source& source, Reading reading, bool firstOfTwo = false, bool checksOrder = true)
+      : source_(source), reading_(reading), firstOfTwo_(firstOfTwo), toldOrder_(!checksOrder) {}
+
+  Status open() {
     if (firstOfTwo_) source_.textBytes = TextBytes::kUtf8;
-    if (!startReading(source_, UINT64_MAX, &reader_)) return false;
-    writing_ = mayBeWriting(source_.path);
-    return true;
+    const bool first = reading_ == Reading::kFirst;
+    writing_ = first && mayBeWriting(source_.path);
+    return startReading(source_, first ? UINT64_MAX : source_.bytes, &reader_);
   }
 
   // The next record into *record; false at the end or when the file cannot be read
-  // (failed() tells).
+  // (status() tells).
   bool next(Record* record) {
     for (;;) {
-      platform::Error err;
+      Error err;
       const PlaylistReader::Result result = reader_.next(record, &err);
-      source_.bytes = reader_.bytesRead();
-      if (result == PlaylistReader::Result::kEnd) return false;
-      if (result == PlaylistReader::Result::kFailed) {
-        fail("cannot read " + source_.path, err);
-        failed_ = true;
-        return false;
+      if (reading_ == Reading::kFirst) source_.bytes = reader_.bytesRead();
+      switch (result) {
+        case PlaylistReader::Result::kRecord:
+          if (reading_ == Reading::kFirst) checkOrder(*record);
+          return true;
+        case PlaylistReader::Result::kSkipped:
+          if (reading_ == Reading::kFirst) skipped();
+          continue;
+        case PlaylistReader::Result::kEnd:
+          return false;
+        case PlaylistReader::Result::kFailed:
+          status_ = readFailure(source_, err);
+          return false;
       }
-      if (result == PlaylistReader::Result::kSkipped) {
-        skipped();
-        continue;
-      }
-      checkOrder(*record);
-      return true;
     }
   }
 
-  // Counts a record as one to publish (or as an empty track).
-  static void count(const Record& record, Tally* tally) {
-    ++tally->records;
-    if (record.ambiguous) ++tally->ambiguous;
-    if (isEmptyTrack(record.track)) {
-      ++tally->empty;
-      return;
-    }
-    if (tally->records - tally->empty == 1) tally->first = record.time;
-    tally->last = record.time;
-  }
+  const Status& status() const { return status_; }
 
-  // The warnings kept for the end of the reading.
+  // The warnings kept for the end of a first reading.
   void finish() {
     if (firstOfTwo_) source_.textBytes = reader_.allUtf8() ? TextBytes::kUtf8 : TextBytes::kLatin1;
     if (skipped_ > kNamedSkips) {
-      std::cerr << "setlist: warning: " << source_.path << ": " << skipped_ - kNamedSkips
-                << " more lines that are not records skipped\n";
+      platform::reportWarning(platform::makeError(
+          source_.path,
+          std::to_string(skipped_ - kNamedSkips) + " more lines that are not records skipped"));
     }
   }
-
-  bool failed() const { return failed_; }
 
  private:
   void skipped() {
@@ -182,214 +171,205 @@ class SurveyReader {
     // writing at this moment.
     if (reader_.lineUnended() && writing_) return;
     if (++skipped_ > kNamedSkips) return;
-    std::cerr << "setlist: warning: " << source_.path << ":" << reader_.line() << ": "
-              << (reader_.lineUnended() ? "incomplete last line" : "not a record") << ", skipped\n";
+    platform::reportWarning(platform::makeError(
+        here(), reader_.lineUnended() ? "incomplete last line, skipped" : "not a record, skipped"));
   }
 
   void checkOrder(const Record& record) {
     const std::int64_t seconds = clockSeconds(record.time);
     if (previous_ && seconds < *previous_ - kBackwardsSeconds && !toldOrder_) {
-      std::cerr << "setlist: warning: " << source_.path << ":" << reader_.line()
-                << ": the time goes back from " << readable(previousTime_) << " to "
-                << readable(record.time) << " (files joined in the wrong order?)\n";
+      platform::reportWarning(platform::makeError(
+          here(), "the time goes back from " + readable(previousTime_) + " to " +
+                      readable(record.time) + " (files joined in the wrong order?)"));
       toldOrder_ = true;
     }
     previous_ = seconds;
     previousTime_ = record.time;
   }
 
+  // "<file>:<line>"
+  std::string here() const { return source_.path + ":" + std::to_string(reader_.line()); }
+
   Source& source_;
+  const Reading reading_;
   const bool firstOfTwo_;
   PlaylistReader reader_;
+  Status status_;
   bool writing_ = false;
-  bool failed_ = false;
   std::uint64_t skipped_ = 0;
   std::optional<std::int64_t> previous_;
   std::tm previousTime_{};
   bool toldOrder_ = false;
 };
 
-// The next record of a second reading, passing over the lines that are not records (the
-// first reading named them); false at the end or on failure (*failed set).
-bool nextRecord(PlaylistReader& reader, const Source& source, Record* record, bool* failed) {
-  for (;;) {
-    platform::Error err;
-    switch (reader.next(record, &err)) {
-      case PlaylistReader::Result::kRecord:
-        return true;
-      case PlaylistReader::Result::kSkipped:
-        continue;
-      case PlaylistReader::Result::kEnd:
-        return false;
-      case PlaylistReader::Result::kFailed:
-        fail("cannot read " + source.path, err);
-        *failed = true;
-        return false;
-    }
+// The playlist's records beside the set log's, one pair at a time, until both have ended.
+class RecordPairs {
+ public:
+  RecordPairs(RecordSource& playlist, RecordSource* setLog)
+      : playlist_(playlist), setLog_(setLog), setLogEnded_(setLog == nullptr) {}
+
+  // Reads the next record of each file that has not ended; false when both have ended or
+  // one failed (status() tells).
+  bool next() {
+    havePlaylist_ = !playlistEnded_ && playlist_.next(&fromPlaylist_);
+    haveSetLog_ = !setLogEnded_ && setLog_->next(&fromSetLog_);
+    playlistEnded_ = !havePlaylist_;
+    setLogEnded_ = !haveSetLog_;
+    return status().ok() && (havePlaylist_ || haveSetLog_);
   }
+
+  Status status() const {
+    if (!playlist_.status()) return playlist_.status();
+    return setLog_ != nullptr ? setLog_->status() : Status();
+  }
+
+  const Record* playlist() const { return havePlaylist_ ? &fromPlaylist_ : nullptr; }
+  const Record* setLog() const { return haveSetLog_ ? &fromSetLog_ : nullptr; }
+
+ private:
+  RecordSource& playlist_;
+  RecordSource* setLog_;
+  Record fromPlaylist_;
+  Record fromSetLog_;
+  bool havePlaylist_ = false;
+  bool haveSetLog_ = false;
+  bool playlistEnded_ = false;
+  bool setLogEnded_;
+};
+
+// Whether two records of one track agree in deck and time.
+bool pair(const Record& a, const Record& b) {
+  return a.deck == b.deck && clockSeconds(a.time) == clockSeconds(b.time);
 }
 
 }  // namespace
 
-std::string setLogBeside(const std::string& path) {
-  constexpr std::string_view kPlaylist = ".txt";
-  if (path.size() < kPlaylist.size() ||
-      path.compare(path.size() - kPlaylist.size(), kPlaylist.size(), kPlaylist) != 0) {
-    return {};
-  }
-  return path.substr(0, path.size() - kPlaylist.size()) + ".jsonl";
-}
-
-bool SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
+Status SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   playlist_ = Source{};
   setLog_ = Source{};
   paired_ = Tally{};
   surveyed_ = stopped_ = setLogRead_ = false;
   playlist_.path = path;
-  if (!prepare(playlist_)) return false;
+  if (Status prepared = prepare(playlist_); !prepared) return prepared;
+  const std::string setLog = setLogFileName(path);
   platform::FileStatus status;
-  if (!playlistOnly && !setLogBeside(path).empty() &&
-      platform::statPath(setLogBeside(path), &status, nullptr) == platform::StatResult::kFound) {
-    setLog_.path = setLogBeside(path);
-    if (!prepare(setLog_)) return false;
+  if (!playlistOnly && !setLog.empty() &&
+      platform::statPath(setLog, &status, nullptr) == platform::StatResult::kFound) {
+    setLog_.path = setLog;
+    if (Status prepared = prepare(setLog_); !prepared) return prepared;
   }
   if (counts || setLog_.used) return survey();
-  bool utf8 = false;
-  if (!isUtf8Source(playlist_, &utf8)) return false;
-  playlist_.textBytes = utf8 ? TextBytes::kUtf8 : TextBytes::kLatin1;
-  return true;
+  const Expected<bool> utf8 = isUtf8Source(playlist_);
+  if (!utf8) return utf8.status();
+  playlist_.textBytes = *utf8 ? TextBytes::kUtf8 : TextBytes::kLatin1;
+  return {};
 }
 
-bool SetReader::survey() {
+Status SetReader::survey() {
   surveyed_ = true;
-  SurveyReader playlist(playlist_, true);
-  if (!playlist.open()) return false;
-  std::optional<SurveyReader> setLog;
+  RecordSource playlist(playlist_, RecordSource::Reading::kFirst, true);
+  if (Status opened = playlist.open(); !opened) return opened;
+  std::optional<RecordSource> setLog;
   if (setLog_.used) {
-    setLog.emplace(setLog_, true, false);
-    if (!setLog->open()) return false;
+    setLog.emplace(setLog_, RecordSource::Reading::kFirst, true, false);
+    if (Status opened = setLog->open(); !opened) return opened;
   }
-
-  // Both files are read side by side, record by record.
-  Record fromPlaylist;
-  Record fromSetLog;
-  bool playlistEnded = false;
-  bool setLogEnded = !setLog;
+  RecordPairs pairs(playlist, setLog ? &*setLog : nullptr);
   std::uint64_t setLogRecords = 0;
   std::optional<std::uint64_t> differs;  // the first record that does not pair
   bool setLogLines = true;               // the playlist itself holds set log lines only
-  while (!playlistEnded || !setLogEnded) {
+  while (pairs.next()) {
     if (platform::stopRequested()) {
       stopped_ = true;
-      return true;
+      return {};
     }
-    const bool havePlaylist = !playlistEnded && playlist.next(&fromPlaylist);
-    const bool haveSetLog = !setLogEnded && setLog->next(&fromSetLog);
-    if (playlist.failed() || (setLog && setLog->failed())) return false;
-    playlistEnded = !havePlaylist;
-    setLogEnded = !haveSetLog;
-    if (havePlaylist) {
-      SurveyReader::count(fromPlaylist, &playlist_.tally);
-      setLogLines = setLogLines && fromPlaylist.utcOffset.has_value();
+    if (const Record* record = pairs.playlist()) {
+      count(*record, &playlist_.tally);
+      setLogLines = setLogLines && record->utcOffset.has_value();
     }
-    if (haveSetLog) {
-      ++setLogRecords;
-      if (havePlaylist) SurveyReader::count(fromSetLog, &paired_);
-    }
-    if (havePlaylist && haveSetLog && !differs &&
-        (fromPlaylist.deck != fromSetLog.deck ||
-         clockSeconds(fromPlaylist.time) != clockSeconds(fromSetLog.time))) {
-      differs = playlist_.tally.records;
+    if (pairs.setLog() != nullptr) ++setLogRecords;
+    if (pairs.playlist() != nullptr && pairs.setLog() != nullptr) {
+      count(*pairs.setLog(), &paired_);
+      if (!differs && !pair(*pairs.playlist(), *pairs.setLog())) {
+        differs = playlist_.tally.records;
+      }
     }
   }
+  if (Status read = pairs.status(); !read) return read;
   playlist.finish();
   if (setLog) setLog->finish();
   setLogRead_ = playlist_.tally.records > 0 && setLogLines;
-
-  if (setLog) {
-    const std::uint64_t records = playlist_.tally.records;
-    // While the tracker writes a record, one file may be one record ahead of the other.
-    const bool oneAhead = (records == setLogRecords + 1 || setLogRecords == records + 1) &&
-                          (mayBeWriting(playlist_.path) || mayBeWriting(setLog_.path));
-    if (!differs && (records == setLogRecords || oneAhead)) {
-      setLogRead_ = true;
-    } else {
-      setLog_.used = false;
-      std::cerr << "setlist: warning: the set log " << setLog_.path << " does not pair with "
-                << playlist_.path << " (";
-      if (differs) {
-        std::cerr << "record " << *differs << " differs in deck or time";
-      } else {
-        std::cerr << records << (records == 1 ? " record" : " records") << " against "
-                  << setLogRecords;
-      }
-      std::cerr << "); the texts are taken from the playlist\n";
-    }
-  }
+  if (setLog) checkPairing(setLogRecords, differs);
   warnAtEnd();
-  return true;
+  return {};
+}
+
+void SetReader::checkPairing(std::uint64_t setLogRecords, std::optional<std::uint64_t> differs) {
+  const std::uint64_t records = playlist_.tally.records;
+  // While the tracker writes a record, one file may be one record ahead of the other.
+  const bool oneAhead = (records == setLogRecords + 1 || setLogRecords == records + 1) &&
+                        (mayBeWriting(playlist_.path) || mayBeWriting(setLog_.path));
+  if (!differs && (records == setLogRecords || oneAhead)) {
+    setLogRead_ = true;
+    return;
+  }
+  setLog_.used = false;
+  const std::string why = differs
+                              ? "record " + std::to_string(*differs) + " differs in deck or time"
+                              : std::to_string(records) + (records == 1 ? " record" : " records") +
+                                    " against " + std::to_string(setLogRecords);
+  platform::reportWarning("the set log " + setLog_.path + " does not pair with " + playlist_.path +
+                          " (" + why + "); the texts are taken from the playlist");
 }
 
 void SetReader::warnAtEnd() const {
   const Tally& published = tally();
   if (!setLog_.used && published.ambiguous > 0) {
-    std::cerr << "setlist: warning: " << playlist_.path << ": " << published.ambiguous
-              << (published.ambiguous == 1 ? " record holds" : " records hold")
-              << " more '\";\"' separators than three texts need; the artist was read up to the "
-                 "first and the album from the last\n";
+    platform::reportWarning(platform::makeError(
+        playlist_.path,
+        std::to_string(published.ambiguous) +
+            (published.ambiguous == 1 ? " record holds" : " records hold") +
+            " more '\";\"' separators than three texts need; the artist was read up to the "
+            "first and the album from the last"));
   }
   if (published.empty > 0) {
-    std::cerr << "setlist: note: " << published.empty
-              << (published.empty == 1 ? " empty track" : " empty tracks")
-              << " (a cleared deck: no artist, song or album) left out\n";
+    platform::reportNote(std::to_string(published.empty) +
+                         (published.empty == 1 ? " empty track" : " empty tracks") +
+                         " (a cleared deck: no artist, song or album) left out");
   }
 }
 
-bool SetReader::read(const std::function<bool(const Record&)>& each) {
-  if (!surveyed_) {
-    // The only reading: it names the bad lines and counts as it goes.
-    SurveyReader playlist(playlist_, false);
-    if (!playlist.open()) return false;
-    Record record;
-    bool setLogLines = true;
-    while (playlist.next(&record)) {
-      SurveyReader::count(record, &playlist_.tally);
-      setLogLines = setLogLines && record.utcOffset.has_value();
-      setLogRead_ = setLogLines;
-      if (platform::stopRequested()) {
-        stopped_ = true;
-        return true;
-      }
-      if (isEmptyTrack(record.track)) continue;
-      if (!each(record)) return true;
-    }
-    if (playlist.failed()) return false;
-    playlist.finish();
-    warnAtEnd();
-    return true;
+Status SetReader::read(const std::function<bool(const Record&)>& each) {
+  // Without a first reading, this one names the bad lines and counts as it goes.
+  const auto reading = surveyed_ ? RecordSource::Reading::kAgain : RecordSource::Reading::kFirst;
+  RecordSource playlist(playlist_, reading);
+  if (Status opened = playlist.open(); !opened) return opened;
+  std::optional<RecordSource> setLog;
+  if (setLog_.used) {
+    setLog.emplace(setLog_, reading);
+    if (Status opened = setLog->open(); !opened) return opened;
   }
-
-  PlaylistReader playlist;
-  PlaylistReader setLog;
-  if (!startReading(playlist_, playlist_.bytes, &playlist) ||
-      (setLog_.used && !startReading(setLog_, setLog_.bytes, &setLog))) {
-    return false;
-  }
-  Record fromPlaylist;
-  Record fromSetLog;
-  bool failed = false;
-  while (nextRecord(playlist, playlist_, &fromPlaylist, &failed)) {
-    const Record* record = &fromPlaylist;
-    if (setLog_.used) {
-      if (!nextRecord(setLog, setLog_, &fromSetLog, &failed)) break;
-      record = &fromSetLog;
+  RecordPairs pairs(playlist, setLog ? &*setLog : nullptr);
+  bool setLogLines = true;
+  while (pairs.next()) {
+    // A set log read beside the playlist gives the texts; the playlist ends the set.
+    const Record* record = setLog ? pairs.setLog() : pairs.playlist();
+    if (pairs.playlist() == nullptr || record == nullptr) break;
+    if (!surveyed_) {
+      count(*record, &playlist_.tally);
+      setLogRead_ = setLogLines = setLogLines && record->utcOffset.has_value();
     }
     if (platform::stopRequested()) {
       stopped_ = true;
-      return true;
+      return {};
     }
     if (isEmptyTrack(record->track)) continue;
-    if (!each(*record)) return true;
+    if (!each(*record)) return {};
   }
-  return !failed;
+  if (Status read = pairs.status(); !read) return read;
+  if (!surveyed_) {
+    playlist.finish();
+    warnAtEnd();
+  }
+  return {};
 }

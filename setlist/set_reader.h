@@ -4,16 +4,19 @@
 // number of records with the same decks and times to the second; then the set log's texts
 // (every character) are published, else a warning names both files and the playlist is
 // published. A set log can also be given alone. Tracks whose three texts are all empty are
-// left out and counted.
+// left out and counted: this is the one place that leaves them out.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
-#include "setlist/playlist_reader.h"
-#include "tracker/record_format.h"
+#include "platform/error.h"
+#include "setfile/file_names.h"
+#include "setfile/playlist_reader.h"
+#include "setfile/playlist_record.h"
 
 class SetReader {
  public:
@@ -21,14 +24,14 @@ class SetReader {
   // on stderr) when `counts` asks for the number of tracks and their times before the
   // first track is handed out, or when a set log lies beside the playlist to be paired
   // with it; otherwise read() is the only reading. playlistOnly leaves the set log out.
-  // False when a file cannot be read (said on stderr).
-  bool open(const std::string& path, bool playlistOnly, bool counts);
+  // A file that cannot be read is the failure, naming it.
+  platform::Status open(const std::string& path, bool playlistOnly, bool counts);
 
   // Hands each track to publish to `each`, in order, until it returns false. After a first
   // reading it reads no further than that did, so a set the tracker is still logging reads
   // the same both times; else it names the lines that are not records as it goes. A pipe
-  // is read into memory first. False when a file cannot be read (said on stderr).
-  bool read(const std::function<bool(const Record&)>& each);
+  // is read into memory first. A file that cannot be read is the failure, naming it.
+  platform::Status read(const std::function<bool(const Record&)>& each);
 
   // Whether a stop (Ctrl-C) was requested while reading.
   bool stopped() const { return stopped_; }
@@ -70,7 +73,9 @@ class SetReader {
  private:
   const Tally& tally() const { return setLog_.used ? paired_ : playlist_.tally; }
   // The first reading, of both files side by side.
-  bool survey();
+  platform::Status survey();
+  // After the first reading: whether the set log pairs with the playlist, else a warning.
+  void checkPairing(std::uint64_t setLogRecords, std::optional<std::uint64_t> differs);
   // The warnings that wait for the end of the first reading.
   void warnAtEnd() const;
 
@@ -81,11 +86,3 @@ class SetReader {
   bool setLogRead_ = false;
   bool stopped_ = false;
 };
-
-// The name of the set log beside a playlist named X.txt: X.jsonl; empty for other names.
-std::string setLogBeside(const std::string& path);
-
-// Whether a track's three texts are all empty, as the tracker logs a deck that was cleared.
-inline bool isEmptyTrack(const Track& track) {
-  return track.artist.empty() && track.song.empty() && track.album.empty();
-}

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/output_file.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "setlist/commands.h"
 #include "setlist/twitch_login.h"
 
@@ -27,7 +28,7 @@ constexpr std::string_view kUsage =
     "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
     "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
     "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n"
+    "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
     "              [--twitch CHANNEL [--announce] [--cooldown SECONDS] [--twitch-url URL]]\n"
     "  setlist login twitch --client-id ID [--auth-url URL]\n"
     "  setlist --help | --version\n";
@@ -40,23 +41,28 @@ constexpr std::string_view kCommands =
     "--playlist-only reads the .txt alone. Tracks with no artist, song or album (a cleared\n"
     "deck) are left out.\n"
     "  tracklist  one line per track, \"HH:MM:SS Artist - Song\", timed from --start (a clock\n"
-    "             time on the first track's day, or the day before when that is within 12\n"
-    "             hours before the first track) or else from the first track\n"
+    "             time, taken on the day nearest the first track, within 12 hours either\n"
+    "             way; a start after the first track is warned about and the tracks before\n"
+    "             it read 00:00:00) or else from the first track\n"
     "  csv        a spreadsheet file: UTF-8, time,deck,artist,song,album; a text beginning\n"
     "             with = + - @, a tab or a CR gets a leading ' so that no spreadsheet runs\n"
     "             it as a formula; --raw writes texts as they are\n"
     "  json       an array of {time, deck, artist, song, album}\n"
     "  html       a printable page with a numbered table of the set\n"
     "  cue        a CUE sheet for the recording of the set in FILE, which began at --start\n"
-    "             (a clock time); each track at the time it was logged, or with --at loaded\n"
-    "             when its deck was loaded (this needs the set log), moved by --shift\n"
-    "             (seconds, such as -12 or +3.5); --bom starts it with a byte-order mark\n"
+    "             (a clock time, taken as for tracklist); each track at the time it was\n"
+    "             logged, or with --at loaded when its deck was loaded (this needs the set\n"
+    "             log), moved by --shift (seconds, such as -12 or +3.5); --bom starts it\n"
+    "             with a byte-order mark\n"
     "  chapters   the same as chapters of an ffmpeg metadata file; the last ends at --end\n"
-    "             (a clock time), or else 10 minutes after it begins\n"
+    "             (a clock time, taken on the day nearest the last track, within 12 hours\n"
+    "             either way; one before the last track is refused), or else 10 minutes\n"
+    "             after it begins\n"
     "  live       follows the decks as the tracker does, every character kept, and shows\n"
     "             the track on air and the one before it in the files it is given, each\n"
     "             written blank at the start and rewritten whole (a file that cannot be\n"
-    "             written is tried again at every poll):\n"
+    "             written at the start is refused; one that fails later is tried again at\n"
+    "             every poll):\n"
     "    -s N, --simple N    simple mode: a track is played once its deck stayed unchanged\n"
     "                        for N seconds (else automode, as the tracker)\n"
     "    --now-playing FILE  the track on air, one line made by --format\n"
@@ -69,7 +75,11 @@ constexpr std::string_view kCommands =
     "    --serve [ADDRESS:]PORT  a web server on 127.0.0.1, or on ADDRESS (0.0.0.0: every\n"
     "                        network): / a page for a browser source that changes without\n"
     "                        reloading, /now-playing.txt and /now-playing.json for chat\n"
-    "                        bots, /set.json the tracks so far, /events\n"
+    "                        bots, /set.json the tracks so far, /events; only to requests\n"
+    "                        for an IP address, localhost or this computer's name (also\n"
+    "                        with .local), so that no page of another site reads them\n"
+    "    --allow-host NAME   also answer to NAME (a name of this computer on the network);\n"
+    "                        may be given more than once\n"
     "    --twitch CHANNEL    a bot in the channel's Twitch chat answers !track and !song\n"
     "                        with the track on air and !lasttrack with the one before it,\n"
     "                        as the stream shows them (after --delay), as the account of\n"
@@ -83,14 +93,14 @@ constexpr std::string_view kCommands =
     "             enter its code; the tokens are kept in the accounts file\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
-    "be the PLAYLIST or its set log.\n"
+    "be the PLAYLIST or its set log, nor a file made read-only.\n"
     "Exit status: 0 done; 1 a file could not be read or written, or held no track; 2 a\n"
     "wrong command line; 130 stopped by Ctrl-C before the output was complete.\n";
 
 // setlist login SERVICE ...: the services there are to log in to.
 int loginCommand(int argc, char** argv) {
   if (argc >= 2 && std::string_view(argv[1]) == "twitch") return loginTwitch(argc - 1, argv + 1);
-  return usageError("login takes the service to log in to: twitch");
+  return usageError(wrongCommandLine("login takes the service to log in to: twitch"));
 }
 
 struct Command {
@@ -112,14 +122,24 @@ void printHelp() {
   std::fflush(stdout);
 }
 
-int usageError(std::string_view message) {
-  std::fprintf(stderr, "setlist: %.*s\n", static_cast<int>(message.size()), message.data());
+platform::Error wrongCommandLine(std::string message) {
+  return platform::makeError("", std::move(message));
+}
+
+platform::Error unknownOption(std::string_view subcommand, std::string_view option) {
+  return wrongCommandLine("unknown option '" + std::string(option) + "' for " +
+                          std::string(subcommand));
+}
+
+int usageError(const platform::Error& error) {
+  platform::reportError(error);
   std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
   return kStatusUsage;
 }
 
-int unknownOption(std::string_view subcommand, std::string_view option) {
-  return usageError("unknown option '" + std::string(option) + "' for " + std::string(subcommand));
+int failed(const platform::Error& error) {
+  platform::reportError(error);
+  return kStatusFailed;
 }
 
 int main(int argc, char** argv) {
@@ -128,7 +148,7 @@ int main(int argc, char** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  if (arguments.size() < 2) return usageError("which subcommand?");
+  if (arguments.size() < 2) return usageError(wrongCommandLine("which subcommand?"));
 
   const std::string_view name = arguments[1];
   if (name == "--help" || name == "-h") {
@@ -142,5 +162,5 @@ int main(int argc, char** argv) {
   for (const Command& command : kCommandTable) {
     if (command.name == name) return command.run(argc - 1, pointers.data() + 1);
   }
-  return usageError("unknown subcommand '" + std::string(name) + "'");
+  return usageError(wrongCommandLine("unknown subcommand '" + std::string(name) + "'"));
 }

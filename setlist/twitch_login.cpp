@@ -16,10 +16,7 @@ namespace {
 constexpr const char* kScopes = "chat:read chat:edit";
 constexpr const char* kDeviceGrant = "urn:ietf:params:oauth:grant-type:device_code";
 
-int fail(const std::string& message) {
-  platform::reportError(message);
-  return kStatusFailed;
-}
+int fail(const std::string& message) { return failed(platform::makeError("", message)); }
 
 // The whole seconds of a number in an answer, at least `least`.
 int seconds(const JsonValue& value, int least) {
@@ -35,33 +32,33 @@ int loginTwitch(int argc, char** argv) {
   std::string authUrl = kTwitchAuthUrl;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg != "--client-id" && arg != "--auth-url") return unknownOption("login twitch", arg);
+    if (arg != "--client-id" && arg != "--auth-url")
+      return usageError(unknownOption("login twitch", arg));
     if (i + 1 == argc || std::string(argv[i + 1]).empty())
-      return usageError(arg + " needs a value");
+      return usageError(wrongCommandLine(arg + " needs a value"));
     (arg == "--client-id" ? clientId : authUrl) = argv[++i];
   }
   if (clientId.empty()) {
     return usageError(
-        "login twitch needs --client-id: the client ID of the application you "
-        "registered at https://dev.twitch.tv/console");
+        wrongCommandLine("login twitch needs --client-id: the client ID of the application you "
+                         "registered at https://dev.twitch.tv/console"));
   }
   if (authUrl.rfind("https://", 0) != 0 && authUrl.rfind("http://", 0) != 0) {
-    return usageError("--auth-url takes an http:// or https:// address, not " + authUrl);
+    return usageError(
+        wrongCommandLine("--auth-url takes an http:// or https:// address, not " + authUrl));
   }
   while (!authUrl.empty() && authUrl.back() == '/') authUrl.pop_back();
   const std::string accountsPath = defaultAccountsPath();
   platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   platform::installStopHandler();
 
   platform::Expected<OAuthAnswer> device =
       postOAuthForm(authUrl, "/oauth2/device", {{"client_id", clientId}, {"scopes", kScopes}});
   if (!device) {
-    platform::reportError(device.error());
-    return kStatusFailed;
+    return failed(device.error());
   }
   const std::string deviceCode = device->json["device_code"].string();
   if (device->status != 200 || deviceCode.empty()) {
@@ -72,8 +69,8 @@ int loginTwitch(int argc, char** argv) {
   int interval = seconds(device->json["interval"], 1);
   std::cout << "To let setlist chat as you on Twitch, open "
             << device->json["verification_uri"].string() << " and enter the code "
-            << device->json["user_code"].string() << "\n"
-            << "setlist: waiting for you to allow it there..." << std::endl;
+            << device->json["user_code"].string() << "\n";
+  platform::reportProgress("waiting for you to allow it there...");
 
   std::string access;
   std::string refresh;
@@ -108,8 +105,7 @@ int loginTwitch(int argc, char** argv) {
   validate.headers = {{"Authorization", "OAuth " + access}};
   platform::Expected<platform::HttpResponse> validated = platform::sendRequest(validate);
   if (!validated) {
-    platform::reportError(validated.error());
-    return kStatusFailed;
+    return failed(validated.error());
   }
   platform::Expected<JsonValue> who = parseJson(validated->body);
   const std::string login = who ? (*who)["login"].string() : "";
@@ -121,8 +117,7 @@ int loginTwitch(int argc, char** argv) {
   // Read again: the file may have changed while the user was at the browser.
   accounts = loadAccounts(accountsPath);
   if (!accounts) {
-    platform::reportError(accounts.error());
-    return kStatusFailed;
+    return failed(accounts.error());
   }
   Account account{"twitch",
                   "twitch",
@@ -140,10 +135,9 @@ int loginTwitch(int argc, char** argv) {
     accounts->push_back(std::move(account));
   }
   if (const platform::Status saved = saveAccounts(accountsPath, *accounts); !saved) {
-    platform::reportError(saved.error());
-    return kStatusFailed;
+    return failed(saved.error());
   }
-  std::cout << "setlist: logged in to Twitch as " << login << "; the chat account is kept in "
-            << accountsPath << std::endl;
+  platform::reportProgress("logged in to Twitch as " + login + "; the chat account is kept in " +
+                           accountsPath);
   return kStatusOk;
 }

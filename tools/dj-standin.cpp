@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
   platform::WritableBlock block;
   platform::Error err;
   if (!platform::CreateWritableBlock(options.name, options.size, &block, &err)) {
-    std::cerr << "dj-standin: cannot create the block: " << err.text << "\n";
+    std::cerr << "dj-standin: cannot create the block: " << err.subject << ": " << err.text << "\n";
     return kStatusFailure;
   }
   platform::RemoveBlockOnSignal(block);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 
 namespace standin {
 

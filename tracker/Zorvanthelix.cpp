@@ -2,7 +2,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -10,41 +9,27 @@
 
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "setfile/playlist_record.h"
+#include "setfile/set_log_line.h"
 #include "tracker/console.h"
 #include "tracker/deck_view.h"
 #include "tracker/globals.h"
 #include "tracker/pending.h"
 #include "tracker/playlist.h"
-#include "tracker/record_format.h"
-#include "tracker/set_log.h"
 #include "tracker/set_log_file.h"
 #include "tracker/tracking.h"
 #include "util/FileIO.h"
 
 namespace {
 
-// A playlist that does not open or take a record ends the run: the failure on standard
-// output, then on standard error the file and the reason. Records that were kept waiting
-// by another program are printed, so they can still be copied.
-[[noreturn]] void fileFailure(FileResult result, const std::string& reason,
-                              const RecordQueue* records = nullptr) {
-  std::cout << (result == FileResult::kOpenFailed ? "open file fail!\n" : "write file fail!\n")
-            << std::flush;
-  // The reason is the system's text, in UTF-8 (the file name is ASCII).
-  if (!reason.empty()) {
-    platform::writeStandard(platform::StandardStream::kError, reason + "\n",
-                            platform::TextEncoding::kUtf8, nullptr);
-  }
-  if (records != nullptr && records->inUse()) records->printWaiting();
-  std::exit(-1);
-}
-
-// The files of the run and the records on their way into them: the playlist, whose
-// failure ends the run, and the set log beside it, whose failure is only reported.
+// The files of the run and the records on their way into them: the playlist and the set
+// log beside it. A record or line that cannot be written waits and is tried again at every
+// poll (see RecordQueue); nothing here ends the run.
 class Playlist {
  public:
   explicit Playlist(const std::string& name)
-      : records_(files_, name, std::cout), setLog_(setLogFiles_, setLogFileName(name), std::cerr) {
+      : records_(calls_, name, std::cout, std::cerr),
+        setLog_(calls_, setLogFileName(name), std::cerr) {
     setLog_.create();
   }
 
@@ -53,32 +38,27 @@ class Playlist {
   // when it has to wait.
   void write(Deck deck, const Track& latin1, const Track& utf8, std::time_t loaded) {
     const std::time_t now = std::time(nullptr);
-    check(records_.write(formatRecord(localTime(now), deck, latin1)));
+    records_.write(formatRecord(localTime(now), deck, latin1));
     setLog_.write(formatSetLogLine(now, deck, utf8, loaded));
   }
 
   // Waiting records and lines get a try in every poll.
   void retry() {
-    check(records_.retry());
+    records_.retry();
     setLog_.retry();
   }
 
-  // Gives records still waiting at the end about three seconds to reach the playlist; a
-  // stop does not cut these pauses short.
+  // Gives records still waiting at the end about three seconds per file to reach it; a
+  // stop does not cut these pauses short. What still waits then is saved beside.
   void finish() {
     const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(250)); };
-    check(records_.settle(12, pause));
+    records_.settle(12, pause);
     setLog_.settle(12, pause);
   }
 
  private:
-  void check(FileResult result) const {
-    if (result != FileResult::kOk) fileFailure(result, files_.failure(), &records_);
-  }
-
-  DiskFiles files_;
+  DiskCalls calls_;
   RecordQueue records_;
-  DiskFiles setLogFiles_;
   SetLogFile setLog_;
 };
 
@@ -148,8 +128,16 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::string name;
-  const FileResult created = createPlaylist(&name, &err);
-  if (created != FileResult::kOk) fileFailure(created, failureLine(name, err));
-  return track(*settings, std::move(block), view, name);
+  DiskCalls calls;
+  const platform::Expected<std::string> name = createPlaylist(calls);
+  if (!name) {
+    // Before the first track, so nothing is lost: the failure on standard output, then on
+    // standard error the file and the reason, in UTF-8 (the file name is ASCII).
+    std::cout << "open file fail!\n" << std::flush;
+    platform::writeStandard(platform::StandardStream::kError,
+                            failureLine(name.error().subject, name.error()) + "\n",
+                            platform::TextEncoding::kUtf8, nullptr);
+    return -1;
+  }
+  return track(*settings, std::move(block), view, *name);
 }

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 
 // Tried in this order.
 constexpr const char* kBlockName = "Global\\ssl_sharing";

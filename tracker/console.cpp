@@ -41,11 +41,16 @@ std::optional<RunSettings> parseCommandLine(int argc, const char* const* argv, b
   *parsed = true;
   const std::string option = argv[1];
   if (option != "--simple" && option != "-s") return std::nullopt;
+  return simpleModeSettings(argv[2]);
+}
+
+std::optional<RunSettings> simpleModeSettings(std::string_view threshold) {
   // A threshold that is no number, does not fit an int, or is below 1 would never fire.
-  std::optional<int> threshold = parseInt(argv[2]);
-  if (!threshold || *threshold < 1) return std::nullopt;
+  const std::optional<int> seconds = parseInt(threshold);
+  if (!seconds || *seconds < 1) return std::nullopt;
+  RunSettings settings;
   settings.simple = true;
-  settings.threshold = *threshold;
+  settings.threshold = *seconds;
   return settings;
 }
 

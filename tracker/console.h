@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 #include "tracker/tracking.h"
 
 // The banner, every line of it ended by a line end.
@@ -17,6 +17,10 @@ extern const std::string_view kUsage;
 // Decides on the command line: the settings, or nothing when it is wrong. Prints
 // nothing; `parsed` is set when the line got as far as the "parsing" stage.
 std::optional<RunSettings> parseCommandLine(int argc, const char* const* argv, bool* parsed);
+
+// The settings of simple mode with the threshold given after -s or --simple: a whole
+// number of seconds, at least 1; nothing for any other text.
+std::optional<RunSettings> simpleModeSettings(std::string_view threshold);
 
 // The mode announcement that follows "parsing" (simple mode) or the banner (automode).
 std::string modeAnnouncement(const RunSettings& settings);

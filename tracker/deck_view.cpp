@@ -1,6 +1,6 @@
 #include "tracker/deck_view.h"
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "setfile/track.h"
 #include "tracker/block_layout.h"
-#include "tracker/track.h"
 
 // A mapped view of the block, at least kBlockSize bytes, read without synchronisation.
 struct BlockView {

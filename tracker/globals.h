@@ -1,5 +1,7 @@
 // The names the program has always exposed: process-wide globals, filled by thin wrappers
-// over the library's value functions. Only main uses them; the library never does.
+// over the library's value functions. The library never reads them: main calls
+// wrongParameters, and the others are kept for what has always used them by these names
+// (the unit tests hold them to their forms).
 #pragma once
 
 #include <ctime>

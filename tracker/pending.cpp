@@ -1,92 +1,93 @@
 #include "tracker/pending.h"
 
-#include <string>
-#include <string_view>
 #include <utility>
 
-RecordQueue::RecordQueue(PlaylistFiles& files, std::string playlist, std::ostream& console,
-                         LogForm form)
-    : files_(files), playlist_(std::move(playlist)), console_(console), form_(form) {}
+RecordQueue::RecordQueue(FileCalls& calls, std::string path, std::ostream& console,
+                         std::ostream& messages, LogForm form)
+    : calls_(calls), path_(std::move(path)), console_(console), messages_(messages), form_(form) {}
 
-FileResult RecordQueue::write(std::string record) {
+void RecordQueue::write(std::string record) {
   waiting_.push_back(std::move(record));
-  return retry();
+  retry();
 }
 
-FileResult RecordQueue::retry() {
+void RecordQueue::retry() {
   while (!waiting_.empty()) {
-    const FileResult result = files_.append(playlist_, waiting_.front(), form_.lineEnd);
-    if (result == FileResult::kInUse) {
-      if (!inUse_) {
-        console_ << playlist_
-                 << " is in use by another program; records will wait and be written when it"
-                    " is free.\n"
-                 << std::flush;
-      }
-      inUse_ = true;
-      return FileResult::kOk;
-    }
-    if (result != FileResult::kOk) return result;
+    std::string text = waiting_.front();
+    text.append(form_.lineEnd);
+    const auto appended = appendText(calls_, path_, text, &unfinished_);
+    if (!appended) return enter(State::kFailing, &appended.error());
+    if (*appended == Appended::kInUse) return enter(State::kInUse, nullptr);
     waiting_.pop_front();
-    if (inUse_) ++held_;
+    if (state_ != State::kWriting) ++held_;
   }
-  if (inUse_) {
-    console_ << held_ << (held_ == 1 ? " waiting record" : " waiting records") << " written to "
-             << playlist_ << ".\n"
-             << std::flush;
-    inUse_ = false;
-    held_ = 0;
-  }
-  return FileResult::kOk;
+  enter(State::kWriting, nullptr);
 }
 
-FileResult RecordQueue::settle(int attempts, const std::function<void()>& pause) {
+void RecordQueue::failed(const platform::Error& err) { enter(State::kFailing, &err); }
+
+// Tells of a change of state: once when records begin to wait, once when they are written.
+void RecordQueue::enter(State state, const platform::Error* err) {
+  if (state == state_) return;
+  if (state == State::kInUse) {
+    console_ << path_ << " is in use by another program; " << form_.item
+             << "s will wait and be written when it is free.\n"
+             << std::flush;
+  } else if (state == State::kFailing) {
+    messages_ << failureLine(path_, *err) << "; " << form_.item
+              << "s will wait and be written when it can be written again.\n"
+              << std::flush;
+  } else if (state_ == State::kInUse) {
+    console_ << items(held_) << " written to " << path_ << ".\n" << std::flush;
+  } else {
+    messages_ << path_ << " can be written again; " << items(held_) << " written.\n" << std::flush;
+  }
+  if (state == State::kWriting) held_ = 0;
+  state_ = state;
+}
+
+std::string RecordQueue::items(std::size_t count) const {
+  return std::to_string(count) + " waiting " + std::string(form_.item) + (count == 1 ? "" : "s");
+}
+
+void RecordQueue::settle(int attempts, const std::function<void()>& pause) {
   for (int attempt = 1; attempt <= attempts && !waiting_.empty(); ++attempt) {
     if (attempt > 1) pause();
-    const FileResult result = retry();
-    if (result != FileResult::kOk) return result;
+    retry();
   }
-  if (waiting_.empty()) return FileResult::kOk;
+  if (!waiting_.empty()) save();
+}
 
+// Puts the records that still wait into a new file beside, never over an existing one
+// (an earlier run may have left a file of the first name), or else onto messages.
+void RecordQueue::save() {
   std::string text(form_.header);
   for (const std::string& record : waiting_) text.append(record).append(form_.lineEnd);
-  // Never overwrite: an earlier run may have left a file of the first name.
   constexpr int kNames = 100;
+  std::string name;
+  platform::Error err = platform::makeError("", "every name is taken");
   for (int attempt = 1; attempt <= kNames; ++attempt) {
-    const std::string name = pendingFileName(playlist_, attempt);
-    const FileResult result = files_.createNew(name, text);
-    if (result == FileResult::kExists) continue;
-    if (result == FileResult::kOk) {
-      console_ << playlist_ << " is still in use by another program; " << waiting_.size()
-               << (waiting_.size() == 1 ? " waiting record" : " waiting records") << " saved in "
-               << name << "\n"
-               << std::flush;
-      waiting_.clear();
-      inUse_ = false;
-      held_ = 0;
+    name = pendingFileName(path_, attempt);
+    const auto created = createWithText(calls_, name, text);
+    if (!created) {
+      err = created.error();
+      break;
     }
-    return result;
+    if (!*created) continue;
+    std::ostream& out = state_ == State::kInUse ? console_ : messages_;
+    out << path_
+        << (state_ == State::kInUse ? " is still in use by another program; "
+                                    : " still cannot be written; ")
+        << items(waiting_.size()) << " saved in " << name << "\n"
+        << std::flush;
+    waiting_.clear();
+    state_ = State::kWriting;
+    held_ = 0;
+    return;
   }
-  return FileResult::kOpenFailed;
-}
-
-void RecordQueue::printWaiting() const {
-  console_ << waiting_.size() << (waiting_.size() == 1 ? " record" : " records")
-           << " could not be written to " << playlist_ << "; here in the playlist's form:\n";
-  for (const std::string& record : waiting_) console_ << record << "\n";
-  console_ << std::flush;
-}
-
-std::string pendingFileName(const std::string& playlist, int attempt) {
-  const std::size_t dot = playlist.rfind('.');
-  const bool extended = dot != std::string::npos && playlist.find('/', dot) == std::string::npos &&
-                        playlist.find('\\', dot) == std::string::npos;
-  const std::string extension = extended ? playlist.substr(dot) : ".txt";
-  std::string name = playlist.substr(0, extended ? dot : playlist.size());
-  name += ".pending";
-  if (attempt > 1) {
-    name += '-';
-    name += std::to_string(attempt);
-  }
-  return name + extension;
+  messages_ << failureLine(name, err) << "\n"
+            << waiting_.size() << " " << form_.item << (waiting_.size() == 1 ? "" : "s")
+            << " could not be written to " << path_ << "; here as they would stand in it:\n";
+  for (const std::string& record : waiting_) messages_ << record << "\n";
+  messages_ << std::flush;
 }

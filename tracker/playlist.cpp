@@ -1,72 +1,144 @@
 #include "tracker/playlist.h"
 
-#include "platform/file_system.h"
+#include <utility>
+
 #include "platform/platform.h"
-#include "tracker/conversion.h"
-
-std::tm localTime(std::time_t time) {
-  const std::tm* local = std::localtime(&time);
-  return local != nullptr ? *local : std::tm{};
-}
-
-std::string playlistFileName(const std::tm& time) {
-  return "Playlist_" + i_to_str(time.tm_year + 1900) + "." + i_to_str(time.tm_mon + 1, 2) + "." +
-         i_to_str(time.tm_mday, 2) + "_" + i_to_str(time.tm_hour, 2) + "_" +
-         i_to_str(time.tm_min, 2) + "_" + i_to_str(time.tm_sec, 2) + ".txt";
-}
 
 namespace {
 
-// Appends text whole, brings it to stable storage and closes the file in every case.
-FileResult writeAndClose(platform::File& file, std::string_view text, platform::Error* err) {
-  const bool written = platform::appendAll(file, text, err);
-  const bool closed = platform::syncAndClose(file, written ? err : nullptr);
-  return written && closed ? FileResult::kOk : FileResult::kWriteFailed;
+// A call's result as a Status, with the reason it filled in.
+platform::Status status(bool ok, platform::Error err) {
+  if (ok) return {};
+  return err;
 }
 
 }  // namespace
+
+platform::Expected<FileCalls::Opened> DiskCalls::openForAppend(const std::string& path) {
+  platform::Error err;
+  switch (platform::openForAppend(path, &file_, &err)) {
+    case platform::OpenResult::kOpened:
+      return Opened::kOpened;
+    case platform::OpenResult::kInUse:
+      return Opened::kInUse;
+    case platform::OpenResult::kFailed:
+      break;
+  }
+  return err;
+}
+
+platform::Expected<FileCalls::Opened> DiskCalls::createNew(const std::string& path) {
+  platform::Error err;
+  switch (platform::createNewFile(path, &file_, &err)) {
+    case platform::CreateResult::kCreated:
+      return Opened::kOpened;
+    case platform::CreateResult::kExists:
+      return Opened::kExists;
+    case platform::CreateResult::kFailed:
+      break;
+  }
+  return err;
+}
+
+platform::Expected<std::uint64_t> DiskCalls::seekEnd() {
+  platform::Error err;
+  std::uint64_t end = 0;
+  if (platform::seekFileEnd(file_, &end, &err)) return end;
+  return err;
+}
+
+platform::Status DiskCalls::write(std::string_view data) {
+  platform::Error err;
+  const bool ok = platform::writeFile(file_, data, &err);
+  return status(ok, std::move(err));
+}
+
+platform::Status DiskCalls::truncate(std::uint64_t size) {
+  platform::Error err;
+  const bool ok = platform::truncateFile(file_, size, &err);
+  return status(ok, std::move(err));
+}
+
+platform::Status DiskCalls::sync() {
+  platform::Error err;
+  const bool ok = platform::syncFile(file_, &err);
+  return status(ok, std::move(err));
+}
+
+platform::Status DiskCalls::close() {
+  platform::Error err;
+  const bool ok = platform::closeFile(file_, &err);
+  return status(ok, std::move(err));
+}
+
+void DiskCalls::remove(const std::string& path) { platform::removeFile(path, nullptr); }
+
+platform::Expected<Appended> appendText(FileCalls& calls, const std::string& path,
+                                        std::string_view text,
+                                        std::optional<std::uint64_t>* unfinished) {
+  const auto opened = calls.openForAppend(path);
+  if (!opened) return opened.error();
+  if (*opened == FileCalls::Opened::kInUse) return Appended::kInUse;
+  auto end = calls.seekEnd();
+  if (end && unfinished->has_value() && *end > **unfinished) {
+    // An earlier write that failed may stand in the file, in part or whole: cut it off.
+    const platform::Status cut = calls.truncate(**unfinished);
+    if (cut) {
+      end = **unfinished;
+    } else {
+      end = cut.error();
+    }
+  }
+  if (!end) {
+    (void)calls.close();
+    return end.error();
+  }
+  unfinished->reset();
+  platform::Status written = calls.write(text);
+  if (written) written = calls.sync();
+  if (!written) {
+    if (!calls.truncate(*end)) *unfinished = *end;
+    (void)calls.close();
+    return written.error();
+  }
+  // Whole and on stable storage: a failing close takes nothing away from it.
+  (void)calls.close();
+  return Appended::kWritten;
+}
+
+platform::Expected<bool> createWithText(FileCalls& calls, const std::string& path,
+                                        std::string_view text) {
+  const auto created = calls.createNew(path);
+  if (!created) return created.error();
+  if (*created == FileCalls::Opened::kExists) return false;
+  platform::Status written = calls.write(text);
+  if (written) written = calls.sync();
+  (void)calls.close();
+  if (written) return true;
+  calls.remove(path);
+  return written.error();
+}
 
 std::string failureLine(const std::string& path, const platform::Error& err) {
   return path + ": " + (err.code != 0 ? platform::systemMessage(err.code) : err.text);
 }
 
-FileResult createPlaylist(std::string* name, platform::Error* err) {
+platform::Expected<std::string> createPlaylist(FileCalls& calls) {
   // Names change every second, so a minute of taken names means something else is wrong.
   constexpr int kAttempts = 60;
+  std::string name;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::time_t start = std::time(nullptr);
-    *name = playlistFileName(localTime(start));
-    const FileResult result = createWithText(*name, kPlaylistHeader, err);
-    if (result != FileResult::kExists) return result;
+    name = playlistFileName(localTime(start));
+    auto created = createWithText(calls, name, kPlaylistHeader);
+    if (!created) {
+      platform::Error err = created.error();
+      err.subject = name;
+      return err;
+    }
+    if (*created) return name;
     // Another run owns this name: wait for the next second's name.
     while (std::time(nullptr) == start) platform::sleepMilliseconds(50);
   }
-  return FileResult::kOpenFailed;
-}
-
-FileResult createWithText(const std::string& path, std::string_view text, platform::Error* err) {
-  platform::File file;
-  switch (platform::createNewFile(path, &file, err)) {
-    case platform::CreateResult::kExists:
-      return FileResult::kExists;
-    case platform::CreateResult::kFailed:
-      return FileResult::kOpenFailed;
-    case platform::CreateResult::kCreated:
-      break;
-  }
-  return writeAndClose(file, text, err);
-}
-
-FileResult appendRecord(const std::string& path, std::string_view record, std::string_view lineEnd,
-                        platform::Error* err) {
-  platform::File file;
-  switch (platform::openForAppend(path, &file, err)) {
-    case platform::OpenResult::kInUse:
-      return FileResult::kInUse;
-    case platform::OpenResult::kFailed:
-      return FileResult::kOpenFailed;
-    case platform::OpenResult::kOpened:
-      break;
-  }
-  return writeAndClose(file, std::string(record).append(lineEnd), err);
+  return platform::makeError(name, "every name of the last minute is taken");
 }

@@ -1,75 +1,85 @@
-// The playlist file: its name, and how the header and the records reach it.
+// The playlist file: its creation at the start, and the file calls that records and set
+// log lines reach the disk through (its name: setfile/file_names.h).
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/error.h"
-#include "tracker/record_format.h"
-#include "tracker/track.h"
+#include "platform/file_system.h"
+#include "setfile/clock.h"
+#include "setfile/file_names.h"
+#include "setfile/playlist_record.h"
+#include "setfile/track.h"
 
-// The local broken-down form of a clock reading; all zeros should the system not convert it.
-std::tm localTime(std::time_t time);
+// The calls a write to a log file is made of, each on the file opened last: DiskCalls in
+// the program, a file system in memory in the tests. A failure says why.
+class FileCalls {
+ public:
+  // kInUse: another program holds the file (Windows only), so a later attempt may
+  // succeed. kExists: the name of a file to be created is taken; nothing was opened.
+  enum class Opened { kOpened, kInUse, kExists };
 
-// "Playlist_YYYY.MM.DD_hh_mm_ss.txt" for the given local time.
-std::string playlistFileName(const std::tm& time);
+  virtual ~FileCalls() = default;
+  // Opens the file for appending, creating it when missing.
+  virtual platform::Expected<Opened> openForAppend(const std::string& path) = 0;
+  // Creates a new file; never opens an existing one.
+  virtual platform::Expected<Opened> createNew(const std::string& path) = 0;
+  // The file's size; the next write lands there.
+  virtual platform::Expected<std::uint64_t> seekEnd() = 0;
+  // All of data, or a failure after which a part of it may stand in the file.
+  virtual platform::Status write(std::string_view data) = 0;
+  // Cuts the file off at size bytes; the next write lands there.
+  virtual platform::Status truncate(std::uint64_t size) = 0;
+  // Brings the file's contents to stable storage.
+  virtual platform::Status sync() = 0;
+  // Closes the file, in every case.
+  virtual platform::Status close() = 0;
+  virtual void remove(const std::string& path) = 0;
+};
 
-// What became of a write to the playlist file. kInUse: another program holds the file
-// and a later attempt may succeed. kExists: the name of a file to be created is taken.
-enum class FileResult { kOk, kInUse, kExists, kOpenFailed, kWriteFailed };
+// The files on disk, through platform/.
+class DiskCalls : public FileCalls {
+ public:
+  platform::Expected<Opened> openForAppend(const std::string& path) override;
+  platform::Expected<Opened> createNew(const std::string& path) override;
+  platform::Expected<std::uint64_t> seekEnd() override;
+  platform::Status write(std::string_view data) override;
+  platform::Status truncate(std::uint64_t size) override;
+  platform::Status sync() override;
+  platform::Status close() override;
+  void remove(const std::string& path) override;
 
-// Each of these says why it failed in *err, when given.
+ private:
+  platform::File file_;
+};
+
+// What became of an append that did not fail.
+enum class Appended { kWritten, kInUse };
+
+// Appends text at the end of the file in one write and brings it to stable storage. Should
+// the write or the sync fail, the file is cut back to where the write began, so that
+// neither a part of the text nor a copy that may not be on disk stays behind to be written
+// again; should the cut fail as well, *unfinished keeps where the write began, and the
+// next append to that file cuts back to it first (when the file reaches past it). Text
+// that stands whole in the file, synced, counts as written although the close may fail.
+platform::Expected<Appended> appendText(FileCalls& calls, const std::string& path,
+                                        std::string_view text,
+                                        std::optional<std::uint64_t>* unfinished);
+
+// Creates a file of that name holding text, brought to stable storage. false: the name is
+// taken, and that file is left as it was. A new file that does not take the text whole is
+// removed again.
+platform::Expected<bool> createWithText(FileCalls& calls, const std::string& path,
+                                        std::string_view text);
 
 // Creates a new playlist file named after the current local time and writes its header.
-// An existing file is never opened: the name of the next second is taken instead.
-FileResult createPlaylist(std::string* name, platform::Error* err = nullptr);
-
-// Appends a record and its line end in one write and brings it to stable storage. A
-// record that cannot be written whole is removed again.
-FileResult appendRecord(const std::string& path, std::string_view record,
-                        std::string_view lineEnd = kRecordLineEnd, platform::Error* err = nullptr);
-
-// Creates a file of that name holding text, brought to stable storage. An existing file
-// is left as it is: kExists.
-FileResult createWithText(const std::string& path, std::string_view text,
-                          platform::Error* err = nullptr);
+// An existing file is never opened: the name of the next second is taken instead. Returns
+// the name; a failure names the file.
+platform::Expected<std::string> createPlaylist(FileCalls& calls);
 
 // "<file>: <reason>", the line that tells a person why a file failed.
 std::string failureLine(const std::string& path, const platform::Error& err);
-
-// The file operations that records reach the disk through: DiskFiles in the program, a
-// stand-in that can answer "in use" in the tests.
-class PlaylistFiles {
- public:
-  virtual ~PlaylistFiles() = default;
-  virtual FileResult append(const std::string& path, std::string_view record,
-                            std::string_view lineEnd) = 0;
-  virtual FileResult createNew(const std::string& path, std::string_view text) = 0;
-  // "<file>: <reason>" for the last failure, when known.
-  virtual std::string failure() const { return {}; }
-};
-
-// The files on disk. A failure leaves its failureLine in failure().
-class DiskFiles : public PlaylistFiles {
- public:
-  FileResult append(const std::string& path, std::string_view record,
-                    std::string_view lineEnd) override {
-    return noted(path, appendRecord(path, record, lineEnd, &error_));
-  }
-  FileResult createNew(const std::string& path, std::string_view text) override {
-    return noted(path, createWithText(path, text, &error_));
-  }
-  std::string failure() const override { return failure_; }
-
- private:
-  FileResult noted(const std::string& path, FileResult result) {
-    if (result != FileResult::kOk && result != FileResult::kExists) {
-      failure_ = failureLine(path, error_);
-    }
-    return result;
-  }
-
-  platform::Error error_;
-  std::string failure_;
-};

@@ -3,40 +3,11 @@
 #include <string_view>
 #include <utility>
 
-std::string setLogFileName(const std::string& playlist) {
-  constexpr std::string_view kExtension = ".txt";
-  std::string name = playlist;
-  if (name.ends_with(kExtension)) name.resize(name.size() - kExtension.size());
-  return name + ".jsonl";
-}
-
-SetLogFile::SetLogFile(PlaylistFiles& files, std::string path, std::ostream& messages)
-    : files_(files),
-      path_(std::move(path)),
-      messages_(messages),
-      queue_(files, path_, messages, kSetLogForm) {}
+SetLogFile::SetLogFile(FileCalls& calls, std::string path, std::ostream& messages)
+    : calls_(calls), queue_(calls, std::move(path), messages, messages, kSetLogForm) {}
 
 void SetLogFile::create() {
-  const FileResult result = files_.createNew(path_, "");
   // A file left by an earlier run under this name is kept: this run's lines follow it.
-  note(result == FileResult::kExists ? FileResult::kOk : result);
-}
-
-void SetLogFile::write(std::string line) { note(queue_.write(std::move(line))); }
-
-void SetLogFile::retry() { note(queue_.retry()); }
-
-void SetLogFile::settle(int attempts, const std::function<void()>& pause) {
-  note(queue_.settle(attempts, pause));
-}
-
-void SetLogFile::note(FileResult result) {
-  if (result == FileResult::kOk) {
-    failing_ = false;
-    return;
-  }
-  if (failing_) return;
-  failing_ = true;
-  const std::string failure = files_.failure();
-  messages_ << (failure.empty() ? path_ + ": cannot be written" : failure) << "\n" << std::flush;
+  const auto created = createWithText(calls_, path(), "");
+  if (!created) queue_.failed(created.error());
 }

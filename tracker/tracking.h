@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "tracker/track.h"
+#include "setfile/track.h"
 
 // The settings of a run, which a command line selects.
 struct RunSettings {

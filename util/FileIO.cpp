@@ -177,7 +177,7 @@ int FileIO::file_stat(std::string name) noexcept {
     std::time_t modified;
     platform::Error err;
     if (!platform::fileModificationTime(platform::utf8FromNarrowName(name), &modified, &err)) {
-      std::fprintf(stderr, "%s\n", err.text.c_str());
+      std::fprintf(stderr, "stat: %s\n", err.text.c_str());  // as perror("stat") writes it
       return -1;
     }
     date_text = utc_text(modified);

@@ -47,7 +47,7 @@ class Clients(threading.Thread):
         self.arrivals = []
         for _ in range(count):
             sock = socket.create_connection(("127.0.0.1", port))
-            sock.sendall(b"GET /events HTTP/1.1\r\nHost: bench\r\n\r\n")
+            sock.sendall(b"GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
             sock.setblocking(False)
             self.selector.register(sock, selectors.EVENT_READ, len(self.arrivals))
             self.arrivals.append([])

@@ -86,7 +86,6 @@ HEADER = b'Date Time;Deck;"Artist";"Song";"Album";Year;Month;Day;Hour;Minute;Sec
 
 NO_BLOCK = b"Could not connect to ScratchLIVE! (Probably not started?) (2).\n"
 OPEN_FAIL = b"open file fail!\n"
-WRITE_FAIL = b"write file fail!\n"
 
 STATUS_WRONG = 255  # -1 as a process status
 
@@ -215,11 +214,13 @@ class Process:
     def running(self):
         return self._popen.poll() is None
 
-    def wait_until(self, condition, timeout, what):
-        """Waits until condition(stdout) holds; returns the monotonic time it was seen."""
+    def wait_until(self, condition, timeout, what, stream="stdout"):
+        """Waits until condition(stdout) holds (or of stderr, when stream says so); returns
+        the monotonic time it was seen."""
         deadline = time.monotonic() + timeout
+        sink = self._err if stream == "stderr" else self._out
         with self._changed:
-            while not condition(bytes(self._out)):
+            while not condition(bytes(sink)):
                 remaining = deadline - time.monotonic()
                 if self._open_pipes == 0 or remaining <= 0:
                     how = "the program ended" if self._open_pipes == 0 else f"{timeout} s passed"
@@ -231,8 +232,8 @@ class Process:
                 self._changed.wait(remaining)
         return time.monotonic()
 
-    def wait_for(self, text, timeout, what=None):
-        return self.wait_until(lambda out: text in out, timeout, what or repr(text))
+    def wait_for(self, text, timeout, what=None, stream="stdout"):
+        return self.wait_until(lambda out: text in out, timeout, what or repr(text), stream)
 
     def write(self, data):
         self._popen.stdin.write(data)

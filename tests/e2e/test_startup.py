@@ -15,9 +15,9 @@ from harness import (
     NATIVE,
     NO_BLOCK,
     OPEN_FAIL,
+    START_TIMEOUT,
     STATUS_WRONG,
     USAGE,
-    WRITE_FAIL,
     EndToEndTest,
     Track,
     report,
@@ -173,8 +173,9 @@ class PlaylistFileTest(EndToEndTest):
 
     @unittest.skipUnless(NATIVE, "shapes the tracker's process with a file size limit")
     def test_record_that_cannot_be_written(self):
-        # A file size limit lets the header through but not the first record, as a full
-        # disk would: the run ends without leaving a part of the record in the file.
+        # A file size limit lets the header through but no record, as a full disk would:
+        # the run goes on, and at the stop, with no room for a file beside either, the
+        # record is printed on standard error as it would stand in the playlist.
         standin = self.standin()
         standin.load("L", A)
 
@@ -182,12 +183,19 @@ class PlaylistFileTest(EndToEndTest):
             resource.setrlimit(resource.RLIMIT_FSIZE, (len(HEADER) + 20, len(HEADER) + 20))
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
 
-        status, out = self.run_tracker("-s", "1", preexec_fn=limit_file_size)
-        self.assertEqual(status, STATUS_WRONG)
-        self.assertBytes(out, simple_start(b"1") + report("L", *A.shown) + WRITE_FAIL)
-        names = self.playlists()
-        self.assertEqual(len(names), 1, names)
-        self.assertEqual(self.assertPlaylist(names[0], []), HEADER)
+        tracker = self.tracker("-s", "1", preexec_fn=limit_file_size)
+        tracker.wait_started()
+        tracker.process.wait_for(b"; records will wait", START_TIMEOUT, "the failure", "stderr")
+        self.assertEqual(tracker.stop(), 0)
+        (name,) = self.playlists()
+        self.assertEqual(self.assertPlaylist(name, []), HEADER)
+        self.assertBytes(tracker.process.stdout, simple_start(b"1") + report("L", *A.shown) + stopped(name))
+        artist, song, album = A.shown
+        printed = re.search(
+            rb"1 record could not be written to " + re.escape(name)
+            + rb"; here as they would stand in it:\n(.*)\n", tracker.process.stderr)
+        self.assertIsNotNone(printed, tracker.process.stderr)
+        self.assertBytes(printed.group(1)[19:-20], b';L;"' + artist + b'";"' + song + b'";"' + album + b'"')
         standin.quit(self)
 
     def test_existing_files_are_never_emptied(self):

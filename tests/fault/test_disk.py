@@ -1,5 +1,7 @@
 """The playlist file when the disk fills up or the file goes away mid-run."""
 
+import errno
+import json
 import os
 import resource
 import signal
@@ -17,62 +19,80 @@ def long_text(prefix, n):
     return (f"{prefix} {n} " + "x" * 100)[:100]
 
 
+WAITS = b"; records will wait and be written when it can be written again.\n"
+
+
 class DiskTest(harness.FaultTest):
     def feed(self, standin, tracker, until):
-        """Loads new long tracks on both decks, a second apart, until until() holds or
-        the tracker ends; gives up after a minute."""
+        """Loads a new long track on one deck after the other, half a second apart, until
+        until() holds; gives up after a minute."""
         deadline = time.monotonic() + 60
         n = 0
-        while not until() and tracker.process.running():
-            self.assertLess(time.monotonic(), deadline, "the set went on for a minute")
-            for deck in "LR":
-                standin.load_texts(deck, long_text(deck + "a", n), long_text("song", n), long_text("al", n))
+        while not until():
+            self.assertTrue(tracker.process.running(), tracker.process.stderr)
+            self.assertLess(time.monotonic(), deadline, tracker.process.stderr)
+            deck = "LR"[n % 2]
+            standin.load_texts(deck, long_text(deck + "a", n), long_text("song", n), long_text("al", n))
             n += 1
-            time.sleep(1.0)
+            time.sleep(0.5)
 
-    def expect_write_failure(self, folder, preexec_fn=None):
-        """Runs a set until the tracker gives up on a record; checks what it leaves."""
+    def start_set(self, *args, preexec_fn=None, program=None):
         standin = self.standin()
         standin.load_texts("L", long_text("La", "start"), long_text("song", "L"), long_text("al", "L"))
         standin.load_texts("R", long_text("Ra", "start"), long_text("song", "R"), long_text("al", "R"))
-        tracker = self.tracker(cwd=folder, preexec_fn=preexec_fn)
+        tracker = harness.Tracker(self.folder, *args, preexec_fn=preexec_fn, program=program)
+        self.addCleanup(tracker.process.kill)
         tracker.wait_started()
-        self.feed(standin, tracker, lambda: not tracker.process.running())
-        status = tracker.process.finish()
-        out = tracker.process.stdout
-        self.assertEqual(status, harness.STATUS_FAILED, out[-2000:])
-        self.assertTrue(out.endswith(harness.WRITE_FAIL), out[-2000:])
+        tracker.wait_reports(2)
+        return standin, tracker
 
-        names = self.playlists(folder)
-        self.assertEqual(len(names), 1, names)
-        records = self.assertRecords(self.read(names[0], folder))
-        reports = tracker.reports()
-        # The track of the last report is the one that did not fit: every other one is there.
-        self.assertGreater(len(records), 0)
-        self.assertRecordsMatch(records, reports[:-1])
-        self.assertEqual(len(records), len(reports) - 1)
-        return len(records)
+    def reported(self, tracker, count):
+        return lambda: len(tracker.reports()) >= count
 
-    def test_full_disk(self):
-        """A tmpfs of one page: the file fills it, and the record that does not fit is
-        refused whole."""
+    def test_full_disk_then_freed(self):
+        """A small tmpfs, seen by the tracker alone (a mount namespace of its own), fills up
+        mid-set and is freed again: the set goes on, every record lands once and in order,
+        standard error tells of the failure and the recovery, and Ctrl-C ends with 0."""
         mount = os.path.join(self.folder, "disk")
         os.mkdir(mount)
-        result = subprocess.run(
-            ["mount", "-t", "tmpfs", "-o", "size=4k,mode=0755", "tmpfs", mount],
-            stdout=subprocess.PIPE,
-            stderr=subprocess.STDOUT,
-        )
-        if result.returncode != 0:
-            self.skipTest(f"no tmpfs can be mounted here: {result.stdout.decode().strip()}")
-        self.addCleanup(subprocess.run, ["umount", "-l", mount])
-        kept = self.expect_write_failure(mount)
-        print(f"\nfull disk: {kept} records kept, then write file fail!", file=sys.stderr)
+        script = 'mount -t tmpfs -o size=64k,mode=0755 tmpfs "$1" && cd "$1" && exec "$2"'
+        namespace = ["-m", "--propagation", "private", "sh", "-c", script, "sh", mount]
+        probe = subprocess.run(["unshare", *namespace, "true"], capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest(f"no tmpfs in a private mount namespace here: {probe.stderr!r}")
+        standin, tracker = self.start_set(*namespace, harness.TRACKER, program="unshare")
+        # The tmpfs as the tracker sees it; the open folder keeps it after the tracker ends.
+        fd = os.open(f"/proc/{tracker.process.pid}/root{mount}", os.O_RDONLY | os.O_DIRECTORY)
+        self.addCleanup(os.close, fd)
+        disk = f"/proc/self/fd/{fd}"
+        filler = os.path.join(disk, "filler")
+        with open(filler, "wb", buffering=0) as file:
+            with self.assertRaises(OSError) as full:
+                while True:
+                    file.write(b"x" * 4096)
+        self.assertEqual(full.exception.errno, errno.ENOSPC)
+        # Both files of the run fail once their last page is full.
+        err = lambda: tracker.process.stderr  # noqa: E731
+        self.feed(standin, tracker, lambda: err().count(b": No space left on device; ") == 2)
+        self.feed(standin, tracker, self.reported(tracker, len(tracker.reports()) + 3))
+        os.unlink(filler)
+        self.feed(standin, tracker, lambda: err().count(b" can be written again; ") == 2)
+        self.feed(standin, tracker, self.reported(tracker, len(tracker.reports()) + 1))
+        self.assertEqual(tracker.stop(), 0, err())
+        reports = tracker.reports()
+        (name,) = self.playlists(disk)
+        self.assertTrue(tracker.process.stdout.endswith(harness.stopped(name)))
+        self.assertRecordsMatch(self.assertRecords(self.read(name, disk)), reports)
+        log = self.read(harness.set_log_name(name), disk)
+        decks = [json.loads(line)["deck"].encode() for line in log.splitlines()]
+        self.assertEqual(decks, [deck for deck, *_ in reports])
+        self.assertEqual(len(os.listdir(disk)), 2, os.listdir(disk))  # no pending file
+        self.assertEqual(err().count(b"\n"), 4, err())
+        print(f"\nfull disk, then freed: {len(reports)} records\n{err().decode()}", file=sys.stderr)
 
-    def test_file_size_limit(self):
-        """The same with a file size limit (SIGXFSZ ignored), which needs no mount."""
-        # Four records of this set and the fifth but for its last byte: a line end
-        # written on its own would be cut there.
+    def test_file_size_limit_until_the_stop(self):
+        """A file size limit (SIGXFSZ ignored) that four records of the playlist fit: the
+        records after them wait, and a stop saves them in a file beside."""
         line = len('2000.01.01 00:00:00;L;"";"";"";2000;01;01;00;00;00\r\n') + 3 * 100
         limit = len(harness.HEADER) + 5 * line - 1
 
@@ -80,8 +100,19 @@ class DiskTest(harness.FaultTest):
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        kept = self.expect_write_failure(self.folder, limit_file_size)
-        self.assertEqual(kept, 4)
+        standin, tracker = self.start_set(preexec_fn=limit_file_size)
+        self.feed(standin, tracker, self.reported(tracker, 6))
+        tracker.process.wait_for(b".txt: File too large" + WAITS, 10, "the failure", "stderr")
+        self.assertEqual(tracker.stop(), 0, tracker.process.stderr)
+        reports = tracker.reports()
+        pending, name = self.playlists()
+        self.assertEqual(pending, name[: -len(b".txt")] + b".pending.txt")
+        kept = self.assertRecords(self.read(name))
+        self.assertEqual(len(kept), 4)
+        self.assertRecordsMatch(kept + self.assertRecords(self.read(pending)), reports)
+        self.assertTrue(tracker.process.stdout.endswith(harness.stopped(name)))
+        saved = b" still cannot be written; %d waiting records saved in " % (len(reports) - 4)
+        self.assertIn(name + saved + pending + b"\n", tracker.process.stderr)
 
     def test_header_does_not_fit(self):
         def limit_file_size():
@@ -93,9 +124,8 @@ class DiskTest(harness.FaultTest):
         status = tracker.process.finish(harness.START_TIMEOUT)
         out = tracker.process.stdout
         self.assertEqual(status, harness.STATUS_FAILED, out)
-        self.assertTrue(out.endswith(harness.STARTING + harness.WRITE_FAIL), out)
-        for name in self.playlists():
-            self.assertEqual(self.read(name), b"", "part of a header was left behind")
+        self.assertTrue(out.endswith(harness.STARTING + harness.OPEN_FAIL), out)
+        self.assertEqual(self.playlists(), [], "a playlist without its header was left behind")
 
     def test_playlist_removed_mid_run(self):
         """The next record creates the file again, without a header."""

@@ -86,4 +86,44 @@ TEST(RecordingPoints, PlaceEachTrackInTheRecording) {
   }
 }
 
+// The start and the end taken on the day nearest the first and the last track.
+TEST(RecordingPoints, StartAndEndAcrossMidnight) {
+  struct Case {
+    const char *start, *first, *last, *end;
+    std::int64_t firstMs, lastMs;
+    bool startAfterFirst;
+    std::optional<std::int64_t> endMs;  // none: the end is refused
+    int lastOffsetHours = 1;            // the first track's is 1
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"00:00:05", "23:59:56", "+00:00:08", "00:10:00", 0, 3000, true, 595000},
+      {"23:59:50", "+00:00:10", "+00:02:00", "00:05:00", 20000, 130000, false, 310000},
+      {"22:00:00", "22:10:00", "23:30:00", "01:00:00", 600000, 5400000, false, 10800000},
+      {"23:00:00", "+00:30:00", "+01:00:00", "23:59:59", 5400000, 7200000, false, std::nullopt},
+      {"23:00:00", "23:10:00", "23:50:00", "23:49:59", 600000, 3000000, false, std::nullopt},
+      {"23:00:00", "23:10:00", "23:50:00", "23:50:00", 600000, 3000000, false, 3000000},
+      {"12:30:00", "+00:30:00", "+00:30:00", "12:30:00", 43200000, 43200000, false, 86400000},
+      // Daylight saving time ends during the set: the clock goes back an hour.
+      {"01:50:00", "01:55:00", "02:10:00", "02:20:00", 300000, 4800000, false, 5400000, 0},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.start) + " " + c.first + " " + c.last + " " + c.end);
+    RecordingPoints points(*parseClock(c.start), PointTime::kLogged, 0);
+    Record first, last;
+    first.time = at(c.first);
+    first.utcOffset = 3600;
+    last.time = at(c.last);
+    last.utcOffset = c.lastOffsetHours * 3600;
+    EXPECT_EQ(points.next(first), c.firstMs);
+    EXPECT_EQ(points.next(last), c.lastMs);
+    EXPECT_EQ(points.startAfterFirst(), c.startAfterFirst);
+    EXPECT_EQ(endsBeforeLast(*parseClock(c.end), last.time), !c.endMs);
+    if (c.endMs) {
+      EXPECT_EQ(points.endMs(*parseClock(c.end)), *c.endMs);
+    }
+  }
+}
+
 }  // namespace

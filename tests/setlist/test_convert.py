@@ -191,20 +191,24 @@ class ConvertTest(unittest.TestCase):
 
     def test_output_file_is_whole_or_untouched(self):
         self.write("out.csv", b"old")
+        self.write("keep.csv", b"keep")
+        os.chmod(os.path.join(self.dir, "keep.csv"), 0o444)  # the user's: cp would refuse it
         os.mkdir(os.path.join(self.dir, "folder.csv"))
         self.write("header.txt", HEADER)
         stdout = self.convert("csv", "p.txt")
         for args in (["-o", "missing/out.csv", "p.txt"], ["-o", "out.csv", "header.txt"],
-                     ["-o", "folder.csv", "p.txt"]):
+                     ["-o", "folder.csv", "p.txt"], ["-o", "keep.csv", "p.txt"]):
             with self.subTest(args=args):
                 status, out, err = self.run_setlist("csv", *args)
                 self.assertEqual((status, out), (1, b""), err)
                 self.assertIn("setlist: ", err)
                 self.assertNotIn(".tmp", err)  # the user's file is named, not a temporary one
-                self.assertEqual(self.read("out.csv"), b"old")
+                self.assertEqual((self.read("out.csv"), self.read("keep.csv")), (b"old", b"keep"))
+        self.assertIn("setlist: cannot write keep.csv: the file is read-only", err)
         self.assertEqual(self.convert("csv", "-o", "out.csv", "p.txt"), b"")
         self.assertEqual(self.read("out.csv"), stdout)
-        self.assertEqual(sorted(os.listdir(self.dir)), ["folder.csv", "header.txt", "out.csv", "p.txt"])
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["folder.csv", "header.txt", "keep.csv", "out.csv", "p.txt"])
         self.assertEqual(os.listdir(os.path.join(self.dir, "folder.csv")), [])
 
     def published_json(self, *args):
@@ -393,10 +397,10 @@ class ConvertTest(unittest.TestCase):
         for text in (b"--raw writes texts", b"{artist}, {song}, {album} and {deck}",
                      b"130 stopped by Ctrl-C"):
             self.assertIn(text, out.replace(b"\r\n", b"\n"))
-        self.assertIn(b"setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] "
-                      b"[--format TEXT] [--html FILE]\n"
-                      b"              [--delay SECONDS] [--serve [ADDRESS:]PORT]\n",
-                      out.replace(b"\r\n", b"\n"))
+        usage = out.replace(b"\r\n", b"\n").split(b"\n\n")[0]
+        for text in (b"\n  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE]",
+                     b"[--delay SECONDS] [--serve [ADDRESS:]PORT"):
+            self.assertIn(text, usage)
         self.assertRegex(self.run_setlist("--version")[1], rb"^setlist \d+\.\d+\.\d+\r?\n$")
 
 

@@ -4,6 +4,7 @@ Environment as for test_convert.py."""
 
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -85,7 +86,8 @@ class RecordingTest(unittest.TestCase):
         records = [
             ("2026-12-07 23:59:59", "L", "Tab\there", "A=B;C#D\\E\n東京", ""),
             ("2026-12-08 00:00:01", "R", "Beyoncé", "Déjà vu", ""),
-            ("2026-12-08 00:00:00", "L", "", "Only a song", ""),  # before its predecessor
+            # Before its predecessor; a trailing '\' that must not join the next chapter.
+            ("2026-12-08 00:00:00", "L", "", "Only a song\\", ""),
             ("2026-12-08 00:00:02", "L", "", "", ""),
             ("2026-12-08 00:00:04", "R", "Only an artist", "", ""),
         ]
@@ -107,7 +109,30 @@ class RecordingTest(unittest.TestCase):
                               for c in chapters],
                              list(zip(["1/1000"] * 4, starts, starts[1:] + [last_end],
                                       ["Tab here - A=B;C#D\\E\n東京", "Beyoncé - Déjà vu",
-                                       "Only a song", "Only an artist"])))
+                                       "Only a song/", "Only an artist"])))
+
+    def test_set_across_midnight(self):
+        # Recorded from 9 s after the first track: its points are 00:00:00, and said so.
+        self.write("m.txt", playlist([("2026-12-07 23:59:56", "L", "Early", "Bird", ""),
+                                      ("2026-12-08 00:00:08", "R", "", "Untitled", ""),
+                                      ("2026-12-08 00:01:00", "L", "Late", "Night", "")]))
+        for args, times in (
+                (["tracklist"], "00:00:00 Early - Bird|00:00:03 Untitled|00:00:55 Late - Night"),
+                (["cue", "--audio", "m.wav"], "00:00:00|00:03:00|00:55:00"),
+                (["chapters", "--end", "00:02:00"], "0-3000|3000-55000|55000-115000")):
+            out, err = self.setlist(*args, "--start", "00:00:05", "m.txt")
+            self.assertIn("--start is after the first track of m.txt", err)
+            text = out.decode()
+            found = (text.splitlines() if args[0] == "tracklist" else
+                     re.findall(r"INDEX 01 (\S+)", text) if args[0] == "cue" else
+                     ["-".join(m) for m in re.findall(r"START=(\d+)\nEND=(\d+)", text)])
+            self.assertEqual("|".join(found), times)
+        # An end before the last track, even one before the start's clock time, is refused.
+        out, err = self.setlist("chapters", "--start", "23:59:50", "--end", "23:59:59", "m.txt",
+                                status=2)
+        self.assertEqual(out, b"")
+        self.assertIn("--end is before the last track of m.txt, logged at 2026-12-08T00:01:00",
+                      err)
 
     def test_wrong_command_lines(self):
         for args, message in [

@@ -1,268 +1,269 @@
 #include "tracker/pending.h"
-#include "tracker/set_log_file.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
+
+#include "tracker/set_log_file.h"
 
 namespace {
 
 const std::string kPlaylist = "Playlist_2026.12.07_22_00_00.txt";
-const std::string kInUse = kPlaylist +
-                           " is in use by another program; records will wait and be written"
-                           " when it is free.\n";
-std::string written(const std::string& count) { return count + " written to " + kPlaylist + ".\n"; }
+const std::string kPending = "Playlist_2026.12.07_22_00_00.pending.txt";
 
-// Files in memory. While inUse is set, appends answer "in use"; failure, when set, is the
-// answer to every append instead. acceptsLeft, when not negative, is how many appends are
-// taken before the file turns in use again.
-class FakeFiles : public PlaylistFiles {
+// The calls of the file layer that a test makes fail, and the reason each gives.
+enum class Call { kInUse, kOpen, kCreate, kWrite, kSync, kTruncate, kClose };
+const std::map<Call, std::string> kReasons = {
+    {Call::kOpen, "No such device"},
+    {Call::kCreate, "Permission denied"},
+    {Call::kWrite, "No space left on device"},
+    {Call::kSync, "Input/output error"},
+    {Call::kTruncate, "Read-only file system"},
+    {Call::kClose, "Bad file descriptor"},
+};
+
+// Files in memory. A call in failing fails; a failing write leaves half its data behind,
+// a failing sync all of it, as a disk that fills up or goes away would.
+class FakeCalls : public FileCalls {
  public:
-  FileResult append(const std::string& path, std::string_view record,
-                    std::string_view lineEnd) override {
-    if (failure != FileResult::kOk) return failure;
-    if (acceptsLeft == 0) inUse = true;
-    if (inUse) return FileResult::kInUse;
-    if (acceptsLeft > 0) --acceptsLeft;
-    files[path] += std::string(record) + std::string(lineEnd);
-    return FileResult::kOk;
+  platform::Expected<Opened> openForAppend(const std::string& path) override {
+    if (failing.count(Call::kInUse) != 0) return Opened::kInUse;
+    if (auto err = fails(Call::kOpen)) return *err;
+    open_ = path;
+    files[path];
+    return Opened::kOpened;
   }
-  FileResult createNew(const std::string& path, std::string_view text) override {
-    if (createFailure != FileResult::kOk) return createFailure;
-    if (files.count(path) != 0) return FileResult::kExists;
-    files[path] = text;
-    return FileResult::kOk;
+  platform::Expected<Opened> createNew(const std::string& path) override {
+    if (auto err = fails(Call::kCreate)) return *err;
+    if (files.count(path) != 0) return Opened::kExists;
+    open_ = path;
+    files[path];
+    return Opened::kOpened;
   }
+  platform::Expected<std::uint64_t> seekEnd() override { return files[open_].size(); }
+  platform::Status write(std::string_view data) override {
+    if (auto err = fails(Call::kWrite)) {
+      files[open_].append(data.substr(0, data.size() / 2));
+      return *err;
+    }
+    files[open_].append(data);
+    return {};
+  }
+  platform::Status truncate(std::uint64_t size) override {
+    if (auto err = fails(Call::kTruncate)) return *err;
+    files[open_].resize(size);
+    return {};
+  }
+  platform::Status sync() override { return status(Call::kSync); }
+  platform::Status close() override { return status(Call::kClose); }
+  void remove(const std::string& path) override { files.erase(path); }
+
   std::map<std::string, std::string> files;
-  bool inUse = false;
-  int acceptsLeft = -1;
-  FileResult failure = FileResult::kOk;
-  FileResult createFailure = FileResult::kOk;
+  std::set<Call> failing;
+
+ private:
+  std::optional<platform::Error> fails(Call call) const {
+    if (failing.count(call) == 0) return std::nullopt;
+    return platform::makeError("", kReasons.at(call));
+  }
+  platform::Status status(Call call) const {
+    if (auto err = fails(call)) return *err;
+    return {};
+  }
+  std::string open_;
 };
 
 struct Poll {
-  bool inUse;
+  std::set<Call> failing;
   std::vector<std::string> records;  // decided in this poll
   std::size_t waitingAfter;
 };
 
-// One poll as the tracking loop does it: each new record, then a retry of what waits.
-FileResult runPoll(RecordQueue& queue, const std::vector<std::string>& records) {
-  for (const std::string& record : records) {
-    const FileResult result = queue.write(record);
-    if (result != FileResult::kOk) return result;
-  }
-  return queue.retry();
-}
-
 struct Fixture {
-  FakeFiles files;
-  std::ostringstream console;
-  RecordQueue queue{files, kPlaylist, console};
+  FakeCalls calls;
+  std::ostringstream console, messages;
+  RecordQueue queue{calls, kPlaylist, console, messages};
+
+  // Polls as the tracking loop makes them: each new record, then a retry of what waits.
+  void run(const std::vector<Poll>& polls) {
+    for (const Poll& poll : polls) {
+      calls.failing = poll.failing;
+      for (const std::string& record : poll.records) queue.write(record);
+      queue.retry();
+      EXPECT_EQ(queue.size(), poll.waitingAfter);
+    }
+  }
 };
+
+const std::string kInUse = kPlaylist +
+                           " is in use by another program; records will wait and be written"
+                           " when it is free.\n";
+std::string written(const std::string& count) { return count + " written to " + kPlaylist + ".\n"; }
+std::string failing(Call call) {
+  return kPlaylist + ": " + kReasons.at(call) +
+         "; records will wait and be written when it can be written again.\n";
+}
+std::string recovered(const std::string& count) {
+  return kPlaylist + " can be written again; " + count + " written.\n";
+}
 
 }  // namespace
 
-TEST(RecordQueue, WaitingRecordsReachTheFileInOrderOnce) {
+TEST(RecordQueue, EveryRecordReachesTheFileOnceInOrder) {
+  const std::set<Call> none, inUse{Call::kInUse}, full{Call::kWrite}, gone{Call::kOpen};
   const struct {
     const char* name;
     std::vector<Poll> polls;
-    std::string file;
     std::string console;
+    std::string messages;
   } cases[] = {
-      {"free throughout", {{false, {"a"}, 0}, {false, {"b", "c"}, 0}}, "a\r\nb\r\nc\r\n", ""},
-      {"in use for three polls, then free",
-       {{true, {"a"}, 1}, {true, {}, 1}, {true, {}, 1}, {false, {}, 0}},
-       "a\r\n",
-       kInUse + written("1 waiting record")},
-      {"new records decided while others wait",
-       {{true, {"a"}, 1}, {true, {"b", "c"}, 3}, {true, {}, 3}, {false, {"d"}, 0}},
-       "a\r\nb\r\nc\r\nd\r\n",
-       kInUse + written("4 waiting records")},
-      {"free, then in use for a poll",
-       {{false, {"a"}, 0}, {true, {"b"}, 1}, {false, {}, 0}},
-       "a\r\nb\r\n",
-       kInUse + written("1 waiting record")},
-      {"two waits, each announced",
-       {{true, {"a"}, 1}, {false, {"b"}, 0}, {true, {"c"}, 1}, {false, {}, 0}},
-       "a\r\nb\r\nc\r\n",
-       kInUse + written("2 waiting records") + kInUse + written("1 waiting record")},
+      {"free throughout", {{none, {"a"}, 0}, {none, {"b", "c"}, 0}}, "", ""},
+      {"in use for three polls, new records meanwhile",
+       {{inUse, {"a"}, 1}, {inUse, {"b", "c"}, 3}, {inUse, {}, 3}, {none, {"d"}, 0}},
+       kInUse + written("4 waiting records"),
+       ""},
+      {"disk full for two polls, part of a record written each time",
+       {{none, {"a"}, 0}, {full, {"b"}, 1}, {full, {"c"}, 2}, {none, {"d"}, 0}},
+       "",
+       failing(Call::kWrite) + recovered("3 waiting records")},
+      {"drive gone, then back",
+       {{gone, {"a", "b"}, 2}, {none, {"c"}, 0}},
+       "",
+       failing(Call::kOpen) + recovered("3 waiting records")},
+      {"sync fails after a whole write: cut back, written again once",
+       {{{Call::kSync}, {"a"}, 1}, {none, {"b"}, 0}},
+       "",
+       failing(Call::kSync) + recovered("2 waiting records")},
+      {"sync and the cut fail: cut back at the next attempt",
+       {{{Call::kSync, Call::kTruncate}, {"a"}, 1}, {{Call::kTruncate}, {}, 1}, {none, {"b"}, 0}},
+       "",
+       failing(Call::kSync) + recovered("2 waiting records")},
+      {"write and the cut fail, then the disk is freed",
+       {{{Call::kWrite, Call::kTruncate}, {"a"}, 1}, {full, {"b"}, 2}, {none, {}, 0}},
+       "",
+       failing(Call::kWrite) + recovered("2 waiting records")},
+      {"a failing close after a synced write counts as written",
+       {{{Call::kClose}, {"a", "b"}, 0}},
+       "",
+       ""},
+      {"in use, then full, then free; then full again: every change told",
+       {{inUse, {"a"}, 1}, {full, {}, 1}, {none, {}, 0}, {full, {"b"}, 1}, {none, {}, 0}},
+       kInUse,
+       failing(Call::kWrite) + recovered("1 waiting record") + failing(Call::kWrite) +
+           recovered("1 waiting record")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Fixture f;
+    f.run(c.polls);
+    std::string expected;
     for (const Poll& poll : c.polls) {
-      f.files.inUse = poll.inUse;
-      ASSERT_EQ(runPoll(f.queue, poll.records), FileResult::kOk);
-      EXPECT_EQ(f.queue.size(), poll.waitingAfter);
-      EXPECT_EQ(f.queue.inUse(), poll.waitingAfter != 0);
+      for (const std::string& record : poll.records) expected += record + "\r\n";
     }
-    EXPECT_EQ(f.files.files[kPlaylist], c.file);
+    EXPECT_EQ(f.calls.files[kPlaylist], expected);
     EXPECT_EQ(f.console.str(), c.console);
-  }
-}
-
-TEST(RecordQueue, FileTakenAgainWhileWaitingRecordsAreWritten) {
-  Fixture f;
-  f.files.inUse = true;
-  ASSERT_EQ(runPoll(f.queue, {"a", "b", "c"}), FileResult::kOk);
-  f.files.inUse = false;
-  f.files.acceptsLeft = 1;
-  ASSERT_EQ(runPoll(f.queue, {}), FileResult::kOk);
-  EXPECT_EQ(f.files.files[kPlaylist], "a\r\n");
-  EXPECT_EQ(f.queue.size(), 2u);
-  f.files.inUse = false;
-  f.files.acceptsLeft = -1;
-  ASSERT_EQ(runPoll(f.queue, {"d"}), FileResult::kOk);
-  EXPECT_EQ(f.files.files[kPlaylist], "a\r\nb\r\nc\r\nd\r\n");
-  EXPECT_EQ(f.console.str(), kInUse + written("4 waiting records"));
-}
-
-TEST(RecordQueue, RealFailureKeepsTheWaitingRecords) {
-  for (const FileResult failure : {FileResult::kOpenFailed, FileResult::kWriteFailed}) {
-    Fixture f;
-    f.files.inUse = true;
-    ASSERT_EQ(runPoll(f.queue, {"a"}), FileResult::kOk);
-    f.files.failure = failure;
-    EXPECT_EQ(runPoll(f.queue, {"b"}), failure);
-    EXPECT_EQ(f.queue.size(), 2u);
-    EXPECT_TRUE(f.queue.inUse());
-    EXPECT_EQ(f.files.files.count(kPlaylist), 0u);
-    f.queue.printWaiting();
-    EXPECT_EQ(f.console.str(), kInUse + "2 records could not be written to " + kPlaylist +
-                                   "; here in the playlist's form:\na\nb\n");
+    EXPECT_EQ(f.messages.str(), c.messages);
   }
 }
 
 TEST(RecordQueue, StopWithRecordsWaiting) {
-  const std::string pending = "Playlist_2026.12.07_22_00_00.pending.txt";
   const std::string second = "Playlist_2026.12.07_22_00_00.pending-2.txt";
   const std::string saved = std::string(kPlaylistHeader) + "a\r\nb\r\n";
+  const std::string inUseSaved = " is still in use by another program; 2 waiting records saved in ";
+  const auto unwritable = [](Call call) {
+    return kPending + ": " + kReasons.at(call) + "\n2 records could not be written to " +
+           kPlaylist + "; here as they would stand in it:\na\nb\n";
+  };
   const struct {
     const char* name;
-    int freeAfterPauses;  // 0: in use throughout
+    std::set<Call> failing;
+    int freeAfterPauses;  // 0: failing throughout
     bool pendingTaken;
-    FileResult createFailure;
-    FileResult result;
-    int pauses;
     std::map<std::string, std::string> files;
     std::string console;
+    std::string messages;
   } cases[] = {
       {"freed during the retries",
+       {Call::kInUse},
        2,
        false,
-       FileResult::kOk,
-       FileResult::kOk,
-       2,
        {{kPlaylist, "a\r\nb\r\n"}},
-       kInUse + written("2 waiting records")},
+       kInUse + written("2 waiting records"),
+       ""},
       {"in use throughout: saved beside",
+       {Call::kInUse},
        0,
        false,
-       FileResult::kOk,
-       FileResult::kOk,
-       4,
-       {{pending, saved}},
-       kInUse + kPlaylist + " is still in use by another program; 2 waiting records saved in " +
-           pending + "\n"},
-      {"first pending name taken",
+       {{kPending, saved}},
+       kInUse + kPlaylist + inUseSaved + kPending + "\n",
+       ""},
+      {"playlist not opened throughout, first pending name taken",
+       {Call::kOpen},
        0,
        true,
-       FileResult::kOk,
-       FileResult::kOk,
-       4,
-       {{pending, "older"}, {second, saved}},
-       kInUse + kPlaylist + " is still in use by another program; 2 waiting records saved in " +
+       {{kPending, "older"}, {second, saved}},
+       "",
+       failing(Call::kOpen) + kPlaylist + " still cannot be written; 2 waiting records saved in " +
            second + "\n"},
-      {"pending file fails",
+      {"nothing can be created either: printed on the messages",
+       {Call::kOpen, Call::kCreate},
        0,
        false,
-       FileResult::kWriteFailed,
-       FileResult::kWriteFailed,
-       4,
        {},
-       kInUse},
+       "",
+       failing(Call::kOpen) + unwritable(Call::kCreate)},
+      {"disk full throughout: the pending file is removed again",
+       {Call::kWrite},
+       0,
+       false,
+       {{kPlaylist, ""}},
+       "",
+       failing(Call::kWrite) + unwritable(Call::kWrite)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Fixture f;
-    if (c.pendingTaken) f.files.files[pending] = "older";
-    f.files.createFailure = c.createFailure;
-    f.files.inUse = true;
-    ASSERT_EQ(runPoll(f.queue, {"a", "b"}), FileResult::kOk);
+    if (c.pendingTaken) f.calls.files[kPending] = "older";
+    f.run({{c.failing, {"a", "b"}, 2}});
     int pauses = 0;
-    EXPECT_EQ(f.queue.settle(5, [&] { f.files.inUse = ++pauses != c.freeAfterPauses; }), c.result);
-    EXPECT_EQ(pauses, c.pauses);
-    EXPECT_EQ(f.files.files, c.files);
+    f.queue.settle(5, [&] {
+      if (++pauses == c.freeAfterPauses) f.calls.failing.clear();
+    });
+    EXPECT_EQ(pauses, c.freeAfterPauses != 0 ? c.freeAfterPauses : 4);
+    EXPECT_EQ(f.calls.files, c.files);
     EXPECT_EQ(f.console.str(), c.console);
-    EXPECT_EQ(f.queue.size(), c.result == FileResult::kOk ? 0u : 2u);
+    EXPECT_EQ(f.messages.str(), c.messages);
   }
 }
 
 TEST(RecordQueue, StopWithNothingWaitingTouchesNoFile) {
   Fixture f;
-  f.files.failure = FileResult::kOpenFailed;
-  EXPECT_EQ(f.queue.settle(5, [] { FAIL() << "paused with nothing waiting"; }), FileResult::kOk);
-  EXPECT_EQ(f.console.str(), "");
+  f.calls.failing = {Call::kOpen, Call::kCreate};
+  f.queue.settle(5, [] { FAIL() << "paused with nothing waiting"; });
+  EXPECT_EQ(f.calls.files.size(), 0u);
+  EXPECT_EQ(f.console.str() + f.messages.str(), "");
 }
 
-// The set log beside the playlist: its lines reach the file in order, a failure is told
-// once on its messages stream, later lines keep trying, and nothing ever ends the run.
-TEST(SetLogFile, FailuresAreToldOnceAndTheLinesCatchUp) {
+// The set log beside the playlist: a file that cannot be created is told once on the
+// messages, and its lines reach it in order once it can be written.
+TEST(SetLogFile, NotCreatedThenWritable) {
   const std::string log = "Playlist_2026.12.07_22_00_00.jsonl";
   EXPECT_EQ(setLogFileName(kPlaylist), log);
   EXPECT_EQ(pendingFileName(log, 2), "Playlist_2026.12.07_22_00_00.pending-2.jsonl");
-  const struct {
-    const char* name;
-    FileResult createFailure;
-    std::vector<FileResult> polls;  // the answer of every append during each poll
-    std::string file;
-    int messages;
-  } cases[] = {
-      {"healthy", FileResult::kOk, {FileResult::kOk, FileResult::kOk}, "{0}\n{1}\n", 0},
-      {"not created, then writable",
-       FileResult::kOpenFailed,
-       {FileResult::kOk, FileResult::kOk},
-       "{0}\n{1}\n",
-       1},
-      {"two failing polls, then writable: one message, order kept",
-       FileResult::kOk,
-       {FileResult::kWriteFailed, FileResult::kOpenFailed, FileResult::kOk},
-       "{0}\n{1}\n{2}\n",
-       1},
-      {"fails, recovers, fails again: told each time",
-       FileResult::kOk,
-       {FileResult::kWriteFailed, FileResult::kOk, FileResult::kWriteFailed, FileResult::kOk},
-       "{0}\n{1}\n{2}\n{3}\n",
-       2},
-      {"in use: lines wait without a failure",
-       FileResult::kOk,
-       {FileResult::kInUse, FileResult::kOk},
-       "{0}\n{1}\n",
-       0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeFiles files;
-    std::ostringstream messages;
-    SetLogFile setLog(files, log, messages);
-    files.createFailure = c.createFailure;
-    setLog.create();
-    files.createFailure = FileResult::kOk;
-    for (std::size_t i = 0; i < c.polls.size(); ++i) {
-      files.inUse = c.polls[i] == FileResult::kInUse;
-      files.failure = files.inUse ? FileResult::kOk : c.polls[i];
-      setLog.write("{" + std::to_string(i) + "}");
-      setLog.retry();
-    }
-    EXPECT_EQ(files.files[log], c.file);
-    EXPECT_EQ(setLog.waiting(), 0u);
-    const std::string told = messages.str();
-    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'),
-              c.messages + (c.polls.front() == FileResult::kInUse ? 2 : 0))
-        << told;
-  }
+  FakeCalls calls;
+  std::ostringstream messages;
+  SetLogFile setLog(calls, log, messages);
+  calls.failing = {Call::kCreate, Call::kOpen};
+  setLog.create();
+  setLog.write("{0}");
+  calls.failing.clear();
+  setLog.write("{1}");
+  EXPECT_EQ(calls.files[log], "{0}\n{1}\n");
+  EXPECT_EQ(setLog.waiting(), 0u);
+  EXPECT_EQ(messages.str(), log + ": Permission denied; lines will wait and be written when it" +
+                                " can be written again.\n" + log +
+                                " can be written again; 2 waiting lines written.\n");
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "tracker/globals.h"
 
@@ -73,17 +74,28 @@ TEST(Record, FormatInfoReadsTheClock) {
   EXPECT_EQ(formattedInfo, formatRecord(*timeinfo, Deck::kRight, {"A", "S", "B"}));
 }
 
+// An append through the disk calls, as a queue makes it: true when written.
+bool append(const std::string& path, const std::string& record) {
+  DiskCalls calls;
+  std::optional<std::uint64_t> unfinished;
+  const auto appended = appendText(calls, path, record + "\r\n", &unfinished);
+  return appended && *appended == Appended::kWritten && !unfinished;
+}
+
+std::string created() {
+  DiskCalls calls;
+  const auto name = createPlaylist(calls);
+  return name ? *name : "";
+}
+
 TEST_F(PlaylistFile, CreatedWithHeaderThenAppended) {
-  std::string name;
-  ASSERT_EQ(createPlaylist(&name), FileResult::kOk);
+  const std::string name = created();
   EXPECT_EQ(name.rfind("Playlist_", 0), 0u);
   EXPECT_EQ(contents(name), kPlaylistHeader);
   const std::tm now = localTime(std::time(nullptr));
-  ASSERT_EQ(appendRecord(name, formatRecord(now, Deck::kLeft, {"Ar", "So", "Al"})),
-            FileResult::kOk);
+  ASSERT_TRUE(append(name, formatRecord(now, Deck::kLeft, {"Ar", "So", "Al"})));
   const std::string second = formatRecord(now, Deck::kRight, {"Ar2", "So2", "Al2"}) + "\r\n";
-  ASSERT_EQ(appendRecord(name, formatRecord(now, Deck::kRight, {"Ar2", "So2", "Al2"})),
-            FileResult::kOk);
+  ASSERT_TRUE(append(name, formatRecord(now, Deck::kRight, {"Ar2", "So2", "Al2"})));
   const std::string text = contents(name);
   EXPECT_EQ(text.substr(text.size() - second.size()), second);
   EXPECT_NE(second.find(";R;\"Ar2\";\"So2\";\"Al2\";"), std::string::npos);
@@ -91,10 +103,9 @@ TEST_F(PlaylistFile, CreatedWithHeaderThenAppended) {
 }
 
 TEST_F(PlaylistFile, AnExistingFileIsNeverEmptied) {
-  std::string first, second;
   const std::time_t now = std::time(nullptr);
-  ASSERT_EQ(createPlaylist(&first), FileResult::kOk);
-  ASSERT_EQ(appendRecord(first, "a record"), FileResult::kOk);
+  const std::string first = created();
+  ASSERT_TRUE(append(first, "a record"));
   const std::string kept = contents(first);
   // Take the next names too, so that the second run surely meets a taken name.
   for (std::time_t t = now; t <= now + 1; ++t) {
@@ -102,32 +113,36 @@ TEST_F(PlaylistFile, AnExistingFileIsNeverEmptied) {
       std::ofstream(playlistFileName(localTime(t))) << "taken";
     }
   }
-  ASSERT_EQ(createPlaylist(&second), FileResult::kOk);
+  const std::string second = created();
   EXPECT_NE(first, second);
   EXPECT_EQ(contents(first), kept);
   EXPECT_EQ(contents(second), kPlaylistHeader);
 }
 
 TEST_F(PlaylistFile, RemovedFileIsRecreatedWithoutHeader) {
-  std::string name;
-  ASSERT_EQ(createPlaylist(&name), FileResult::kOk);
+  const std::string name = created();
   std::filesystem::remove(name);
-  ASSERT_EQ(appendRecord(name, "a record"), FileResult::kOk);
+  ASSERT_TRUE(append(name, "a record"));
   EXPECT_EQ(contents(name), "a record\r\n");
 }
 
 TEST_F(PlaylistFile, CreatedFilesNeverReplaceOthers) {
-  ASSERT_EQ(createWithText("p.txt", "first"), FileResult::kOk);
-  EXPECT_EQ(createWithText("p.txt", "second"), FileResult::kExists);
+  DiskCalls calls;
+  EXPECT_TRUE(*createWithText(calls, "p.txt", "first"));
+  EXPECT_FALSE(*createWithText(calls, "p.txt", "second"));
   EXPECT_EQ(contents("p.txt"), "first");
-  EXPECT_EQ(createWithText("missing/p.txt", "x"), FileResult::kOpenFailed);
+  EXPECT_FALSE(createWithText(calls, "missing/p.txt", "x").ok());
 }
 
-TEST_F(PlaylistFile, FailuresAreReported) {
+TEST_F(PlaylistFile, FailuresNameTheReason) {
   std::filesystem::create_directory("sub");
-  EXPECT_EQ(appendRecord("sub", "r"), FileResult::kOpenFailed);
-  EXPECT_EQ(appendRecord("missing/dir.txt", "r"), FileResult::kOpenFailed);
+  EXPECT_FALSE(append("sub", "r"));
+  EXPECT_FALSE(append("missing/dir.txt", "r"));
   if (std::filesystem::exists("/dev/full")) {
-    EXPECT_EQ(appendRecord("/dev/full", "r"), FileResult::kWriteFailed);
+    DiskCalls calls;
+    std::optional<std::uint64_t> unfinished;
+    const auto appended = appendText(calls, "/dev/full", "r\r\n", &unfinished);
+    ASSERT_FALSE(appended);
+    EXPECT_EQ(failureLine("/dev/full", appended.error()), "/dev/full: No space left on device");
   }
 }

@@ -14,3 +14,9 @@ struct Track {
 
 // "L" or "R": the deck's letter in reports and records.
 inline const char* deckLetter(Deck deck) { return deck == Deck::kLeft ? "L" : "R"; }
+
+// Whether a track's three texts are all empty, as the tracker logs a deck that was cleared:
+// such a record is kept in the files and left out of everything published.
+inline bool isEmptyTrack(const Track& track) {
+  return track.artist.empty() && track.song.empty() && track.album.empty();
+}

@@ -1,8 +1,11 @@
-#include "tracker/set_log.h"
+#include "setfile/set_log_line.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "setfile/file_names.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -134,6 +137,20 @@ TEST(SetLog, StampsAndCalendar) {
                           "\xE2\x80", "\x80", "\xFF"}) {
     EXPECT_FALSE(isUtf8(bad)) << bad;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// One rule for the tracker that writes the set log and for setlist that looks for it.
+TEST(SetLog, NameBesideThePlaylist) {
+  EXPECT_EQ(setLogFileName("Playlist_2026.12.07_22_00_00.txt"),
+            "Playlist_2026.12.07_22_00_00.jsonl");
+  EXPECT_EQ(setLogFileName("dir.txt/set.txt"), "dir.txt/set.jsonl");
+  EXPECT_EQ(setLogFileName("set.csv"), "");
+  EXPECT_EQ(setLogFileName("set.jsonl"), "");
+  EXPECT_EQ(setLogFileName("txt"), "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The playlist record: one line per played track, written by the tracker and read back by
-// setlist. Both sides use this module, so the layout is defined once:
+// setlist. The writer and the reader live here together, so the layout is defined once:
 //   2026.12.07 23:08:31;L;"Marlow Tide";"Paper Harbour";"Night Ferries";2026;12;07;23;08;31
 // The texts are Latin-1 and neither quoted nor escaped inside: a text may hold quotes and
 // semicolons of its own.
@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "tracker/set_log.h"
-#include "tracker/track.h"
+#include "setfile/clock.h"
+#include "setfile/track.h"
 
 // The header line with its line end.
 constexpr std::string_view kPlaylistHeader =
@@ -24,13 +24,10 @@ constexpr std::string_view kRecordLineEnd = "\r\n";
 // Between the artist and the song, and between the song and the album.
 constexpr std::string_view kTextSeparator = "\";\"";
 
-// Characters of "YYYY.MM.DD hh:mm:ss" (and of "YYYY;MM;DD;hh;mm;ss") for a four-digit year.
-constexpr std::size_t kDateTimeSize = 19;
-
 // What stands before the texts, "2026.12.07 23:08:31;L;\"", and after them,
 // "\";2026;12;07;23;08;31".
-constexpr std::size_t kRecordPrefixSize = kDateTimeSize + 4;
-constexpr std::size_t kRecordSuffixSize = 2 + kDateTimeSize;
+constexpr std::size_t kRecordPrefixSize = kClockSize + 4;
+constexpr std::size_t kRecordSuffixSize = 2 + kClockSize;
 
 // "YYYY.MM.DD hh:mm:ss", a record's first column.
 std::string formatDateTime(const std::tm& time);
@@ -64,6 +61,3 @@ enum class LineKind { kRecord, kHeader, kOther };
 // and match the six trailing fields; its date must exist. *record is changed only for
 // kRecord.
 LineKind parseLine(std::string_view line, Record* record, TextBytes bytes = TextBytes::kLatin1);
-
-// Appends the UTF-8 form of Latin-1 text.
-void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8);

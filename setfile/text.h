@@ -1,5 +1,5 @@
 // Text forms that the tracker's files and setlist's outputs share: numbers with leading
-// zeros, UTF-8, control characters and JSON strings.
+// zeros, UTF-8 (and Latin-1 read as UTF-8), control characters and JSON strings.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,14 @@ std::size_t utf8Length(std::string_view text);
 // Whether text is well-formed UTF-8.
 bool isUtf8(std::string_view text);
 
+// U+FFFD as UTF-8: what stands for a byte or an escape that is no character.
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
 // Appends the UTF-8 form of a character.
 void appendUtf8(char32_t c, std::string* out);
+
+// Appends the UTF-8 form of Latin-1 text.
+void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8);
 
 // A control character at text[i] (C0, DEL, or C1 as UTF-8 C2 80 to C2 9F): its length in
 // bytes, else 0.

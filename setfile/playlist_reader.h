@@ -1,18 +1,19 @@
 // Reading the playlist files the tracker writes: an optional header line, then one record
-// per line (see tracker/record_format.h).
+// per line (see playlist_record.h and set_log_line.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/error.h"
 #include "platform/output_file.h"
-#include "tracker/record_format.h"
-#include "tracker/set_log.h"
+#include "setfile/playlist_record.h"
+#include "setfile/set_log_line.h"
 
 // Reads a playlist, or its set log, line by line through a buffer of fixed size, so that
 // memory does not grow with the file. A line longer than the buffer is not a record and is
@@ -50,6 +51,12 @@ class PlaylistReader {
  private:
   // Reads more of the file behind the unread bytes; false at the end or on failure.
   bool fill(platform::Error* err);
+
+  // The next line into *text, without its LF; kOverlong for one longer than the buffer.
+  enum class LineResult { kLine, kOverlong, kEnd, kFailed };
+  LineResult nextLine(std::string_view* text, platform::Error* err);
+  // A line as a record or not one; nothing for a header line.
+  std::optional<Result> parse(std::string_view text, Record* record);
 
   platform::InputFile file_;
   std::string_view bytes_;  // the bytes to read when not a file

@@ -1,4 +1,4 @@
-#include "tracker/record_format.h"
+#include "setfile/playlist_record.h"
 
 #include <gtest/gtest.h>
 

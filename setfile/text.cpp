@@ -1,10 +1,4 @@
-#include "tracker/text.h"
-
-namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-}  // namespace
+#include "setfile/text.h"
 
 std::size_t utf8Length(std::string_view text) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -62,6 +56,22 @@ void appendUtf8(char32_t c, std::string* out) {
     out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8) {
+  const char* p = latin1.data();
+  const char* const end = p + latin1.size();
+  while (p != end) {
+    // Runs of ASCII are copied whole.
+    const char* run = p;
+    while (run != end && static_cast<unsigned char>(*run) < 0x80) ++run;
+    utf8->append(p, static_cast<std::size_t>(run - p));
+    if (run == end) break;
+    const auto byte = static_cast<unsigned char>(*run);
+    utf8->push_back(static_cast<char>(0xC0 | (byte >> 6)));
+    utf8->push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    p = run + 1;
   }
 }
 
@@ -124,7 +134,7 @@ void appendJsonString(std::string_view text, std::string* out, JsonText form) {
             out->append(text.substr(0, length));
           }
         } else {
-          out->append(kReplacement);
+          out->append(kReplacementCharacter);
           length = 1;
         }
     }

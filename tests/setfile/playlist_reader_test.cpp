@@ -1,4 +1,4 @@
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -174,7 +174,8 @@ TEST(Reader, NamesTheFileItCannotOpen) {
   PlaylistReader reader;
   platform::Error err;
   EXPECT_FALSE(reader.open("no/such/Playlist.txt", &err));
-  EXPECT_NE(err.text.find("no/such/Playlist.txt"), std::string::npos) << err.text;
+  EXPECT_EQ(err.subject, "no/such/Playlist.txt");
+  EXPECT_NE(err.text, "");
 }
 
 }  // namespace

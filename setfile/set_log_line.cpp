@@ -1,20 +1,8 @@
-#include "tracker/set_log.h"
+#include "setfile/set_log_line.h"
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 // Reads a JSON text one token at a time.
 class JsonCursor {
@@ -129,7 +117,7 @@ class JsonCursor {
       text_ = saved;  // the next escape stands on its own
     }
     if (unit >= 0xD800 && unit <= 0xDFFF) {
-      out->append(kReplacement);
+      out->append(kReplacementCharacter);
     } else {
       appendUtf8(unit, out);
     }
@@ -139,104 +127,7 @@ class JsonCursor {
   std::string_view text_;
 };
 
-// The number of `count` digits at the start of text; -1 when one of them is not a digit.
-int digits(std::string_view text, std::size_t at, std::size_t count) {
-  int value = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
 }  // namespace
-
-LocalStamp localStamp(std::time_t time) {
-  LocalStamp stamp;
-  const std::tm* local = std::localtime(&time);
-  if (local == nullptr) return stamp;
-  stamp.local = *local;
-  stamp.utcOffset = static_cast<int>(clockSeconds(stamp.local) - static_cast<std::int64_t>(time));
-  return stamp;
-}
-
-std::int64_t clockSeconds(const std::tm& time) {
-  return daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday) * 86400 +
-         time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
-}
-
-bool isCalendarDay(int year, int month, int day) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1) return false;
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
-void appendIsoDate(const std::tm& time, std::string* out) {
-  appendNumber(time.tm_year + 1900, 4, out);
-  out->push_back('-');
-  appendNumber(time.tm_mon + 1, 2, out);
-  out->push_back('-');
-  appendNumber(time.tm_mday, 2, out);
-}
-
-void appendIsoDateTime(const std::tm& time, std::string* out) {
-  appendIsoDate(time, out);
-  out->push_back('T');
-  appendNumber(time.tm_hour, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_min, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_sec, 2, out);
-}
-
-void appendIsoStamp(const LocalStamp& stamp, std::string* out) {
-  appendIsoDateTime(stamp.local, out);
-  const int minutes = (stamp.utcOffset < 0 ? -stamp.utcOffset : stamp.utcOffset) / 60;
-  out->push_back(stamp.utcOffset < 0 ? '-' : '+');
-  appendNumber(minutes / 60, 2, out);
-  out->push_back(':');
-  appendNumber(minutes % 60, 2, out);
-}
-
-bool parseIsoStamp(std::string_view text, LocalStamp* stamp) {
-  // "YYYY-MM-DDThh:mm:ss" then "Z" or "+hh:mm" / "-hh:mm".
-  if (text.size() != 20 && text.size() != 25) return false;
-  if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') {
-    return false;
-  }
-  const int year = digits(text, 0, 4);
-  const int month = digits(text, 5, 2);
-  const int day = digits(text, 8, 2);
-  const int hour = digits(text, 11, 2);
-  const int minute = digits(text, 14, 2);
-  const int second = digits(text, 17, 2);
-  if (year < 0 || !isCalendarDay(year, month, day) || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 60) {
-    return false;
-  }
-  int offset = 0;
-  if (text.size() == 20) {
-    if (text[19] != 'Z') return false;
-  } else {
-    const int offsetHours = digits(text, 20, 2);
-    const int offsetMinutes = digits(text, 23, 2);
-    if ((text[19] != '+' && text[19] != '-') || text[22] != ':' || offsetHours < 0 ||
-        offsetHours > 23 || offsetMinutes < 0 || offsetMinutes > 59) {
-      return false;
-    }
-    offset = (offsetHours * 60 + offsetMinutes) * 60 * (text[19] == '-' ? -1 : 1);
-  }
-  *stamp = LocalStamp{};
-  stamp->local.tm_year = year - 1900;
-  stamp->local.tm_mon = month - 1;
-  stamp->local.tm_mday = day;
-  stamp->local.tm_hour = hour;
-  stamp->local.tm_min = minute;
-  stamp->local.tm_sec = second;
-  stamp->utcOffset = offset;
-  return true;
-}
 
 std::string formatSetLogLine(const SetLogLine& line) {
   std::string text = "{\"time\":\"";

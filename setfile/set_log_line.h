@@ -2,42 +2,17 @@
 // each of its records, holding every character of the deck texts and the local UTC offset:
 //   {"time":"2026-12-07T23:08:31+01:00","deck":"L","artist":"Beyoncé","song":"Don’t Hurt
 //    Yourself – Live","album":"Lemonade","loaded":"2026-12-07T23:05:02+01:00"}
-// (one line in the file). The writer and the reader of a line live here together.
+// (one line in the file). The writer and the reader of a line live here together; its name
+// beside the playlist is setLogFileName (file_names.h).
 #pragma once
 
-#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "tracker/text.h"
-#include "tracker/track.h"
-
-// A clock reading as the local clock showed it, with the local clock's offset from UTC at
-// that moment, so that the hour repeated when daylight saving time ends is unambiguous.
-struct LocalStamp {
-  std::tm local{};    // tm_year, tm_mon, tm_mday, tm_hour, tm_min, tm_sec are used
-  int utcOffset = 0;  // seconds east of UTC
-};
-
-// The local form of a clock reading and its offset; offset 0 should the system not convert it.
-LocalStamp localStamp(std::time_t time);
-
-// Seconds since 1970-01-01 00:00:00 of a clock time, taken as it reads (no time zone, no
-// daylight saving), so that differences are what the wall clock shows.
-std::int64_t clockSeconds(const std::tm& time);
-
-// Whether year (full, e.g. 2026), month (1 to 12) and day name a day of the calendar.
-bool isCalendarDay(int year, int month, int day);
-
-// "2026-12-07" and "2026-12-07T23:08:31" (ISO 8601) of a local clock time.
-void appendIsoDate(const std::tm& time, std::string* out);
-void appendIsoDateTime(const std::tm& time, std::string* out);
-
-// "2026-12-07T23:08:31+01:00" (ISO 8601); "Z" is read as +00:00 but never written.
-void appendIsoStamp(const LocalStamp& stamp, std::string* out);
-bool parseIsoStamp(std::string_view text, LocalStamp* stamp);
+#include "setfile/clock.h"
+#include "setfile/track.h"
 
 // One line of the set log.
 struct SetLogLine {

@@ -1,7 +1,9 @@
-#include "setlist/playlist_reader.h"
+#include "setfile/playlist_reader.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "setfile/text.h"
 
 PlaylistReader::PlaylistReader() : buffer_(new char[kBufferSize]) {}
 
@@ -59,16 +61,14 @@ bool PlaylistReader::fill(platform::Error* err) {
   return true;
 }
 
-PlaylistReader::Result PlaylistReader::next(Record* record, platform::Error* err) {
-  unended_ = false;
+PlaylistReader::LineResult PlaylistReader::nextLine(std::string_view* text, platform::Error* err) {
   bool overlong = false;  // the current line did not fit the buffer; its start is dropped
   for (;;) {
     const char* start = buffer_.get() + begin_;
     const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
-    std::string_view text;
     if (newline != nullptr) {
-      text = std::string_view(start, static_cast<std::size_t>(newline - start));
-      begin_ += text.size() + 1;
+      *text = std::string_view(start, static_cast<std::size_t>(newline - start));
+      begin_ += text->size() + 1;
     } else if (end_ - begin_ == kBufferSize) {
       overlong = true;
       begin_ = end_ = 0;
@@ -76,39 +76,62 @@ PlaylistReader::Result PlaylistReader::next(Record* record, platform::Error* err
     } else if (fill(err)) {
       continue;
     } else if (failed_) {
-      return Result::kFailed;
+      return LineResult::kFailed;
     } else if (begin_ == end_ && !overlong) {
-      return Result::kEnd;
+      return LineResult::kEnd;
     } else {
       // The last line has no line end: a record all the same if it is whole.
-      text = std::string_view(start, end_ - begin_);
+      *text = std::string_view(start, end_ - begin_);
       begin_ = end_;
       unended_ = true;
     }
     ++line_;
-    if (overlong) return Result::kSkipped;
-    if (line_ == 1 && text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-      text.remove_prefix(kByteOrderMark.size());
-    }
-    allUtf8_ = allUtf8_ && isUtf8(text);
-    if (isSetLogLine(text)) {
-      SetLogLine entry;
-      if (!parseSetLogLine(text, &entry)) return Result::kSkipped;
-      *record = Record{};
-      record->time = entry.time.local;
-      record->deck = entry.deck;
-      record->track = std::move(entry.track);
-      record->utcOffset = entry.time.utcOffset;
-      record->loaded = entry.loaded;
+    return overlong ? LineResult::kOverlong : LineResult::kLine;
+  }
+}
+
+std::optional<PlaylistReader::Result> PlaylistReader::parse(std::string_view text, Record* record) {
+  if (line_ == 1 && text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    text.remove_prefix(kByteOrderMark.size());
+  }
+  allUtf8_ = allUtf8_ && isUtf8(text);
+  if (isSetLogLine(text)) {
+    SetLogLine entry;
+    if (!parseSetLogLine(text, &entry)) return Result::kSkipped;
+    *record = Record{};
+    record->time = entry.time.local;
+    record->deck = entry.deck;
+    record->track = std::move(entry.track);
+    record->utcOffset = entry.time.utcOffset;
+    record->loaded = entry.loaded;
+    return Result::kRecord;
+  }
+  switch (parseLine(text, record, textBytes_)) {
+    case LineKind::kRecord:
       return Result::kRecord;
-    }
-    switch (parseLine(text, record, textBytes_)) {
-      case LineKind::kRecord:
-        return Result::kRecord;
-      case LineKind::kHeader:
-        continue;
-      case LineKind::kOther:
+    case LineKind::kHeader:
+      return std::nullopt;
+    case LineKind::kOther:
+      break;
+  }
+  return Result::kSkipped;
+}
+
+PlaylistReader::Result PlaylistReader::next(Record* record, platform::Error* err) {
+  unended_ = false;
+  for (;;) {
+    std::string_view text;
+    switch (nextLine(&text, err)) {
+      case LineResult::kEnd:
+        return Result::kEnd;
+      case LineResult::kFailed:
+        return Result::kFailed;
+      case LineResult::kOverlong:
         return Result::kSkipped;
+      case LineResult::kLine:
+        break;
     }
+    // Header lines are passed over silently.
+    if (const std::optional<Result> result = parse(text, record)) return *result;
   }
 }
