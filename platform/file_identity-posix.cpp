@@ -23,6 +23,7 @@ StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
   status->permissions = static_cast<std::uint32_t>(info.st_mode & 07777);
   status->readOnly = (info.st_mode & S_IWUSR) == 0;
   status->modified = info.st_mtime;
+  status->size = static_cast<std::uint64_t>(info.st_size);
   return StatResult::kFound;
 }
 

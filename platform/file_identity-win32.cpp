@@ -33,6 +33,7 @@ StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
     status->volume = info.dwVolumeSerialNumber;
     status->index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     status->modified = toTime(info.ftLastWriteTime);
+    status->size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   }
   return StatResult::kFound;
 }

@@ -27,6 +27,7 @@ struct FileStatus {
   // its owner (POSIX), the read-only attribute (Windows).
   bool readOnly = false;
   std::time_t modified = 0;
+  std::uint64_t size = 0;  // in bytes, of a regular file
 };
 
 enum class StatResult { kFound, kMissing, kFailed };
