@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "setfile/text.h"
 #include "setlist/json.h"
-#include "tracker/text.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 #include "platform/user_folders.h"
+#include "setfile/text.h"
 #include "setlist/json.h"
-#include "tracker/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tracker/text.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/output_file.h"
+#include "platform/platform.h"
 #include "platform/report.h"
 #include "platform/web_client.h"
 

@@ -82,7 +82,7 @@ class Chat(harness.EndToEndTest):
         self.assertEqual([path for path, _ in self.ids.requests],
                          ["/oauth2/device", "/oauth2/token", "/oauth2/token"])
         standin = self.standin()
-        live = self.live("--cooldown", "2")
+        live = self.live("--cooldown", "2", "-s", "1")
         self.assertEqual([l for _, l in self.chat.lines][:4],
                          ["CAP REQ :twitch.tv/tags twitch.tv/commands", "PASS oauth:access-1-Zq9",
                           "NICK djbot", "JOIN #dj"])
@@ -91,15 +91,16 @@ class Chat(harness.EndToEndTest):
         self.chat.send_raw("PING :tmi.twitch.tv")
         self.assertTrue(self.chat.wait_lines(lambda ls: "PONG :tmi.twitch.tv" in [l for _, l in ls]))
         # (seconds to wait first, what a viewer says, loads before it, tracks reported by
-        # then, the reply or None for none). In automode a load reports the other deck.
+        # then, the reply or None for none). In simple mode a load reports itself a poll or
+        # two later, whenever live began.
         steps = [
             (0, "!track", [], 0, "nothing on air yet"),
             (0, "!SONG what is this", [], 0, None),  # within the cooldown of !track
-            (0, "!lasttrack", [("L", JAPANESE), ("R", KOREAN)], 1, "nothing before this track yet"),
+            (0, "!lasttrack", [("L", JAPANESE)], 1, "nothing before this track yet"),
             (2.1, "!track", [], 1, line(JAPANESE)),
-            (2.1, "!lasttrack", [("L", CYRILLIC)], 2, line(JAPANESE)),
-            (2.1, "!Track", [], 2, line(KOREAN)),
-            (2.1, "hello !track", [], 2, None),
+            (2.1, "!lasttrack", [("R", KOREAN)], 2, line(JAPANESE)),
+            (2.1, "!Track", [("L", CYRILLIC)], 3, line(CYRILLIC)),
+            (2.1, "hello !track", [], 3, None),
         ]
         expected = []
         for pause, said, loads, reports, reply in steps:
