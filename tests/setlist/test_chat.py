@@ -6,7 +6,9 @@ servers on 127.0.0.1 (twitch_mock.py) and the stand-in's decks.
 
 import json
 import os
+import shutil
 import signal
+import ssl
 import sys
 import time
 import unittest
@@ -14,6 +16,9 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 import harness  # noqa: E402
 import twitch_mock  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "online"))
+from test_web_client import make_certificates  # noqa: E402
 
 SETLIST = os.environ.get("ZV_SETLIST", "")
 TIMEOUT = 15.0
@@ -183,6 +188,22 @@ class Chat(harness.EndToEndTest):
         self.assertEqual(live.finish(), 0, live.stderr)
         self.assertSecret(live)
         standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE and shutil.which("openssl"), "the Linux client's TLS")
+    def test_wss_with_a_test_authority(self):
+        make_certificates(self.folder)
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(*(os.path.join(self.folder, n) for n in ("localhost.pem", "localhost.key")))
+        self.chat = twitch_mock.ChatServer(self.tokens, tls)
+        os.environ["SSL_CERT_FILE"] = os.path.join(self.folder, "ca.pem")
+        self.addCleanup(os.environ.pop, "SSL_CERT_FILE")
+        self.login()
+        live = self.live()
+        message_id = self.chat.say("Viewer", "!track")
+        self.assertEqual(self.wait_replies(1),
+                         [f"@reply-parent-msg-id={message_id} PRIVMSG #dj :nothing on air yet"])
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
 
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
     def test_refusals(self):

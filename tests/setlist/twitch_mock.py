@@ -21,8 +21,10 @@ HOST = ":tmi.twitch.tv"
 class ChatServer:
     """The chat server. Every line a client sends is kept in `lines` as (time, line)."""
 
-    def __init__(self, valid_tokens):
+    def __init__(self, valid_tokens, tls=None):
+        """tls: an ssl.SSLContext to serve wss:// with, for the name localhost."""
         self.valid_tokens = valid_tokens  # a set shared with the id server
+        self._tls = tls
         self.lines, self.logins = [], []
         self._clients = set()
         self._ids = itertools.count(1)
@@ -35,9 +37,9 @@ class ChatServer:
     def _run(self, started):
         asyncio.set_event_loop(self._loop)
         server = self._loop.run_until_complete(
-            websockets.serve(self._serve, "127.0.0.1", 0, max_size=2 ** 16))
+            websockets.serve(self._serve, "127.0.0.1", 0, max_size=2 ** 16, ssl=self._tls))
         self.port = server.sockets[0].getsockname()[1]
-        self.url = f"ws://127.0.0.1:{self.port}"
+        self.url = f"wss://localhost:{self.port}" if self._tls else f"ws://127.0.0.1:{self.port}"
         started.set()
         self._loop.run_forever()
 
