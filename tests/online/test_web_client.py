@@ -131,9 +131,16 @@ def run(args, env=None):
             time.sleep(0.01)
     watcher = threading.Thread(target=watch)
     watcher.start()
-    out, err = process.communicate()
+    try:
+        out, err = process.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        err += b"\n(killed after 60 s)"
     watcher.join()
-    return (process.returncode, out.decode("utf-8"), err.decode("utf-8"),
+    # A Windows program's text streams end lines with CR LF.
+    out, err = (text.decode("utf-8").replace("\r\n", "\n") for text in (out, err))
+    return (process.returncode, out, err,
             time.monotonic() - started, peak[0])
 
 
