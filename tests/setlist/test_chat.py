@@ -39,7 +39,9 @@ def line(texts):
 class Chat(harness.EndToEndTest):
     def setUp(self):
         super().setUp()
-        os.environ["XDG_CONFIG_HOME"] = self.folder  # the accounts file lies in the test's folder
+        # The accounts file lies in the test's folder; under Wine, which sets APPDATA itself,
+        # in the Wine prefix, where each login replaces the account.
+        os.environ["XDG_CONFIG_HOME"] = self.folder
         self.tokens = set()
         self.chat = twitch_mock.ChatServer(self.tokens)
         self.ids = twitch_mock.IdServer(self.tokens)
