@@ -7,6 +7,8 @@
 //   web-fetch --websocket URL [MESSAGE]...
 //     sends each message and prints each answer as "message: TEXT" (waiting up to five
 //     seconds for each), then closes.
+//   web-fetch --read-secret
+//     reads one line from stdin as a secret (unseen on a terminal) and prints its MD5.
 // A failure prints "web-fetch: <subject>: <reason>" and ends with status 1.
 #include <iostream>
 #include <string>
@@ -14,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/report.h"
+#include "platform/secret_input.h"
 #include "platform/web_client.h"
 
 namespace {
@@ -92,8 +95,16 @@ bool readOptions(const std::vector<std::string>& args, platform::HttpRequest* re
 
 }  // namespace
 
+int readSecret() {
+  const auto secret = platform::readSecretLine();
+  if (!secret) return fail(secret.error());
+  std::cout << "secret md5: " << platform::md5Hex(*secret) << "\n";
+  return 0;
+}
+
 int main(int argc, char** argv) {
   platform::setProgramName("web-fetch");
+  if (argc == 2 && std::string(argv[1]) == "--read-secret") return readSecret();
   platform::HttpRequest request;
   bool webSocket = false;
   std::vector<std::string> messages;

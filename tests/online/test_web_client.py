@@ -241,6 +241,41 @@ class WebClient(unittest.TestCase):
                 self.assertLess(took, seconds)
                 self.assertNotIn("q=1", err)
 
+    def test_secret_from_stdin(self):
+        """A pipe gives the line as it is; a terminal does not show what is typed."""
+        digest = "secret md5: " + hashlib.md5("tökén".encode()).hexdigest()
+        piped = subprocess.run(LAUNCHER + [WEB_FETCH, "--read-secret"], input="tökén\r\n".encode(),
+                               capture_output=True, timeout=60)
+        self.assertIn(digest, piped.stdout.decode())
+        empty = subprocess.run(LAUNCHER + [WEB_FETCH, "--read-secret"], input=b"",
+                               capture_output=True, timeout=60)
+        self.assertEqual(empty.returncode, 1)
+        self.assertIn("stdin: no line to read", empty.stderr.decode())
+        if not NATIVE:
+            return
+        import pty
+        import termios
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execv(WEB_FETCH, [WEB_FETCH, "--read-secret"])
+        # Typed once the program has switched echo off, as a person would.
+        deadline = time.monotonic() + 10
+        while termios.tcgetattr(terminal)[3] & termios.ECHO and time.monotonic() < deadline:
+            time.sleep(0.01)
+        os.write(terminal, "tökén\n".encode())
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(terminal, 1024)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.waitpid(pid, 0)
+        self.assertIn(digest, shown.decode())
+        self.assertNotIn("tökén", shown.decode())
+
     @unittest.skipUnless(NATIVE, "the peak memory of a program under Wine is Wine's")
     def test_streamed_file_stays_out_of_memory(self):
         url = "http://127.0.0.1:%d/echo" % self.http.server_address[1]
