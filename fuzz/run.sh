@@ -16,7 +16,7 @@ fi
 
 build=build/fuzz
 targets=(deck_text command_line str_to_i date fileio_blocks playlist_record set_log_line live_texts json
-  irc_line)
+  sent_file irc_line)
 mkdir -p "$build/artifacts" "$build/logs"
 
 failed=0

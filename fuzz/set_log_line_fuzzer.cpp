@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "setfile/set_log_line.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -56,6 +56,8 @@ bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding e
                   stream == StandardStream::kOutput ? "stdout" : "stderr", err);
 }
 
+bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }
+
 void showConsoleTextAs(TextEncoding encoding) {
   attach(StandardStream::kOutput, std::cout, encoding);
   attach(StandardStream::kError, std::cerr, encoding);

@@ -18,6 +18,9 @@ enum class StandardStream { kOutput, kError };
 bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
                    Error* err);
 
+// Whether a standard stream is a console (a terminal), not a file or a pipe.
+bool isTerminal(StandardStream stream);
+
 // Makes std::cout and std::cerr write through writeStandard with the given encoding when
 // they are a console that does not show that encoding's bytes as they are (a Windows
 // console; a terminal elsewhere for Latin-1). Call before the first output.

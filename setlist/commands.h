@@ -13,6 +13,10 @@ int runHtml(int argc, char** argv);
 int runLive(int argc, char** argv);
 int runCue(int argc, char** argv);
 int runChapters(int argc, char** argv);
+int runLogin(int argc, char** argv);
+int runAccounts(int argc, char** argv);
+int runLogout(int argc, char** argv);
+int runScrobble(int argc, char** argv);
 
 // Exit statuses.
 constexpr int kStatusOk = 0;

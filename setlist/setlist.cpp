@@ -8,7 +8,6 @@
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "setlist/commands.h"
-#include "setlist/twitch_login.h"
 
 #ifndef ZV_VERSION
 #define ZV_VERSION "unknown"
@@ -31,6 +30,11 @@ constexpr std::string_view kUsage =
     "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
     "              [--twitch CHANNEL [--announce] [--cooldown SECONDS] [--twitch-url URL]]\n"
     "  setlist login twitch --client-id ID [--auth-url URL]\n"
+    "  setlist login listenbrainz [--name NAME] [--url URL] [--accounts FILE]\n"
+    "  setlist login lastfm --api-key KEY [--name NAME] [--url URL] [--accounts FILE]\n"
+    "  setlist accounts [--accounts FILE]\n"
+    "  setlist logout [--accounts FILE] NAME\n"
+    "  setlist scrobble [--to NAME[,NAME...]] [--follow] [--dry-run] [--accounts FILE] SET\n"
     "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
@@ -88,21 +92,33 @@ constexpr std::string_view kCommands =
     "    --cooldown SECONDS  each command is answered at most once in this time, !song\n"
     "                        counting as !track (default 10, at most 3600; 0: every time)\n"
     "    --twitch-url URL    the chat server (default wss://irc-ws.chat.twitch.tv:443)\n"
+    "  login      stores an account in the accounts file (--accounts FILE, else\n"
+    "             $XDG_CONFIG_HOME/zorvanthelix/accounts.json or %APPDATA%\\Zorvanthelix\\\n"
+    "             accounts.json), its secret read from standard input, never from the\n"
+    "             command line: listenbrainz takes the user token and checks it, with\n"
+    "             --url the API root of a server that speaks its API (such as Maloja's\n"
+    "             http://HOST:42010/apis/listenbrainz); lastfm takes the shared secret\n"
+    "             of your API account (--api-key KEY) and shows a page to allow the access\n"
+    "             on; --name NAME names the account (default: the service)\n"
     "  login twitch  logs the chat bot in to Twitch with the client ID of an application\n"
     "             registered at https://dev.twitch.tv/console: open the page it shows and\n"
     "             enter its code; the tokens are kept in the accounts file. --auth-url\n"
     "             replaces Twitch's login server, https://id.twitch.tv\n"
+    "  accounts   lists the stored accounts: name, service, address, user\n"
+    "  logout     removes the account NAME\n"
+    "  scrobble   sends every played track of SET (a playlist or set log) with an artist\n"
+    "             and a song to every account, or to those --to names, timed when its deck\n"
+    "             was loaded; SET.scrobbled beside it records what each account accepted,\n"
+    "             so a second run sends only what is missing\n"
+    "    --follow   keeps reading the set log as the tracker writes it and sends each new\n"
+    "               track within seconds; Ctrl-C ends\n"
+    "    --dry-run  prints the requests it would send, and sends nothing\n"
     "Output goes to standard output, or with -o to FILE, which is replaced only once the\n"
     "new version is complete; a FIFO or a device is written to directly, and FILE may not\n"
     "be the PLAYLIST or its set log, nor a file made read-only.\n"
-    "Exit status: 0 done; 1 a file could not be read or written, or held no track; 2 a\n"
+    "Exit status: 0 done; 1 a file could not be read or written, or held no track, or a\n"
+    "service refused or could not be reached (the tracks not sent wait for the next run); 2 a\n"
     "wrong command line; 130 stopped by Ctrl-C before the output was complete.\n";
-
-// setlist login SERVICE ...: the services there are to log in to.
-int loginCommand(int argc, char** argv) {
-  if (argc >= 2 && std::string_view(argv[1]) == "twitch") return loginTwitch(argc - 1, argv + 1);
-  return usageError(wrongCommandLine("login takes the service to log in to: twitch"));
-}
 
 struct Command {
   std::string_view name;
@@ -110,9 +126,10 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv},         {"json", runJson},
-    {"html", runHtml},           {"cue", runCue},         {"chapters", runChapters},
-    {"live", runLive},           {"login", loginCommand},
+    {"tracklist", runTracklist}, {"csv", runCsv},           {"json", runJson},
+    {"html", runHtml},           {"cue", runCue},           {"chapters", runChapters},
+    {"live", runLive},           {"login", runLogin},       {"accounts", runAccounts},
+    {"logout", runLogout},       {"scrobble", runScrobble},
 };
 
 }  // namespace

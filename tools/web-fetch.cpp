@@ -5,7 +5,7 @@
 //     prints "status N", the answer's headers one a line, an empty line and the body; on
 //     stderr, how often the progress was told while the body was sent, and the last.
 //   web-fetch --websocket URL [MESSAGE]...
-//     sends each message and prints each answer as "message: TEXT" (waiting up to five
+//     sends each message and prints each answer as "message: TEXT" (waiting up to three
 //     seconds for each), then closes.
 //   web-fetch --read-secret
 //     reads one line from stdin as a secret (unseen on a terminal) and prints its MD5.
@@ -51,9 +51,9 @@ int echo(const std::string& url, const std::vector<std::string>& messages) {
   if (!socket) return fail(socket.error());
   for (const std::string& message : messages) {
     if (platform::Status sent = (*socket)->send(message); !sent) return fail(sent.error());
-    const auto answer = (*socket)->receive(5000);
+    const auto answer = (*socket)->receive(3000);
     if (!answer) return fail(answer.error());
-    std::cout << "message: " << answer->value_or("(none within 5 s)") << "\n" << std::flush;
+    std::cout << "message: " << answer->value_or("(none within 3 s)") << "\n" << std::flush;
   }
   (*socket)->close();
   return 0;

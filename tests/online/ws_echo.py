@@ -1,6 +1,7 @@
 """A WebSocket echo server on 127.0.0.1 for the web client's tests, with Debian's
 python3-websockets (run by /usr/bin/python3). Each text message comes back as
-"echo: <text>"; the message "close" makes the server close the connection.
+"echo: <text>"; the message "close" makes the server close the connection, and "quiet"
+gets no answer.
 
     ws_echo.py PORT [CERT KEY]   serves ws:// (wss:// with the certificate); prints
                                  "ready" once it listens
@@ -18,7 +19,8 @@ async def echo(socket, path=None):
         if message == "close":
             await socket.close(code=1000, reason="asked to")
             return
-        await socket.send("echo: " + message)
+        if message != "quiet":
+            await socket.send("echo: " + message)
 
 
 async def main():
