@@ -15,7 +15,8 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
 fi
 
 build=build/fuzz
-targets=(deck_text command_line str_to_i date fileio_blocks playlist_record set_log_line live_texts json sent_file)
+targets=(deck_text command_line str_to_i date fileio_blocks playlist_record set_log_line live_texts json
+  sent_file irc_line)
 mkdir -p "$build/artifacts" "$build/logs"
 
 failed=0

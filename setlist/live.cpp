@@ -1,6 +1,7 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
 // character, and shows the track on air and the one before it in files and, with --serve,
-// on a web page and to chat bots, optionally a fixed time after each track was decided.
+// on a web page and to chat bots, and with --twitch in the channel's Twitch chat,
+// optionally a fixed time after each track was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.
 #include "setlist/live.h"
@@ -16,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "setfile/clock.h"
+#include "setlist/chat.h"
 #include "setlist/commands.h"
 #include "setlist/delay_line.h"
 #include "setlist/live_outputs.h"
@@ -46,6 +48,8 @@ struct LiveOptions {
   std::optional<ServeAddress> serve;
   std::vector<std::string> allowedHosts;
   bool rules = false;  // warn of loads that would break a track rule
+  ChatOptions chat;
+  bool chatOptionGiven = false;  // --announce, --cooldown, --twitch-url or --accounts
 };
 
 // Reads a whole number of seconds from 0 to kLongestDelay.
@@ -128,6 +132,19 @@ Expected<LiveOptions> parseLiveOptions(int argc, char** argv) {
       options.rules = true;
       continue;
     }
+    if (arg == "--announce" || arg == "--cooldown" || arg == "--twitch-url" ||
+        arg == "--accounts") {
+      options.chatOptionGiven = true;
+    }
+    if (arg == "--announce") {
+      options.chat.announce = true;
+      continue;
+    }
+    if (isChatOption(arg)) {
+      if (i + 1 == argc) return wrongCommandLine(arg + " needs a value");
+      if (Status taken = setChatOption(arg, argv[++i], &options.chat); !taken) return taken.error();
+      continue;
+    }
     if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
         arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve" &&
         arg != "--allow-host") {
@@ -139,6 +156,9 @@ Expected<LiveOptions> parseLiveOptions(int argc, char** argv) {
   }
   if (!options.allowedHosts.empty() && !options.serve) {
     return wrongCommandLine("--allow-host is for --serve");
+  }
+  if (options.chatOptionGiven && options.chat.channel.empty()) {
+    return wrongCommandLine("--announce, --cooldown and --twitch-url go with --twitch CHANNEL");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
     return wrongCommandLine("--format: " + fault);
@@ -192,6 +212,12 @@ int runLive(int argc, char** argv) {
   platform::installStopHandler();
   LiveOutputs outputs(options->nowPlaying, options->previous, options->html);
   if (Status writable = outputs.checkWritable(); !writable) return failed(writable.error());
+  if (!options->chat.channel.empty()) {
+    int status = kStatusOk;
+    std::unique_ptr<TwitchChat> chat = startTwitchChat(options->chat, &status);
+    if (!chat) return status;
+    outputs.chatWith(std::move(chat));
+  }
   if (options->serve) {
     Status serving = outputs.serve(*options->serve, options->allowedHosts);
     if (!serving) return failed(serving.error());

@@ -88,6 +88,7 @@ void LiveOutputs::show() {
   if (server_ && onAir != nullptr) {
     server_->publish({nowPlayingJson(onAir, before), now, setJson(set_)});
   }
+  if (chat_) chat_->show({now, earlier, set_.size()});
 }
 
 void LiveOutputs::writePending() {

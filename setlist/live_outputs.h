@@ -1,4 +1,4 @@
-// Where live shows the set: the files it keeps up to date and the server.
+// Where live shows the set: the files it keeps up to date, the server and the chat.
 #pragma once
 
 #include <memory>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "setlist/chat.h"
 #include "setlist/live.h"
 #include "setlist/live_server.h"
 
@@ -30,6 +31,9 @@ class LiveOutputs {
   // standard output where it serves.
   platform::Status serve(const ServeAddress& address, const std::vector<std::string>& allowedHosts);
 
+  // Hands the chat each state from now on, as the other outputs show it.
+  void chatWith(std::unique_ptr<TwitchChat> chat) { chat_ = std::move(chat); }
+
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
 
@@ -47,5 +51,6 @@ class LiveOutputs {
   KeptFile previous_;
   KeptFile page_;
   std::unique_ptr<LiveServer> server_;
+  std::unique_ptr<TwitchChat> chat_;
   std::vector<ShownTrack> set_;
 };

@@ -12,6 +12,7 @@
 #include "setlist/mixcloud.h"
 #include "setlist/online.h"
 #include "setlist/scrobbling.h"
+#include "setlist/twitch_login.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ std::string serviceNames() {
     names += names.empty() ? "" : ", ";
     names += service.name;
   }
-  return names;
+  return names + ", twitch";
 }
 
 }  // namespace
@@ -43,6 +44,8 @@ std::string serviceNames() {
 int runLogin(int argc, char** argv) {
   if (argc < 2) return usageError(wrongCommandLine("login needs a service: " + serviceNames()));
   const std::string_view serviceName = argv[1];
+  // Twitch's device flow and the chat's one account: a login of its own.
+  if (serviceName == "twitch") return loginTwitch(argc - 1, argv + 1);
   const LoginService* service = nullptr;
   for (const LoginService& candidate : kLoginServices) {
     if (candidate.name == serviceName) service = &candidate;
