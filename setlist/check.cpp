@@ -21,6 +21,7 @@ platform::Expected<std::vector<Record>> readSetTracks(const std::string& path, b
       !read) {
     return read.error();
   }
+  if (set.records() == 0) return nothingToPublish(path, set);
   return tracks;
 }
 

@@ -103,17 +103,6 @@ Expected<Options> parseOptions(int argc, char** argv, Form form,
   return options;
 }
 
-// Why a set without a track to publish is refused.
-Error nothingToPublish(const std::string& path, const SetReader& set) {
-  if (set.bytes() == 0) {
-    return platform::makeError("", path + " is empty: it holds no records to convert");
-  }
-  if (set.records() == 0) {
-    return platform::makeError("", path + " holds no records: it is not a playlist of the tracker");
-  }
-  return platform::makeError("", path + " holds only empty tracks: there is nothing to publish");
-}
-
 // Where the output goes, as its messages name it.
 std::string target(const Options& options) {
   return options.output ? *options.output : "standard output";

@@ -373,3 +373,14 @@ Status SetReader::read(const std::function<bool(const Record&)>& each) {
   }
   return {};
 }
+
+// The reason for each case, as convert and check name it.
+platform::Error nothingToPublish(const std::string& path, const SetReader& set) {
+  if (set.bytes() == 0) {
+    return platform::makeError("", path + " is empty: it holds no records to convert");
+  }
+  if (set.records() == 0) {
+    return platform::makeError("", path + " holds no records: it is not a playlist of the tracker");
+  }
+  return platform::makeError("", path + " holds only empty tracks: there is nothing to publish");
+}

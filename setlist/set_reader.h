@@ -86,3 +86,7 @@ class SetReader {
   bool setLogRead_ = false;
   bool stopped_ = false;
 };
+
+// Why a set without a track to publish is refused: an empty file, one without a record of
+// the tracker, or one whose tracks are all empty.
+platform::Error nothingToPublish(const std::string& path, const SetReader& set);

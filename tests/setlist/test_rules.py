@@ -69,11 +69,15 @@ class Check(unittest.TestCase):
                                      capture_output=True, timeout=60)
                 self.assertEqual((run.returncode, run.stdout.replace(b"\r\n", b"\n").decode()),
                                  (status, output), run.stderr)
-        run = subprocess.run(harness.LAUNCHER + [SETLIST, "check",
-                                                 os.path.join(folder, "nosuch.txt")],
-                             capture_output=True, timeout=60)
-        self.assertEqual(run.returncode, 1)
-        self.assertIn(b"nosuch.txt", run.stderr)
+        # A file that cannot be read, and one that is not a set, are failures, not "no rule
+        # broken in 0 tracks".
+        with open(os.path.join(folder, "notes.txt"), "wb") as f:
+            f.write(b"buy milk\n")
+        for name, said in (("nosuch.txt", b"nosuch.txt"), ("notes.txt", b"holds no records")):
+            run = subprocess.run(harness.LAUNCHER + [SETLIST, "check", os.path.join(folder, name)],
+                                 capture_output=True, timeout=60)
+            self.assertEqual((run.returncode, run.stdout), (1, b""), name)
+            self.assertIn(said, run.stderr)
 
 
 class LiveRules(harness.EndToEndTest):
