@@ -84,8 +84,12 @@ class FolderTest(harness.FaultTest):
         denied = name + b": Permission denied; records will wait"
         tracker.process.wait_for(denied, harness.START_TIMEOUT, "the failure", "stderr")
         os.chmod(folder, 0o755)
-        records = self.assertRecords(self.wait_lines(name, 1, folder), header=False)
+        # The waiting records are written one by one once the folder opens again: read the
+        # file once the tracker says so.
+        tracker.process.wait_for(b"can be written again; ", harness.START_TIMEOUT, "the recovery",
+                                 "stderr")
         self.assertEqual(tracker.stop(), 0, tracker.process.stderr)
+        records = self.assertRecords(self.wait_lines(name, 1, folder), header=False)
         self.assertRecordsMatch(records, tracker.reports()[2:])
         self.assertTrue(tracker.process.stdout.endswith(harness.stopped(name)))
 
