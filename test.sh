@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test suite: the native one; the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target for FUZZ_SECONDS
-# (default 30) seconds; valgrind's memcheck over a run of the tracker and the utility
+# (default 20) seconds; valgrind's memcheck over a run of the tracker and the utility
 # tests; then the Windows build under Wine. Installs what is missing (as root, with
 # apt-get). Ends with a summary that names each suite that failed.
 set -uo pipefail
@@ -69,7 +69,7 @@ windows() {
 
 suite "native build and tests (Linux)" native
 suite "native build and tests under AddressSanitizer and UBSan" asan
-suite "fuzz targets, ${FUZZ_SECONDS:-30} s each" fuzz
+suite "fuzz targets, ${FUZZ_SECONDS:-20} s each" fuzz
 suite "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
 suite "Windows build (MinGW-w64) and tests under Wine" windows
 

@@ -4,11 +4,11 @@
 # folder only. Fails when any target reports a crash, a sanitizer error, a leak or an input
 # that runs longer than 10 seconds; the input is then saved in build/fuzz/artifacts/.
 #
-#   FUZZ_SECONDS   seconds per target (default 30)
+#   FUZZ_SECONDS   seconds per target (default 20)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${FUZZ_SECONDS:-30}
+seconds=${FUZZ_SECONDS:-20}
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   echo "FUZZ_SECONDS must be a whole number of seconds, at least 1" >&2
   exit 2
