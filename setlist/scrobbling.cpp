@@ -253,6 +253,14 @@ std::string bodyExcerpt(const std::string& body) {
   return excerpt.empty() ? "an empty answer" : excerpt;
 }
 
+// A request that got no answer (no connection, a timeout) is tried again.
+Verdict noAnswer(const platform::Error& error) {
+  Verdict verdict;
+  verdict.outcome = Outcome::kRetry;
+  verdict.message = error.text;
+  return verdict;
+}
+
 int headerSeconds(const platform::HttpResponse& response, std::string_view name) {
   const auto value = wholeNumber(response.header(name));
   return value && *value >= 0 && *value <= 3600 ? static_cast<int>(*value) : -1;
@@ -261,12 +269,8 @@ int headerSeconds(const platform::HttpResponse& response, std::string_view name)
 }  // namespace
 
 Verdict judgeListenBrainz(const platform::Expected<platform::HttpResponse>& answer) {
+  if (!answer) return noAnswer(answer.error());
   Verdict verdict;
-  if (!answer) {
-    verdict.outcome = Outcome::kRetry;
-    verdict.message = answer.error().text;
-    return verdict;
-  }
   const platform::HttpResponse& response = *answer;
   const auto json = parseJson(response.body);
   verdict.message =
@@ -293,12 +297,8 @@ Verdict judgeListenBrainz(const platform::Expected<platform::HttpResponse>& answ
 }
 
 Verdict judgeLastfm(const platform::Expected<platform::HttpResponse>& answer) {
+  if (!answer) return noAnswer(answer.error());
   Verdict verdict;
-  if (!answer) {
-    verdict.outcome = Outcome::kRetry;
-    verdict.message = answer.error().text;
-    return verdict;
-  }
   const platform::HttpResponse& response = *answer;
   const auto json = parseJson(response.body);
   if (!json || json->kind() != JsonValue::Kind::kObject) {
