@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "setlist/chat_bot.h"
-#include "setlist/irc.h"
+#include "live/chat_bot.h"
+#include "online/irc.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "setfile/text.h"
-#include "setlist/json.h"
+#include "online/json.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "setlist/live.h"
+#include "live/live_texts.h"
 
 namespace {
 

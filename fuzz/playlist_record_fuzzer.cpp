@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "setfile/playlist_reader.h"
-#include "setlist/formats.h"
+#include "publish/formats.h"
 #include "tracker/playlist.h"
 
 namespace {

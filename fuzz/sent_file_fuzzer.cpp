@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "setlist/scrobbling.h"
+#include "online/scrobbling.h"
 
 namespace {
 

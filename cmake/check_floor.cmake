@@ -1,0 +1,17 @@
+# Run by zv_floor: fails when a file of FOLDER includes a project header from a folder
+# that is not in ALLOWED (its own floor and those below it).
+set(wrong "")
+foreach(file IN LISTS FILES)
+  file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"/]+/")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^[^\"]*\"([^\"/]+)/.*$" "\\1" included "${line}")
+    list(FIND ALLOWED ${included} found)
+    if(found LESS 0)
+      string(APPEND wrong "\n  ${file}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+if(wrong)
+  message(FATAL_ERROR "${FOLDER}/ may include only ${ALLOWED}; these include a floor above it:${wrong}")
+endif()
+file(TOUCH ${STAMP})

@@ -1,0 +1,58 @@
+// The Twitch chat of `setlist live`: a bot on its own thread that answers !track, !song
+// and !lasttrack and may announce each new track, with what the stream shows. Nothing it
+// meets (a slow, failing or hostile server, a refused login) reaches the poll loop: live
+// only hands it each state it shows.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/error.h"
+#include "online/accounts.h"
+#include "live/chat_bot.h"
+
+constexpr const char* kTwitchChatUrl = "wss://irc-ws.chat.twitch.tv:443";
+
+struct ChatOptions {
+  std::string channel;  // lower case, without '#'
+  bool announce = false;
+  int cooldownSeconds = 10;
+  std::string url = kTwitchChatUrl;
+  std::string accountsPath;  // --accounts FILE; empty for the default accounts file
+};
+
+// A Twitch channel name as given, with or without '#', in lower case; empty when it is
+// not one (letters, digits and '_', at most 25).
+std::string twitchChannel(std::string_view given);
+
+// --twitch, --cooldown, --twitch-url and --accounts, the chat's options of live that take a value.
+bool isChatOption(std::string_view option);
+// Reads the value of one of them into *options, or tells what is wrong with it.
+platform::Status setChatOption(std::string_view option, const std::string& value,
+                               ChatOptions* options);
+
+class TwitchChat;
+// Starts the chat with the twitch account of the accounts file. Without one, or when the
+// file cannot be read, it tells why and sets *status (2: no account, 1: the file).
+std::unique_ptr<TwitchChat> startTwitchChat(const ChatOptions& options, int* status);
+
+class TwitchChat {
+ public:
+  // Starts the bot with the account named "twitch" of the accounts file at accountsPath,
+  // whose new tokens it writes back there.
+  static std::unique_ptr<TwitchChat> start(const ChatOptions& options, const Account& account,
+                                           const std::string& accountsPath);
+  // Stops the bot, waiting a moment for it to leave the chat.
+  ~TwitchChat();
+  // The stream shows this state now. Never waits for the chat.
+  void show(const OnAirState& state);
+
+  struct Shared;
+
+ private:
+  explicit TwitchChat(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  std::shared_ptr<Shared> shared_;
+};
+
+// The message that ends the chat when its login is refused after a refresh.
+constexpr const char* kLogInAgain = "Twitch: log in again with `setlist login twitch`";

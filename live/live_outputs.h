@@ -1,0 +1,56 @@
+// Where live shows the set: the files it keeps up to date, the server and the chat.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "live/chat.h"
+#include "live/live_texts.h"
+#include "live/live_server.h"
+
+// A file that live keeps up to date. Its newest contents wait here until a write succeeds.
+struct KeptFile {
+  std::string path;
+  std::string contents;
+  bool pending = false;
+  std::string failure;  // the reason last told, so a lasting failure is told once
+};
+
+class LiveOutputs {
+ public:
+  // The files to keep (an empty path: none).
+  LiveOutputs(std::string nowPlaying, std::string previous, std::string page);
+
+  // Each output file's folder must exist and take a new file, or the stream would show
+  // nothing all night: a temporary file is created there and removed.
+  platform::Status checkWritable();
+
+  // Starts the server (answering requests for the allowed host names too) and says on
+  // standard output where it serves.
+  platform::Status serve(const ServeAddress& address, const std::vector<std::string>& allowedHosts);
+
+  // Hands the chat each state from now on, as the other outputs show it.
+  void chatWith(std::unique_ptr<TwitchChat> chat) { chat_ = std::move(chat); }
+
+  // Adds a track to the set: it is on air now.
+  void add(ShownTrack track);
+
+  // Shows the last track of the set as on air, and the one before it.
+  void show();
+
+  // Writes the files whose newest contents are not written yet. A failure is told on
+  // stderr (once while it lasts) and left for the next call to try again.
+  void writePending();
+
+ private:
+  std::vector<KeptFile*> files();
+
+  KeptFile nowPlaying_;
+  KeptFile previous_;
+  KeptFile page_;
+  std::unique_ptr<LiveServer> server_;
+  std::unique_ptr<TwitchChat> chat_;
+  std::vector<ShownTrack> set_;
+};

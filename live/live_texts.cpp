@@ -1,0 +1,195 @@
+// The texts of setlist live: the format line, the JSON documents and the two overlay pages.
+#include <array>
+#include <utility>
+
+#include "setfile/text.h"
+#include "publish/formats.h"
+#include "live/live_texts.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kPlaceholders = {"{artist}", "{song}", "{album}",
+                                                           "{deck}"};
+
+// The placeholder at the start of text, or an empty view.
+std::string_view placeholderAt(std::string_view text) {
+  for (const std::string_view name : kPlaceholders) {
+    if (text.substr(0, name.size()) == name) return name;
+  }
+  return {};
+}
+
+// "deck":…,"artist":…,"song":…,"album":…,"time":… (without the braces)
+void appendTrackFields(const ShownTrack& shown, std::string* out) {
+  const std::pair<std::string_view, std::string_view> fields[] = {{"deck", deckLetter(shown.deck)},
+                                                                  {"artist", shown.track.artist},
+                                                                  {"song", shown.track.song},
+                                                                  {"album", shown.track.album},
+                                                                  {"time", shown.time}};
+  for (const auto& [name, value] : fields) {
+    if (name != "deck") out->push_back(',');
+    out->append("\"").append(name).append("\":");
+    appendJsonString(value, out, JsonText::kForPage);
+  }
+}
+
+constexpr std::string_view kStyle =
+    "html,body{background:transparent;margin:0}\n"
+    "body{padding:16px;color:#fff;font-family:\"Segoe UI\",\"Noto Sans\",\"Noto Sans CJK JP\","
+    "\"Noto Sans Arabic\",\"Noto Color Emoji\",sans-serif;"
+    "text-shadow:0 0 3px #000,0 2px 8px #000}\n"
+    ".label{font-size:14px;letter-spacing:.15em;text-transform:uppercase;opacity:.8}\n"
+    ".now{font-size:36px;font-weight:700;margin-bottom:12px}\n"
+    ".previous{font-size:22px;opacity:.85}\n";
+
+// The served page shows what each event holds. A change fades the old lines out and the
+// new ones in; the texts go in as text, never as markup.
+constexpr std::string_view kServedBody = R"(#show{transition:opacity .3s}
+#show.hidden{opacity:0}
+</style></head>
+<body>
+<div id="show" class="hidden">
+<div class="label">On air</div>
+<div class="now" id="now"></div>
+<div id="before"><div class="label">Before</div>
+<div class="previous" id="previous"></div></div>
+</div>
+<script>
+(function () {
+  var show = document.getElementById("show");
+  var shown = null, timer = null;
+  function put(state) {
+    var previous = state.previous ? state.previous.text : "";
+    document.getElementById("now").textContent = state.text;
+    document.getElementById("previous").textContent = previous;
+    document.getElementById("before").style.display = previous ? "" : "none";
+    show.className = state.text ? "" : "hidden";
+  }
+  function update(state) {
+    var key = JSON.stringify(state);
+    if (key === shown) return;
+    var first = shown === null;
+    shown = key;
+    clearTimeout(timer);
+    if (first) return put(state);
+    show.className = "hidden";
+    timer = setTimeout(function () { put(state); }, 300);
+  }
+  new EventSource("/events").onmessage = function (event) {
+    update(JSON.parse(event.data));
+  };
+})();
+</script>
+</body></html>
+)";
+
+}  // namespace
+
+std::string formatFault(std::string_view format) {
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const std::string_view rest = format.substr(i);
+    if (rest.substr(0, 2) == "{{" || rest.substr(0, 2) == "}}") {
+      ++i;
+    } else if (rest.front() == '}') {
+      return "a lone } (write }} for a brace)";
+    } else if (rest.front() == '{') {
+      const std::size_t end = rest.find_first_of("{}", 1);
+      if (end == std::string_view::npos || rest[end] == '{') {
+        return "a lone { (write {{ for a brace)";
+      }
+      const std::string_view name = rest.substr(0, end + 1);
+      if (placeholderAt(name).size() != name.size()) {
+        return "unknown placeholder " + std::string(name) +
+               " (the placeholders are {artist}, {song}, {album} and {deck})";
+      }
+      i += end;
+    }
+  }
+  return {};
+}
+
+std::string formatTrack(std::string_view format, Deck deck, const Track& track) {
+  std::string text;
+  while (!format.empty()) {
+    const std::string_view name = placeholderAt(format);
+    if (name == "{artist}") {
+      text += track.artist;
+    } else if (name == "{song}") {
+      text += track.song;
+    } else if (name == "{album}") {
+      text += track.album;
+    } else if (name == "{deck}") {
+      text += deckLetter(deck);
+    } else {
+      text += format.front();
+      const bool doubled =
+          format.size() > 1 && (format[0] == '{' || format[0] == '}') && format[1] == format[0];
+      format.remove_prefix(doubled ? 2 : 1);
+      continue;
+    }
+    format.remove_prefix(name.size());
+  }
+  return text;
+}
+
+std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous) {
+  std::string json = "{";
+  if (onAir != nullptr) {
+    appendTrackFields(*onAir, &json);
+  } else {
+    json += R"("deck":"","artist":"","song":"","album":"","time":"")";
+  }
+  json += ",\"text\":";
+  appendJsonString(onAir != nullptr ? onAir->text : "", &json, JsonText::kForPage);
+  json += ",\"previous\":";
+  if (previous != nullptr) {
+    json += "{";
+    appendTrackFields(*previous, &json);
+    json += ",\"text\":";
+    appendJsonString(previous->text, &json, JsonText::kForPage);
+    json += "}";
+  } else {
+    json += "null";
+  }
+  json += "}";
+  return json;
+}
+
+std::string setJson(const std::vector<ShownTrack>& set) {
+  std::string json = "[";
+  for (const ShownTrack& shown : set) {
+    json += &shown == set.data() ? "\n  {" : ",\n  {";
+    appendTrackFields(shown, &json);
+    json += "}";
+  }
+  json += set.empty() ? "]\n" : "\n]\n";
+  return json;
+}
+
+std::string overlayPage(std::string_view onAir, std::string_view previous) {
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+      "<meta http-equiv=\"refresh\" content=\"2\">\n<title>On air</title>\n<style>\n";
+  page += kStyle;
+  page += "</style></head>\n<body>\n";
+  if (!onAir.empty()) {
+    page += "<div class=\"label\">On air</div>\n<div class=\"now\">";
+    appendHtml(onAir, &page);
+    page += "</div>\n";
+  }
+  if (!previous.empty()) {
+    page += "<div class=\"label\">Before</div>\n<div class=\"previous\">";
+    appendHtml(previous, &page);
+    page += "</div>\n";
+  }
+  page += "</body></html>\n";
+  return page;
+}
+
+std::string servedOverlayPage() {
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n<title>On air</title>\n<style>\n";
+  page += kStyle;
+  page += kServedBody;
+  return page;
+}

@@ -1,0 +1,150 @@
+// The accounts file as JSON:
+//   {"accounts": [{"name": "...", "service": "...", "url": "...", "user": "...",
+//                  "values": {"token": "..."}}, ...]}
+// written whole and readable by its owner only.
+#include "online/accounts.h"
+
+#include <string>
+#include <utility>
+
+#include "platform/file_identity.h"
+#include "platform/file_system.h"
+#include "platform/output_file.h"
+#include "platform/user_folders.h"
+#include "setfile/text.h"
+#include "online/json.h"
+
+namespace {
+
+platform::Error damaged(const std::string& path, std::string why) {
+  return platform::makeError(path, "damaged accounts file: " + std::move(why));
+}
+
+// A failure of the system on the accounts file, naming it.
+platform::Error failed(const std::string& path, std::string_view doing,
+                       const platform::Error& err) {
+  return platform::Error{
+      err.code, path,
+      std::string(doing) + ": " + (err.code != 0 ? platform::systemMessage(err.code) : err.text)};
+}
+
+platform::Expected<std::string> readWhole(const std::string& path) {
+  platform::InputFile file;
+  platform::Error err;
+  if (!file.open(path, &err)) return failed(path, "cannot read", err);
+  std::string text;
+  char buffer[4096];
+  std::ptrdiff_t count = 0;
+  while ((count = file.read(buffer, sizeof buffer, &err)) > 0)
+    text.append(buffer, static_cast<std::size_t>(count));
+  if (count < 0) return failed(path, "cannot read", err);
+  return text;
+}
+
+// One account of the file; false when a field is missing or not a string.
+bool readAccount(const JsonValue& json, Account* account) {
+  const auto text = [&](std::string_view key, std::string* out) {
+    const JsonValue& value = json[key];
+    *out = value.string();
+    return value.kind() == JsonValue::Kind::kString || value.isNull();
+  };
+  if (json.kind() != JsonValue::Kind::kObject || !text("name", &account->name) ||
+      !text("service", &account->service) || !text("url", &account->url) ||
+      !text("user", &account->user) || account->name.empty() || account->service.empty())
+    return false;
+  const JsonValue& values = json["values"];
+  if (!values.isNull() && values.kind() != JsonValue::Kind::kObject) return false;
+  for (const auto& [key, value] : values.members()) {
+    if (value.kind() != JsonValue::Kind::kString) return false;
+    account->values[key] = value.string();
+  }
+  return true;
+}
+
+void appendMember(std::string_view key, std::string_view value, std::string* out) {
+  appendJsonString(key, out);
+  out->append(": ");
+  appendJsonString(value, out);
+}
+
+void appendAccount(const Account& account, std::string* out) {
+  out->append("    {");
+  appendMember("name", account.name, out);
+  out->append(", ");
+  appendMember("service", account.service, out);
+  out->append(", ");
+  appendMember("url", account.url, out);
+  out->append(", ");
+  appendMember("user", account.user, out);
+  out->append(",\n     \"values\": {");
+  const char* separator = "";
+  for (const auto& [key, value] : account.values) {
+    out->append(separator);
+    appendMember(key, value, out);
+    separator = ", ";
+  }
+  out->append("}}");
+}
+
+platform::Error noPath() {
+  return platform::makeError("accounts file",
+                             "no settings folder (HOME is not set); name one with --accounts FILE");
+}
+
+}  // namespace
+
+std::string defaultAccountsPath() {
+  auto path = platform::userConfigFile("Zorvanthelix", "accounts.json");
+  return path ? std::move(*path) : std::string();
+}
+
+platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
+  if (path.empty()) return noPath();
+  platform::FileStatus status;
+  platform::Error err;
+  switch (platform::statPath(path, &status, &err)) {
+    case platform::StatResult::kMissing:
+      return std::vector<Account>();
+    case platform::StatResult::kFailed:
+      return failed(path, "cannot read", err);
+    case platform::StatResult::kFound:
+      break;
+  }
+  auto text = readWhole(path);
+  if (!text) return text.error();
+  auto json = parseJson(*text);
+  if (!json) return damaged(path, json.error().text);
+  const JsonValue& list = (*json)["accounts"];
+  if (list.kind() != JsonValue::Kind::kArray) return damaged(path, "no list of accounts");
+  std::vector<Account> accounts(list.array().size());
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    if (!readAccount(list.array()[i], &accounts[i]))
+      return damaged(path, "account " + std::to_string(i + 1) + " lacks a name or a service");
+  }
+  return accounts;
+}
+
+platform::Status saveAccounts(const std::string& path, const std::vector<Account>& accounts) {
+  if (path.empty()) return noPath();
+  std::string text = "{\"accounts\": [";
+  const char* separator = "\n";
+  for (const Account& account : accounts) {
+    text.append(separator);
+    appendAccount(account, &text);
+    separator = ",\n";
+  }
+  text.append("\n]}\n");
+  platform::Error err;
+  if (!platform::createParentFolders(path, &err)) return platform::Error{err.code, path, err.text};
+  platform::OutputFile file;
+  if (!file.open(path, &err, platform::FileAccess::kOwnerOnly) || !file.write(text, &err) ||
+      !file.commit(&err))
+    return failed(path, "cannot write", err);
+  return {};
+}
+
+const Account* findAccount(const std::vector<Account>& accounts, std::string_view name) {
+  for (const Account& account : accounts)
+    if (account.name == name) return &account;
+  return nullptr;
+}

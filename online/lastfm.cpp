@@ -1,0 +1,120 @@
+// Last.fm: the desktop login (a token the user allows on Last.fm's page, then a session
+// key) and the track.scrobble request. Every call is signed with the shared secret.
+#include <chrono>
+#include <iostream>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/secret_input.h"
+#include "online/json.h"
+#include "online/online.h"
+
+namespace {
+
+// Seconds between two asks whether the user has allowed the token yet, and how long
+// the user has to do so.
+constexpr int kPollSeconds = 3;
+constexpr int kAllowSeconds = 10 * 60;
+
+std::string value(const Account& account, const std::string& name) {
+  const auto found = account.values.find(name);
+  return found == account.values.end() ? std::string() : found->second;
+}
+
+// A POST of the signed fields, form-encoded, as Last.fm takes every write call.
+platform::HttpRequest signedRequest(const std::string& url, std::vector<platform::Header> fields,
+                                    const std::string& secret) {
+  fields.push_back({"api_sig", platform::md5Hex(lastfmSignatureBase(fields, secret))});
+  fields.push_back({"format", "json"});
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = url;
+  request.headers = {{"Content-Type", "application/x-www-form-urlencoded; charset=UTF-8"},
+                     {"User-Agent", userAgent()}};
+  request.body.push_back({platform::formEncode(fields), {}});
+  return request;
+}
+
+// The answer's JSON object; an error with Last.fm's code and message, or the failure.
+// *code is Last.fm's error code, 0 when the answer is not one of its errors.
+platform::Expected<JsonValue> call(const platform::HttpRequest& request, int* code) {
+  *code = 0;
+  const auto answer = platform::sendRequest(request);
+  if (!answer) return answer.error();
+  auto json = parseJson(answer->body);
+  if (!json || json->kind() != JsonValue::Kind::kObject) {
+    return platform::makeError(
+        request.url, "not an answer of Last.fm (HTTP " + std::to_string(answer->status) + ")");
+  }
+  if (const JsonValue& error = (*json)["error"]; !error.isNull()) {
+    *code = std::atoi(error.string().c_str());
+    return platform::makeError(request.url,
+                               "error " + error.string() + ": " + (*json)["message"].string());
+  }
+  return json;
+}
+
+}  // namespace
+
+platform::Expected<LoginResult> loginLastfm(const LoginRequest& login) {
+  const std::string& apiKey = login.options.at("--api-key");
+  std::cerr << "Paste the shared secret of your Last.fm API account (on last.fm/api/accounts) "
+               "and press Enter:\n";
+  auto secret = platform::readSecretLine();
+  if (!secret) return secret.error();
+  if (secret->empty()) return platform::makeError(login.name, "no shared secret was given");
+
+  int code = 0;
+  const auto token = call(
+      signedRequest(login.url, {{"method", "auth.getToken"}, {"api_key", apiKey}}, *secret), &code);
+  if (!token) return token.error();
+  const std::string& tokenText = (*token)["token"].string();
+  if (tokenText.empty()) return platform::makeError(login.url, "Last.fm gave no token");
+  std::cout << "Open this page in a browser and allow the access:\n"
+            << "  https://www.last.fm/api/auth/?api_key=" << platform::urlEncode(apiKey)
+            << "&token=" << platform::urlEncode(tokenText) << "\n"
+            << "Waiting for it (up to 10 minutes; Ctrl-C to give up)..." << std::endl;
+
+  platform::installStopHandler();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kAllowSeconds);
+  while (true) {
+    const auto session = call(
+        signedRequest(login.url,
+                      {{"method", "auth.getSession"}, {"api_key", apiKey}, {"token", tokenText}},
+                      *secret),
+        &code);
+    if (session) {
+      LoginResult result;
+      result.account.user = (*session)["session"]["name"].string();
+      const std::string& key = (*session)["session"]["key"].string();
+      if (key.empty()) return platform::makeError(login.url, "Last.fm gave no session key");
+      result.account.values = {{"api_key", apiKey}, {"secret", *secret}, {"session_key", key}};
+      return result;
+    }
+    // 14: not allowed yet; 11, 16, 29 and failures to reach it: try again.
+    const bool wait = code == 14 || code == 11 || code == 16 || code == 29 || code == 0;
+    if (!wait || (code == 0 && session.error().text.starts_with("not an answer"))) {
+      return platform::makeError(login.url, "Last.fm refused the login: " + session.error().text);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return platform::makeError(login.name,
+                                 "the access was not allowed within 10 minutes; log in again");
+    }
+    platform::sleepMilliseconds(kPollSeconds * 1000);
+    if (platform::stopRequested()) return platform::makeError(login.name, "stopped");
+  }
+}
+
+std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& listens,
+                          std::size_t first, platform::HttpRequest* request, std::string* shown) {
+  std::vector<platform::Header> fields;
+  const std::size_t taken = lastfmScrobbleFields(listens, first, value(account, "api_key"),
+                                                 value(account, "session_key"), &fields);
+  shown->clear();
+  for (const platform::Header& field : fields) {
+    if (field.name == "sk") continue;  // the session key is a secret
+    *shown += field.name + "=" + field.value + "\n";
+  }
+  *request = signedRequest(account.url, std::move(fields), value(account, "secret"));
+  return taken;
+}

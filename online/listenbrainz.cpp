@@ -1,0 +1,76 @@
+// ListenBrainz, and the servers that speak its API (Maloja, Koito, multi-scrobbler): the
+// token check of `login` and the submit-listens request.
+#include <iostream>
+#include <string>
+
+#include "platform/secret_input.h"
+#include "online/json.h"
+#include "online/online.h"
+
+#ifndef ZV_VERSION
+#define ZV_VERSION "unknown"
+#endif
+
+std::string userAgent() { return "Zorvanthelix-setlist/" ZV_VERSION; }
+
+namespace {
+
+// The API root without a trailing '/', so that routes are appended as "/1/...".
+std::string apiRoot(std::string url) {
+  while (url.ends_with('/')) url.pop_back();
+  return url;
+}
+
+}  // namespace
+
+platform::Expected<LoginResult> loginListenBrainz(const LoginRequest& login) {
+  std::cerr << "Paste the user token of your ListenBrainz account (on listenbrainz.org: "
+               "Settings, User token) and press Enter:\n";
+  auto token = platform::readSecretLine();
+  if (!token) return token.error();
+  if (token->empty()) return platform::makeError(login.name, "no token was given");
+
+  platform::HttpRequest request;
+  request.url = apiRoot(login.url) + "/1/validate-token";
+  request.headers = {{"Authorization", "Token " + *token}, {"User-Agent", userAgent()}};
+  const auto answer = platform::sendRequest(request);
+  if (!answer) return answer.error();
+
+  LoginResult result;
+  result.account.values["token"] = *token;
+  if (answer->status == 404) {
+    result.note = login.url + " has no /1/validate-token: the token is stored unchecked";
+    return result;
+  }
+  const auto json = parseJson(answer->body);
+  const bool readable = json && json->kind() == JsonValue::Kind::kObject;
+  if (answer->status == 200 && readable && (*json)["valid"].boolean()) {
+    result.account.user = (*json)["user_name"].string();
+    return result;
+  }
+  std::string why = readable ? (*json)["message"].string() : "";
+  if (why.empty() && readable) why = (*json)["error"].string();
+  if (why.empty()) why = "HTTP " + std::to_string(answer->status);
+  if (answer->status == 200 || answer->status == 401) {
+    return platform::makeError(login.url, "the token was refused (" + why + "); nothing stored");
+  }
+  return platform::makeError(login.url, "cannot check the token: " + why + "; nothing stored");
+}
+
+std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen>& listens,
+                                std::size_t first, platform::HttpRequest* request,
+                                std::string* shown) {
+  std::string body;
+  const std::size_t taken = listenBrainzBody(listens, first, ZV_VERSION, &body);
+  const auto token = account.values.find("token");
+  *request = platform::HttpRequest{};
+  request->method = "POST";
+  request->url = apiRoot(account.url) + "/1/submit-listens";
+  request->headers = {
+      {"Authorization", "Token " + (token == account.values.end() ? "" : token->second)},
+      {"Content-Type", "application/json"},
+      {"User-Agent", userAgent()}};
+  *shown = body;
+  request->body.push_back({std::move(body), {}});
+  return taken;
+}

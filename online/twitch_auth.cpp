@@ -1,0 +1,40 @@
+#include "online/twitch_auth.h"
+
+#include "online/accounts.h"
+
+platform::Expected<OAuthAnswer> postOAuthForm(const std::string& authUrl, const std::string& path,
+                                              const std::vector<platform::Header>& fields) {
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = authUrl + path;
+  request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                     {"Accept", "application/json"}};
+  request.body = {{platform::formEncode(fields), ""}};
+  platform::Expected<platform::HttpResponse> response = platform::sendRequest(request);
+  if (!response) return response.error();
+  OAuthAnswer answer;
+  answer.status = response->status;
+  if (platform::Expected<JsonValue> json = parseJson(response->body)) answer.json = *json;
+  return answer;
+}
+
+std::string oauthReason(const OAuthAnswer& answer) {
+  for (const char* key : {"message", "error_description", "error"}) {
+    if (!answer.json[key].string().empty()) return answer.json[key].string();
+  }
+  return "HTTP status " + std::to_string(answer.status);
+}
+
+platform::Status storeTwitchTokens(const std::string& accountsPath, const std::string& access,
+                                   const std::string& refresh) {
+  platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
+  if (!accounts) return accounts.error();
+  for (Account& account : *accounts) {
+    if (account.name == "twitch") {
+      account.values["access_token"] = access;
+      account.values["refresh_token"] = refresh;
+      return saveAccounts(accountsPath, *accounts);
+    }
+  }
+  return platform::makeError(accountsPath, "the twitch account is gone");
+}

@@ -1,0 +1,143 @@
+#include "online/twitch_login.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/report.h"
+#include "online/accounts.h"
+#include "cli/cli.h"
+#include "online/twitch_auth.h"
+
+namespace {
+
+constexpr const char* kScopes = "chat:read chat:edit";
+constexpr const char* kDeviceGrant = "urn:ietf:params:oauth:grant-type:device_code";
+
+int fail(const std::string& message) { return failed(platform::makeError("", message)); }
+
+// The whole seconds of a number in an answer, at least `least`.
+int seconds(const JsonValue& value, int least) {
+  const double number = value.number();
+  if (!(number >= least)) return least;
+  return number > 86400 ? 86400 : static_cast<int>(number);
+}
+
+}  // namespace
+
+int loginTwitch(int argc, char** argv) {
+  std::string clientId;
+  std::string authUrl = kTwitchAuthUrl;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg != "--client-id" && arg != "--auth-url")
+      return usageError(unknownOption("login twitch", arg));
+    if (i + 1 == argc || std::string(argv[i + 1]).empty())
+      return usageError(wrongCommandLine(arg + " needs a value"));
+    (arg == "--client-id" ? clientId : authUrl) = argv[++i];
+  }
+  if (clientId.empty()) {
+    return usageError(
+        wrongCommandLine("login twitch needs --client-id: the client ID of the application you "
+                         "registered at https://dev.twitch.tv/console"));
+  }
+  if (authUrl.rfind("https://", 0) != 0 && authUrl.rfind("http://", 0) != 0) {
+    return usageError(
+        wrongCommandLine("--auth-url takes an http:// or https:// address, not " + authUrl));
+  }
+  while (!authUrl.empty() && authUrl.back() == '/') authUrl.pop_back();
+  const std::string accountsPath = defaultAccountsPath();
+  platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
+  if (!accounts) {
+    return failed(accounts.error());
+  }
+  platform::installStopHandler();
+
+  platform::Expected<OAuthAnswer> device =
+      postOAuthForm(authUrl, "/oauth2/device", {{"client_id", clientId}, {"scopes", kScopes}});
+  if (!device) {
+    return failed(device.error());
+  }
+  const std::string deviceCode = device->json["device_code"].string();
+  if (device->status != 200 || deviceCode.empty()) {
+    return fail("Twitch gave no code to log in with: " + oauthReason(*device));
+  }
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(seconds(device->json["expires_in"], 1));
+  int interval = seconds(device->json["interval"], 1);
+  std::cout << "To let setlist chat as you on Twitch, open "
+            << device->json["verification_uri"].string() << " and enter the code "
+            << device->json["user_code"].string() << "\n";
+  platform::reportProgress("waiting for you to allow it there...");
+
+  std::string access;
+  std::string refresh;
+  while (access.empty()) {
+    platform::sleepMilliseconds(interval * 1000);
+    if (platform::stopRequested()) return kStatusStopped;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return fail("the code expired before it was entered; run setlist login twitch again");
+    }
+    platform::Expected<OAuthAnswer> token = postOAuthForm(authUrl, "/oauth2/token",
+                                                          {{"client_id", clientId},
+                                                           {"scopes", kScopes},
+                                                           {"device_code", deviceCode},
+                                                           {"grant_type", kDeviceGrant}});
+    if (!token) {
+      platform::reportWarning(token.error());  // tried again at the next interval
+      continue;
+    }
+    const std::string reason = oauthReason(*token);
+    if (token->status == 200 && !token->json["access_token"].string().empty()) {
+      access = token->json["access_token"].string();
+      refresh = token->json["refresh_token"].string();
+    } else if (reason == "slow_down") {
+      interval += 5;
+    } else if (reason != "authorization_pending") {
+      return fail("Twitch refused the login: " + reason);
+    }
+  }
+
+  platform::HttpRequest validate;
+  validate.url = authUrl + "/oauth2/validate";
+  validate.headers = {{"Authorization", "OAuth " + access}};
+  platform::Expected<platform::HttpResponse> validated = platform::sendRequest(validate);
+  if (!validated) {
+    return failed(validated.error());
+  }
+  platform::Expected<JsonValue> who = parseJson(validated->body);
+  const std::string login = who ? (*who)["login"].string() : "";
+  if (validated->status != 200 || login.empty()) {
+    return fail("Twitch did not say whose token it is (HTTP status " +
+                std::to_string(validated->status) + ")");
+  }
+
+  // Read again: the file may have changed while the user was at the browser.
+  accounts = loadAccounts(accountsPath);
+  if (!accounts) {
+    return failed(accounts.error());
+  }
+  Account account{"twitch",
+                  "twitch",
+                  authUrl,
+                  login,
+                  {{"client_id", clientId},
+                   {"access_token", access},
+                   {"refresh_token", refresh},
+                   {"auth_url", authUrl}}};
+  auto old = std::find_if(accounts->begin(), accounts->end(),
+                          [](const Account& a) { return a.name == "twitch"; });
+  if (old != accounts->end()) {
+    *old = std::move(account);
+  } else {
+    accounts->push_back(std::move(account));
+  }
+  if (const platform::Status saved = saveAccounts(accountsPath, *accounts); !saved) {
+    return failed(saved.error());
+  }
+  platform::reportProgress("logged in to Twitch as " + login + "; the chat account is kept in " +
+                           accountsPath);
+  return kStatusOk;
+}

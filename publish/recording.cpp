@@ -1,0 +1,245 @@
+#include "publish/recording.h"
+
+#include "setfile/set_log_line.h"
+#include "setfile/text.h"
+#include "publish/set_reader.h"
+
+namespace {
+
+// CUE text fields hold at most this many characters.
+constexpr std::size_t kCueTextLength = 80;
+
+bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// A CUE text in quotes: control characters as blanks, '"' (which CUE cannot escape) as
+// '\'', cut to 80 characters, never inside one. Readers take '\' before a quote as an
+// escape that would swallow the closing quote, so backslashes that end it become '/'.
+void appendCueText(std::string_view text, std::string* out) {
+  out->push_back('"');
+  const std::size_t begin = out->size();
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!continuationByte(text[i]) && ++characters > kCueTextLength) break;
+    if (const std::size_t control = controlAt(text, i); control != 0) {
+      out->push_back(' ');
+      i += control - 1;
+    } else {
+      out->push_back(text[i] == '"' ? '\'' : text[i]);
+    }
+  }
+  for (std::size_t end = out->size(); end > begin && (*out)[end - 1] == '\\'; --end) {
+    (*out)[end - 1] = '/';
+  }
+  out->push_back('"');
+}
+
+// A value of an ffmpeg metadata file: '=', ';', '#', '\' and a line end escaped with '\',
+// other control characters as blanks.
+void appendMetadataText(std::string_view text, std::string* out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '=' || c == ';' || c == '#' || c == '\\' || c == '\n') {
+      out->push_back('\\');
+      out->push_back(c);
+    } else if (const std::size_t control = controlAt(text, i); control != 0) {
+      out->push_back(' ');
+      i += control - 1;
+    } else {
+      out->push_back(c);
+    }
+  }
+}
+
+// "mm:ss:ff" with 75 frames to the second, the minutes as many as it takes. A point
+// between two frames is at the earlier one.
+void appendCueTime(std::int64_t pointMs, std::string* out) {
+  const std::int64_t frames = pointMs * 75 / 1000;
+  appendNumber(frames / (75 * 60), 2, out);
+  out->push_back(':');
+  appendNumber(frames / 75 % 60, 2, out);
+  out->push_back(':');
+  appendNumber(frames % 75, 2, out);
+}
+
+}  // namespace
+
+std::int64_t RecordingPoints::next(const Record& record) {
+  if (!origin_) {
+    origin_ = startOrigin(start_, record.time, &startAfterFirst_);
+    originOffset_ = record.utcOffset;
+  }
+  lastLogged_ = clockSeconds(record.time);
+  lastOffset_ = record.utcOffset;
+  std::tm time = record.time;
+  std::optional<int> offset = record.utcOffset;
+  if (at_ == PointTime::kLoaded && record.loaded) {
+    time = record.loaded->local;
+    offset = record.loaded->utcOffset;
+  } else if (at_ == PointTime::kLoaded) {
+    ++withoutLoaded_;
+  }
+  std::int64_t seconds = clockSeconds(time) - *origin_;
+  if (offset && originOffset_) seconds -= *offset - *originOffset_;
+  std::int64_t point = seconds * 1000 + shiftMs_;
+  if (point < 0) point = 0;
+  if (point < last_) {
+    point = last_;
+    ++movedUp_;
+  }
+  last_ = point;
+  return point;
+}
+
+std::int64_t RecordingPoints::endMs(int end) const {
+  std::int64_t seconds = clockNear(end, lastLogged_, true) - origin_.value_or(0);
+  if (lastOffset_ && originOffset_) seconds -= *lastOffset_ - *originOffset_;
+  return seconds * 1000;
+}
+
+bool endsBeforeLast(int end, const std::tm& last) {
+  const std::int64_t track = clockSeconds(last);
+  return clockNear(end, track, true) < track;
+}
+
+OptionArity recordingOption(const RecordingOptions& options, std::string_view name) {
+  if (name == "--at" || name == "--shift") return OptionArity::kValue;
+  if (options.cue && name == "--audio") return OptionArity::kValue;
+  if (options.cue && name == "--bom") return OptionArity::kFlag;
+  if (!options.cue && name == "--end") return OptionArity::kValue;
+  return OptionArity::kNone;
+}
+
+platform::Status takeRecordingOption(std::string_view name, std::string_view value,
+                                     RecordingOptions* options) {
+  const auto wrong = [](std::string message) {
+    return platform::makeError("", std::move(message));
+  };
+  std::string quoted(1, '\'');
+  quoted.append(value).push_back('\'');
+  if (name == "--at") {
+    if (value != "logged" && value != "loaded") {
+      return wrong("--at takes logged or loaded, not " + quoted);
+    }
+    options->at = value == "logged" ? PointTime::kLogged : PointTime::kLoaded;
+  } else if (name == "--shift") {
+    const std::optional<std::int64_t> shift = parseShift(value);
+    if (!shift) return wrong("--shift takes seconds such as -12 or +3.5, not " + quoted);
+    options->shiftMs = *shift;
+  } else if (name == "--audio") {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      if (value[i] == '"' || controlAt(value, i) != 0) {
+        return wrong("--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
+                     quoted);
+      }
+    }
+    if (value.empty()) return wrong("--audio takes the name of the recording's file");
+    options->audio = value;
+  } else if (name == "--bom") {
+    options->bom = true;
+  } else if (name == "--end") {
+    if (!(options->end = parseClock(value))) {
+      return wrong("--end takes a clock time HH:MM:SS, not " + quoted);
+    }
+  }
+  return {};
+}
+
+std::optional<std::int64_t> parseShift(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  // Up to about eleven days either way, to the millisecond.
+  if (whole.empty() || whole.size() > 6 || fraction.size() > 3 ||
+      (point != std::string_view::npos && fraction.empty())) {
+    return std::nullopt;
+  }
+  std::int64_t ms = 0;
+  for (const char c : whole) {
+    if (c < '0' || c > '9') return std::nullopt;
+    ms = ms * 10 + (c - '0');
+  }
+  ms *= 1000;
+  std::int64_t scale = 100;
+  for (const char c : fraction) {
+    if (c < '0' || c > '9') return std::nullopt;
+    ms += (c - '0') * scale;
+    scale /= 10;
+  }
+  return negative ? -ms : ms;
+}
+
+void RecordingFormat::record(const Record& record, std::string* out) {
+  track(record, points_.next(record), out);
+}
+
+void CueFormat::begin(std::string* out) {
+  if (options_.bom) out->append("\xEF\xBB\xBF");
+}
+
+void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* out) {
+  if (number_++ == 0) {
+    const std::tm& day = record.time;
+    out->append("REM DATE ");
+    appendNumber(day.tm_year + 1900, 4, out);
+    out->append("\r\nREM COMMENT \"");
+    appendIsoDate(day, out);
+    out->append("\"\r\nFILE \"");
+    out->append(options_.audio);  // as given: it names a file, and holds no '"'
+    out->push_back('"');
+    const std::size_t dot = options_.audio.rfind('.');
+    std::string extension = dot == std::string::npos ? "" : options_.audio.substr(dot + 1);
+    for (char& c : extension) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    out->append(extension == "mp3" ? " MP3\r\n" : " WAVE\r\n");
+  }
+  out->append("  TRACK ");
+  appendNumber(std::uint64_t{number_}, 2, out);
+  out->append(" AUDIO\r\n    TITLE ");
+  appendCueText(record.track.song, out);
+  out->append("\r\n    PERFORMER ");
+  appendCueText(record.track.artist, out);
+  out->append("\r\n    INDEX 01 ");
+  appendCueTime(pointMs, out);
+  out->append("\r\n");
+}
+
+void ChaptersFormat::begin(std::string* out) { out->append(";FFMETADATA1\n"); }
+
+void ChaptersFormat::track(const Record& record, std::int64_t pointMs, std::string* out) {
+  if (pendingMs_) writePending(pointMs, out);
+  pendingMs_ = pointMs;
+  const Track& t = record.track;
+  std::string title = t.artist;
+  if (!t.artist.empty() && !t.song.empty()) title.append(" - ");
+  title.append(t.song);
+  for (std::size_t end = title.size(); end > 0 && title[end - 1] == '\\'; --end) {
+    title[end - 1] = '/';
+  }
+  pendingTitle_.clear();
+  appendMetadataText(title, &pendingTitle_);
+}
+
+void ChaptersFormat::end(std::string* out) {
+  if (!pendingMs_) return;
+  std::int64_t endMs = options_.end ? points().endMs(*options_.end) : *pendingMs_ + kLastChapterMs;
+  if (endMs < *pendingMs_) {
+    endBeforeLast_ = true;
+    endMs = *pendingMs_;
+  }
+  writePending(endMs, out);
+}
+
+void ChaptersFormat::writePending(std::int64_t endMs, std::string* out) {
+  out->append("[CHAPTER]\nTIMEBASE=1/1000\nSTART=");
+  appendNumber(*pendingMs_, 1, out);
+  out->append("\nEND=");
+  appendNumber(endMs, 1, out);
+  out->append("\ntitle=");
+  out->append(pendingTitle_);
+  out->push_back('\n');
+}

@@ -1,0 +1,234 @@
+"""`setlist login twitch` and `setlist live --twitch` end to end, against mock Twitch
+servers on 127.0.0.1 (twitch_mock.py) and the stand-in's decks.
+
+    ZV_SETLIST, ZV_TRACKER, ZV_STANDIN as for test_live.py
+"""
+
+import json
+import os
+import shutil
+import signal
+import ssl
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+import harness  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "online"))
+from test_web_client import make_certificates  # noqa: E402
+import twitch_mock  # noqa: E402
+
+SETLIST = os.environ.get("ZV_SETLIST", "")
+TIMEOUT = 15.0
+
+JAPANESE = ("宇多田ヒカル", "First Love 🎵", "ファースト・ラヴ")
+KOREAN = ("소녀시대", "다시 만난 세계", "Into the New World")
+CYRILLIC = ("Земфира", "Искала", "Вендетта")
+
+
+def deck_track(texts):
+    return harness.Track(*texts, shown=tuple(t.encode("utf-8") for t in texts))
+
+
+def line(texts):
+    return "{} - {}".format(*texts[:2])
+
+
+class Chat(harness.EndToEndTest):
+    def setUp(self):
+        super().setUp()
+        # The accounts file lies in the test's folder; under Wine, which sets APPDATA itself,
+        # in the Wine prefix, where each login replaces the account.
+        os.environ["XDG_CONFIG_HOME"] = self.folder
+        self.tokens = set()
+        self.chat = twitch_mock.ChatServer(self.tokens)
+        self.ids = twitch_mock.IdServer(self.tokens)
+        self.addCleanup(self.ids.close)
+
+    def setlist(self, *args):
+        process = harness.Process([SETLIST, *args], self.folder)
+        self.addCleanup(process.kill)
+        return process
+
+    def login(self):
+        login = self.setlist("login", "twitch", "--client-id", "client-1", "--auth-url", self.ids.url)
+        self.assertEqual(login.finish(TIMEOUT), 0, login.stderr)
+        return login
+
+    def live(self, *args):
+        live = self.setlist("live", "--twitch", "DJ", "--twitch-url", self.chat.url, *args)
+        self.wait_stderr(live, b"chat: joined #dj")
+        return live
+
+    def wait_stderr(self, process, text, count=1):
+        process.wait_until(lambda _: process.stderr.count(text) >= count, TIMEOUT,
+                           f"{text!r} {count} times on stderr; stderr: {process.stderr!r}")
+
+    def replies(self):
+        return [l for _, l in self.chat.sent()]
+
+    def wait_replies(self, count):
+        self.assertTrue(self.chat.wait_lines(lambda _: len(self.chat.sent()) >= count, TIMEOUT),
+                        self.replies())
+        return self.replies()
+
+    def assertSecret(self, *processes):
+        for process in processes:
+            for text in (process.stdout, process.stderr):
+                self.assertNotIn(b"access-", text)
+                self.assertNotIn(b"refresh-", text)
+
+    def test_login_then_answers_in_step_with_the_decks(self):
+        login = self.login()
+        self.assertIn(b"https://www.twitch.tv/activate?public=true&device-code=ABCDEFGH", login.stdout)
+        self.assertIn(b"ABCDEFGH", login.stdout)
+        self.assertIn(b"logged in to Twitch as djbot", login.stdout)
+        # device, a pending poll, the tokens
+        self.assertEqual([path for path, _ in self.ids.requests],
+                         ["/oauth2/device", "/oauth2/token", "/oauth2/token"])
+        standin = self.standin()
+        live = self.live("--cooldown", "2", "-s", "1")
+        self.assertEqual([l for _, l in self.chat.lines][:4],
+                         ["CAP REQ :twitch.tv/tags twitch.tv/commands", "PASS oauth:access-1-Zq9",
+                          "NICK djbot", "JOIN #dj"])
+        # A hostile or broken line is passed over; a PING gets its PONG.
+        self.chat.send_raw("@@;=\\\r\n:\r\n@a=b\r\n" + ":x PRIVMSG\r\n" + "\x00\xff" * 100)
+        self.chat.send_raw("PING :tmi.twitch.tv")
+        self.assertTrue(self.chat.wait_lines(lambda ls: "PONG :tmi.twitch.tv" in [l for _, l in ls]))
+        # (seconds to wait first, what a viewer says, loads before it, tracks reported by
+        # then, the reply or None for none). In simple mode a load reports itself a poll or
+        # two later, whenever live began.
+        steps = [
+            (0, "!track", [], 0, "nothing on air yet"),
+            (0, "!SONG what is this", [], 0, None),  # within the cooldown of !track
+            (0, "!lasttrack", [("L", JAPANESE)], 1, "nothing before this track yet"),
+            (2.1, "!track", [], 1, line(JAPANESE)),
+            (2.1, "!lasttrack", [("R", KOREAN)], 2, line(JAPANESE)),
+            (2.1, "!Track", [("L", CYRILLIC)], 3, line(CYRILLIC)),
+            (2.1, "hello !track", [], 3, None),
+        ]
+        expected = []
+        for pause, said, loads, reports, reply in steps:
+            time.sleep(pause)
+            for deck, texts in loads:
+                standin.load(deck, deck_track(texts))
+                time.sleep(1.2)  # each load after a poll
+            live.wait_until(lambda out: out.count(b"Deck.Artist") == reports, TIMEOUT, "reports")
+            time.sleep(0.3)
+            message_id = self.chat.say("Viewer", said)
+            if reply is not None:
+                expected.append(f"@reply-parent-msg-id={message_id} PRIVMSG #dj :{reply}")
+                self.assertEqual(self.wait_replies(len(expected)), expected)
+        time.sleep(1)
+        self.assertEqual(self.replies(), expected)
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        self.assertSecret(login, live)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "timed on this system")
+    def test_announce_after_the_delay_and_the_rate_limit(self):
+        self.login()
+        standin = self.standin()
+        live = self.live("--announce", "--delay", "2", "--cooldown", "0")
+        standin.load("L", deck_track(JAPANESE))
+        standin.load("R", deck_track(KOREAN))
+        live.wait_for(b"Deck.Artist", TIMEOUT)
+        reported = time.monotonic()
+        self.wait_replies(1)
+        announced = self.chat.sent()[0][0]
+        self.assertEqual(self.replies(), [f"PRIVMSG #dj :Now playing: {line(JAPANESE)}"])
+        self.assertGreater(announced - reported, 1.5)
+        # 30 asks in 10 s: 20 messages in all within the first 30 s, the first among them.
+        for _ in range(30):
+            self.chat.say("Viewer", "!track")
+            time.sleep(0.33)
+        time.sleep(2)
+        self.assertEqual(len(self.replies()), 20)
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_reconnects_and_refreshes_the_token_once(self):
+        self.login()
+        port = harness.free_port()
+        live = self.live("--serve", str(port))
+        # RECONNECT, then a dropped socket: each time a new connection joins again.
+        self.chat.send_raw(":tmi.twitch.tv RECONNECT")
+        self.wait_stderr(live, b"chat: joined #dj", 2)
+        self.chat.drop()
+        self.wait_stderr(live, b"chat: joined #dj", 3)
+        self.assertEqual(live.stderr.count(b"reconnecting in 1 s"), 2, live.stderr)
+        # The token stops working: it is refreshed once, and the new pair is stored.
+        self.tokens.clear()
+        self.chat.drop()
+        self.wait_stderr(live, b"chat: joined #dj", 4)
+        self.assertIn(b"token was refreshed", live.stderr)
+        with open(os.path.join(self.folder, "zorvanthelix", "accounts.json"), encoding="utf-8") as f:
+            self.assertIn("refresh-2-Kx7", f.read())
+        self.assertEqual(self.chat.logins, ["djbot"] * 4)
+        # Again, and the refresh fails too: the chat gives up, the rest of live goes on.
+        self.tokens.clear()
+        self.ids.refresh_works = False
+        self.chat.drop()
+        self.wait_stderr(live, b"Twitch: log in again with `setlist login twitch`")
+        standin = self.standin()
+        standin.load("L", deck_track(JAPANESE))
+        standin.load("R", deck_track(KOREAN))
+        deadline = time.monotonic() + TIMEOUT
+        while json.loads(harness.http_request(port, "/now-playing.json")[2])["artist"] != JAPANESE[0]:
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.2)
+        time.sleep(2)
+        self.assertEqual(live.stderr.count(b"log in again"), 1)
+        self.assertEqual(len(self.chat.logins), 4)  # no try after giving up
+        self.assertTrue(live.running())
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        self.assertSecret(live)
+        standin.quit(self)
+
+    @unittest.skipUnless(harness.NATIVE and shutil.which("openssl"), "the Linux client's TLS")
+    def test_wss_with_a_test_authority(self):
+        make_certificates(self.folder)
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(*(os.path.join(self.folder, n) for n in ("localhost.pem", "localhost.key")))
+        self.chat = twitch_mock.ChatServer(self.tokens, tls)
+        os.environ["SSL_CERT_FILE"] = os.path.join(self.folder, "ca.pem")
+        self.addCleanup(os.environ.pop, "SSL_CERT_FILE")
+        self.login()
+        live = self.live()
+        message_id = self.chat.say("Viewer", "!track")
+        self.assertEqual(self.wait_replies(1),
+                         [f"@reply-parent-msg-id={message_id} PRIVMSG #dj :nothing on air yet"])
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_refusals(self):
+        # (arguments, status, what the message names); no account yet
+        cases = [
+            (["live", "--twitch", "dj"], 2, b"setlist login twitch"),
+            (["live", "--twitch", "d j"], 2, b"d j"),
+            (["live", "--announce"], 2, b"--twitch CHANNEL"),
+            (["live", "--twitch", "dj", "--cooldown", "-1"], 2, b"-1"),
+            (["live", "--twitch", "dj", "--twitch-url", "http://x"], 2, b"http://x"),
+            (["live", "--twitch", "dj", "--accounts", "elsewhere.json"], 2, b"elsewhere.json"),
+            (["login", "twitch"], 2, b"--client-id"),
+            (["login", "twitch", "--client-id", "nobody", "--auth-url", self.ids.url], 1,
+             b"invalid client"),
+        ]
+        for args, status, named in cases:
+            with self.subTest(args=args):
+                process = self.setlist(*args)
+                self.assertEqual(process.finish(TIMEOUT), status, process.stderr)
+                self.assertIn(named, process.stderr)
+
+
+if __name__ == "__main__":
+    if not SETLIST:
+        sys.exit("ZV_SETLIST must name the setlist executable")
+    unittest.main(verbosity=2)
