@@ -168,4 +168,3 @@ int failed(const platform::Error& error) {
   platform::reportError(error);
   return kStatusFailed;
 }
-

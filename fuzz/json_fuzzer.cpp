@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "setfile/text.h"
 #include "online/json.h"
+#include "setfile/text.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "setfile/playlist_reader.h"
 #include "publish/formats.h"
+#include "setfile/playlist_reader.h"
 #include "tracker/playlist.h"
 
 namespace {

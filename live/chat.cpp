@@ -7,11 +7,11 @@
 #include <optional>
 #include <thread>
 
-#include "platform/report.h"
-#include "platform/web_client.h"
 #include "cli/cli.h"
 #include "online/irc.h"
 #include "online/twitch_auth.h"
+#include "platform/report.h"
+#include "platform/web_client.h"
 #include "tracker/conversion.h"
 
 namespace {

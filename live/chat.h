@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/error.h"
-#include "online/accounts.h"
 #include "live/chat_bot.h"
+#include "online/accounts.h"
+#include "platform/error.h"
 
 constexpr const char* kTwitchChatUrl = "wss://irc-ws.chat.twitch.tv:443";
 

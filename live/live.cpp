@@ -4,8 +4,6 @@
 // optionally a fixed time after each track was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.
-#include "live/live_texts.h"
-
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -13,18 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_identity.h"
-#include "platform/platform.h"
-#include "platform/report.h"
-#include "setfile/clock.h"
-#include "live/chat.h"
 #include "cli/cli.h"
+#include "live/chat.h"
 #include "live/commands.h"
 #include "live/delay_line.h"
 #include "live/live_outputs.h"
 #include "live/live_poller.h"
 #include "live/live_server.h"
+#include "live/live_texts.h"
+#include "platform/file_identity.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "publish/track_rules.h"
+#include "setfile/clock.h"
 #include "tracker/console.h"
 #include "tracker/conversion.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
 #include "live/chat.h"
-#include "live/live_texts.h"
 #include "live/live_server.h"
+#include "live/live_texts.h"
+#include "platform/error.h"
 
 // A file that live keeps up to date. Its newest contents wait here until a write succeeds.
 struct KeptFile {

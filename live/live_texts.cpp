@@ -1,10 +1,11 @@
 // The texts of setlist live: the format line, the JSON documents and the two overlay pages.
+#include "live/live_texts.h"
+
 #include <array>
 #include <utility>
 
-#include "setfile/text.h"
 #include "publish/formats.h"
-#include "live/live_texts.h"
+#include "setfile/text.h"
 
 namespace {
 

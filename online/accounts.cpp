@@ -7,12 +7,12 @@
 #include <string>
 #include <utility>
 
+#include "online/json.h"
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 #include "platform/user_folders.h"
 #include "setfile/text.h"
-#include "online/json.h"
 
 namespace {
 

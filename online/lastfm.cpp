@@ -4,10 +4,10 @@
 #include <iostream>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/secret_input.h"
 #include "online/json.h"
 #include "online/online.h"
+#include "platform/platform.h"
+#include "platform/secret_input.h"
 
 namespace {
 

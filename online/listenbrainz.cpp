@@ -3,9 +3,9 @@
 #include <iostream>
 #include <string>
 
-#include "platform/secret_input.h"
 #include "online/json.h"
 #include "online/online.h"
+#include "platform/secret_input.h"
 
 #ifndef ZV_VERSION
 #define ZV_VERSION "unknown"

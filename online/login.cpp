@@ -6,14 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/report.h"
-#include "online/accounts.h"
 #include "cli/cli.h"
+#include "online/accounts.h"
 #include "online/commands.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
 #include "online/scrobbling.h"
 #include "online/twitch_login.h"
+#include "platform/report.h"
 
 namespace {
 

@@ -8,18 +8,18 @@
 #include <random>
 #include <string_view>
 
+#include "cli/cli.h"
+#include "online/accounts.h"
+#include "online/commands.h"
+#include "online/json.h"
 #include "platform/console.h"
 #include "platform/file_identity.h"
 #include "platform/report.h"
-#include "setfile/text.h"
-#include "online/accounts.h"
-#include "cli/cli.h"
-#include "online/commands.h"
 #include "publish/formats.h"
-#include "online/json.h"
 #include "publish/recording.h"
 #include "publish/set_reader.h"
 #include "publish/track_rules.h"
+#include "setfile/text.h"
 
 namespace {
 

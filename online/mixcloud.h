@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "online/online.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
-#include "online/online.h"
 
 // Where Mixcloud authorizes (and shows its shows) and where its API takes uploads. A
 // look-alike service, or a test's mock, replaces both with one root.

@@ -16,12 +16,12 @@
 #include <string>
 #include <string_view>
 
-#include "platform/secret_input.h"
-#include "platform/web_client.h"
 #include "online/accounts.h"
 #include "online/json.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
+#include "platform/secret_input.h"
+#include "platform/web_client.h"
 
 namespace {
 

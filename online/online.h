@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/web_client.h"
 #include "online/accounts.h"
 #include "online/scrobbling.h"
+#include "platform/error.h"
+#include "platform/web_client.h"
 
 // What `setlist login SERVICE` was given: the account's name, the API root (the service's
 // default when --url is not given) and the service's own options ("--api-key" -> KEY).

@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli.h"
+#include "online/commands.h"
+#include "online/online.h"
+#include "online/scrobbling.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "platform/report.h"
-#include "cli/cli.h"
-#include "online/commands.h"
-#include "online/online.h"
-#include "online/scrobbling.h"
 #include "publish/set_reader.h"
 
 namespace {

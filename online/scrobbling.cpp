@@ -4,9 +4,9 @@
 #include <charconv>
 #include <ctime>
 
+#include "online/json.h"
 #include "setfile/clock.h"
 #include "setfile/text.h"
-#include "online/json.h"
 
 std::int64_t utcSeconds(const std::tm& local, int utcOffset) {
   return clockSeconds(local) - utcOffset;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "online/json.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
-#include "online/json.h"
 
 constexpr const char* kTwitchAuthUrl = "https://id.twitch.tv";
 

@@ -5,11 +5,11 @@
 #include <iostream>
 #include <string>
 
+#include "cli/cli.h"
+#include "online/accounts.h"
+#include "online/twitch_auth.h"
 #include "platform/platform.h"
 #include "platform/report.h"
-#include "online/accounts.h"
-#include "cli/cli.h"
-#include "online/twitch_auth.h"
 
 namespace {
 

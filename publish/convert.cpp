@@ -9,16 +9,16 @@
 #include <optional>
 #include <string>
 
+#include "cli/cli.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
 #include "platform/report.h"
-#include "setfile/clock.h"
-#include "cli/cli.h"
 #include "publish/commands.h"
 #include "publish/formats.h"
 #include "publish/recording.h"
 #include "publish/set_reader.h"
+#include "setfile/clock.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "publish/recording.h"
 
+#include "publish/set_reader.h"
 #include "setfile/set_log_line.h"
 #include "setfile/text.h"
-#include "publish/set_reader.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "platform/error.h"
-#include "setfile/playlist_reader.h"
 #include "publish/formats.h"
+#include "setfile/playlist_reader.h"
 
 // Which of a track's times places it in the recording: when it was logged as played, or
 // when its deck first held it.

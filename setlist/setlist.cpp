@@ -6,12 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/platform.h"
-#include "platform/report.h"
 #include "cli/cli.h"
 #include "live/commands.h"
 #include "online/commands.h"
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "publish/commands.h"
 
 #ifndef ZV_VERSION
