@@ -84,49 +84,55 @@ platform::Error wrong(const OptionSpec& spec, std::string_view value, const std:
 }
 
 // Checks one value of the option and appends it (a list: its items) to *values.
+// Appends the items of a comma list, each trimmed of spaces; empty ones are left out.
+void appendItems(std::string_view list, std::vector<std::string>* values) {
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', start), list.size());
+    std::string_view item = list.substr(start, comma - start);
+    item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
+    item = item.substr(0, item.find_last_not_of(' ') + 1);
+    if (!item.empty()) values->emplace_back(item);
+    start = comma + 1;
+  }
+}
+
+// Whether a value (not empty) is of the option's kind; *why may say more.
+bool isOfKind(const OptionSpec& spec, std::string_view value, std::string* why) {
+  switch (spec.kind) {
+    case OptionKind::kFlag:
+      return value == "true" || value == "false";
+    case OptionKind::kInteger: {
+      const std::optional<std::int64_t> number = readInteger(value);
+      return number && *number >= spec.low && *number <= spec.high;
+    }
+    case OptionKind::kSeconds:
+      return parseMilliseconds(value).has_value();
+    case OptionKind::kClock:
+      return parseClock(value).has_value();
+    case OptionKind::kUrl:
+      *why = urlFault(spec.choices, value);
+      return why->empty();
+    case OptionKind::kChoice:
+      return isOneOf(spec.choices, value);
+    case OptionKind::kText:
+    case OptionKind::kFile:
+    case OptionKind::kList:
+      break;
+  }
+  return true;
+}
+
+// Checks one value of the option and appends it (a list: its items; a flag: "true" when
+// it is set) to *values.
 Status takeValue(const OptionSpec& spec, std::string_view value, std::vector<std::string>* values) {
   if (value.empty()) return wrongCommandLine(std::string(spec.name) + " needs a value");
   std::string why;
-  bool right = true;
-  switch (spec.kind) {
-    case OptionKind::kFlag:
-      right = value == "true" || value == "false";
-      if (right && value == "true") values->emplace_back(value);
-      return right ? Status() : wrong(spec, value, "");
-    case OptionKind::kInteger: {
-      const std::optional<std::int64_t> number = readInteger(value);
-      right = number && *number >= spec.low && *number <= spec.high;
-      break;
-    }
-    case OptionKind::kSeconds:
-      right = parseMilliseconds(value).has_value();
-      break;
-    case OptionKind::kClock:
-      right = parseClock(value).has_value();
-      break;
-    case OptionKind::kUrl:
-      why = urlFault(spec.choices, value);
-      right = why.empty();
-      break;
-    case OptionKind::kChoice:
-      right = isOneOf(spec.choices, value);
-      break;
-    case OptionKind::kList:
-      for (std::size_t start = 0; start <= value.size();) {
-        const std::size_t comma = std::min(value.find(',', start), value.size());
-        std::string_view item = value.substr(start, comma - start);
-        item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
-        item = item.substr(0, item.find_last_not_of(' ') + 1);
-        if (!item.empty()) values->emplace_back(item);
-        start = comma + 1;
-      }
-      return {};
-    case OptionKind::kText:
-    case OptionKind::kFile:
-      break;
+  if (!isOfKind(spec, value, &why)) return wrong(spec, value, why);
+  if (spec.kind == OptionKind::kList) {
+    appendItems(value, values);
+  } else if (spec.kind != OptionKind::kFlag || value == "true") {
+    values->emplace_back(value);
   }
-  if (!right) return wrong(spec, value, why);
-  values->emplace_back(value);
   return {};
 }
 
@@ -210,47 +216,44 @@ int Arguments::report() const {
   return usageError(fault_.error(), command_->name);
 }
 
+Status Arguments::takeOption(int argc, char** argv, int* i, std::vector<bool>* replaced) {
+  const std::string_view arg = argv[*i];
+  // --name=value, as well as --name value.
+  const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+  const std::string_view name = arg.substr(0, equals);
+  const int at = find(name);
+  if (at < 0) return unknownOption(command_->name, name);
+  const auto place = static_cast<std::size_t>(at);
+  const OptionSpec& spec = *command_->options[place].spec;
+  // The first time on the command line, it replaces what another source gave.
+  if (!(*replaced)[place] || !spec.repeatable) values_[place].clear();
+  (*replaced)[place] = true;
+  std::string_view value = "true";
+  if (equals != std::string_view::npos) {
+    if (spec.kind == OptionKind::kFlag)
+      return wrongCommandLine(std::string(name) + " takes no value");
+    value = arg.substr(equals + 1);
+  } else if (spec.kind != OptionKind::kFlag) {
+    value = *i + 1 < argc ? std::string_view(argv[++*i]) : std::string_view();
+  }
+  return takeValue(spec, value, &values_[place]);
+}
+
 void readCommandLine(int argc, char** argv, Arguments* arguments) {
-  std::vector<bool> replaced(arguments->values_.size());  // a file's values gave way
+  std::vector<bool> replaced(arguments->values_.size());
   bool optionsEnded = false;
   for (int i = 1; i < argc && arguments->fault_.ok(); ++i) {
     const std::string_view arg = argv[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       arguments->operands_.emplace_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-      continue;
-    }
-    if (arg == "--help" || arg == "-h") {
+    } else if (arg == "--help" || arg == "-h") {
       arguments->help_ = true;
       return;
+    } else {
+      arguments->fault_ = arguments->takeOption(argc, argv, &i, &replaced);
     }
-    // --name=value, as well as --name value.
-    const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
-    const std::string_view name = arg.substr(0, equals);
-    const int at = arguments->find(name);
-    if (at < 0) {
-      arguments->fault_ = unknownOption(arguments->command().name, name);
-      break;
-    }
-    const auto place = static_cast<std::size_t>(at);
-    const OptionSpec& spec = *arguments->command().options[place].spec;
-    std::vector<std::string>& values = arguments->values_[place];
-    if (!replaced[place] || !spec.repeatable) values.clear();
-    replaced[place] = true;
-    std::string_view value = "true";
-    if (equals != std::string_view::npos) {
-      value = arg.substr(equals + 1);
-      if (spec.kind == OptionKind::kFlag) {
-        arguments->fault_ = wrongCommandLine(std::string(name) + " takes no value");
-        break;
-      }
-    } else if (spec.kind != OptionKind::kFlag) {
-      value = i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
-    }
-    arguments->fault_ = takeValue(spec, value, &values);
   }
   if (arguments->fault_.ok()) arguments->fault_ = checkComplete(*arguments);
 }

@@ -88,6 +88,9 @@ class Arguments {
   friend void readCommandLine(int argc, char** argv, Arguments* arguments);
   // The place of the option in the command's list, or -1.
   int find(std::string_view name) const;
+  // Takes the option at argv[*i], and its value after it; `replaced` marks the options
+  // the command line has given so far.
+  platform::Status takeOption(int argc, char** argv, int* i, std::vector<bool>* replaced);
 
   const CommandSpec* command_;
   std::vector<std::vector<std::string>> values_;  // by the option's place in the command

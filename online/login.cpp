@@ -39,6 +39,20 @@ std::string serviceNames() {
   return names + ", twitch";
 }
 
+// What the login of `service` is asked for: --name, --url and its own options' values.
+LoginRequest loginRequest(const Arguments& arguments, const LoginService& service) {
+  LoginRequest request;
+  request.name = arguments.text("--name", service.name);
+  request.url = arguments.text("--url", service.defaultUrl);
+  for (const CommandOption& option : arguments.command().options) {
+    const std::string_view name = option.spec->name;
+    if (name != "--name" && name != "--url" && name != "--accounts" && arguments.given(name)) {
+      request.options[std::string(name)] = arguments.text(name);
+    }
+  }
+  return request;
+}
+
 }  // namespace
 
 std::string accountsFile(const Arguments& arguments) {
@@ -61,22 +75,13 @@ int runLogin(int argc, char** argv) {
   }
   // Twitch's device flow and the chat's one account: a login of its own.
   if (serviceName == "twitch") return loginTwitch(argc - 1, argv + 1);
-  Arguments arguments(*command);
-  readCommandLine(argc - 1, argv + 1, &arguments);
+  const Arguments arguments = readCommandLine(command->name, argc - 1, argv + 1);
   if (!arguments.runs()) return arguments.report();
   const LoginService* service = nullptr;
   for (const LoginService& candidate : kLoginServices) {
     if (candidate.name == serviceName) service = &candidate;
   }
-  LoginRequest request;
-  request.name = arguments.text("--name", service->name);
-  request.url = arguments.text("--url", service->defaultUrl);
-  for (const CommandOption& option : command->options) {
-    const std::string_view name = option.spec->name;
-    if (name != "--name" && name != "--url" && name != "--accounts" && arguments.given(name)) {
-      request.options[std::string(name)] = arguments.text(name);
-    }
-  }
+  const LoginRequest request = loginRequest(arguments, *service);
   if (!isAccountName(request.name)) {
     return usageError(wrongValue("--name", request.name), command->name);
   }
