@@ -163,9 +163,11 @@ std::string usageOf(std::string_view name) {
   }
   if (!text.empty()) return text;
   text = "usage: setlist COMMAND [OPTION...] [ARGUMENT]; setlist --help tells more\ncommands:";
+  std::string_view last;
   for (const CommandSpec& command : commandSpecs()) {
-    if (!command.name.starts_with("login ")) text.append(" ").append(command.name);
-    if (command.name == "live") text.append(" login");
+    const std::string_view word = command.name.substr(0, command.name.find(' '));  // "login"
+    if (word != last) text.append(" ").append(word);
+    last = word;
   }
   return text + "\n";
 }
