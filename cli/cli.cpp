@@ -2,43 +2,15 @@
 // wrong command line.
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "cli/options.h"
 #include "platform/report.h"
 
 namespace {
-
-constexpr std::string_view kUsage =
-    "usage:\n"
-    "  setlist tracklist [--start HH:MM:SS] [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist csv  [--raw] [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist json [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist html [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist cue --audio FILE --start HH:MM:SS [--at logged|loaded] [--shift SECONDS] [--bom]\n"
-    "              [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist chapters --start HH:MM:SS [--end HH:MM:SS] [--at logged|loaded]\n"
-    "              [--shift SECONDS] [--playlist-only] [-o FILE] PLAYLIST\n"
-    "  setlist check [--playlist-only] PLAYLIST\n"
-    "  setlist live [-s N | --simple N] [--now-playing FILE] [--previous FILE] [--format TEXT] "
-    "[--html FILE]\n"
-    "              [--delay SECONDS] [--serve [ADDRESS:]PORT [--allow-host NAME]...]\n"
-    "              [--rules]\n"
-    "              [--twitch CHANNEL [--announce] [--cooldown SECONDS] [--twitch-url URL]\n"
-    "              [--accounts FILE]]\n"
-    "  setlist login twitch --client-id ID [--auth-url URL]\n"
-    "  setlist login listenbrainz [--name NAME] [--url URL] [--accounts FILE]\n"
-    "  setlist login lastfm --api-key KEY [--name NAME] [--url URL] [--accounts FILE]\n"
-    "  setlist login mixcloud --client-id ID [--port PORT] [--name NAME] [--url URL]\n"
-    "              [--accounts FILE]\n"
-    "  setlist accounts [--accounts FILE]\n"
-    "  setlist logout [--accounts FILE] NAME\n"
-    "  setlist scrobble [--to NAME[,NAME...]] [--follow] [--dry-run] [--accounts FILE] SET\n"
-    "  setlist mixcloud --audio FILE --name NAME [--description TEXT] [--tags A,B,...]\n"
-    "              [--picture FILE] [--start HH:MM:SS] [--at logged|loaded] [--shift SECONDS]\n"
-    "              [--dry-run] [--accounts FILE] [--playlist-only] PLAYLIST\n"
-    "  setlist --help | --version\n";
 
 constexpr std::string_view kCommands =
     "\n"
@@ -141,12 +113,99 @@ constexpr std::string_view kCommands =
     "check found a rule broken; 2 a wrong command line; 130 stopped by Ctrl-C before the\n"
     "output was complete.\n";
 
+// Where a usage text wraps, and how far its further lines are set in.
+constexpr std::size_t kWidth = 92;
+constexpr std::string_view kIndent = "              ";
+
+// "[--at logged|loaded]", "--audio FILE", "[-s N | --simple N]", "[--allow-host NAME]...".
+std::string optionUsage(const CommandOption& option) {
+  const OptionSpec& spec = *option.spec;
+  std::string value;
+  if (!spec.metavar.empty()) value.append(" ").append(spec.metavar);
+  std::string text(option.required ? "" : "[");
+  if (!spec.alias.empty()) text.append(spec.alias).append(value).append(" | ");
+  text.append(spec.name).append(value).append(option.required ? "" : "]");
+  return text.append(spec.repeatable ? "..." : "");
+}
+
+// The command's usage, "setlist NAME OPTIONS OPERAND" after `lead`, wrapped.
+std::string commandUsage(const CommandSpec& command, std::string_view lead) {
+  std::string text(lead);
+  text.append("setlist ").append(command.name);
+  std::size_t lineStart = 0;
+  const auto add = [&](const std::string& piece) {
+    if (text.size() - lineStart + 1 + piece.size() > kWidth) {
+      lineStart = text.size() + 1;
+      text.append("\n").append(kIndent);
+    } else {
+      text.push_back(' ');
+    }
+    text.append(piece);
+  };
+  for (const CommandOption& option : command.options) add(optionUsage(option));
+  if (!command.operand.empty()) add(std::string(command.operand));
+  return text + "\n";
+}
+
+// Whether the command is `name` or one of its kind ("login" for "login twitch").
+bool isNamed(const CommandSpec& command, std::string_view name) {
+  return command.name == name ||
+         (command.name.starts_with(name) && command.name.size() > name.size() &&
+          command.name[name.size()] == ' ');
+}
+
+// The usage of the command `name` (or of every one of its kind), else a short word on
+// every command.
+std::string usageOf(std::string_view name) {
+  std::string text;
+  for (const CommandSpec& command : commandSpecs()) {
+    if (!name.empty() && isNamed(command, name)) text += commandUsage(command, "usage: ");
+  }
+  if (!text.empty()) return text;
+  text = "usage: setlist COMMAND [OPTION...] [ARGUMENT]; setlist --help tells more\ncommands:";
+  std::string_view last;
+  for (const CommandSpec& command : commandSpecs()) {
+    const std::string_view word = command.name.substr(0, command.name.find(' '));  // "login"
+    if (word != last) text.append(" ").append(word);
+    last = word;
+  }
+  return text + "\n";
+}
+
+void write(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
 }  // namespace
 
 void printHelp() {
-  std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-  std::fwrite(kCommands.data(), 1, kCommands.size(), stdout);
-  std::fflush(stdout);
+  std::string usage = "usage:\n";
+  for (const CommandSpec& command : commandSpecs()) usage += commandUsage(command, "  ");
+  usage += "  setlist --help | --version\n";
+  write(stdout, usage);
+  write(stdout, kCommands);
+}
+
+void printCommandHelp(std::string_view command) {
+  std::string text = usageOf(command);
+  for (const CommandSpec& spec : commandSpecs()) {
+    if (!isNamed(spec, command)) continue;
+    text.append("\noptions of ").append(spec.name).append(":\n");
+    for (const CommandOption& option : spec.options) {
+      const OptionSpec& o = *option.spec;
+      std::string left("  ");
+      left.append(o.alias)
+          .append(o.alias.empty() ? "" : ", ")
+          .append(o.name)
+          .append(o.metavar.empty() ? "" : " ")
+          .append(o.metavar);
+      left.resize(std::max<std::size_t>(left.size() + 2, 26), ' ');
+      text.append(left).append(o.help).append("\n");
+    }
+  }
+  write(stdout,
+        text + "  -h, --help              this text; setlist --help tells of every command\n");
 }
 
 platform::Error wrongCommandLine(std::string message) {
@@ -158,9 +217,11 @@ platform::Error unknownOption(std::string_view subcommand, std::string_view opti
                           std::string(subcommand));
 }
 
-int usageError(const platform::Error& error) {
+int usageError(const platform::Error& error, std::string_view command) {
   platform::reportError(error);
-  std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
+  std::string usage = usageOf(command);
+  if (!command.empty()) usage.append("setlist ").append(command).append(" --help tells more\n");
+  write(stderr, usage);
   return kStatusUsage;
 }
 

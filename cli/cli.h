@@ -13,17 +13,21 @@ constexpr int kStatusFailed = 1;     // a file could not be read, converted or w
 constexpr int kStatusUsage = 2;      // a wrong command line
 constexpr int kStatusStopped = 130;  // interrupted (Ctrl-C) before the output was complete
 
-// The usage text, then a line for each subcommand, on standard output.
+// The usage of every command, generated from the option table, then what each does, on
+// standard output.
 void printHelp();
+// The usage of one command (or of each of a kind, "login") and its options' help lines,
+// on standard output.
+void printCommandHelp(std::string_view command);
 
 // A wrong command line: what is wrong with it, told by usageError.
 platform::Error wrongCommandLine(std::string message);
 // "unknown option '<option>' for <subcommand>".
 platform::Error unknownOption(std::string_view subcommand, std::string_view option);
 
-// Tells a wrong command line ("setlist: <message>" and the usage text on stderr); returns
-// kStatusUsage.
-int usageError(const platform::Error& error);
+// Tells a wrong command line on stderr: "setlist: <message>", then the usage of `command`
+// only, a few lines (without a command, a word on every command); returns kStatusUsage.
+int usageError(const platform::Error& error, std::string_view command = {});
 
 // Tells a failure ("setlist: <file>: <reason>" on stderr); returns kStatusFailed.
 int failed(const platform::Error& error);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "online/irc.h"
 #include "online/twitch_auth.h"
 #include "platform/report.h"
@@ -23,7 +24,6 @@ constexpr int kReceiveMilliseconds = 100;  // how often the thread looks at its 
 constexpr std::chrono::seconds kLongestSilence{6 * 60};  // Twitch pings every 5 minutes
 constexpr std::chrono::seconds kLongestBackoff{60};
 constexpr std::chrono::seconds kStopWait{2};
-constexpr int kLongestCooldown = 3600;
 
 bool isLoginRefusal(std::string_view text) {
   for (const std::string_view refusal :
@@ -253,35 +253,16 @@ std::string twitchChannel(std::string_view given) {
   return channel;
 }
 
-bool isChatOption(std::string_view option) {
-  return option == "--twitch" || option == "--cooldown" || option == "--twitch-url" ||
-         option == "--accounts";
-}
-
-platform::Status setChatOption(std::string_view option, const std::string& value,
-                               ChatOptions* options) {
-  if (option == "--twitch") {
-    options->channel = twitchChannel(value);
-    if (options->channel.empty()) {
-      return wrongCommandLine("--twitch takes a channel name (letters, digits and _), not '" +
-                              value + "'");
-    }
-  } else if (option == "--cooldown") {
-    const std::optional<int> seconds = parseInt(value);
-    if (!seconds || value.find_first_not_of("0123456789") != std::string::npos ||
-        *seconds > kLongestCooldown) {
-      return wrongCommandLine("--cooldown takes whole seconds from 0 to " +
-                              std::to_string(kLongestCooldown) + ", not " + value);
-    }
-    options->cooldownSeconds = *seconds;
-  } else if (option == "--accounts") {
-    options->accountsPath = value;
-  } else {
-    if (value.rfind("ws://", 0) != 0 && value.rfind("wss://", 0) != 0) {
-      return wrongCommandLine("--twitch-url takes a ws:// or wss:// address, not " + value);
-    }
-    options->url = value;
+platform::Status readChatOptions(const Arguments& arguments, ChatOptions* options) {
+  if (arguments.given("--twitch")) {
+    options->channel = twitchChannel(arguments.text("--twitch"));
+    if (options->channel.empty()) return wrongValue("--twitch", arguments.text("--twitch"));
   }
+  options->announce = arguments.given("--announce");
+  options->cooldownSeconds =
+      static_cast<int>(arguments.integer("--cooldown").value_or(options->cooldownSeconds));
+  options->url = arguments.text("--twitch-url", options->url);
+  options->accountsPath = arguments.text("--accounts");
   return {};
 }
 

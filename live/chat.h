@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/options.h"
 #include "live/chat_bot.h"
 #include "online/accounts.h"
 #include "platform/error.h"
@@ -25,11 +26,9 @@ struct ChatOptions {
 // not one (letters, digits and '_', at most 25).
 std::string twitchChannel(std::string_view given);
 
-// --twitch, --cooldown, --twitch-url and --accounts, the chat's options of live that take a value.
-bool isChatOption(std::string_view option);
-// Reads the value of one of them into *options, or tells what is wrong with it.
-platform::Status setChatOption(std::string_view option, const std::string& value,
-                               ChatOptions* options);
+// Reads the chat's options of live (--twitch, --announce, --cooldown, --twitch-url,
+// --accounts) into *options, or tells what is wrong with the channel's name.
+platform::Status readChatOptions(const Arguments& arguments, ChatOptions* options);
 
 class TwitchChat;
 // Starts the chat with the twitch account of the accounts file. Without one, or when the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "live/chat.h"
 #include "live/commands.h"
 #include "live/delay_line.h"
@@ -35,32 +36,19 @@ using platform::Status;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kPollPeriod = std::chrono::milliseconds(1000);
-constexpr int kLongestDelay = 600;  // seconds
 
 struct LiveOptions {
-  bool help = false;  // --help: the usage text and nothing else
   RunSettings settings;
   std::string nowPlaying;
   std::string previous;
   std::string html;
-  std::string format = "{artist} - {song}";
+  std::string format;
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
   std::vector<std::string> allowedHosts;
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
-  bool chatOptionGiven = false;  // --announce, --cooldown, --twitch-url or --accounts
 };
-
-// Reads a whole number of seconds from 0 to kLongestDelay.
-std::optional<int> parseDelay(const std::string& text) {
-  const std::optional<int> seconds = parseInt(text);
-  if (!seconds || text.find_first_not_of("0123456789") != std::string::npos ||
-      *seconds > kLongestDelay) {
-    return std::nullopt;
-  }
-  return seconds;
-}
 
 // Two options that name one file would overwrite each other's text.
 Status checkDistinctPaths(const LiveOptions& options) {
@@ -81,83 +69,42 @@ Status checkDistinctPaths(const LiveOptions& options) {
   return {};
 }
 
-// Takes an option and its value.
-Status takeOption(const std::string& arg, const std::string& value, LiveOptions* options) {
-  if (arg == "-s" || arg == "--simple") {
-    // The tracker's own reading, so that a threshold means the same in both programs.
-    const std::optional<RunSettings> settings = simpleModeSettings(value);
-    if (!settings)
-      return wrongCommandLine("the threshold is a whole number of seconds, at least 1");
+// The values that live's own readers check: the threshold as the tracker reads it, the
+// server's address, the host names, the channel.
+Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
+  if (arguments.given("--simple")) {
+    const std::string threshold = arguments.text("--simple");
+    const std::optional<RunSettings> settings = simpleModeSettings(threshold);
+    if (!settings) return wrongValue("--simple", threshold);
     options->settings = *settings;
-  } else if (arg == "--delay") {
-    const std::optional<int> seconds = parseDelay(value);
-    if (!seconds)
-      return wrongCommandLine("--delay takes whole seconds from 0 to 600, not " + value);
-    options->delaySeconds = *seconds;
-  } else if (arg == "--serve") {
-    options->serve = parseServeAddress(value);
-    if (!options->serve) {
-      return wrongCommandLine("--serve takes [ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040, not " +
-                              value);
-    }
-  } else if (arg == "--allow-host") {
-    if (value.empty() || value.find_first_of(":/[] ") != std::string::npos) {
-      return wrongCommandLine("--allow-host takes a host name, such as djlaptop.lan, not " + value);
-    }
-    options->allowedHosts.push_back(value);
-  } else if (value.empty()) {
-    return wrongCommandLine(arg + " needs a value");
-  } else if (arg == "--now-playing") {
-    options->nowPlaying = value;
-  } else if (arg == "--previous") {
-    options->previous = value;
-  } else if (arg == "--html") {
-    options->html = value;
-  } else {
-    options->format = value;
   }
-  return {};
+  if (arguments.given("--serve")) {
+    options->serve = parseServeAddress(arguments.text("--serve"));
+    if (!options->serve) return wrongValue("--serve", arguments.text("--serve"));
+  }
+  options->allowedHosts = arguments.values("--allow-host");
+  for (const std::string& host : options->allowedHosts) {
+    if (host.find_first_of(":/[] ") != std::string::npos) return wrongValue("--allow-host", host);
+  }
+  return readChatOptions(arguments, &options->chat);
 }
 
-// Reads the command line.
-Expected<LiveOptions> parseLiveOptions(int argc, char** argv) {
+// The options of the command line, read by the option table, and how they go together.
+Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   LiveOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-      return options;
-    }
-    if (arg == "--rules") {
-      options.rules = true;
-      continue;
-    }
-    if (arg == "--announce" || arg == "--cooldown" || arg == "--twitch-url" ||
-        arg == "--accounts") {
-      options.chatOptionGiven = true;
-    }
-    if (arg == "--announce") {
-      options.chat.announce = true;
-      continue;
-    }
-    if (isChatOption(arg)) {
-      if (i + 1 == argc) return wrongCommandLine(arg + " needs a value");
-      if (Status taken = setChatOption(arg, argv[++i], &options.chat); !taken) return taken.error();
-      continue;
-    }
-    if (arg != "-s" && arg != "--simple" && arg != "--now-playing" && arg != "--previous" &&
-        arg != "--format" && arg != "--html" && arg != "--delay" && arg != "--serve" &&
-        arg != "--allow-host") {
-      if (arg.size() > 1 && arg[0] == '-') return unknownOption("live", arg);
-      return wrongCommandLine("live takes no argument '" + arg + "'");
-    }
-    if (i + 1 == argc) return wrongCommandLine(arg + " needs a value");
-    if (Status taken = takeOption(arg, argv[++i], &options); !taken) return taken.error();
-  }
+  options.nowPlaying = arguments.text("--now-playing");
+  options.previous = arguments.text("--previous");
+  options.html = arguments.text("--html");
+  options.format = arguments.text("--format", "{artist} - {song}");
+  options.delaySeconds = static_cast<int>(arguments.integer("--delay").value_or(0));
+  options.rules = arguments.given("--rules");
+  if (Status read = readLiveValues(arguments, &options); !read) return read.error();
   if (!options.allowedHosts.empty() && !options.serve) {
     return wrongCommandLine("--allow-host is for --serve");
   }
-  if (options.chatOptionGiven && options.chat.channel.empty()) {
+  const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
+                               arguments.given("--twitch-url") || arguments.given("--accounts");
+  if (chatOptionGiven && options.chat.channel.empty()) {
     return wrongCommandLine("--announce, --cooldown and --twitch-url go with --twitch CHANNEL");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
@@ -203,12 +150,10 @@ void follow(const LiveOptions& options, LiveOutputs& outputs) {
 }  // namespace
 
 int runLive(int argc, char** argv) {
-  const Expected<LiveOptions> options = parseLiveOptions(argc, argv);
-  if (!options) return usageError(options.error());
-  if (options->help) {
-    printHelp();
-    return kStatusOk;
-  }
+  const Arguments arguments = readCommandLine("live", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const Expected<LiveOptions> options = liveOptions(arguments);
+  if (!options) return usageError(options.error(), "live");
   platform::installStopHandler();
   LiveOutputs outputs(options->nowPlaying, options->previous, options->html);
   if (Status writable = outputs.checkWritable(); !writable) return failed(writable.error());

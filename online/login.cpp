@@ -1,12 +1,12 @@
 // setlist login, accounts and logout: the accounts file, written by these commands only.
 // Each service's login is one line of the table below and one function.
 #include <iostream>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "online/accounts.h"
 #include "online/commands.h"
 #include "online/mixcloud.h"
@@ -17,18 +17,17 @@
 
 namespace {
 
+// A login's options are those of the command "login NAME" in the option table.
 struct LoginService {
-  std::string_view name;                  // setlist login NAME
-  std::string_view defaultUrl;            // the API root when --url is not given
-  std::vector<std::string_view> options;  // options of its own, each taking a value
-  std::vector<std::string_view> required;
+  std::string_view name;        // setlist login NAME
+  std::string_view defaultUrl;  // the API root when --url is not given
   platform::Expected<LoginResult> (*login)(const LoginRequest& request);
 };
 
 const LoginService kLoginServices[] = {
-    {"listenbrainz", "https://api.listenbrainz.org", {}, {}, loginListenBrainz},
-    {"lastfm", "https://ws.audioscrobbler.com/2.0/", {"--api-key"}, {"--api-key"}, loginLastfm},
-    {"mixcloud", kMixcloudApi, {"--client-id", "--port"}, {"--client-id"}, loginMixcloud},
+    {"listenbrainz", "https://api.listenbrainz.org", loginListenBrainz},
+    {"lastfm", "https://ws.audioscrobbler.com/2.0/", loginLastfm},
+    {"mixcloud", kMixcloudApi, loginMixcloud},
 };
 
 std::string serviceNames() {
@@ -40,65 +39,53 @@ std::string serviceNames() {
   return names + ", twitch";
 }
 
+// What the login of `service` is asked for: --name, --url and its own options' values.
+LoginRequest loginRequest(const Arguments& arguments, const LoginService& service) {
+  LoginRequest request;
+  request.name = arguments.text("--name", service.name);
+  request.url = arguments.text("--url", service.defaultUrl);
+  for (const CommandOption& option : arguments.command().options) {
+    const std::string_view name = option.spec->name;
+    if (name != "--name" && name != "--url" && name != "--accounts" && arguments.given(name)) {
+      request.options[std::string(name)] = arguments.text(name);
+    }
+  }
+  return request;
+}
+
 }  // namespace
 
+std::string accountsFile(const Arguments& arguments) {
+  const std::string given = arguments.text("--accounts");
+  return given.empty() ? defaultAccountsPath() : given;
+}
+
 int runLogin(int argc, char** argv) {
-  if (argc < 2) return usageError(wrongCommandLine("login needs a service: " + serviceNames()));
-  const std::string_view serviceName = argv[1];
+  const std::string_view serviceName = argc < 2 ? "" : argv[1];
+  if (serviceName == "--help" || serviceName == "-h") {
+    printCommandHelp("login");
+    return kStatusOk;
+  }
+  const CommandSpec* command = findCommandSpec("login " + std::string(serviceName));
+  if (!command) {
+    const std::string why = serviceName.empty()
+                                ? "login needs a service: "
+                                : "unknown service '" + std::string(serviceName) + "' for login: ";
+    return usageError(wrongCommandLine(why + serviceNames()), "login");
+  }
   // Twitch's device flow and the chat's one account: a login of its own.
   if (serviceName == "twitch") return loginTwitch(argc - 1, argv + 1);
+  const Arguments arguments = readCommandLine(command->name, argc - 1, argv + 1);
+  if (!arguments.runs()) return arguments.report();
   const LoginService* service = nullptr;
   for (const LoginService& candidate : kLoginServices) {
     if (candidate.name == serviceName) service = &candidate;
   }
-  if (!service) {
-    return usageError(wrongCommandLine("unknown service '" + std::string(serviceName) +
-                                       "' for login: " + serviceNames()));
-  }
-  LoginRequest request;
-  request.name = service->name;
-  request.url = service->defaultUrl;
-  std::string accountsPath;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      printHelp();
-      return kStatusOk;
-    }
-    bool own = false;
-    for (const std::string_view option : service->options) own = own || option == arg;
-    if (arg != "--name" && arg != "--url" && arg != "--accounts" && !own) {
-      return usageError(unknownOption("login " + std::string(service->name), arg));
-    }
-    if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
-      return usageError(wrongCommandLine(arg + " needs a value"));
-    }
-    const std::string value = argv[++i];
-    if (arg == "--name") {
-      request.name = value;
-    } else if (arg == "--url") {
-      request.url = value;
-    } else if (arg == "--accounts") {
-      accountsPath = value;
-    } else {
-      request.options[arg] = value;
-    }
-  }
-  for (const std::string_view option : service->required) {
-    if (!request.options.count(std::string(option))) {
-      return usageError(wrongCommandLine("login " + std::string(service->name) + " needs " +
-                                         std::string(option)));
-    }
-  }
+  const LoginRequest request = loginRequest(arguments, *service);
   if (!isAccountName(request.name)) {
-    return usageError(wrongCommandLine("--name takes letters, digits, '-', '_' and '.', not '" +
-                                       request.name + "'"));
+    return usageError(wrongValue("--name", request.name), command->name);
   }
-  if (!request.url.starts_with("https://") && !request.url.starts_with("http://")) {
-    return usageError(
-        wrongCommandLine("--url takes an http:// or https:// address, not '" + request.url + "'"));
-  }
-  if (accountsPath.empty()) accountsPath = defaultAccountsPath();
+  const std::string accountsPath = accountsFile(arguments);
 
   // A damaged accounts file stops the login before any secret is asked for.
   auto accounts = loadAccounts(accountsPath);
@@ -125,44 +112,10 @@ int runLogin(int argc, char** argv) {
   return kStatusOk;
 }
 
-namespace {
-
-// Reads `--accounts FILE` (the only option) and the arguments; nullopt when the command
-// line is wrong, with the status in *status.
-std::optional<std::vector<std::string>> accountsArguments(int argc, char** argv, std::string* path,
-                                                          int* status) {
-  std::vector<std::string> rest;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--accounts") {
-      if (i + 1 == argc) {
-        *status = usageError(wrongCommandLine("--accounts needs a value"));
-        return std::nullopt;
-      }
-      *path = argv[++i];
-    } else if (arg == "--help" || arg == "-h") {
-      printHelp();
-      *status = kStatusOk;
-      return std::nullopt;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      *status = usageError(unknownOption(argv[0], arg));
-      return std::nullopt;
-    } else {
-      rest.push_back(arg);
-    }
-  }
-  if (path->empty()) *path = defaultAccountsPath();
-  return rest;
-}
-
-}  // namespace
-
 int runAccounts(int argc, char** argv) {
-  std::string path;
-  int status = kStatusOk;
-  const auto rest = accountsArguments(argc, argv, &path, &status);
-  if (!rest) return status;
-  if (!rest->empty()) return usageError(wrongCommandLine("accounts takes no arguments"));
+  const Arguments arguments = readCommandLine("accounts", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const std::string path = accountsFile(arguments);
   const auto accounts = loadAccounts(path);
   if (!accounts) {
     return failed(accounts.error());
@@ -179,16 +132,14 @@ int runAccounts(int argc, char** argv) {
 }
 
 int runLogout(int argc, char** argv) {
-  std::string path;
-  int status = kStatusOk;
-  const auto rest = accountsArguments(argc, argv, &path, &status);
-  if (!rest) return status;
-  if (rest->size() != 1) return usageError(wrongCommandLine("logout takes one account NAME"));
+  const Arguments arguments = readCommandLine("logout", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const std::string path = accountsFile(arguments);
   auto accounts = loadAccounts(path);
   if (!accounts) {
     return failed(accounts.error());
   }
-  const std::string& name = rest->front();
+  const std::string& name = arguments.operands().front();
   if (!findAccount(*accounts, name)) {
     platform::reportError(platform::makeError(path, "no account named '" + name + "'"));
     return kStatusFailed;

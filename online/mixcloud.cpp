@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "online/accounts.h"
 #include "online/commands.h"
 #include "online/json.h"
@@ -164,71 +165,22 @@ struct UploadOptions {
   RecordingOptions recording;
   bool dryRun = false;
   bool playlistOnly = false;
-  bool help = false;  // --help: the usage text and nothing else
 };
 
-// Reads the command line; `help` when it asks for the usage text.
-platform::Expected<UploadOptions> parseUploadOptions(int argc, char** argv) {
+// The options of the command line, read by the option table.
+UploadOptions uploadOptions(const Arguments& arguments) {
   UploadOptions options;
-  options.recording.cue = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-      return options;
-    }
-    if (arg == "--dry-run") {
-      options.dryRun = true;
-      continue;
-    }
-    if (arg == "--playlist-only") {
-      options.playlistOnly = true;
-      continue;
-    }
-    const bool valued = arg == "--audio" || arg == "--name" || arg == "--description" ||
-                        arg == "--tags" || arg == "--picture" || arg == "--start" ||
-                        arg == "--at" || arg == "--shift" || arg == "--accounts";
-    if (!valued && arg.size() > 1 && arg[0] == '-') return unknownOption("mixcloud", arg);
-    if (!valued) {
-      if (!options.set.empty()) return wrongCommandLine("one PLAYLIST only");
-      options.set = arg;
-      continue;
-    }
-    if (i + 1 == argc) return wrongCommandLine(std::string(arg) + " needs a value");
-    const std::string value = argv[++i];
-    if (arg == "--audio") {
-      if (value.empty()) return wrongCommandLine("--audio takes the recording's file");
-      options.show.audio = value;
-    } else if (arg == "--name") {
-      options.show.name = value;
-    } else if (arg == "--description") {
-      options.show.description = value;
-    } else if (arg == "--picture") {
-      options.show.picture = value;
-    } else if (arg == "--accounts") {
-      options.accounts = value;
-    } else if (arg == "--tags") {
-      std::size_t begin = 0;
-      while (begin <= value.size()) {
-        const std::size_t comma = std::min(value.find(',', begin), value.size());
-        std::string tag = value.substr(begin, comma - begin);
-        tag.erase(0, tag.find_first_not_of(' '));
-        tag.erase(tag.find_last_not_of(' ') + 1);
-        if (!tag.empty()) options.show.tags.push_back(tag);
-        begin = comma + 1;
-      }
-    } else if (arg == "--start") {
-      if (!(options.start = parseClock(value))) {
-        return wrongCommandLine("--start takes a clock time HH:MM:SS, not '" + value + "'");
-      }
-    } else if (platform::Status taken = takeRecordingOption(arg, value, &options.recording);
-               !taken) {
-      return taken.error();
-    }
-  }
-  if (options.set.empty()) return wrongCommandLine("mixcloud needs a PLAYLIST");
-  if (options.show.audio.empty()) return wrongCommandLine("mixcloud needs --audio FILE");
-  if (options.show.name.empty()) return wrongCommandLine("mixcloud needs --name NAME");
+  options.set = arguments.operands().front();
+  options.show.audio = arguments.text("--audio");
+  options.show.name = arguments.text("--name");
+  options.show.description = arguments.text("--description");
+  options.show.tags = arguments.values("--tags");
+  options.show.picture = arguments.text("--picture");
+  options.accounts = accountsFile(arguments);
+  options.start = arguments.clock("--start");
+  options.recording = recordingOptions(arguments);
+  options.dryRun = arguments.given("--dry-run");
+  options.playlistOnly = arguments.given("--playlist-only");
   return options;
 }
 
@@ -333,13 +285,9 @@ std::string randomBoundary() {
 }  // namespace
 
 int runMixcloud(int argc, char** argv) {
-  auto parsed = parseUploadOptions(argc, argv);
-  if (!parsed) return usageError(parsed.error());
-  UploadOptions& options = *parsed;
-  if (options.help) {
-    printHelp();
-    return kStatusOk;
-  }
+  const Arguments arguments = readCommandLine("mixcloud", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  UploadOptions options = uploadOptions(arguments);
   MixcloudShow& show = options.show;
 
   const auto tracks = readSetTracks(options.set, options.playlistOnly);
@@ -350,7 +298,8 @@ int runMixcloud(int argc, char** argv) {
   }
   if (options.recording.at == PointTime::kLoaded && !tracks->front().utcOffset) {
     return usageError(wrongCommandLine("--at loaded needs the set log (.jsonl) beside " +
-                                       options.set + ", and none was read"));
+                                       options.set + ", and none was read"),
+                      "mixcloud");
   }
   const int start = options.start.value_or(firstTrackClock(tracks->front(), options.recording.at));
   RecordingPoints points(start, options.recording.at, options.recording.shiftMs);
@@ -372,7 +321,6 @@ int runMixcloud(int argc, char** argv) {
     platform::reportWarning(line);
   }
 
-  if (options.accounts.empty()) options.accounts = defaultAccountsPath();
   const auto accounts = loadAccounts(options.accounts);
   const Account* account = accounts ? mixcloudAccount(*accounts) : nullptr;
   if (!accounts && !options.dryRun) return failed(accounts.error());

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "online/commands.h"
 #include "online/online.h"
 #include "online/scrobbling.h"
@@ -37,46 +38,15 @@ struct Options {
   bool dryRun = false;
 };
 
-std::optional<int> parseOptions(int argc, char** argv, Options* options) {
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool option = !optionsEnded && arg.size() > 1 && arg[0] == '-';
-    if (option && arg == "--") {
-      optionsEnded = true;
-    } else if (option && (arg == "--help" || arg == "-h")) {
-      printHelp();
-      return kStatusOk;
-    } else if (option && arg == "--follow") {
-      options->follow = true;
-    } else if (option && arg == "--dry-run") {
-      options->dryRun = true;
-    } else if (option && (arg == "--to" || arg == "--accounts")) {
-      if (i + 1 == argc || std::string_view(argv[i + 1]).empty()) {
-        return usageError(wrongCommandLine(arg + " needs a value"));
-      }
-      const std::string value = argv[++i];
-      if (arg == "--accounts") {
-        options->accountsPath = value;
-        continue;
-      }
-      for (std::size_t start = 0; start <= value.size();) {
-        const std::size_t comma = std::min(value.find(',', start), value.size());
-        if (comma > start) options->to.push_back(value.substr(start, comma - start));
-        start = comma + 1;
-      }
-    } else if (option) {
-      return usageError(unknownOption("scrobble", arg));
-    } else if (!options->set.empty()) {
-      return usageError(wrongCommandLine("one SET only"));
-    } else {
-      options->set = arg;
-    }
-  }
-  if (options->set.empty())
-    return usageError(wrongCommandLine("scrobble needs a SET (a playlist or set log)"));
-  if (options->accountsPath.empty()) options->accountsPath = defaultAccountsPath();
-  return std::nullopt;
+// The options of the command line, read by the option table.
+Options optionsOf(const Arguments& arguments) {
+  Options options;
+  options.set = arguments.operands().front();
+  options.to = arguments.values("--to");
+  options.accountsPath = accountsFile(arguments);
+  options.follow = arguments.given("--follow");
+  options.dryRun = arguments.given("--dry-run");
+  return options;
 }
 
 platform::Expected<std::string> readWhole(const std::string& path) {
@@ -547,12 +517,14 @@ int follow(const Options& options, Scrobbler* scrobbler) {
 }  // namespace
 
 int runScrobble(int argc, char** argv) {
-  Options options;
-  if (const auto status = parseOptions(argc, argv, &options)) return *status;
+  const Arguments arguments = readCommandLine("scrobble", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const Options options = optionsOf(arguments);
   const bool following = options.follow && !options.dryRun;
   if (following && !options.set.ends_with(".jsonl") && setLogFileName(options.set).empty()) {
     return usageError(
-        wrongCommandLine("--follow needs the set log (.jsonl) or the playlist beside it"));
+        wrongCommandLine("--follow needs the set log (.jsonl) or the playlist beside it"),
+        "scrobble");
   }
   std::vector<Target> targets;
   if (const auto status = chooseTargets(options, &targets)) return *status;

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "online/accounts.h"
+#include "online/commands.h"
+#include "online/scrobbling.h"
 #include "online/twitch_auth.h"
 #include "platform/platform.h"
 #include "platform/report.h"
@@ -28,27 +31,14 @@ int seconds(const JsonValue& value, int least) {
 }  // namespace
 
 int loginTwitch(int argc, char** argv) {
-  std::string clientId;
-  std::string authUrl = kTwitchAuthUrl;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg != "--client-id" && arg != "--auth-url")
-      return usageError(unknownOption("login twitch", arg));
-    if (i + 1 == argc || std::string(argv[i + 1]).empty())
-      return usageError(wrongCommandLine(arg + " needs a value"));
-    (arg == "--client-id" ? clientId : authUrl) = argv[++i];
-  }
-  if (clientId.empty()) {
-    return usageError(
-        wrongCommandLine("login twitch needs --client-id: the client ID of the application you "
-                         "registered at https://dev.twitch.tv/console"));
-  }
-  if (authUrl.rfind("https://", 0) != 0 && authUrl.rfind("http://", 0) != 0) {
-    return usageError(
-        wrongCommandLine("--auth-url takes an http:// or https:// address, not " + authUrl));
-  }
+  const Arguments arguments = readCommandLine("login twitch", argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const std::string clientId = arguments.text("--client-id");
+  const std::string name = arguments.text("--name", "twitch");
+  if (!isAccountName(name)) return usageError(wrongValue("--name", name), "login twitch");
+  std::string authUrl = arguments.text("--auth-url", kTwitchAuthUrl);
   while (!authUrl.empty() && authUrl.back() == '/') authUrl.pop_back();
-  const std::string accountsPath = defaultAccountsPath();
+  const std::string accountsPath = accountsFile(arguments);
   platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
   if (!accounts) {
     return failed(accounts.error());
@@ -119,7 +109,7 @@ int loginTwitch(int argc, char** argv) {
   if (!accounts) {
     return failed(accounts.error());
   }
-  Account account{"twitch",
+  Account account{name,
                   "twitch",
                   authUrl,
                   login,
@@ -128,7 +118,7 @@ int loginTwitch(int argc, char** argv) {
                    {"refresh_token", refresh},
                    {"auth_url", authUrl}}};
   auto old = std::find_if(accounts->begin(), accounts->end(),
-                          [](const Account& a) { return a.name == "twitch"; });
+                          [&](const Account& a) { return a.name == name; });
   if (old != accounts->end()) {
     *old = std::move(account);
   } else {

@@ -127,6 +127,10 @@ Expected<Url> parseUrl(std::string_view text) {
     return makeError(urlSubject(text), "not an http, https, ws or wss URL");
   std::string_view rest = text.substr(colon + 3);
   rest = rest.substr(0, rest.find('#'));
+  for (const char c : rest) {
+    if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F)
+      return makeError(urlSubject(text), "a space or control character in a URL");
+  }
   const std::size_t pathStart = std::min(rest.find_first_of("/?"), rest.size());
   const std::string why = readAuthority(rest.substr(0, pathStart), &url);
   if (!why.empty()) return makeError(urlSubject(text), why);
@@ -137,7 +141,15 @@ Expected<Url> parseUrl(std::string_view text) {
 }
 
 std::string urlSubject(std::string_view url) {
-  return std::string(url.substr(0, url.find_first_of("?#")));
+  std::string subject(url.substr(0, url.find_first_of("?#")));
+  // user:password@ before the host stays out too.
+  const std::size_t authority = subject.find("://");
+  if (authority == std::string::npos) return subject;
+  const std::size_t hostEnd = std::min(subject.find('/', authority + 3), subject.size());
+  const std::size_t at = subject.rfind('@', hostEnd);
+  if (at != std::string::npos && at > authority)
+    subject.erase(authority + 3, at + 1 - authority - 3);
+  return subject;
 }
 
 std::string HttpResponse::header(std::string_view name) const {

@@ -79,11 +79,11 @@ struct Url {
 };
 
 // Splits a URL; an error (its subject the URL) for another scheme, a missing host, a bad
-// port or user information in the URL.
+// port, user information, or a space or control character in the URL.
 Expected<Url> parseUrl(std::string_view url);
 
-// The URL without its query and fragment, to name it in a message without the secrets
-// a query may carry.
+// The URL without its user information, query and fragment, to name it in a message
+// without the secrets they may carry.
 std::string urlSubject(std::string_view url);
 
 // Percent-encodes text for a URL's query or a form (RFC 3986 unreserved characters kept).

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/options.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/platform.h"
@@ -23,7 +24,6 @@
 namespace {
 
 using platform::Error;
-using platform::Expected;
 using platform::Status;
 
 // Output is handed to the system in parts of about this size.
@@ -32,7 +32,6 @@ constexpr std::size_t kWriteSize = 64 * 1024;
 enum class Form { kTracklist, kCsv, kJson, kHtml, kRecording };
 
 struct Options {
-  bool help = false;  // --help: the usage text and nothing else
   std::string playlist;
   std::optional<std::string> output;
   std::optional<int> start;  // seconds after midnight
@@ -41,66 +40,15 @@ struct Options {
   RecordingOptions recording;
 };
 
-// The value after the option at argv[*i], taken.
-Expected<std::string_view> optionValue(int argc, char** argv, int* i) {
-  if (*i + 1 == argc) return wrongCommandLine(std::string(argv[*i]) + " needs a value");
-  return std::string_view(argv[++*i]);
-}
-
-// Takes -o or --start with its value.
-Status takeOutputOrStart(std::string_view arg, std::string_view value, Options* options) {
-  if (arg == "-o") {
-    if (options->output || value.empty()) return wrongCommandLine("-o takes one file name");
-    options->output = std::string(value);
-  } else if (!(options->start = parseClock(value))) {
-    return wrongCommandLine("--start takes a clock time HH:MM:SS, not '" + std::string(value) +
-                            "'");
-  }
-  return {};
-}
-
-// Reads the command line. `recording` (cue and chapters) takes their further options.
-Expected<Options> parseOptions(int argc, char** argv, Form form,
-                               RecordingOptions recording = RecordingOptions{}) {
-  const bool takesStart = form == Form::kTracklist || form == Form::kRecording;
+// The options of a conversion's command line, read by the option table.
+Options optionsOf(const Arguments& arguments) {
   Options options;
-  options.recording = recording;
-  bool havePlaylist = false;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool option = !optionsEnded && arg.size() > 1 && arg[0] == '-';
-    const OptionArity arity = form == Form::kRecording && option
-                                  ? recordingOption(options.recording, arg)
-                                  : OptionArity::kNone;
-    Status taken;
-    if (option && arg == "--") {
-      optionsEnded = true;
-    } else if (option && (arg == "--help" || arg == "-h")) {
-      options.help = true;
-      return options;
-    } else if (option && arg == "--playlist-only") {
-      options.playlistOnly = true;
-    } else if (option && form == Form::kCsv && arg == "--raw") {
-      options.raw = true;
-    } else if (option && (arg == "-o" || (takesStart && arg == "--start"))) {
-      const Expected<std::string_view> value = optionValue(argc, argv, &i);
-      taken = value ? takeOutputOrStart(arg, *value, &options) : value.status();
-    } else if (arity != OptionArity::kNone) {
-      Expected<std::string_view> value = std::string_view();
-      if (arity == OptionArity::kValue) value = optionValue(argc, argv, &i);
-      taken = value ? takeRecordingOption(arg, *value, &options.recording) : value.status();
-    } else if (option) {
-      return unknownOption(argv[0], arg);
-    } else if (havePlaylist) {
-      return wrongCommandLine("one PLAYLIST only");
-    } else {
-      options.playlist = arg;
-      havePlaylist = true;
-    }
-    if (!taken) return taken.error();
-  }
-  if (!havePlaylist) return wrongCommandLine(std::string(argv[0]) + " needs a PLAYLIST");
+  options.playlist = arguments.operands().front();
+  if (arguments.given("-o")) options.output = arguments.text("-o");
+  options.start = arguments.clock("--start");
+  options.playlistOnly = arguments.given("--playlist-only");
+  options.raw = arguments.given("--raw");
+  options.recording = recordingOptions(arguments);
   return options;
 }
 
@@ -238,21 +186,18 @@ std::unique_ptr<Format> makeFormat(Form form, const Options& options, const SetR
 }
 
 int run(int argc, char** argv, Form form) {
-  const Expected<Options> options = parseOptions(argc, argv, form);
-  if (!options) return usageError(options.error());
-  if (options->help) {
-    printHelp();
-    return kStatusOk;
-  }
+  const Arguments arguments = readCommandLine(argv[0], argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const Options options = optionsOf(arguments);
   SetReader set;
-  if (Status opened = openSet(*options, form == Form::kHtml, &set); !opened) {
+  if (Status opened = openSet(options, form == Form::kHtml, &set); !opened) {
     return failed(opened.error());
   }
-  const std::unique_ptr<Format> format = makeFormat(form, *options, set);
-  const int status = convertSet(*options, set, format.get());
+  const std::unique_ptr<Format> format = makeFormat(form, options, set);
+  const int status = convertSet(options, set, format.get());
   const auto* tracklist = dynamic_cast<const TracklistFormat*>(format.get());
   if (status == kStatusOk && tracklist && tracklist->startAfterFirst()) {
-    platform::reportWarning("--start is after the first track of " + options->playlist +
+    platform::reportWarning("--start is after the first track of " + options.playlist +
                             "; the tracks before it are timed 00:00:00");
   }
   return status;
@@ -296,33 +241,28 @@ void warnAboutPoints(const Options& options, const RecordingFormat& format) {
 
 // cue and chapters: the set is read once to count its tracks, then converted up to where
 // that reading ended.
-int runRecording(int argc, char** argv, const RecordingOptions& given) {
-  const Expected<Options> parsed = parseOptions(argc, argv, Form::kRecording, given);
-  if (!parsed) return usageError(parsed.error());
-  const Options& options = *parsed;
+int runRecording(int argc, char** argv) {
+  const Arguments arguments = readCommandLine(argv[0], argc, argv);
+  if (!arguments.runs()) return arguments.report();
+  const Options options = optionsOf(arguments);
   const RecordingOptions& recording = options.recording;
-  if (options.help) {
-    printHelp();
-    return kStatusOk;
-  }
-  if (!options.start) {
-    return usageError(wrongCommandLine(std::string(argv[0]) + " needs --start HH:MM:SS"));
-  }
-  if (recording.cue && recording.audio.empty()) {
-    return usageError(wrongCommandLine("cue needs --audio FILE"));
+  if (Status named = checkCueAudio(recording.audio); !named) {
+    return usageError(named.error(), argv[0]);
   }
   SetReader set;
   if (Status opened = openSet(options, true, &set); !opened) return failed(opened.error());
   if (!set.stopped() && recording.at == PointTime::kLoaded && !set.setLogRead()) {
     return usageError(wrongCommandLine("--at loaded needs the set log (.jsonl) beside " +
-                                       options.playlist + ", and none was read"));
+                                       options.playlist + ", and none was read"),
+                      argv[0]);
   }
   if (!set.stopped() && recording.end && endsBeforeLast(*recording.end, set.lastTime())) {
     std::string last;
     appendIsoDateTime(set.lastTime(), &last);
-    return usageError(wrongCommandLine("--end is before the last track of " + options.playlist +
-                                       ", logged at " + last +
-                                       "; give the time the recording ended"));
+    return usageError(
+        wrongCommandLine("--end is before the last track of " + options.playlist + ", logged at " +
+                         last + "; give the time the recording ended"),
+        argv[0]);
   }
   if (!set.stopped() && recording.cue && set.tracks() > kCueMostTracks) {
     return failed(platform::makeError(
@@ -343,10 +283,5 @@ int runRecording(int argc, char** argv, const RecordingOptions& given) {
 
 }  // namespace
 
-int runCue(int argc, char** argv) { return runRecording(argc, argv, RecordingOptions{}); }
-
-int runChapters(int argc, char** argv) {
-  RecordingOptions recording;
-  recording.cue = false;
-  return runRecording(argc, argv, recording);
-}
+int runCue(int argc, char** argv) { return runRecording(argc, argv); }
+int runChapters(int argc, char** argv) { return runRecording(argc, argv); }

@@ -156,19 +156,6 @@ constexpr std::string_view kPageEnd = "</tbody>\n</table>\n</body>\n</html>\n";
 
 }  // namespace
 
-std::optional<int> parseClock(std::string_view text) {
-  if (text.size() != 8 || text[2] != ':' || text[5] != ':') return std::nullopt;
-  int parts[3];
-  for (int i = 0; i < 3; ++i) {
-    const char high = text[static_cast<std::size_t>(i * 3)];
-    const char low = text[static_cast<std::size_t>(i * 3 + 1)];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return std::nullopt;
-    parts[i] = (high - '0') * 10 + (low - '0');
-  }
-  if (parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
-  return parts[0] * 3600 + parts[1] * 60 + parts[2];
-}
-
 std::int64_t clockNear(int clock, std::int64_t near, bool laterOnTie) {
   constexpr std::int64_t kDay = 86400;
   constexpr std::int64_t kHalfDay = kDay / 2;

@@ -25,9 +25,6 @@ class Format {
   virtual void end(std::string* out) { (void)out; }
 };
 
-// Seconds after midnight of a clock time "HH:MM:SS".
-std::optional<int> parseClock(std::string_view text);
-
 // The clockSeconds of the clock time `clock` (seconds after midnight) on the day that puts
 // it nearest `near` (clockSeconds): the day before, the same day or the day after, within
 // 12 hours either way. At exactly 12 hours it is the earlier day, or with laterOnTie the

@@ -101,77 +101,26 @@ bool endsBeforeLast(int end, const std::tm& last) {
   return clockNear(end, track, true) < track;
 }
 
-OptionArity recordingOption(const RecordingOptions& options, std::string_view name) {
-  if (name == "--at" || name == "--shift") return OptionArity::kValue;
-  if (options.cue && name == "--audio") return OptionArity::kValue;
-  if (options.cue && name == "--bom") return OptionArity::kFlag;
-  if (!options.cue && name == "--end") return OptionArity::kValue;
-  return OptionArity::kNone;
+RecordingOptions recordingOptions(const Arguments& arguments) {
+  RecordingOptions options;
+  options.cue = arguments.command().name == "cue";
+  options.audio = arguments.text("--audio");
+  options.at = arguments.text("--at") == "loaded" ? PointTime::kLoaded : PointTime::kLogged;
+  options.shiftMs = arguments.milliseconds("--shift").value_or(0);
+  options.bom = arguments.given("--bom");
+  options.end = arguments.clock("--end");
+  return options;
 }
 
-platform::Status takeRecordingOption(std::string_view name, std::string_view value,
-                                     RecordingOptions* options) {
-  const auto wrong = [](std::string message) {
-    return platform::makeError("", std::move(message));
-  };
-  std::string quoted(1, '\'');
-  quoted.append(value).push_back('\'');
-  if (name == "--at") {
-    if (value != "logged" && value != "loaded") {
-      return wrong("--at takes logged or loaded, not " + quoted);
-    }
-    options->at = value == "logged" ? PointTime::kLogged : PointTime::kLoaded;
-  } else if (name == "--shift") {
-    const std::optional<std::int64_t> shift = parseShift(value);
-    if (!shift) return wrong("--shift takes seconds such as -12 or +3.5, not " + quoted);
-    options->shiftMs = *shift;
-  } else if (name == "--audio") {
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      if (value[i] == '"' || controlAt(value, i) != 0) {
-        return wrong("--audio: a CUE sheet cannot name a file with '\"' or a control character: " +
-                     quoted);
-      }
-    }
-    if (value.empty()) return wrong("--audio takes the name of the recording's file");
-    options->audio = value;
-  } else if (name == "--bom") {
-    options->bom = true;
-  } else if (name == "--end") {
-    if (!(options->end = parseClock(value))) {
-      return wrong("--end takes a clock time HH:MM:SS, not " + quoted);
+platform::Status checkCueAudio(std::string_view audio) {
+  for (std::size_t i = 0; i < audio.size(); ++i) {
+    if (audio[i] == '"' || controlAt(audio, i) != 0) {
+      return platform::makeError(
+          "", "--audio: a CUE sheet cannot name a file with '\"' or a control character: '" +
+                  std::string(audio) + "'");
     }
   }
   return {};
-}
-
-std::optional<std::int64_t> parseShift(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  // Up to about eleven days either way, to the millisecond.
-  if (whole.empty() || whole.size() > 6 || fraction.size() > 3 ||
-      (point != std::string_view::npos && fraction.empty())) {
-    return std::nullopt;
-  }
-  std::int64_t ms = 0;
-  for (const char c : whole) {
-    if (c < '0' || c > '9') return std::nullopt;
-    ms = ms * 10 + (c - '0');
-  }
-  ms *= 1000;
-  std::int64_t scale = 100;
-  for (const char c : fraction) {
-    if (c < '0' || c > '9') return std::nullopt;
-    ms += (c - '0') * scale;
-    scale /= 10;
-  }
-  return negative ? -ms : ms;
 }
 
 void RecordingFormat::record(const Record& record, std::string* out) {

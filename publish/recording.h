@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/options.h"
 #include "platform/error.h"
 #include "publish/formats.h"
 #include "setfile/playlist_reader.h"
@@ -67,21 +68,16 @@ struct RecordingOptions {
   std::optional<int> end;  // seconds after midnight
 };
 
-enum class OptionArity { kNone, kFlag, kValue };
+// The recording options of a command line (cue's, chapters' or mixcloud's).
+RecordingOptions recordingOptions(const Arguments& arguments);
 
-// Whether `name` is an option of cue (or of chapters), and whether it takes a value.
-OptionArity recordingOption(const RecordingOptions& options, std::string_view name);
-// Takes that option with its value (empty for a flag); what is wrong with the value, as a
-// wrong command line.
-platform::Status takeRecordingOption(std::string_view name, std::string_view value,
-                                     RecordingOptions* options);
+// What keeps a CUE sheet from naming the audio file `audio` (a '"' or a control
+// character), as a wrong command line; ok when nothing.
+platform::Status checkCueAudio(std::string_view audio);
 
 // Whether the recording's end, the clock time `end`, lies before the last track of the set,
 // logged at `last`, on the day that puts it nearest that track. Such an end is refused.
 bool endsBeforeLast(int end, const std::tm& last);
-
-// Milliseconds of "[+|-]SECONDS[.fff]".
-std::optional<std::int64_t> parseShift(std::string_view text);
 
 // The longest a CUE sheet can be: track numbers have two digits.
 constexpr std::uint64_t kCueMostTracks = 99;

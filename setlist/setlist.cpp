@@ -41,9 +41,8 @@ int main(int argc, char** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  if (arguments.size() < 2) return usageError(wrongCommandLine("which subcommand?"));
-
-  const std::string_view name = arguments[1];
+  const std::string_view name = arguments.size() < 2 ? "" : arguments[1];
+  if (name.empty()) return usageError(wrongCommandLine("which subcommand?"));
   if (name == "--help" || name == "-h") {
     printHelp();
     return kStatusOk;

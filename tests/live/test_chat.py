@@ -208,6 +208,24 @@ class Chat(harness.EndToEndTest):
         self.assertEqual(live.finish(), 0, live.stderr)
 
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_login_to_an_accounts_file_of_its_own(self):
+        other = os.path.join(self.folder, "other.json")
+        for name in (["--name", "bot"], []):
+            login = self.setlist("login", "twitch", "--client-id", "client-1", "--auth-url",
+                                 self.ids.url, "--accounts", other, *name)
+            self.assertEqual(login.finish(TIMEOUT), 0, login.stderr)
+        with open(other, encoding="utf-8") as f:
+            accounts = json.load(f)["accounts"]
+        self.assertEqual([(a["name"], a["service"]) for a in accounts],
+                         [("bot", "twitch"), ("twitch", "twitch")])
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "zorvanthelix")))
+        live = self.setlist("live", "--twitch", "DJ", "--twitch-url", self.chat.url,
+                            "--accounts", other)
+        self.wait_stderr(live, b"chat: joined #dj")
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
     def test_refusals(self):
         # (arguments, status, what the message names); no account yet
         cases = [

@@ -28,6 +28,10 @@ TEST(WebClient, TakesUrlsApart) {
       {"http://host:65536/", "a bad port"},
       {"http://host:8x/", "a bad port"},
       {"http://[::1/", "no closing ']' after an IPv6 address"},
+      {"http://[::1", "no closing ']' after an IPv6 address"},
+      {"http://h/l b", "a space or control character in a URL"},
+      {"ws://h/\x01", "a space or control character in a URL"},
+      {"http://", "no host"},
   };
   for (const Case& c : cases) {
     const auto url = platform::parseUrl(c.url);
@@ -42,6 +46,8 @@ TEST(WebClient, TakesUrlsApart) {
         << c.url;
   }
   EXPECT_EQ(platform::urlSubject("http://h/p?token=secret#x"), "http://h/p");
+  EXPECT_EQ(platform::urlSubject("https://dj:secret@h:1/p@q"), "https://h:1/p@q");
+  EXPECT_EQ(platform::urlSubject("http://dj:secret@h?a@b"), "http://h");
 }
 
 TEST(WebClient, EncodesAndHashes) {

@@ -391,6 +391,17 @@ class ConvertTest(unittest.TestCase):
                 self.assertEqual((got, out), (status, b""), err)
                 self.assertIn(message, err)
                 self.assertEqual("usage:" in err, status == 2, err)
+                # A wrong command line: one line on what is wrong, then a few of usage.
+                if status == 2:
+                    self.assertLessEqual(len(err.splitlines()), 6, err)
+        # COMMAND --help: that command's usage and options on stdout; a wrong port is 2.
+        status, out, err = self.run_setlist("cue", "--help")
+        self.assertEqual((status, err), (0, ""))
+        self.assertTrue(out.startswith(b"usage: setlist cue --audio FILE --start HH:MM:SS"), out)
+        self.assertIn(b"--shift SECONDS", out)
+        status, out, err = self.run_setlist("login", "mixcloud", "--client-id", "c", "--port", "abc")
+        self.assertEqual((status, out), (2, b""))
+        self.assertEqual(err.splitlines()[0], "setlist: --port takes a port number, not 'abc'")
         self.assertIn("40 more lines that are not records", self.run_setlist("csv", "junk.txt")[2])
         status, out, err = self.run_setlist("--help")
         self.assertEqual((status, err), (0, ""))

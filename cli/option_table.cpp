@@ -1,0 +1,207 @@
+// The table itself: each option once, then each command as the list of its options. An
+// option that several commands take is one declaration, so that it means the same in
+// each; a new option is one line here and is read, checked and shown in every usage text
+// without more code.
+#include <algorithm>
+#include <iterator>
+
+#include "cli/options.h"
+
+namespace {
+
+using K = OptionKind;
+
+// Reading the set.
+constexpr OptionSpec kPlaylistOnly{"--playlist-only", "", K::kFlag, "",
+                                   "reads the playlist alone, not the set log beside it"};
+constexpr OptionSpec kOutput{"-o", "", K::kFile, "FILE",
+                             "writes FILE, replaced once complete, instead of standard output"};
+constexpr OptionSpec kStart{"--start", "", K::kClock, "HH:MM:SS",
+                            "the clock time the set's recording (or timing) began"};
+constexpr OptionSpec kRaw{"--raw", "", K::kFlag, "",
+                          "writes texts as they are, without the guard against formulas"};
+
+// Recordings: cue, chapters and the Mixcloud upload.
+constexpr OptionSpec kAudio{"--audio", "", K::kFile, "FILE", "the recording's audio file"};
+constexpr OptionSpec kAt{"--at",
+                         "",
+                         K::kChoice,
+                         "logged|loaded",
+                         "each track where it was logged, or where its deck was loaded",
+                         {},
+                         "logged|loaded"};
+constexpr OptionSpec kShift{"--shift",
+                            "",
+                            K::kSeconds,
+                            "SECONDS",
+                            "moves every track by this much, such as -12 or +3.5",
+                            "seconds such as -12 or +3.5"};
+constexpr OptionSpec kBom{"--bom", "", K::kFlag, "", "starts the sheet with a byte-order mark"};
+constexpr OptionSpec kEnd{"--end", "", K::kClock, "HH:MM:SS",
+                          "the clock time the recording ended (else 10 minutes after the last)"};
+
+// live.
+constexpr OptionSpec kSimple{"--simple",
+                             "-s",
+                             K::kText,
+                             "N",
+                             "simple mode: a track is played once its deck is unchanged N s",
+                             "a whole number of seconds, at least 1"};
+constexpr OptionSpec kNowPlaying{"--now-playing", "", K::kFile, "FILE",
+                                 "the track on air, one line made by --format"};
+constexpr OptionSpec kPrevious{"--previous", "", K::kFile, "FILE",
+                               "the track before it, the same way"};
+constexpr OptionSpec kFormat{"--format", "", K::kText, "TEXT",
+                             "the line: {artist}, {song}, {album}, {deck}; {{ and }} are braces"};
+constexpr OptionSpec kHtml{"--html", "", K::kFile, "FILE",
+                           "a page for a browser source showing both, reloading itself"};
+constexpr OptionSpec kDelay{"--delay",
+                            "",
+                            K::kInteger,
+                            "SECONDS",
+                            "every change this long after the track was decided",
+                            "whole seconds from 0 to 600",
+                            {},
+                            0,
+                            600};
+constexpr OptionSpec kServe{"--serve",
+                            "",
+                            K::kText,
+                            "[ADDRESS:]PORT",
+                            "a web server for browser sources and chat bots (on 127.0.0.1)",
+                            "[ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040"};
+constexpr OptionSpec kAllowHost{"--allow-host",
+                                "",
+                                K::kText,
+                                "NAME",
+                                "the server also answers to this name of the computer",
+                                "a host name, such as djlaptop.lan",
+                                {},
+                                0,
+                                0,
+                                true};
+constexpr OptionSpec kRules{"--rules", "", K::kFlag, "",
+                            "warns when a loaded track would break a rule of check"};
+constexpr OptionSpec kTwitch{"--twitch",
+                             "",
+                             K::kText,
+                             "CHANNEL",
+                             "a bot in the channel's Twitch chat answers !track and !lasttrack",
+                             "a channel name (letters, digits and _)"};
+constexpr OptionSpec kAnnounce{"--announce", "", K::kFlag, "",
+                               "the bot says \"Now playing: ...\" for each new track"};
+constexpr OptionSpec kCooldown{"--cooldown",
+                               "",
+                               K::kInteger,
+                               "SECONDS",
+                               "each chat command is answered at most once in this time",
+                               "whole seconds from 0 to 3600",
+                               {},
+                               0,
+                               3600};
+constexpr OptionSpec kTwitchUrl{"--twitch-url",
+                                "",
+                                K::kUrl,
+                                "URL",
+                                "the chat server (default wss://irc-ws.chat.twitch.tv:443)",
+                                "a ws:// or wss:// address",
+                                "ws|wss"};
+
+// The accounts file and the logins.
+constexpr OptionSpec kAccounts{"--accounts", "", K::kFile, "FILE",
+                               "the accounts file, else the one in the user's settings folder"};
+constexpr OptionSpec kAccountName{"--name",
+                                  "",
+                                  K::kText,
+                                  "NAME",
+                                  "the account's name (default: the service)",
+                                  "letters, digits, '-', '_' and '.'"};
+constexpr OptionSpec kUrl{"--url",
+                          "",
+                          K::kUrl,
+                          "URL",
+                          "the address of a server that speaks the service's API",
+                          "an http:// or https:// address",
+                          "http|https"};
+constexpr OptionSpec kApiKey{"--api-key", "", K::kText, "KEY",
+                             "the API key of your Last.fm API account"};
+constexpr OptionSpec kClientId{"--client-id", "", K::kText, "ID",
+                               "the client ID of the application you registered"};
+constexpr OptionSpec kPort{
+    "--port",        "", K::kInteger, "PORT", "the listener's port on 127.0.0.1, else any free one",
+    "a port number", {}, 1,           65535};
+constexpr OptionSpec kAuthUrl{"--auth-url",
+                              "",
+                              K::kUrl,
+                              "URL",
+                              "the login server (default https://id.twitch.tv)",
+                              "an http:// or https:// address",
+                              "http|https"};
+
+// Sending.
+constexpr OptionSpec kTo{"--to", "", K::kList, "NAME[,NAME...]",
+                         "only these accounts, else every scrobbling account"};
+constexpr OptionSpec kFollow{"--follow", "", K::kFlag, "",
+                             "keeps reading the set log and sends each new track; Ctrl-C ends"};
+constexpr OptionSpec kDryRun{"--dry-run", "", K::kFlag, "",
+                             "shows what it would send, and sends nothing"};
+constexpr OptionSpec kShowName{"--name", "", K::kText, "NAME", "the show's name"};
+constexpr OptionSpec kDescription{"--description", "", K::kText, "TEXT",
+                                  "the show's description, at most 1000 characters"};
+constexpr OptionSpec kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, at most 5"};
+constexpr OptionSpec kPicture{"--picture", "", K::kFile, "FILE",
+                              "the show's picture, at most 10 MB"};
+
+constexpr CommandOption kConvert[] = {{&kPlaylistOnly}, {&kOutput}};
+constexpr CommandOption kTracklist[] = {{&kStart}, {&kPlaylistOnly}, {&kOutput}};
+constexpr CommandOption kCsv[] = {{&kRaw}, {&kPlaylistOnly}, {&kOutput}};
+constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},    {&kShift},
+                                  {&kBom},         {&kPlaylistOnly}, {&kOutput}};
+constexpr CommandOption kChapters[] = {{&kStart, true}, {&kEnd},          {&kAt},
+                                       {&kShift},       {&kPlaylistOnly}, {&kOutput}};
+constexpr CommandOption kCheck[] = {{&kPlaylistOnly}};
+constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},
+                                   {&kHtml},      {&kDelay},      {&kServe},    {&kAllowHost},
+                                   {&kRules},     {&kTwitch},     {&kAnnounce}, {&kCooldown},
+                                   {&kTwitchUrl}, {&kAccounts}};
+constexpr CommandOption kLoginListenBrainz[] = {{&kAccountName}, {&kUrl}, {&kAccounts}};
+constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl}, {&kAccounts}};
+constexpr CommandOption kLoginMixcloud[] = {
+    {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}};
+constexpr CommandOption kLoginTwitch[] = {
+    {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}};
+constexpr CommandOption kAccountsOnly[] = {{&kAccounts}};
+constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}};
+constexpr CommandOption kMixcloud[] = {
+    {&kAudio, true}, {&kShowName, true}, {&kDescription}, {&kTags},     {&kPicture},     {&kStart},
+    {&kAt},          {&kShift},          {&kDryRun},      {&kAccounts}, {&kPlaylistOnly}};
+
+constexpr CommandSpec kCommands[] = {
+    {"tracklist", "PLAYLIST", kTracklist},
+    {"csv", "PLAYLIST", kCsv},
+    {"json", "PLAYLIST", kConvert},
+    {"html", "PLAYLIST", kConvert},
+    {"cue", "PLAYLIST", kCue},
+    {"chapters", "PLAYLIST", kChapters},
+    {"check", "PLAYLIST", kCheck},
+    {"live", "", kLive},
+    {"login listenbrainz", "", kLoginListenBrainz},
+    {"login lastfm", "", kLoginLastfm},
+    {"login mixcloud", "", kLoginMixcloud},
+    {"login twitch", "", kLoginTwitch},
+    {"accounts", "", kAccountsOnly},
+    {"logout", "NAME", kAccountsOnly},
+    {"scrobble", "SET", kScrobble},
+    {"mixcloud", "PLAYLIST", kMixcloud},
+};
+
+}  // namespace
+
+std::span<const CommandSpec> commandSpecs() { return kCommands; }
+
+const CommandSpec* findCommandSpec(std::string_view name) {
+  const auto* found =
+      std::find_if(std::begin(kCommands), std::end(kCommands),
+                   [&](const CommandSpec& command) { return command.name == name; });
+  return found == std::end(kCommands) ? nullptr : found;
+}
