@@ -5,6 +5,7 @@
 
 #include "live/chat_bot.h"
 #include "online/irc.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -94,6 +95,22 @@ TEST(ChatText, OneLineOfAtMostFiveHundredCharacters) {
   EXPECT_EQ(privmsgLine("dj", "a\nb", "id;1 2"),
             "@reply-parent-msg-id=id\\:1\\s2 PRIVMSG #dj :a b");
   EXPECT_EQ(privmsgLine("dj", "x", ""), "PRIVMSG #dj :x");
+}
+
+TEST(ChatText, ServerTextReachesTheTerminalEscaped) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\x1B]0;title\x07\x1B[2J\x1B"
+       "c",
+       "\\x1B]0;title\\x07\\x1B[2J\\x1B"
+       "c"},
+      {"CSI \xC2\x9B"
+       "31m, NEL \xC2\x85",
+       "CSI \\u009B31m, NEL \\u0085"},
+      {"tab\tline\r\nDEL\x7F", "tab\\x09line\\x0D\\x0ADEL\\x7F"},
+      {"not UTF-8 \xFF\xC2\x41 \xE5\xAE", "not UTF-8 \\xFF\\xC2A \\xE5\\xAE"},
+      {"宇多田ヒカル \u00A0é 🎵 \\x", "宇多田ヒカル \u00A0é 🎵 \\x"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(printableText(text), expected) << expected;
 }
 
 // A chat driven by a made-up clock: each step is a time in seconds and what happens then.
