@@ -13,6 +13,7 @@
 #include "online/twitch_auth.h"
 #include "platform/report.h"
 #include "platform/web_client.h"
+#include "setfile/text.h"
 #include "tracker/conversion.h"
 
 namespace {
@@ -33,7 +34,8 @@ bool isLoginRefusal(std::string_view text) {
   return false;
 }
 
-void tell(const std::string& message) { platform::reportError("chat: " + message); }
+// Everything told may quote a server, whose text never reaches the terminal raw.
+void tell(const std::string& message) { platform::reportError("chat: " + printableText(message)); }
 
 }  // namespace
 

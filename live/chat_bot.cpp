@@ -9,6 +9,8 @@ namespace {
 constexpr std::chrono::seconds kRateMargin{1};
 
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
+// Put before a text that Twitch would read as a command: U+266A, a quaver, and a space.
+constexpr std::string_view kCommandGuard = "\xE2\x99\xAA ";
 
 bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -24,6 +26,22 @@ std::string commandOf(std::string_view text) {
   return "";
 }
 
+// Whether a name has the form of a Twitch login: letters, digits and '_', at most 25.
+bool isLoginName(std::string_view name) {
+  return !name.empty() && name.size() <= 25 && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+
+// The name a reply mentions: the asker's display name when it is a login's (it may differ
+// in case), else the login; empty when neither has that form.
+std::string askerOf(const IrcMessage& message) {
+  for (const std::string& name : {message.tag("display-name"), message.nick()}) {
+    if (isLoginName(name)) return name;
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string chatText(std::string_view text) {
@@ -34,6 +52,8 @@ std::string chatText(std::string_view text) {
     if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF: one space
     flat += c < 0x20 || c == 0x7F ? ' ' : text[i];
   }
+  flat.erase(0, flat.find_first_not_of(' '));
+  if (!flat.empty() && (flat[0] == '/' || flat[0] == '.')) flat.insert(0, kCommandGuard);
   std::size_t characters = 0;
   for (std::size_t i = 0; i < flat.size(); ++i) {
     if (isContinuationByte(flat[i])) continue;
@@ -56,10 +76,12 @@ std::string privmsgLine(std::string_view channel, std::string_view text, std::st
 }
 
 void ChatBot::show(const OnAirState& state) {
-  if (settings_.announce && state.shown > state_.shown && !state.now.empty()) {
-    enqueue({privmsgLine(settings_.channel, "Now playing: " + state.now, ""), true});
-  }
+  const bool fresh = state.shown > state_.shown && !state.now.empty();
   state_ = state;
+  if (!settings_.announce || !fresh) return;
+  if (!queue_.empty() && queue_.front().command.empty()) queue_.pop_front();  // its track is over
+  if (queue_.size() >= kQueueLimit) queue_.pop_front();  // the reply that waited longest
+  queue_.push_front({});
 }
 
 void ChatBot::hear(const IrcMessage& message, Clock::time_point now) {
@@ -74,34 +96,46 @@ void ChatBot::hear(const IrcMessage& message, Clock::time_point now) {
     }
   }
   lastAnswered_[command] = now;
+  if (queue_.size() >= kQueueLimit) {
+    // The oldest reply makes room; the announcement, first when one waits, stays.
+    queue_.erase(queue_.begin() + (queue_.front().command.empty() ? 1 : 0));
+  }
+  queue_.push_back({command, message.tag("id"), askerOf(message)});
+}
+
+std::string ChatBot::textOf(const Waiting& waiting) const {
+  if (waiting.command.empty()) return "Now playing: " + state_.now;
   std::string answer;
   if (state_.now.empty()) {
     answer = "nothing on air yet";
-  } else if (command == "track") {
+  } else if (waiting.command == "track") {
     answer = state_.now;
   } else {
     answer = state_.before.empty() ? "nothing before this track yet" : state_.before;
   }
-  enqueue({privmsgLine(settings_.channel, answer, message.tag("id")), false});
+  return waiting.asker.empty() ? answer : "@" + waiting.asker + " " + answer;
 }
 
-void ChatBot::enqueue(Waiting waiting) {
-  if (queue_.size() >= kQueueLimit) {
-    const auto announcement =
-        std::find_if(queue_.begin(), queue_.end(), [](const Waiting& w) { return w.announcement; });
-    if (announcement == queue_.end()) return;  // only replies wait: the new line is dropped
-    queue_.erase(announcement);
+bool ChatBot::sentRecently(const std::string& text, Clock::time_point now) {
+  while (!recent_.empty() && recent_.front().first + kRepeatWindow + kRateMargin <= now) {
+    recent_.pop_front();
   }
-  queue_.push_back(std::move(waiting));
+  return std::any_of(recent_.begin(), recent_.end(),
+                     [&](const auto& sent) { return sent.second == text; });
 }
 
 std::optional<std::string> ChatBot::next(Clock::time_point now) {
   while (!sent_.empty() && sent_.front() + kRateWindow + kRateMargin <= now) sent_.pop_front();
-  if (queue_.empty() || sent_.size() >= kMessagesPerWindow) return std::nullopt;
-  sent_.push_back(now);
-  std::string line = std::move(queue_.front().line);
-  queue_.pop_front();
-  return line;
+  while (!queue_.empty() && sent_.size() < kMessagesPerWindow) {
+    const Waiting waiting = std::move(queue_.front());
+    queue_.pop_front();
+    std::string text = chatText(textOf(waiting));
+    if (sentRecently(text, now)) continue;  // Twitch would drop it, and it is in chat already
+    sent_.push_back(now);
+    recent_.emplace_back(now, text);
+    return privmsgLine(settings_.channel, text, waiting.replyTo);
+  }
+  return std::nullopt;
 }
 
 std::optional<ChatBot::Clock::time_point> ChatBot::nextTime() const {

@@ -33,9 +33,13 @@ constexpr std::size_t kMessagesPerWindow = 20;
 constexpr std::chrono::seconds kRateWindow{30};
 constexpr std::size_t kLongestMessage = 500;  // characters
 constexpr std::size_t kQueueLimit = 20;       // lines waiting for the rate limit
+// Twitch drops a message identical to one the same account sent this long ago or less.
+constexpr std::chrono::seconds kRepeatWindow{30};
 
 // The text as one chat message: each line break or other control character a space
-// (CR LF one space), cut to kLongestMessage characters with "…" as the last.
+// (CR LF one space), no leading spaces, cut to kLongestMessage characters with "…" as the
+// last. A text that would begin with '/' or '.', which Twitch reads as a command (`/me`,
+// `.ban`), begins with "♪ " instead.
 std::string chatText(std::string_view text);
 
 // "@reply-parent-msg-id=<id> PRIVMSG #<channel> :<text>", or without the tag when the id
@@ -48,25 +52,31 @@ class ChatBot {
 
   explicit ChatBot(ChatBotSettings settings) : settings_(std::move(settings)) {}
 
-  // The stream shows a new state: with --announce, a new track is announced.
+  // The stream shows a new state: with --announce, a new track is announced, ahead of the
+  // replies that wait; an announcement still waiting is dropped, as its track is over.
   void show(const OnAirState& state);
-  // A chat message (a PRIVMSG line): a command outside its cooldown gets an answer.
+  // A chat message (a PRIVMSG line): a command outside its cooldown gets an answer. When
+  // the queue is full, the reply that has waited longest is dropped to make room.
   void hear(const IrcMessage& message, Clock::time_point now);
-  // The next line to send now, when one waits and the rate limit lets it go.
+  // The next line to send now, when one waits and the rate limit lets it go. Its text is
+  // made now, from what is on air now; a text sent within kRepeatWindow is not sent again.
   std::optional<std::string> next(Clock::time_point now);
   // When next() may give a line that waits for the rate limit; nothing when none waits.
   std::optional<Clock::time_point> nextTime() const;
 
  private:
   struct Waiting {
-    std::string line;
-    bool announcement = false;
+    std::string command;  // "track" or "lasttrack"; empty for the announcement
+    std::string replyTo;  // the id of the message answered
+    std::string asker;    // the name the reply begins with, or empty
   };
-  void enqueue(Waiting waiting);
+  std::string textOf(const Waiting& waiting) const;
+  bool sentRecently(const std::string& text, Clock::time_point now);
 
   ChatBotSettings settings_;
   OnAirState state_;
-  std::map<std::string, Clock::time_point> lastAnswered_;  // by command
-  std::deque<Clock::time_point> sent_;                     // within the last window
-  std::deque<Waiting> queue_;
+  std::map<std::string, Clock::time_point> lastAnswered_;         // by command
+  std::deque<Clock::time_point> sent_;                            // within the last window
+  std::deque<std::pair<Clock::time_point, std::string>> recent_;  // texts sent, by time
+  std::deque<Waiting> queue_;  // the announcement, when one waits, first
 };

@@ -157,15 +157,16 @@ int runLive(int argc, char** argv) {
   platform::installStopHandler();
   LiveOutputs outputs(options->nowPlaying, options->previous, options->html);
   if (Status writable = outputs.checkWritable(); !writable) return failed(writable.error());
+  // The port first: a port in use ends the run before the chat logs in.
+  if (options->serve) {
+    Status serving = outputs.serve(*options->serve, options->allowedHosts);
+    if (!serving) return failed(serving.error());
+  }
   if (!options->chat.channel.empty()) {
     int status = kStatusOk;
     std::unique_ptr<TwitchChat> chat = startTwitchChat(options->chat, &status);
     if (!chat) return status;
     outputs.chatWith(std::move(chat));
-  }
-  if (options->serve) {
-    Status serving = outputs.serve(*options->serve, options->allowedHosts);
-    if (!serving) return failed(serving.error());
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

@@ -7,6 +7,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/host_name.hpp>
 #include <cctype>
+#include <variant>
 
 namespace live {
 
@@ -69,16 +70,44 @@ bool hostAllowed(std::string_view host, const std::vector<std::string>& names) {
   return std::find(names.begin(), names.end(), lowerCase(name)) != names.end();
 }
 
+namespace {
+
+// What the request names in its Host header and, in the absolute form
+// ("GET http://host:port/path"), in its target: a refusal when either is not this
+// server's, else the path the target names.
+std::variant<Reply, std::string_view> checkHosts(const http::request_header<>& request,
+                                                 const Site& site) {
+  std::string_view target(request.target().data(), request.target().size());
+  if (request.count(http::field::host) > 1) {
+    return failure(http::status::bad_request, "More than one Host.\n");
+  }
+  const auto host = request.find(http::field::host);
+  if (host == request.end() && request.version() == 11) {
+    return failure(http::status::bad_request, "No Host.\n");
+  }
+  std::vector<std::string_view> names;
+  if (host != request.end()) names.emplace_back(host->value().data(), host->value().size());
+  constexpr std::string_view kScheme = "http://";
+  if (lowerCase(target.substr(0, kScheme.size())) == kScheme) {
+    const std::size_t path = target.find_first_of("/?", kScheme.size());
+    names.push_back(target.substr(kScheme.size(), path - kScheme.size()));
+    target = path == std::string_view::npos ? "/" : target.substr(path);
+  }
+  for (const std::string_view name : names) {
+    if (!hostAllowed(name, site.hostNames)) {
+      return failure(http::status::misdirected_request,
+                     "This server answers only to its own names; see --allow-host.\n");
+    }
+  }
+  return target;
+}
+
+}  // namespace
+
 Reply route(const RequestParser& parser, const Site& site) {
   const http::request_header<>& request = parser.get();
-  const auto host = request.find(http::field::host);
-  if (host == request.end()) {
-    if (request.version() == 11) return failure(http::status::bad_request, "No Host.\n");
-  } else if (request.count(http::field::host) > 1 ||
-             !hostAllowed({host->value().data(), host->value().size()}, site.hostNames)) {
-    return failure(http::status::misdirected_request,
-                   "This server answers only to its own names; see --allow-host.\n");
-  }
+  std::variant<Reply, std::string_view> checked = checkHosts(request, site);
+  if (Reply* refusal = std::get_if<Reply>(&checked)) return std::move(*refusal);
   const bool head = request.method() == http::verb::head;
   if (request.method() != http::verb::get && !head) {
     return failure(http::status::method_not_allowed, "Only GET and HEAD.\n");
@@ -86,8 +115,9 @@ Reply route(const RequestParser& parser, const Site& site) {
   if (parser.chunked() || parser.content_length().value_or(0) > 0) {
     return failure(http::status::payload_too_large, "A request here has no body.\n");
   }
-  std::string_view target(request.target().data(), request.target().size());
+  std::string_view target = std::get<std::string_view>(checked);
   target = target.substr(0, target.find('?'));  // cache-defeating queries mean nothing here
+  if (target.empty()) target = "/";             // "http://host?query"
   if (target == "/events") {
     Reply reply = document("text/event-stream", "");
     reply.stream = !head;
@@ -102,7 +132,6 @@ Reply route(const RequestParser& parser, const Site& site) {
 }
 
 Reply refuse(beast::error_code error, const RequestParser& parser, std::string_view received) {
-  // Nothing sent, or gone: there is no one to answer.
   // Nothing sent, gone, or out of time (which has closed the connection already): there
   // is no one to answer.
   if (received.empty() || error == http::error::end_of_stream ||
@@ -112,10 +141,12 @@ Reply refuse(beast::error_code error, const RequestParser& parser, std::string_v
     return {};
   }
   if (error == http::error::bad_version) {
-    // The parser reads HTTP/1.0 and 1.1 alone; another well-formed version is not taken.
-    std::string_view line = received.substr(0, received.find('\n'));
+    // The parser reads HTTP/1.0 and 1.1 alone; another well-formed version, on a line that
+    // ends in CR LF, is not taken. A line that ends in LF alone is not HTTP.
+    std::string_view line = received.substr(0, received.find("\r\n"));
     line = line.substr(line.rfind(' ') + 1);
     if (line.size() > 5 && line.substr(0, 5) == "HTTP/" &&
+        line.find_first_of("\r\n") == std::string_view::npos &&
         std::isdigit(static_cast<unsigned char>(line[5]))) {
       return failure(http::status::http_version_not_supported, "Only HTTP/1.0 and 1.1.\n");
     }

@@ -29,8 +29,10 @@ namespace http = beast::http;
 using tcp = net::ip::tcp;
 using live::Reply;
 
-// Connections served at once. Past it, the connection that has waited longest for a
-// request is closed to make room, or, when none waits, the new one is answered 503.
+// Connections served at once. Past it, a connection that is not an event stream is closed
+// to make room: one that lingers after a refusal first, else the one longest in its state
+// (waiting for a request, or for its answer to be taken). As streams take at most
+// kMaxStreams, there is always one, and a new request always gets its answer.
 constexpr std::size_t kMaxConnections = 160;
 // Event streams among them; a new one past this closes the oldest, whose browser comes
 // back on its own, so plain requests always find room.
@@ -42,12 +44,11 @@ constexpr auto kHeaderTimeout = std::chrono::seconds(10);
 constexpr auto kStreamTimeout = std::chrono::seconds(60);
 // The send buffer of an event stream's socket, in bytes.
 constexpr int kStreamSendBuffer = 4096;
-// A connection beyond the limit only waits for its 503.
-constexpr auto kRefusedTimeout = std::chrono::seconds(5);
 // An answer that a client does not take within this long closes its connection.
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
-// After an error answer, what the client still sends is read and dropped for this long
-// before the close, so the close does not reset the connection before the client read it.
+// After an error answer, what the client still sends is read and dropped for at most this
+// long in all before the close, so the close does not reset the connection before the
+// client read it, and a client that trickles bytes cannot keep it open.
 constexpr auto kLinger = std::chrono::seconds(2);
 // A comment line on every event stream, so that dead clients are found.
 constexpr auto kHeartbeat = std::chrono::seconds(15);
@@ -74,31 +75,35 @@ std::pair<Duration, Duration> timeouts() {
 
 class Server;
 
+// A connection's place in the server's order of closing to make room (lingering ones
+// first, then by age) or of its event streams (by age).
+using Place = std::pair<int, std::uint64_t>;
+
 // One client connection: requests answered one after the other, or, after a request for
 // /events, a stream of events until the client goes away.
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(tcp::socket socket, Server& server, bool refused);
+  Connection(tcp::socket socket, Server& server);
   ~Connection();
   void start() { readRequest(); }
   // Queues an event (or a comment line) for a streaming client.
   void send(Text text);
   void close();
-  std::uint64_t serial = 0;  // its place in the server's order of waiting or streaming
+  Place place;  // in the server's order of closing to make room, or of streams
 
  private:
   void readRequest();
   void answer();
   void respond(Reply reply);
   void linger();
+  void drain(std::chrono::steady_clock::time_point end);
   void startStream();
   void watch();
   void writeNext();
 
   beast::tcp_stream stream_;
   Server& server_;
-  bool refused_;
-  bool counted_;
+  bool counted_ = true;
   beast::flat_buffer buffer_;
   std::optional<live::RequestParser> parser_;
   http::response<http::string_body> response_;
@@ -127,22 +132,25 @@ class Server : public LiveServer {
 
   live::Site site() const { return {page_, *documents_, hostNames_}; }
   const LiveDocuments& documents() const { return *documents_; }
-  // A connection waits for a request, or stops waiting (read, or closed).
-  void waiting(Connection& connection) {
-    connection.serial = ++serials_;
-    waiting_.emplace(connection.serial, &connection);
+  // A connection that is not an event stream enters a state: it waits for a request or
+  // for its answer to be taken, or it lingers.
+  void enter(Connection& connection, bool lingering) {
+    leave(connection);
+    connection.place = {lingering ? 0 : 1, ++serials_};
+    evictable_.emplace(connection.place, &connection);
   }
-  void notWaiting(const Connection& connection) { waiting_.erase(connection.serial); }
+  // A connection becomes an event stream, or closes.
+  void leave(const Connection& connection) { evictable_.erase(connection.place); }
   void addStream(const std::shared_ptr<Connection>& connection);
-  void removeStream(const Connection& connection) { streams_.erase(connection.serial); }
-  std::size_t connections = 0;  // counted by the connections themselves, refused ones aside
+  void removeStream(const Connection& connection) { streams_.erase(connection.place); }
+  std::size_t connections = 0;  // counted by the connections themselves
   const std::pair<Duration, Duration> timeout = timeouts();  // a head's, a stream write's
 
  private:
   void accept();
   void beat();
-  // Closes the connection that has waited longest for a request; false when none waits.
-  bool evictWaiting();
+  // Closes the first connection in the order of making room, when there is one.
+  void makeRoom();
   std::vector<std::shared_ptr<Connection>> currentStreams() const {
     std::vector<std::shared_ptr<Connection>> streams;
     for (const auto& [serial, stream] : streams_) streams.push_back(stream);
@@ -159,9 +167,9 @@ class Server : public LiveServer {
   std::shared_ptr<const LiveDocuments> documents_;
   std::vector<std::string> hostNames_;
   std::uint64_t serials_ = 0;
-  // Both in the order they came: the oldest is the first to make room.
-  std::map<std::uint64_t, Connection*> waiting_;
-  std::map<std::uint64_t, std::shared_ptr<Connection>> streams_;
+  // Both in their order of making room: the first is the first to close.
+  std::map<Place, Connection*> evictable_;
+  std::map<Place, std::shared_ptr<Connection>> streams_;
 };
 
 Text eventOf(const std::string& json) {
@@ -180,9 +188,9 @@ Text streamHead(unsigned version) {
   return std::make_shared<const std::string>(text.str());
 }
 
-Connection::Connection(tcp::socket socket, Server& server, bool refused)
-    : stream_(std::move(socket)), server_(server), refused_(refused), counted_(!refused) {
-  if (counted_) ++server_.connections;
+Connection::Connection(tcp::socket socket, Server& server)
+    : stream_(std::move(socket)), server_(server) {
+  ++server_.connections;
 }
 
 Connection::~Connection() {
@@ -198,18 +206,17 @@ void Connection::close() {
   stream_.close();
   if (counted_) --server_.connections;
   counted_ = false;
-  server_.notWaiting(*this);
+  server_.leave(*this);
   server_.removeStream(*this);
 }
 
 void Connection::readRequest() {
   parser_.emplace();
   parser_->header_limit(live::kHeaderLimit);
-  if (!refused_) server_.waiting(*this);
-  stream_.expires_after(refused_ ? kRefusedTimeout : server_.timeout.first);
+  server_.enter(*this, false);
+  stream_.expires_after(server_.timeout.first);
   http::async_read_header(
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
-        self->server_.notWaiting(*self);
         if (self->closed_) return;
         if (!ec) return self->answer();
         // A malformed or oversized request is answered with its status and closes this
@@ -222,10 +229,6 @@ void Connection::readRequest() {
 }
 
 void Connection::answer() {
-  if (refused_) {
-    return respond({http::status::service_unavailable, "text/plain",
-                    "Too many connections; try again shortly.\n", false, true});
-  }
   Reply reply = live::route(*parser_, server_.site());
   if (reply.stream) return startStream();
   respond(std::move(reply));
@@ -243,11 +246,10 @@ void Connection::respond(Reply reply) {
   response_.set(http::field::cache_control, "no-store");
   if (reply.status == http::status::method_not_allowed)
     response_.set(http::field::allow, "GET, HEAD");
-  if (reply.status == http::status::service_unavailable)
-    response_.set(http::field::retry_after, "5");
   response_.keep_alive(keepAlive);
   response_.content_length(reply.body.size());
   if (request.method() != http::verb::head) response_.body() = std::move(reply.body);
+  server_.enter(*this, false);
   stream_.expires_after(kWriteTimeout);
   http::async_write(
       stream_, response_,
@@ -265,11 +267,16 @@ void Connection::respond(Reply reply) {
 void Connection::linger() {
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-  stream_.expires_after(kLinger);
+  server_.enter(*this, true);
+  drain(std::chrono::steady_clock::now() + kLinger);
+}
+
+void Connection::drain(std::chrono::steady_clock::time_point end) {
+  stream_.expires_at(end);
   stream_.async_read_some(net::buffer(ignored_),
-                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          [self = shared_from_this(), end](beast::error_code ec, std::size_t) {
                             if (ec) return self->close();
-                            self->linger();
+                            self->drain(end);
                           });
 }
 
@@ -279,6 +286,7 @@ void Connection::startStream() {
   beast::error_code ignored;
   stream_.socket().set_option(net::socket_base::send_buffer_size(kStreamSendBuffer), ignored);
   stream_.expires_never();
+  server_.leave(*this);
   server_.addStream(shared_from_this());
   watch();  // first, so that the write timeouts set below leave this read without one
   send(streamHead(parser_->get().version()));
@@ -324,7 +332,7 @@ Server::~Server() {
   acceptor_.reset();
   timer_.reset();
   pause_.reset();
-  waiting_.clear();
+  evictable_.clear();
   streams_.clear();
   context_.reset();
 }
@@ -356,8 +364,8 @@ platform::Status Server::listen(const tcp::endpoint& endpoint) {
 void Server::accept() {
   acceptor_->async_accept(*context_, [this](beast::error_code ec, tcp::socket socket) {
     if (!ec) {
-      const bool refused = connections >= kMaxConnections && !evictWaiting();
-      std::make_shared<Connection>(std::move(socket), *this, refused)->start();
+      if (connections >= kMaxConnections) makeRoom();
+      std::make_shared<Connection>(std::move(socket), *this)->start();
       return accept();
     }
     if (ec == net::error::operation_aborted) return;
@@ -367,16 +375,14 @@ void Server::accept() {
   });
 }
 
-bool Server::evictWaiting() {
-  if (waiting_.empty()) return false;
-  waiting_.begin()->second->close();
-  return true;
+void Server::makeRoom() {
+  if (!evictable_.empty()) evictable_.begin()->second->close();
 }
 
 void Server::addStream(const std::shared_ptr<Connection>& connection) {
   if (streams_.size() >= kMaxStreams) streams_.begin()->second->close();
-  connection->serial = ++serials_;
-  streams_.emplace(connection->serial, connection);
+  connection->place = {0, ++serials_};
+  streams_.emplace(connection->place, connection);
 }
 
 void Server::beat() {

@@ -84,6 +84,28 @@ std::size_t controlAt(std::string_view text, std::size_t i) {
   return 0;
 }
 
+std::string printableText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8Length(text.substr(i));
+    if (length != 0 && controlAt(text, i) == 0) {
+      shown.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    // A C1 control is two bytes of UTF-8: shown by its code, the second byte.
+    const bool c1 = length == 2;
+    const auto byte = static_cast<unsigned char>(text[c1 ? i + 1 : i]);
+    shown.append(c1 ? "\\u00" : "\\x");
+    shown.push_back(kHex[byte >> 4]);
+    shown.push_back(kHex[byte & 0xF]);
+    i += c1 ? 2 : 1;
+  }
+  return shown;
+}
+
 void appendNumber(std::uint64_t value, int width, std::string* out) {
   char digits[20];
   int count = 0;

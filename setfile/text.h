@@ -34,6 +34,11 @@ void appendLatin1AsUtf8(std::string_view latin1, std::string* utf8);
 // bytes, else 0.
 std::size_t controlAt(std::string_view text, std::size_t i);
 
+// Text from elsewhere (a server's message, a file) as it may be shown on a terminal: each
+// control character as \xNN (C1 as \u00NN) and each byte that is not part of UTF-8 as
+// \xNN, so that no escape sequence in it reaches the terminal.
+std::string printableText(std::string_view text);
+
 // Where a JSON string is to stand: in a file, or also inside a page's script, where the
 // markup characters and the two line separators that end a line in JavaScript are escaped.
 enum class JsonText { kPlain, kForPage };

@@ -5,6 +5,7 @@
 
 #include "live/chat_bot.h"
 #include "online/irc.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -84,6 +85,11 @@ TEST(ChatText, OneLineOfAtMostFiveHundredCharacters) {
       {repeat(kanji, 500), repeat(kanji, 500)},
       {repeat(kanji, 499) + emoji + "x", repeat(kanji, 499) + ellipsis},
       {repeat(emoji, 600), repeat(emoji, 499) + ellipsis},
+      // What Twitch would read as a command
+      {"/me dances - Track 1", "\u266A /me dances - Track 1"},
+      {" \n.ban x", "\u266A .ban x"},
+      {repeat("/", 1) + repeat("a", 499), repeat("\u266A /", 1) + repeat("a", 496) + ellipsis},
+      {"a/me", "a/me"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(chatText(text), expected) << text;
   EXPECT_EQ(privmsgLine("dj", "a\nb", "id;1 2"),
@@ -91,9 +97,26 @@ TEST(ChatText, OneLineOfAtMostFiveHundredCharacters) {
   EXPECT_EQ(privmsgLine("dj", "x", ""), "PRIVMSG #dj :x");
 }
 
+TEST(ChatText, ServerTextReachesTheTerminalEscaped) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\x1B]0;title\x07\x1B[2J\x1B"
+       "c",
+       "\\x1B]0;title\\x07\\x1B[2J\\x1B"
+       "c"},
+      {"CSI \xC2\x9B"
+       "31m, NEL \xC2\x85",
+       "CSI \\u009B31m, NEL \\u0085"},
+      {"tab\tline\r\nDEL\x7F", "tab\\x09line\\x0D\\x0ADEL\\x7F"},
+      {"not UTF-8 \xFF\xC2\x41 \xE5\xAE", "not UTF-8 \\xFF\\xC2A \\xE5\\xAE"},
+      {"宇多田ヒカル \u00A0é 🎵 \\x", "宇多田ヒカル \u00A0é 🎵 \\x"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(printableText(text), expected) << expected;
+}
+
 // A chat driven by a made-up clock: each step is a time in seconds and what happens then.
 struct Step {
   int at;
+  std::string who;                // the viewer who speaks; empty: a line without a prefix
   std::string heard;              // a chat message in #dj, with its id "m<at>"; empty: none
   std::string shown;              // a new track on air; empty: none
   std::vector<std::string> sent;  // the lines the bot sends at that time, in order
@@ -110,9 +133,10 @@ void drive(ChatBotSettings settings, const std::vector<Step>& steps) {
       bot.show(state);
     }
     if (!step.heard.empty()) {
-      bot.hear(
-          *parseIrcLine("@id=m" + std::to_string(step.at) + " :v!v@v PRIVMSG #dj :" + step.heard),
-          now);
+      const std::string prefix = step.who.empty() ? "" : ":" + step.who + "!u@h ";
+      bot.hear(*parseIrcLine("@id=m" + std::to_string(step.at) + " " + prefix +
+                             "PRIVMSG #dj :" + step.heard),
+               now);
     }
     std::vector<std::string> sent;
     while (std::optional<std::string> line = bot.next(now)) sent.push_back(*line);
@@ -120,79 +144,83 @@ void drive(ChatBotSettings settings, const std::vector<Step>& steps) {
   }
 }
 
-TEST(ChatBot, AnswersCommandsOncePerCooldown) {
-  drive({"dj", false, 10},
-        {{0, "!track", "", {"@reply-parent-msg-id=m0 PRIVMSG #dj :nothing on air yet"}},
-         {1, "", "宇多田ヒカル - First Love 🎵", {}},
-         {2, "!TRACK now?", "", {}},  // within the cooldown of !track
-         {3, "!song", "", {}},        // the same command
-         {4,
-          "!lasttrack",
-          "",
-          {"@reply-parent-msg-id=m4 PRIVMSG #dj :nothing before this track yet"}},
-         {10, "!Song", "", {"@reply-parent-msg-id=m10 PRIVMSG #dj :宇多田ヒカル - First Love 🎵"}},
-         {11, "", "소녀시대 - 다시 만난 세계", {}},
-         {14,
-          "!lasttrack",
-          "",
-          {"@reply-parent-msg-id=m14 PRIVMSG #dj :宇多田ヒカル - First Love 🎵"}},
-         {15, "track", "", {}},
-         {16, "say !track", "", {}},
-         {17, "!tracks", "", {}}});
-  drive({"dj", true, 0},
-        {{0, "", "A - B", {"PRIVMSG #dj :Now playing: A - B"}},
-         {1, "!track", "", {"@reply-parent-msg-id=m1 PRIVMSG #dj :A - B"}},
-         {1, "!track", "", {"@reply-parent-msg-id=m1 PRIVMSG #dj :A - B"}},  // no cooldown
-         {2, "", "C\nD", {"PRIVMSG #dj :Now playing: C D"}}});
+std::string reply(int at, const std::string& text) {
+  return "@reply-parent-msg-id=m" + std::to_string(at) + " PRIVMSG #dj :" + text;
 }
 
-TEST(ChatBot, SendsAtMostTwentyInThirtySecondsAndDropsAnnouncementsFirst) {
+TEST(ChatBot, AnswersCommandsOncePerCooldownNeverTwiceTheSameWithinThirtySeconds) {
+  drive({"dj", false, 10},
+        {{0, "v", "!track", "", {reply(0, "@v nothing on air yet")}},
+         {1, "", "", "宇多田ヒカル - First Love 🎵", {}},
+         {2, "v", "!TRACK now?", "", {}},  // within the cooldown of !track
+         {3, "v", "!song", "", {}},        // the same command
+         {4, "v", "!lasttrack", "", {reply(4, "@v nothing before this track yet")}},
+         {10, "Ronni_2", "!Song", "", {reply(10, "@Ronni_2 宇多田ヒカル - First Love 🎵")}},
+         {11, "", "", "소녀시대 - 다시 만난 세계", {}},
+         {14, "v", "!lasttrack", "", {reply(14, "@v 宇多田ヒカル - First Love 🎵")}},
+         {15, "v", "track", "", {}},
+         {16, "v", "say !track", "", {}},
+         {17, "v", "!tracks", "", {}},
+         {21, "a.b", "!track", "", {reply(21, "소녀시대 - 다시 만난 세계")}}});  // not a login
+  drive({"dj", true, 0},
+        {{0, "", "", "A - B", {"PRIVMSG #dj :Now playing: A - B"}},
+         {1, "v", "!track", "", {reply(1, "@v A - B")}},
+         {2, "v", "!track", "", {}},  // the same text within 30 s: Twitch would drop it
+         {3, "w", "!track", "", {reply(3, "@w A - B")}},
+         {32, "v", "!track", "", {reply(32, "@v A - B")}},
+         {33, "", "", "/me dances - Track 1", {"PRIVMSG #dj :Now playing: /me dances - Track 1"}},
+         {34, "", "!track", "", {reply(34, "♪ /me dances - Track 1")}},
+         {35, "", "", "A - B", {"PRIVMSG #dj :Now playing: A - B"}},
+         {36, "", "", "C\nD", {"PRIVMSG #dj :Now playing: C D"}},
+         {37, "", "", "A - B", {}}});  // announced 2 s ago
+}
+
+TEST(ChatBot, RepliesInAFullWindowNameTheTrackOnAirWhenSentAfterItsAnnouncement) {
   ChatBot bot({"dj", true, 0});
   const ChatBot::Clock::time_point start{};
   OnAirState state;
-  auto ask = [&](int at) {
-    bot.hear(*parseIrcLine("@id=a" + std::to_string(at) + " PRIVMSG #dj :!track"),
-             start + seconds(at));
-  };
-  auto announce = [&](const std::string& track) {
+  auto show = [&](const std::string& track) {
     state = {track, state.now, state.shown + 1};
     bot.show(state);
   };
-  std::vector<std::pair<int, std::string>> sent;  // (second, line)
-  auto sendUntil = [&](int second) {
-    for (int at = 0; at <= second; ++at) {
-      while (std::optional<std::string> line = bot.next(start + seconds(at)))
-        sent.emplace_back(at, *line);
-    }
+  auto viewer = [](char kind, int number) { return kind + std::to_string(number); };
+  auto ask = [&](const std::string& who, int at) {
+    bot.hear(*parseIrcLine("@id=" + who + " :" + who + "!u@h PRIVMSG #dj :!track"),
+             start + seconds(at));
   };
-  // An announcement and 30 asks in the first 10 s: 20 go out as they come.
-  announce("first");
-  for (int i = 0; i < 30; ++i) {
-    ask(i / 3);
-    while (std::optional<std::string> line = bot.next(start + seconds(i / 3)))
-      sent.emplace_back(i / 3, *line);
-  }
-  EXPECT_EQ(sent.size(), 20u);
-  EXPECT_EQ(sent.front().second, "PRIVMSG #dj :Now playing: first");
+  auto sendAt = [&](int at) {
+    std::vector<std::string> sent;
+    while (std::optional<std::string> line = bot.next(start + seconds(at))) sent.push_back(*line);
+    return sent;
+  };
+  // An announcement and 19 replies fill the window at 0 s.
+  show("A");
+  for (int i = 0; i < 19; ++i) ask(viewer('v', i), 0);
+  ASSERT_EQ(sendAt(0).size(), kMessagesPerWindow);
+  // 25 asks at 5 s: the queue keeps the newest 20. A new track's announcement pushes out
+  // the oldest reply, and the next one replaces it, as its track is over.
+  for (int i = 0; i < 25; ++i) ask(viewer('w', i), 5);
+  EXPECT_TRUE(sendAt(5).empty());
+  show("B");
+  show("C");
+  EXPECT_TRUE(sendAt(30).empty());
   EXPECT_EQ(bot.nextTime(), start + seconds(31));
-  // 11 replies wait; the queue holds 20: 9 announcements fill it, then a reply pushes the
-  // oldest announcement out, and a further announcement pushes out the next.
-  for (int i = 0; i < 9; ++i) announce("track " + std::to_string(i));
-  ask(20);
-  announce("last");
-  sendUntil(90);
-  std::vector<std::string> later;
-  for (std::size_t i = 20; i < sent.size(); ++i) later.push_back(sent[i].second);
-  ASSERT_EQ(later.size(), 20u);
-  EXPECT_EQ(later[10], "@reply-parent-msg-id=a9 PRIVMSG #dj :first");
-  EXPECT_EQ(later[11], "PRIVMSG #dj :Now playing: track 2");
-  EXPECT_EQ(later[18], "@reply-parent-msg-id=a20 PRIVMSG #dj :track 8");
-  EXPECT_EQ(later[19], "PRIVMSG #dj :Now playing: last");
-  // Whatever happened, no 30-second window holds more than 20.
-  for (std::size_t i = 0; i + kMessagesPerWindow < sent.size(); ++i) {
-    EXPECT_GE(sent[i + kMessagesPerWindow].first - sent[i].first, 30) << i;
+  std::vector<std::string> expected = {"PRIVMSG #dj :Now playing: C"};
+  for (int i = 6; i < 25; ++i) {
+    const std::string who = viewer('w', i);
+    expected.push_back("@reply-parent-msg-id=" + who + " PRIVMSG #dj :@" + who + " C");
   }
+  EXPECT_EQ(sendAt(31), expected);
   EXPECT_FALSE(bot.nextTime());
+  // The window is full again until 62 s: of two new tracks, the one on air is announced.
+  show("D");
+  show("E");
+  for (int i = 0; i < 10; ++i) ask(viewer('x', i), 40);
+  EXPECT_TRUE(sendAt(40).empty());
+  const std::vector<std::string> sent = sendAt(62);
+  ASSERT_EQ(sent.size(), 11u);
+  EXPECT_EQ(sent[0], "PRIVMSG #dj :Now playing: E");
+  EXPECT_EQ(sent[10], "@reply-parent-msg-id=x9 PRIVMSG #dj :@x9 E");
 }
 
 }  // namespace

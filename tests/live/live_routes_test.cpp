@@ -51,8 +51,22 @@ TEST(LiveRoutes, AnswersEachRequestWithItsStatus) {
       {get("/", "[::1"), status::misdirected_request, ""},
       {get("/", "localhost:80x"), status::misdirected_request, ""},
       {get("/", ""), status::misdirected_request, ""},
-      {"GET / HTTP/1.1" + local + "Host: evil.example\r\n\r\n", status::misdirected_request, ""},
       {"GET / HTTP/1.1\r\n\r\n", status::bad_request, ""},
+      {"GET / HTTP/1.1" + local + "Host: evil.example\r\n\r\n", status::bad_request, ""},
+      {"GET / HTTP/1.1" + local + "Host: localhost\r\n\r\n", status::bad_request, ""},
+      // The absolute form: its host is checked as Host is
+      {get("http://127.0.0.1:8040/now-playing.txt?x=/", "127.0.0.1:8040"), status::ok, "TEXT"},
+      {get("HTTP://Studio.lan?x", "localhost"), status::ok, "PAGE"},
+      {"GET http://[::1]:8040/set.json HTTP/1.0\r\n\r\n", status::ok, "SET"},
+      {get("http://evil.example:8040/now-playing.txt", "127.0.0.1:8040"),
+       status::misdirected_request, ""},
+      {get("http://user@localhost/", "localhost"), status::misdirected_request, ""},
+      {get("http:///", "localhost"), status::misdirected_request, ""},
+      {get("https://localhost/", "localhost"), status::not_found, ""},
+      // Lines that end in LF alone
+      {"GET / HTTP/1.1\nHost: localhost\n\n", status::bad_request, ""},
+      {"GET / HTTP/2.0\nHost: localhost\r\n\r\n", status::bad_request, ""},
+      {"GET / HTTP/1.1\r\nHost: localhost\n\n", status::bad_request, ""},
       // Requests this server does not take
       {"POST /now-playing.json HTTP/1.1" + local + "Content-Length: 5\r\n\r\nhello",
        status::method_not_allowed, ""},

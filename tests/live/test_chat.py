@@ -8,6 +8,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import ssl
 import sys
 import time
@@ -88,6 +89,16 @@ class Chat(harness.EndToEndTest):
         # device, a pending poll, the tokens
         self.assertEqual([path for path, _ in self.ids.requests],
                          ["/oauth2/device", "/oauth2/token", "/oauth2/token"])
+        # With its port in use, live ends before the chat logs in.
+        with socket.socket() as busy:
+            busy.bind(("127.0.0.1", 0))
+            busy.listen()
+            port = str(busy.getsockname()[1])
+            refused = self.setlist("live", "--twitch", "dj", "--twitch-url", self.chat.url,
+                                   "--serve", port)
+            self.assertEqual(refused.finish(TIMEOUT), 1, refused.stderr)
+            self.assertIn(port.encode(), refused.stderr)
+        self.assertFalse(self.chat.wait_lines(lambda lines: lines, 1), self.chat.lines)
         standin = self.standin()
         live = self.live("--cooldown", "2", "-s", "1")
         self.assertEqual([l for _, l in self.chat.lines][:4],
@@ -97,6 +108,10 @@ class Chat(harness.EndToEndTest):
         self.chat.send_raw("@@;=\\\r\n:\r\n@a=b\r\n" + ":x PRIVMSG\r\n" + "\x00\xff" * 100)
         self.chat.send_raw("PING :tmi.twitch.tv")
         self.assertTrue(self.chat.wait_lines(lambda ls: "PONG :tmi.twitch.tv" in [l for _, l in ls]))
+        # A server's text reaches the terminal with its control characters escaped.
+        self.chat.send_raw(":tmi.twitch.tv NOTICE #dj :\x1b]0;owned\x07\x1b[2J\x9b2J")
+        self.wait_stderr(live, b"chat: #dj: \\x1B]0;owned\\x07\\x1B[2J\\u009B2J")
+        self.assertNotIn(b"\x1b", live.stderr)
         # (seconds to wait first, what a viewer says, loads before it, tracks reported by
         # then, the reply or None for none). In simple mode a load reports itself a poll or
         # two later, whenever live began.
@@ -110,16 +125,17 @@ class Chat(harness.EndToEndTest):
             (2.1, "hello !track", [], 3, None),
         ]
         expected = []
-        for pause, said, loads, reports, reply in steps:
+        for step, (pause, said, loads, reports, reply) in enumerate(steps):
             time.sleep(pause)
             for deck, texts in loads:
                 standin.load(deck, deck_track(texts))
                 time.sleep(1.2)  # each load after a poll
             live.wait_until(lambda out: out.count(b"Deck.Artist") == reports, TIMEOUT, "reports")
             time.sleep(0.3)
-            message_id = self.chat.say("Viewer", said)
+            # A viewer each: the same answer twice within 30 s would be dropped as a repeat.
+            message_id = self.chat.say(f"Viewer{step}", said)
             if reply is not None:
-                expected.append(f"@reply-parent-msg-id={message_id} PRIVMSG #dj :{reply}")
+                expected.append(f"@reply-parent-msg-id={message_id} PRIVMSG #dj :@Viewer{step} {reply}")
                 self.assertEqual(self.wait_replies(len(expected)), expected)
         time.sleep(1)
         self.assertEqual(self.replies(), expected)
@@ -142,8 +158,8 @@ class Chat(harness.EndToEndTest):
         self.assertEqual(self.replies(), [f"PRIVMSG #dj :Now playing: {line(JAPANESE)}"])
         self.assertGreater(announced - reported, 1.5)
         # 30 asks in 10 s: 20 messages in all within the first 30 s, the first among them.
-        for _ in range(30):
-            self.chat.say("Viewer", "!track")
+        for n in range(30):
+            self.chat.say(f"Viewer{n}", "!track")
             time.sleep(0.33)
         time.sleep(2)
         self.assertEqual(len(self.replies()), 20)
@@ -203,7 +219,7 @@ class Chat(harness.EndToEndTest):
         live = self.live()
         message_id = self.chat.say("Viewer", "!track")
         self.assertEqual(self.wait_replies(1),
-                         [f"@reply-parent-msg-id={message_id} PRIVMSG #dj :nothing on air yet"])
+                         [f"@reply-parent-msg-id={message_id} PRIVMSG #dj :@Viewer nothing on air yet"])
         live.send_signal(signal.SIGINT)
         self.assertEqual(live.finish(), 0, live.stderr)
 

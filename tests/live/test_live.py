@@ -105,6 +105,21 @@ def closed_of(socks, count, seconds):
     return closed
 
 
+def trickle(socks, seconds):
+    """Sends a byte every half second on each of `socks` until the server has closed them
+    all, or for `seconds`; the sockets it closed."""
+    closed, deadline = set(), time.monotonic() + seconds
+    while len(closed) < len(socks) and time.monotonic() < deadline:
+        for sock in socks:
+            try:
+                if sock not in closed:
+                    sock.send(b"x")
+            except OSError:
+                closed.add(sock)
+        time.sleep(0.5)
+    return closed
+
+
 class Live(harness.EndToEndTest):
     def live(self, *args):
         process = harness.Process([SETLIST, "live", *args], self.folder)
@@ -325,6 +340,7 @@ class Live(harness.EndToEndTest):
             (b"GET /now-playing.txt HTTP/1.1\r\n" + host + b"\r\n", b"200", False),
             (b"GET /set.json HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % port, b"200", False),
             (b"GET / HTTP/1.1\r\nHost: studio.lan:%d\r\n\r\n" % port, b"200", False),
+            (b"GET http://127.0.0.1:%d/now-playing.txt HTTP/1.1\r\n" % port + host + b"\r\n", b"200", False),
             (b"GET / HTTP/1.1\r\nHost: evil.example:%d\r\n\r\n" % port, b"421", True),
             (b"GET /events HTTP/1.1\r\nHost: evil.example\r\n\r\n", b"421", True),
             (b"HELLO\r\n\r\n", b"400", True),
@@ -362,6 +378,19 @@ class Live(harness.EndToEndTest):
             self.assertEqual(harness.http_request(port, "/now-playing.txt")[::2], (200, b""))
         self.assertEqual(len(closed_of(streams, 30, TIMEOUT)), 30)
         self.assertEqual(len(closed_of(slow, 200, TIMEOUT)), 200)
+        # 165 malformed requests and 165 requests with a body, each followed by a byte every
+        # half second: their refusals linger 2 s in all, and make room for others at once
+        # (the 120 streams leave room for 40 of them).
+        trickling = []
+        for request, status in [(b"HELLO\r\n\r\n", b"400"),
+                                (b"GET / HTTP/1.1\r\n" + host + b"Content-Length: 99999\r\n\r\n",
+                                 b"413")] * 165:
+            trickling.append(connect(request))
+            self.assertEqual(trickling[-1].recv(12), b"HTTP/1.1 " + status)
+        for _ in range(5):
+            self.assertEqual(harness.http_request(port, "/now-playing.txt")[::2], (200, b""))
+        self.assertGreaterEqual(len(trickle(trickling, 1.2)), 330 - 40)
+        self.assertEqual(len(trickle(trickling, 8)), 330)
         self.assertTrue(live.running())
         live.send_signal(signal.SIGINT)
         self.assertEqual(live.finish(), 0, live.stderr)
