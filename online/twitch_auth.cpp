@@ -27,6 +27,11 @@ std::string oauthReason(const OAuthAnswer& answer) {
 
 platform::Status storeTwitchTokens(const std::string& accountsPath, const std::string& access,
                                    const std::string& refresh) {
+  if (!isTokenText(access) || !isTokenText(refresh)) {
+    return platform::makeError(accountsPath,
+                               "Twitch sent a token with a space or a control "
+                               "character in it; it is not stored");
+  }
   platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
   if (!accounts) return accounts.error();
   for (Account& account : *accounts) {

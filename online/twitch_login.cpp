@@ -100,6 +100,11 @@ int loginTwitch(int argc, char** argv) {
     }
   }
 
+  if (!isTokenText(access) || !isTokenText(refresh)) {
+    return fail(
+        "Twitch sent a token with a space or a control character in it; nothing was "
+        "stored");
+  }
   platform::HttpRequest validate;
   validate.url = authUrl + "/oauth2/validate";
   validate.headers = {{"Authorization", "OAuth " + access}};
@@ -112,6 +117,11 @@ int loginTwitch(int argc, char** argv) {
   if (validated->status != 200 || login.empty()) {
     return fail("Twitch did not say whose token it is (HTTP status " +
                 std::to_string(validated->status) + ")");
+  }
+  if (!isTwitchLogin(login)) {
+    return fail(
+        "Twitch named the token's user in a form that is not a Twitch login (letters, "
+        "digits, _); nothing was stored");
   }
 
   // Read again: the file may have changed while the user was at the browser.

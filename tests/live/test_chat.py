@@ -227,6 +227,14 @@ class Chat(harness.EndToEndTest):
                 self.assertEqual(process.finish(TIMEOUT), status, process.stderr)
                 self.assertIn(named, process.stderr)
 
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_login_refuses_a_login_name_that_is_not_twitchs(self):
+        self.ids.login = "djbot\r\nPRIVMSG #other :spam"
+        login = self.setlist("login", "twitch", "--client-id", "client-1", "--auth-url", self.ids.url)
+        self.assertEqual(login.finish(TIMEOUT), 1, login.stderr)
+        self.assertIn(b"not a Twitch login", login.stderr)
+        self.assertNotIn(b"PRIVMSG", login.stdout + login.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "zorvanthelix", "accounts.json")))
 
 if __name__ == "__main__":
     if not SETLIST:
