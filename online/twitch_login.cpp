@@ -100,11 +100,6 @@ int loginTwitch(int argc, char** argv) {
     }
   }
 
-  if (!isTokenText(access) || !isTokenText(refresh)) {
-    return fail(
-        "Twitch sent a token with a space or a control character in it; nothing was "
-        "stored");
-  }
   platform::HttpRequest validate;
   validate.url = authUrl + "/oauth2/validate";
   validate.headers = {{"Authorization", "OAuth " + access}};

@@ -43,7 +43,8 @@ class SetReader {
   // read(); else they are known after it.
   bool counted() const { return surveyed_; }
   // Whether the tracks come from a set log: then each Record holds its utcOffset and
-  // loaded time. Known after open() when counted(), else once read() has handed out a track.
+  // loaded time (but for a playlist record that pairs with none in the set log). Known after open()
+  // when counted(), else once read() has handed out a track.
   bool setLogRead() const { return setLogRead_; }
   // The records of the set, empty ones included, and the file's size: a playlist without
   // a single record is refused.
