@@ -1,5 +1,6 @@
 """A secret prompt on a terminal (a pseudo-terminal): the echo is off while the secret is
-typed and back on however the prompt ends, Ctrl-C and termination requests included."""
+typed and back on however the prompt ends, Ctrl-C and termination requests included; an
+accounts file that cannot be written ends the login before the prompt."""
 
 import fcntl
 import os
@@ -56,6 +57,22 @@ class SecretPrompt(unittest.TestCase):
                 process.stderr.close()
                 self.assertEqual(process.returncode, status, stderr)
                 self.assertTrue(echoing(slave), "the echo stays off")
+
+    def test_an_accounts_file_that_cannot_be_written_ends_it_before_the_prompt(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory(prefix="zv-secret-"))
+        accounts = os.path.join(folder, "accounts.json")
+        with open(accounts, "w") as f:
+            f.write('{"accounts": []}')
+        os.chmod(accounts, 0o400)  # read-only: refused even to root, as cp refuses it
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        done = subprocess.run([SETLIST, "login", "listenbrainz", "--url", "http://127.0.0.1:9",
+                               "--accounts", accounts], stdin=slave, capture_output=True,
+                              timeout=30)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertIn(b"accounts.json: cannot write: the file is read-only", done.stderr)
+        self.assertTrue(echoing(slave))
 
 
 if __name__ == "__main__":
