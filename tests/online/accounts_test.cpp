@@ -1,9 +1,12 @@
-// The accounts file: written whole, owner-only, its folder made; a damaged or unreadable
-// file is an error naming it, never taken as empty.
+// The accounts file: written whole, owner-only, its folder made, through a link; a damaged
+// or unreadable file, or a Twitch login or token of another form, is an error naming it,
+// never taken as empty; leftovers of killed writes removed, a shared file warned of.
 #include "online/accounts.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
