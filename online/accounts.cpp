@@ -4,6 +4,8 @@
 // written whole and readable by its owner only.
 #include "online/accounts.h"
 
+#include <cstdio>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
+#include "platform/report.h"
 #include "platform/user_folders.h"
 #include "setfile/text.h"
 
@@ -86,6 +89,30 @@ void appendAccount(const Account& account, std::string* out) {
   out->append("}}");
 }
 
+// Why a Twitch account's login or tokens cannot be taken, or nothing: a login or token of
+// another form could carry a line of its own into the chat.
+std::string twitchFault(const Account& account) {
+  if (account.service != "twitch") return {};
+  if (!isTwitchLogin(account.user)) return "its user is not a Twitch login (letters, digits, _)";
+  for (const char* key : {"access_token", "refresh_token", "client_id"}) {
+    const auto value = account.values.find(key);
+    if (value != account.values.end() && !isTokenText(value->second))
+      return std::string("its ") + key + " holds a space or a control character";
+  }
+  return {};
+}
+
+// Warns, once per file and run, of an accounts file that others may read or change.
+void warnIfShared(const std::string& path, const platform::FileStatus& status) {
+  static std::set<std::string> warned;
+  if ((status.permissions & 077) == 0 || !warned.insert(path).second) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.permissions & 0777));
+  platform::reportWarning(platform::makeError(
+      path, std::string("other users may read the secrets in this file (permissions ") + mode +
+                "); make it readable by its owner only (chmod 600)"));
+}
+
 platform::Error noPath() {
   return platform::makeError("accounts file",
                              "no settings folder (HOME is not set); name one with --accounts FILE");
@@ -110,6 +137,8 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
     case platform::StatResult::kFound:
       break;
   }
+  platform::removeLeftoverTemporaries(platform::followLinks(path));
+  warnIfShared(path, status);
   auto text = readWhole(path);
   if (!text) return text.error();
   auto json = parseJson(*text);
@@ -120,6 +149,9 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     if (!readAccount(list.array()[i], &accounts[i]))
       return damaged(path, "account " + std::to_string(i + 1) + " lacks a name or a service");
+    if (const std::string fault = twitchFault(accounts[i]); !fault.empty())
+      return damaged(path,
+                     "account " + std::to_string(i + 1) + " (" + accounts[i].name + "): " + fault);
   }
   return accounts;
 }
@@ -134,13 +166,47 @@ platform::Status saveAccounts(const std::string& path, const std::vector<Account
     separator = ",\n";
   }
   text.append("\n]}\n");
+  // A link is written through: replacing it would leave the old secrets in its target.
+  const std::string target = platform::followLinks(path);
   platform::Error err;
-  if (!platform::createParentFolders(path, &err)) return platform::Error{err.code, path, err.text};
+  if (!platform::createParentFolders(target, &err))
+    return platform::Error{err.code, path, err.text};
+  platform::removeLeftoverTemporaries(target);
   platform::OutputFile file;
-  if (!file.open(path, &err, platform::FileAccess::kOwnerOnly) || !file.write(text, &err) ||
+  if (!file.open(target, &err, platform::FileAccess::kOwnerOnly) || !file.write(text, &err) ||
       !file.commit(&err))
     return failed(path, "cannot write", err);
   return {};
+}
+
+platform::Status checkAccountsWritable(const std::string& path) {
+  if (path.empty()) return noPath();
+  const std::string target = platform::followLinks(path);
+  platform::Error err;
+  if (!platform::createParentFolders(target, &err))
+    return platform::Error{err.code, path, err.text};
+  platform::OutputFile file;
+  if (!file.open(target, &err, platform::FileAccess::kOwnerOnly))
+    return failed(path, "cannot write", err);
+  file.discard();
+  return {};
+}
+
+bool isTwitchLogin(std::string_view name) {
+  if (name.empty() || name.size() > 25) return false;
+  for (const char c : name) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '_') return false;
+  }
+  return true;
+}
+
+bool isTokenText(std::string_view token) {
+  if (token.empty()) return false;
+  for (const char c : token) {
+    if (c <= ' ' || c > '~') return false;  // char may be signed: bytes beyond ASCII too
+  }
+  return true;
 }
 
 const Account* findAccount(const std::vector<Account>& accounts, std::string_view name) {

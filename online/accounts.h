@@ -26,11 +26,25 @@ struct Account {
 std::string defaultAccountsPath();
 
 // The accounts in the file at path; none when it does not exist. A file that cannot be
-// read or is damaged is an error naming it, never taken as empty.
+// read or is damaged (a Twitch account's login or token of another form among it) is an
+// error naming it, never taken as empty. A file others may read is warned of; a temporary
+// file left beside it by a write that was killed is removed.
 platform::Expected<std::vector<Account>> loadAccounts(const std::string& path);
 
-// Replaces the file at path whole with the accounts (its folder made when missing).
+// Replaces the file at path whole with the accounts (its folder made when missing); a
+// symbolic link is written through, so the file it points to gets the new contents.
 platform::Status saveAccounts(const std::string& path, const std::vector<Account>& accounts);
+
+// Checks, before a secret is asked for, that the file at path can be written: its folder
+// made when missing and a new version started there, then dropped.
+platform::Status checkAccountsWritable(const std::string& path);
+
+// Whether a name has the form of a Twitch login: 1 to 25 letters, digits and '_'. A name
+// of any other form could carry a line of its own into the chat.
+bool isTwitchLogin(std::string_view name);
+// Whether a token can stand in a request or chat line as it is: not empty, and no space,
+// control character or byte beyond ASCII.
+bool isTokenText(std::string_view token);
 
 // The account of that name, or nullptr.
 const Account* findAccount(const std::vector<Account>& accounts, std::string_view name);

@@ -92,6 +92,9 @@ int runLogin(int argc, char** argv) {
   if (!accounts) {
     return failed(accounts.error());
   }
+  if (const platform::Status writable = checkAccountsWritable(accountsPath); !writable) {
+    return failed(writable.error());
+  }
   auto result = service->login(request);
   if (!result) {
     return failed(result.error());

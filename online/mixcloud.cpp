@@ -282,6 +282,25 @@ std::string randomBoundary() {
   return boundary;
 }
 
+// Tracks without artist or song, left out of the sections, named in one note.
+void noteBlankSections(const std::string& set, const std::vector<const Record*>& blank) {
+  if (blank.empty()) return;
+  std::string names;
+  for (std::size_t i = 0; i < blank.size() && i < 10; ++i) {
+    const Record& record = *blank[i];
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", record.time.tm_hour, record.time.tm_min,
+                  record.time.tm_sec);
+    names += (i > 0 ? ", " : "") + std::string(clock) + " " + deckLetter(record.deck) + " \"" +
+             record.track.artist + " - " + record.track.song + "\"";
+  }
+  const bool one = blank.size() == 1;
+  platform::reportNote(set + ": " + std::to_string(blank.size()) +
+                       (one ? " track has" : " tracks have") + " no artist or no song and " +
+                       (one ? "is" : "are") + " left out of the sections: " + names +
+                       (blank.size() > 10 ? ", ..." : ""));
+}
+
 }  // namespace
 
 int runMixcloud(int argc, char** argv) {
@@ -303,10 +322,16 @@ int runMixcloud(int argc, char** argv) {
   }
   const int start = options.start.value_or(firstTrackClock(tracks->front(), options.recording.at));
   RecordingPoints points(start, options.recording.at, options.recording.shiftMs);
+  std::vector<const Record*> blank;  // Mixcloud shows a section without both texts as blank
   for (const Record& record : *tracks) {
     const std::int64_t pointMs = points.next(record);
+    if (record.track.artist.empty() || record.track.song.empty()) {
+      blank.push_back(&record);
+      continue;
+    }
     show.sections.push_back({record.track.artist, record.track.song, pointMs / 1000});
   }
+  noteBlankSections(options.set, blank);
   if (points.startAfterFirst()) {
     platform::reportWarning("--start is after the first track of " + options.set +
                             "; the tracks before it start the show");

@@ -103,6 +103,11 @@ int loginTwitch(int argc, char** argv) {
     return fail("Twitch did not say whose token it is (HTTP status " +
                 std::to_string(validated->status) + ")");
   }
+  if (!isTwitchLogin(login)) {
+    return fail(
+        "Twitch named the token's user in a form that is not a Twitch login (letters, "
+        "digits, _); nothing was stored");
+  }
 
   // Read again: the file may have changed while the user was at the browser.
   accounts = loadAccounts(accountsPath);

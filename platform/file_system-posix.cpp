@@ -1,6 +1,7 @@
 // POSIX implementation of the file system calls.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,12 @@ bool replace(const std::string& from, const std::string& to, Error* err) {
 }
 
 unsigned long processId() { return static_cast<unsigned long>(getpid()); }
+
+bool processRunning(unsigned long id) {
+  const auto pid = static_cast<pid_t>(id);
+  if (pid <= 0 || static_cast<unsigned long>(pid) != id) return false;
+  return kill(pid, 0) == 0 || errno == EPERM;
+}
 
 }  // namespace sys
 

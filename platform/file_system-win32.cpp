@@ -263,6 +263,15 @@ bool replace(const std::string& from, const std::string& to, Error* err) {
 
 unsigned long processId() { return GetCurrentProcessId(); }
 
+bool processRunning(unsigned long id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 }  // namespace sys
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // file_system-win32.cpp.
 #include "platform/output_file.h"
 
+#include <filesystem>
 #include <utility>
 
 #include "platform/console.h"
@@ -101,6 +102,49 @@ void OutputFile::discard() {
   if (!direct_) removeFile(file_.path, nullptr);
   direct_ = false;
   file_.path.clear();
+}
+
+namespace {
+
+std::filesystem::path pathOf(std::string_view utf8) {
+  return std::filesystem::path(
+      std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+// The process id in a temporary file's name "<name>.<pid>.<count>.tmp", or 0 for a name
+// of another form.
+unsigned long temporaryOwner(std::string_view name, std::string_view target) {
+  if (!name.starts_with(target) || !name.ends_with(".tmp")) return 0;
+  name = name.substr(target.size(), name.size() - target.size() - 4);
+  const std::size_t dot = name.find('.', 1);
+  if (!name.starts_with('.') || dot == std::string_view::npos || dot == 1 || dot + 1 == name.size())
+    return 0;
+  unsigned long id = 0;
+  for (std::size_t i = 1; i < name.size(); ++i) {
+    if (i == dot) continue;
+    if (name[i] < '0' || name[i] > '9') return 0;
+    if (i < dot && id < 1'000'000'000) id = id * 10 + static_cast<unsigned long>(name[i] - '0');
+  }
+  return id;
+}
+
+}  // namespace
+
+void removeLeftoverTemporaries(const std::string& path) {
+  const std::filesystem::path file = pathOf(path);
+  const std::u8string target = file.filename().u8string();
+  const std::string name(target.begin(), target.end());
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code failed;
+  for (std::filesystem::directory_iterator it(folder, failed), end; !failed && it != end;
+       it.increment(failed)) {
+    const std::u8string entry = it->path().filename().u8string();
+    const unsigned long owner = temporaryOwner(std::string(entry.begin(), entry.end()), name);
+    if (owner == 0 || sys::processRunning(owner)) continue;
+    const std::u8string leftover = it->path().u8string();
+    removeFile(std::string(leftover.begin(), leftover.end()), nullptr);
+  }
 }
 
 bool InputFile::open(const std::string& path, Error* err) {

@@ -62,6 +62,11 @@ inline bool replaceFileContents(const std::string& path, std::string_view data, 
   return file.open(path, err) && file.write(data, err) && file.commit(err);
 }
 
+// Removes the temporary files that a write of the file at path left beside it when its
+// process was killed before the rename (they may hold what the file holds). A temporary
+// file of a process that still runs is its write in progress, and is kept.
+void removeLeftoverTemporaries(const std::string& path);
+
 // A file opened for reading.
 class InputFile {
  public:

@@ -11,7 +11,23 @@ namespace platform {
 
 namespace {
 
+// The console and its mode before the prompt, for the handler below.
+HANDLE promptInput = nullptr;
+DWORD promptMode = 0;
+
+// Ctrl-C, Ctrl-Break or a closed console at the prompt: the console gets its echo back
+// first, then the next handler (a stop, or the end of the process) does the rest. It runs
+// on a thread of its own, where SetConsoleMode may be called.
+BOOL WINAPI restoreConsoleMode(DWORD) {
+  SetConsoleMode(promptInput, promptMode);
+  return FALSE;
+}
+
 Expected<std::string> readConsoleLine(HANDLE input, DWORD mode) {
+  promptInput = input;
+  promptMode = mode;
+  // Handlers are called last added first: this one before the stop handler.
+  SetConsoleCtrlHandler(restoreConsoleMode, TRUE);
   SetConsoleMode(input, (mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT);
   std::wstring line;
   wchar_t c = 0;
@@ -21,6 +37,7 @@ Expected<std::string> readConsoleLine(HANDLE input, DWORD mode) {
     line += c;
   const DWORD error = GetLastError();
   SetConsoleMode(input, mode);
+  SetConsoleCtrlHandler(restoreConsoleMode, FALSE);
   DWORD written = 0;
   WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), L"\r\n", 2, &written, nullptr);
   Error err;
@@ -28,6 +45,8 @@ Expected<std::string> readConsoleLine(HANDLE input, DWORD mode) {
     setError(&err, static_cast<int>(error), "ReadConsoleW", "stdin");
     return err;
   }
+  // Ctrl-C ends a line read with nothing read, when a stop handler let the process live.
+  if (count == 0) return makeError("stdin", "interrupted before the secret was entered");
   if (!line.empty() && line.back() == L'\r') line.pop_back();
   return narrow(line);
 }

@@ -56,6 +56,8 @@ bool replace(const std::string& from, const std::string& to, Error* err);
 
 // This process's id, for names no other process uses.
 unsigned long processId();
+// Whether a process of that id runs (a process of another user counts).
+bool processRunning(unsigned long id);
 
 // The standard stream's handle (not owned), and whether it is a console (a terminal):
 // then writeConsole writes to it, showing the characters the bytes encode.

@@ -5,6 +5,7 @@
 #include "platform/file_identity.h"
 #include "platform/platform.h"
 #include "platform/report.h"
+#include "publish/set_pairing.h"
 #include "setfile/text.h"
 
 namespace {
@@ -202,44 +203,26 @@ class RecordSource {
   bool toldOrder_ = false;
 };
 
-// The playlist's records beside the set log's, one pair at a time, until both have ended.
-class RecordPairs {
- public:
-  RecordPairs(RecordSource& playlist, RecordSource* setLog)
-      : playlist_(playlist), setLog_(setLog), setLogEnded_(setLog == nullptr) {}
+// The set log's records one by one, for SetLogPairing; none without a set log.
+std::function<bool(Record*)> recordsOf(std::optional<RecordSource>& setLog) {
+  return [&setLog](Record* record) { return setLog && setLog->next(record); };
+}
 
-  // Reads the next record of each file that has not ended; false when both have ended or
-  // one failed (status() tells).
-  bool next() {
-    havePlaylist_ = !playlistEnded_ && playlist_.next(&fromPlaylist_);
-    haveSetLog_ = !setLogEnded_ && setLog_->next(&fromSetLog_);
-    playlistEnded_ = !havePlaylist_;
-    setLogEnded_ = !haveSetLog_;
-    return status().ok() && (havePlaylist_ || haveSetLog_);
+// The first failure to read either file.
+Status readStatus(const RecordSource& playlist, const std::optional<RecordSource>& setLog) {
+  if (!playlist.status()) return playlist.status();
+  return setLog ? setLog->status() : Status();
+}
+
+// "record 2", "records 2, 5 and 9", "records 2, 5, ... (12 in all)"
+std::string recordNumbers(const std::vector<std::uint64_t>& numbers, std::uint64_t count) {
+  std::string text = count == 1 ? "record " : "records ";
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    text += i == 0 ? "" : (i + 1 == count ? " and " : ", ");
+    text += std::to_string(numbers[i]);
   }
-
-  Status status() const {
-    if (!playlist_.status()) return playlist_.status();
-    return setLog_ != nullptr ? setLog_->status() : Status();
-  }
-
-  const Record* playlist() const { return havePlaylist_ ? &fromPlaylist_ : nullptr; }
-  const Record* setLog() const { return haveSetLog_ ? &fromSetLog_ : nullptr; }
-
- private:
-  RecordSource& playlist_;
-  RecordSource* setLog_;
-  Record fromPlaylist_;
-  Record fromSetLog_;
-  bool havePlaylist_ = false;
-  bool haveSetLog_ = false;
-  bool playlistEnded_ = false;
-  bool setLogEnded_;
-};
-
-// Whether two records of one track agree in deck and time.
-bool pair(const Record& a, const Record& b) {
-  return a.deck == b.deck && clockSeconds(a.time) == clockSeconds(b.time);
+  if (count > numbers.size()) text += ", ... (" + std::to_string(count) + " in all)";
+  return text;
 }
 
 }  // namespace
@@ -247,8 +230,8 @@ bool pair(const Record& a, const Record& b) {
 Status SetReader::open(const std::string& path, bool playlistOnly, bool counts) {
   playlist_ = Source{};
   setLog_ = Source{};
-  paired_ = Tally{};
-  surveyed_ = stopped_ = setLogRead_ = false;
+  published_ = Tally{};
+  surveyed_ = stopped_ = setLogRead_ = dropLast_ = false;
   playlist_.path = path;
   if (Status prepared = prepare(playlist_); !prepared) return prepared;
   const std::string setLog = setLogFileName(path);
@@ -274,57 +257,70 @@ Status SetReader::survey() {
     setLog.emplace(setLog_, RecordSource::Reading::kFirst, true, false);
     if (Status opened = setLog->open(); !opened) return opened;
   }
-  RecordPairs pairs(playlist, setLog ? &*setLog : nullptr);
-  std::uint64_t setLogRecords = 0;
-  std::optional<std::uint64_t> differs;  // the first record that does not pair
-  bool setLogLines = true;               // the playlist itself holds set log lines only
-  while (pairs.next()) {
+  SetLogPairing pairing(recordsOf(setLog));
+  Pairing found;
+  bool setLogLines = true;  // the playlist itself holds set log lines only
+  for (Record record; playlist.next(&record);) {
     if (platform::stopRequested()) {
       stopped_ = true;
       return {};
     }
-    if (const Record* record = pairs.playlist()) {
-      count(*record, &playlist_.tally);
-      setLogLines = setLogLines && record->utcOffset.has_value();
-    }
-    if (pairs.setLog() != nullptr) ++setLogRecords;
-    if (pairs.playlist() != nullptr && pairs.setLog() != nullptr) {
-      count(*pairs.setLog(), &paired_);
-      if (!differs && !pair(*pairs.playlist(), *pairs.setLog())) {
-        differs = playlist_.tally.records;
-      }
+    count(record, &playlist_.tally);
+    setLogLines = setLogLines && record.utcOffset.has_value();
+    const Record* partner = setLog ? pairing.partnerOf(record) : nullptr;
+    found.beforeLast = published_;
+    count(partner != nullptr ? *partner : record, &published_);
+    found.lastUnpaired = setLog && partner == nullptr;
+    if (partner != nullptr) {
+      ++found.paired;
+    } else if (setLog && ++found.unpaired <= kNamedSkips) {
+      found.numbers.push_back(playlist_.tally.records);
     }
   }
-  if (Status read = pairs.status(); !read) return read;
+  found.setLogRecords = pairing.drain();
+  if (Status read = readStatus(playlist, setLog); !read) return read;
   playlist.finish();
   if (setLog) setLog->finish();
   setLogRead_ = playlist_.tally.records > 0 && setLogLines;
-  if (setLog) checkPairing(setLogRecords, differs);
+  if (setLog) checkPairing(found);
   warnAtEnd();
   return {};
 }
 
-void SetReader::checkPairing(std::uint64_t setLogRecords, std::optional<std::uint64_t> differs) {
+void SetReader::checkPairing(Pairing& found) {
   const std::uint64_t records = playlist_.tally.records;
-  // While the tracker writes a record, one file may be one record ahead of the other.
-  const bool oneAhead = (records == setLogRecords + 1 || setLogRecords == records + 1) &&
-                        (mayBeWriting(playlist_.path) || mayBeWriting(setLog_.path));
-  if (!differs && (records == setLogRecords || oneAhead)) {
-    setLogRead_ = true;
+  // While the tracker writes a record, the playlist may be one record ahead of the set
+  // log: that record is left for the next reading.
+  if (found.lastUnpaired && (mayBeWriting(playlist_.path) || mayBeWriting(setLog_.path))) {
+    dropLast_ = true;
+    published_ = found.beforeLast;
+    if (found.numbers.size() == found.unpaired) found.numbers.pop_back();
+    --found.unpaired;
+  }
+  const std::string against = std::to_string(records) + (records == 1 ? " record" : " records") +
+                              " against " + std::to_string(found.setLogRecords);
+  if (found.paired == 0 && records > 0) {
+    setLog_.used = dropLast_ = false;
+    if (found.setLogRecords == 0 && found.unpaired == 0) return;  // its first being written
+    platform::reportWarning("the set log " + setLog_.path + " does not pair with " +
+                            playlist_.path + " (" + against +
+                            ", none of the same deck and time); the texts are taken from the "
+                            "playlist");
     return;
   }
-  setLog_.used = false;
-  const std::string why = differs
-                              ? "record " + std::to_string(*differs) + " differs in deck or time"
-                              : std::to_string(records) + (records == 1 ? " record" : " records") +
-                                    " against " + std::to_string(setLogRecords);
+  setLogRead_ = true;
+  if (found.unpaired == 0) return;
+  const bool one = found.unpaired == 1;
   platform::reportWarning("the set log " + setLog_.path + " does not pair with " + playlist_.path +
-                          " (" + why + "); the texts are taken from the playlist");
+                          " (" + (records != found.setLogRecords ? against + "; " : "") +
+                          recordNumbers(found.numbers, found.unpaired) + (one ? " has" : " have") +
+                          " none of the same deck and time); the texts of " +
+                          (one ? "that record" : "those records") + " are taken from the playlist");
 }
 
 void SetReader::warnAtEnd() const {
   const Tally& published = tally();
-  if (!setLog_.used && published.ambiguous > 0) {
+  if (published.ambiguous > 0) {
     platform::reportWarning(platform::makeError(
         playlist_.path,
         std::to_string(published.ambiguous) +
@@ -349,24 +345,27 @@ Status SetReader::read(const std::function<bool(const Record&)>& each) {
     setLog.emplace(setLog_, reading);
     if (Status opened = setLog->open(); !opened) return opened;
   }
-  RecordPairs pairs(playlist, setLog ? &*setLog : nullptr);
+  // The playlist gives the records; a set log read beside it gives the texts of each
+  // record it pairs with.
+  SetLogPairing pairing(recordsOf(setLog));
   bool setLogLines = true;
-  while (pairs.next()) {
-    // A set log read beside the playlist gives the texts; the playlist ends the set.
-    const Record* record = setLog ? pairs.setLog() : pairs.playlist();
-    if (pairs.playlist() == nullptr || record == nullptr) break;
+  std::uint64_t index = 0;
+  for (Record record; playlist.next(&record);) {
+    if (dropLast_ && ++index == playlist_.tally.records) break;
+    const Record* partner = setLog ? pairing.partnerOf(record) : nullptr;
+    const Record& published = partner != nullptr ? *partner : record;
     if (!surveyed_) {
-      count(*record, &playlist_.tally);
-      setLogRead_ = setLogLines = setLogLines && record->utcOffset.has_value();
+      count(published, &playlist_.tally);
+      setLogRead_ = setLogLines = setLogLines && published.utcOffset.has_value();
     }
     if (platform::stopRequested()) {
       stopped_ = true;
       return {};
     }
-    if (isEmptyTrack(record->track)) continue;
-    if (!each(*record)) return {};
+    if (isEmptyTrack(published.track)) continue;
+    if (!each(published)) return {};
   }
-  if (Status read = pairs.status(); !read) return read;
+  if (Status read = readStatus(playlist, setLog); !read) return read;
   if (!surveyed_) {
     playlist.finish();
     warnAtEnd();

@@ -1,9 +1,12 @@
 // Reading a set to publish it: the playlist, and the set log beside it when the two pair.
 //
-// Given X.txt with X.jsonl beside it, both are read. They pair when they hold the same
-// number of records with the same decks and times to the second; then the set log's texts
-// (every character) are published, else a warning names both files and the playlist is
-// published. A set log can also be given alone. Tracks whose three texts are all empty are
+// Given X.txt with X.jsonl beside it, both are read, and each playlist record is paired
+// with the set log record of the same deck and time to the second (set_pairing.h). The
+// playlist gives the records; a record that pairs is published with the set log's texts
+// (every character) and times. A record of the playlist that pairs with none (added or
+// edited there) is published as the playlist holds it, and a warning names both files and
+// the record. A set log without a single partner is not read. A set log can also be
+// given alone. Tracks whose three texts are all empty are
 // left out and counted: this is the one place that leaves them out.
 #pragma once
 
@@ -40,7 +43,8 @@ class SetReader {
   // read(); else they are known after it.
   bool counted() const { return surveyed_; }
   // Whether the tracks come from a set log: then each Record holds its utcOffset and
-  // loaded time. Known after open() when counted(), else once read() has handed out a track.
+  // loaded time (but for a playlist record that pairs with none in the set log). Known after open()
+  // when counted(), else once read() has handed out a track.
   bool setLogRead() const { return setLogRead_; }
   // The records of the set, empty ones included, and the file's size: a playlist without
   // a single record is refused.
@@ -72,17 +76,28 @@ class SetReader {
   };
 
  private:
-  const Tally& tally() const { return setLog_.used ? paired_ : playlist_.tally; }
+  const Tally& tally() const { return setLog_.used ? published_ : playlist_.tally; }
   // The first reading, of both files side by side.
   platform::Status survey();
-  // After the first reading: whether the set log pairs with the playlist, else a warning.
-  void checkPairing(std::uint64_t setLogRecords, std::optional<std::uint64_t> differs);
+  // What the first reading found of the pairing.
+  struct Pairing {
+    std::uint64_t setLogRecords = 0;
+    std::uint64_t paired = 0;
+    std::uint64_t unpaired = 0;          // playlist records without a partner
+    std::vector<std::uint64_t> numbers;  // the first of them, numbered from 1
+    bool lastUnpaired = false;           // the playlist's last record among them
+    Tally beforeLast;                    // the tally before the last record
+  };
+  // After the first reading: whether the set log is read, and a warning of the records
+  // that do not pair.
+  void checkPairing(Pairing& found);
   // The warnings that wait for the end of the first reading.
   void warnAtEnd() const;
 
   Source playlist_;
   Source setLog_;
-  Tally paired_;  // the set log's records that pair with the playlist's
+  Tally published_;        // the records published beside a set log
+  bool dropLast_ = false;  // the playlist's last record waits for its set log line
   bool surveyed_ = false;
   bool setLogRead_ = false;
   bool stopped_ = false;

@@ -261,6 +261,28 @@ class Chat(harness.EndToEndTest):
                 self.assertEqual(process.finish(TIMEOUT), status, process.stderr)
                 self.assertIn(named, process.stderr)
 
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_login_refuses_a_login_or_token_that_could_carry_a_line(self):
+        pair = self.ids.new_pair
+        injected = "djbot\r\nPRIVMSG #other :spam"
+        cases = [  # (the login Twitch names, a token pair, what stderr says)
+            (injected, pair, b"not a Twitch login"),
+            ("djbot", lambda: {**pair(), "access_token": "acc\r\nPRIVMSG #x :y"},
+             b"a token with a space or a control character"),
+            ("djbot", lambda: {**pair(), "refresh_token": "ref resh"},
+             b"a token with a space or a control character"),
+        ]
+        for login, new_pair, message in cases:
+            with self.subTest(message=message):
+                self.ids.login, self.ids.new_pair = login, new_pair
+                process = self.setlist("login", "twitch", "--client-id", "client-1", "--auth-url",
+                                       self.ids.url)
+                self.assertEqual(process.finish(TIMEOUT), 1, process.stderr)
+                self.assertIn(message, process.stderr)
+                self.assertNotIn(b"PRIVMSG", process.stdout + process.stderr)
+                self.assertFalse(os.path.exists(os.path.join(self.folder, "zorvanthelix",
+                                                             "accounts.json")))
+
 
 if __name__ == "__main__":
     if not SETLIST:

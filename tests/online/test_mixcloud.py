@@ -240,6 +240,24 @@ class MixcloudTest(unittest.TestCase):
                 self.assertEqual(run.stdout, b"")
                 self.assertEqual(len(self.mock.uploads) - before, 1 if answer else 0)
 
+    def test_tracks_without_artist_or_song_are_left_out(self):
+        self.write("set.jsonl", set_log([("22:00:10", "Moderat", "A New Error"),
+                                         ("22:05:00", "", "Intro"), ("22:07:00", "Łona", ""),
+                                         ("22:09:30", "Moderat", "Bad Kingdom")]))
+        run = self.upload("--name", "N", "--start", "22:00:00")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn('set.jsonl: 2 tracks have no artist or no song and are left out of the '
+                      'sections: 22:05:00 L " - Intro", 22:07:00 L "Łona - "\n'.encode(),
+                      run.stderr.replace(b"\r\n", b"\n"))
+        sections = [(p["name"], p["content"].decode()) for p in self.mock.uploads[0][3]
+                    if p["name"].startswith("sections-")]
+        self.assertEqual(sections, [("sections-0-artist", "Moderat"),
+                                    ("sections-0-song", "A New Error"),
+                                    ("sections-0-start_time", "10"),
+                                    ("sections-1-artist", "Moderat"),
+                                    ("sections-1-song", "Bad Kingdom"),
+                                    ("sections-1-start_time", "570")])
+
     def test_dry_run_shows_the_fields_and_sends_nothing(self):
         run = self.upload("--name", "N", "--tags", "a", "--dry-run")
         self.assertEqual(run.returncode, 0, run.stderr)

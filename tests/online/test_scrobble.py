@@ -285,6 +285,33 @@ class Scrobble(unittest.TestCase):
         self.assertEqual(status, 1)
         self.assertIn("accounts.json", err)
 
+    @unittest.skipIf(LAUNCHER, "the native build's table")
+    def test_a_record_deleted_from_the_playlist_sends_nothing_again(self):
+        self.login()
+        tracks = make_set(8)
+        self.write_set(tracks)
+
+        def record(t):  # the playlist's record of a track, Latin-1 as the tracker writes it
+            at = t[0] + datetime.timedelta(seconds=40)
+            texts = '";"'.join(t[2:]).encode("latin-1", "replace")
+            return (at.strftime("%Y.%m.%d %H:%M:%S;").encode() + t[1].encode() + b';"' + texts
+                    + at.strftime('";%Y;%m;%d;%H;%M;%S').encode() + b"\r\n")
+
+        with open(os.path.join(self.dir, "Playlist_set.txt"), "wb") as f:
+            f.write(b"".join(record(t) for t in tracks))
+        os.utime(os.path.join(self.dir, "Playlist_set.txt"), (time.time() - 60,) * 2)
+        os.utime(os.path.join(self.dir, "Playlist_set.jsonl"), (time.time() - 60,) * 2)
+        self.assertEqual(self.run_setlist("scrobble", "Playlist_set.txt")[0], 0)
+        with open(os.path.join(self.dir, "Playlist_set.txt"), "wb") as f:
+            f.write(b"".join(record(t) for t in tracks[:3] + tracks[4:]))
+        os.utime(os.path.join(self.dir, "Playlist_set.txt"), (time.time() - 60,) * 2)
+        status, out, err = self.run_setlist("scrobble", "Playlist_set.txt")
+        self.assertEqual(status, 0, err)
+        self.assertIn("lb: 0 tracks sent, 7 sent before", out)
+        lb, fm = self.received()
+        self.assertEqual(sorted(lb), sorted(listen(t) for t in tracks))
+        self.assertNotIn("pair", err)
+
     @unittest.skipUnless(LAUNCHER, "the Windows build under its runner")
     def test_windows_program_logs_in_and_scrobbles(self):
         self.login()

@@ -228,12 +228,15 @@ class ConvertTest(unittest.TestCase):
             ("pairs", set_log(WIDE_SET), 3600, ["p.txt"], wide, None),
             ("playlist only", set_log(WIDE_SET), 3600, ["--playlist-only", "p.txt"], narrow, None),
             ("set log alone", set_log(WIDE_SET), 3600, ["p.jsonl"], wide, None),
-            ("a deck differs", set_log(flipped), 3600, ["p.txt"], narrow,
-             "p.jsonl does not pair with p.txt (record 2 differs"),
-            ("a record short", set_log(WIDE_SET[:3]), 3600, ["p.txt"], narrow,
-             "p.jsonl does not pair with p.txt (4 records against 3)"),
+            # A record that does not pair is published from the playlist, alone.
+            ("a deck differs", set_log(flipped), 3600, ["p.txt"], [wide[0], narrow[1], wide[2]],
+             "p.jsonl does not pair with p.txt (record 2 has none of the same deck and time); "
+             "the texts of that record are taken from the playlist"),
+            ("a record short", set_log(WIDE_SET[:3]), 3600, ["p.txt"], wide[:2] + narrow[2:],
+             "p.jsonl does not pair with p.txt (4 records against 3; record 4 has none"),
             ("a record short, being written", cut, 0, ["p.txt"], wide[:2], None),
-            ("a record short, left behind", cut, 3600, ["p.txt"], narrow, "p.jsonl:4: incomplete"),
+            ("a record short, left behind", cut, 3600, ["p.txt"], wide[:2] + narrow[2:],
+             "p.jsonl:4: incomplete"),
         ]
         self.write("p.txt", playlist(WIDE_SET), age=3600)
         for name, log, age, args, published, warning in cases:
@@ -263,6 +266,47 @@ class ConvertTest(unittest.TestCase):
         self.assertEqual([tuple(r[2:]) for r in page.rows[1:]],
                          [tuple(visible(x) for x in w) for w in wide])
         self.assertIn("· 3 tracks", page.heading)
+
+    def test_an_edited_playlist_unpairs_only_the_records_edited(self):
+        """The playlist edited by hand, its set log as the tracker wrote it: every record
+        that still pairs keeps the set log's texts; the others are the playlist's."""
+        start = datetime.datetime(2026, 12, 7, 22, 0, 0)
+        logged = [((start + datetime.timedelta(minutes=3 * i)).isoformat(" "), "LR"[i % 2],
+                   f"Łona {i}", f"Śnieg {i}", "東京") for i in range(45)]
+        moved = logged[:3] + logged[4:6] + [logged[3]] + logged[6:]
+        later = [r if i != 4 else (r[0].replace(":12:", ":13:"),) + r[1:]
+                 for i, r in enumerate(logged)]
+        other_deck = [r if i != 4 else (r[0], "R") + r[2:] for i, r in enumerate(logged)]
+        added = logged[:3] + [(logged[2][0][:-2] + "30", "L", "Hand", "Added", "")] + logged[3:]
+        retyped = [r if i != 4 else r[:2] + ("Lona 4", "Snieg 4", "") for i, r in enumerate(logged)]
+        shifted = [((datetime.datetime.fromisoformat(r[0]) + datetime.timedelta(minutes=61))
+                    .isoformat(" "),) + r[1:] for r in logged]
+        cases = [  # what was done to the playlist, its records, the records not paired, warning
+            ("nothing", logged, [], None),
+            ("one deleted", logged[:7] + logged[8:], [], None),
+            ("the first 40 deleted", logged[40:], [], None),
+            ("one added", added, [4], "(46 records against 45; record 4 has none of the same "
+             "deck and time); the texts of that record are taken from the playlist"),
+            ("a time edited", later, [5], "(record 5 has none of the same deck and time)"),
+            ("a deck edited", other_deck, [5], "(record 5 has none of the same deck and time)"),
+            ("one moved", moved, [6], "(record 6 has none of the same deck and time)"),
+            ("texts edited, deck and time kept", retyped, [], None),
+            ("every time 61 minutes on", shifted, list(range(1, 46)),
+             "(45 records against 45, none of the same deck and time); the texts are taken "
+             "from the playlist"),
+        ]
+        self.write("p.jsonl", set_log(logged), age=3600)
+        for name, records, unpaired, warning in cases:
+            with self.subTest(name):
+                self.write("p.txt", playlist(records), age=3600)
+                got, err = self.published_json("p.txt")
+                expected = [(d, *(x.encode("latin-1", "replace").decode("latin-1")
+                                  for x in texts)) if n + 1 in unpaired
+                            else next((d, *t) for c, e, *t in logged if (c, e) == (clock, d))
+                            for n, (clock, d, *texts) in enumerate(records)]
+                self.assertEqual(got, expected)
+                self.assertEqual("does not pair" in err, warning is not None, err)
+                self.assertIn(f"p.jsonl does not pair with p.txt {warning}" if warning else "", err)
 
     def test_what_is_read_and_what_is_warned(self):
         """UTF-8 playlists, days that do not exist, times going back, --start across
