@@ -118,3 +118,59 @@ std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& lis
   *request = signedRequest(account.url, std::move(fields), value(account, "secret"));
   return taken;
 }
+
+namespace {
+
+// "Artist - Song: reason" for each scrobble Last.fm took but ignored. One scrobble comes
+// as an object, several as an array.
+std::vector<std::string> ignoredScrobbles(const JsonValue& scrobbles) {
+  const JsonValue& each = scrobbles["scrobble"];
+  std::vector<const JsonValue*> items;
+  if (each.kind() == JsonValue::Kind::kArray) {
+    for (const JsonValue& item : each.array()) items.push_back(&item);
+  } else if (each.kind() == JsonValue::Kind::kObject) {
+    items.push_back(&each);
+  }
+  std::vector<std::string> ignored;
+  for (const JsonValue* item : items) {
+    const JsonValue& message = (*item)["ignoredMessage"];
+    const std::string& code = message["code"].string();
+    if (code.empty() || code == "0") continue;
+    std::string reason = message["#text"].string();
+    if (reason.empty()) reason = "ignored (code " + code + ")";
+    ignored.push_back((*item)["artist"]["#text"].string() + " - " +
+                      (*item)["track"]["#text"].string() + ": " + reason);
+  }
+  return ignored;
+}
+
+// Last.fm's error codes: those that mean the session or key is no longer good, and the
+// temporary ones (operation failed, offline, unavailable, rate limit). Others refuse.
+Outcome lastfmErrorOutcome(int code, int status) {
+  if (code == 4 || code == 9 || code == 10 || code == 13 || code == 26) return Outcome::kLoginAgain;
+  if (code == 8 || code == 11 || code == 16 || code == 29 || status >= 500) return Outcome::kRetry;
+  return Outcome::kRefused;
+}
+
+}  // namespace
+
+Verdict judgeLastfm(const Answer& answer) {
+  Verdict verdict;
+  const JsonValue* json = answer.json;
+  if (json != nullptr && !(*json)["error"].isNull()) {
+    const std::string& code = (*json)["error"].string();
+    verdict.outcome = lastfmErrorOutcome(std::atoi(code.c_str()), answer.response.status);
+    verdict.message = "error " + code + ": " + (*json)["message"].string();
+    if (code == "13") verdict.message += " (the shared secret may be wrong)";
+    return verdict;
+  }
+  // Last.fm answers some failures with status 200: the body decides.
+  if (answer.response.status == 200 && json != nullptr &&
+      (*json)["scrobbles"].kind() == JsonValue::Kind::kObject) {
+    verdict.outcome = Outcome::kDone;
+    verdict.ignored = ignoredScrobbles((*json)["scrobbles"]);
+    return verdict;
+  }
+  verdict.outcome = Outcome::kRetry;  // not Last.fm's answer: a server fault
+  return verdict;
+}

@@ -74,3 +74,25 @@ std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen
   request->body.push_back({std::move(body), {}});
   return taken;
 }
+
+Verdict judgeListenBrainz(const Answer& answer) {
+  Verdict verdict;
+  const int status = answer.response.status;
+  const JsonValue* json = answer.json;
+  // Only ListenBrainz's own answer accepts: a proxy's page or a cut answer is no listen.
+  if (status == 200 && json != nullptr && (*json)["status"].string() == "ok") {
+    verdict.outcome = Outcome::kDone;
+    return verdict;
+  }
+  const std::string words = json != nullptr ? (*json)["error"].string() : "";
+  verdict.outcome = Outcome::kRetry;  // anything not its own is a server fault
+  if (status == 401) {
+    verdict.outcome = Outcome::kLoginAgain;
+  } else if (status == 429) {
+    verdict.wait = Seconds(10);
+  } else if (status >= 400 && status < 500 && !words.empty()) {
+    verdict.outcome = Outcome::kRefused;
+  }
+  if (!words.empty()) verdict.message = words;
+  return verdict;
+}

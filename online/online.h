@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "online/accounts.h"
+#include "online/request.h"
 #include "online/scrobbling.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
@@ -41,3 +42,7 @@ std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen
                                 std::string* shown);
 std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& listens,
                           std::size_t first, platform::HttpRequest* request, std::string* shown);
+
+// The services' judges of their answers (see request.h).
+Verdict judgeListenBrainz(const Answer& answer);
+Verdict judgeLastfm(const Answer& answer);

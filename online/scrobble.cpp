@@ -27,8 +27,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 struct Options {
   std::string set;
   std::vector<std::string> to;
@@ -175,64 +173,17 @@ std::chrono::milliseconds spacing(Service service) {
   return std::chrono::milliseconds(service == Service::kListenBrainz ? 1000 : 250);
 }
 
-// The moment a pause that begins now ends. ZV_SCROBBLE_PACE, a fraction from 0.001 to 1,
-// shortens every pause for the tests' mock servers, which need no real pacing; the
-// requests and their order stay the same.
-Clock::time_point after(Clock::duration pause) {
-  static const double kScale = [] {
-    const char* given = std::getenv("ZV_SCROBBLE_PACE");
-    const double scale = given != nullptr ? std::atof(given) : 1.0;
-    return scale >= 0.001 && scale <= 1.0 ? scale : 1.0;
-  }();
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(pause * kScale);
-}
-
 // One account to send to, and how far it got.
 struct Target {
   Account account;
   Service service = Service::kListenBrainz;
-  std::size_t sent = 0;             // accepted in this run
-  std::size_t before = 0;           // accepted by an earlier run
-  std::size_t waiting = 0;          // still to send when it stopped
-  bool stopped = false;             // it refused, or gave up: nothing more goes to it
-  Clock::time_point nextRequest{};  // see spacing(), or as the server asked
+  std::size_t sent = 0;     // accepted in this run
+  std::size_t before = 0;   // accepted by an earlier run
+  std::size_t waiting = 0;  // still to send when it stopped
+  bool stopped = false;     // it refused, or gave up: nothing more goes to it
+  TimePoint nextRequest{};  // see spacing(), or as the server asked
   bool tooOldNoted = false;
 };
-
-// Waits until `when`; false when a stop (Ctrl-C) came first.
-bool waitUntil(Clock::time_point when) {
-  while (!platform::stopRequested()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now());
-    if (left.count() <= 0) return true;
-    platform::sleepMilliseconds(static_cast<int>(std::min<long long>(left.count(), 500)));
-  }
-  return false;
-}
-
-// Sends the request on a thread of its own and waits for its answer, or for a stop
-// (Ctrl-C), which ends the wait at once: the request is then left in flight, and the
-// sent file does not count it.
-std::optional<platform::Expected<platform::HttpResponse>> sendUnlessStopped(
-    const platform::HttpRequest& request) {
-  struct Exchange {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<platform::Expected<platform::HttpResponse>> answer;
-  };
-  const auto exchange = std::make_shared<Exchange>();
-  std::thread([exchange, request] {
-    auto answer = platform::sendRequest(request);
-    const std::lock_guard<std::mutex> lock(exchange->mutex);
-    exchange->answer.emplace(std::move(answer));
-    exchange->done.notify_one();
-  }).detach();
-  std::unique_lock<std::mutex> lock(exchange->mutex);
-  while (!exchange->answer) {
-    if (platform::stopRequested()) return std::nullopt;
-    exchange->done.wait_for(lock, std::chrono::milliseconds(100));
-  }
-  return std::move(exchange->answer);
-}
 
 class Scrobbler {
  public:
@@ -302,21 +253,19 @@ class Scrobbler {
     std::string shown;
     for (std::size_t first = 0; first < todo.size();) {
       const std::size_t count = Scrobbler::request(target, todo, first, &request, &shown);
-      for (int failed = 0;;) {
-        if (!waitUntil(target.nextRequest)) {
+      Backoff backoff(BackoffPolicy{.never = options_.follow});
+      for (;;) {
+        if (!clock_.waitUntil(target.nextRequest, stop_)) {
           target.waiting = todo.size() - first;
           return false;
         }
-        const auto answer = sendUnlessStopped(request);
-        if (!answer) {
+        const Verdict verdict = exchange(request, judge(target), clock_, stop_);
+        if (verdict.outcome == Outcome::kStopped) {
           target.waiting = todo.size() - first;
           return false;
         }
-        target.nextRequest = after(spacing(target.service));
-        const Verdict verdict = target.service == Service::kListenBrainz
-                                    ? judgeListenBrainz(*answer)
-                                    : judgeLastfm(*answer);
-        if (verdict.outcome == Outcome::kAccepted) {
+        target.nextRequest = clock_.after(spacing(target.service));
+        if (verdict.outcome == Outcome::kDone) {
           for (const std::string& ignored : verdict.ignored) {
             platform::reportWarning(target.account.name + ": Last.fm ignored " + ignored);
           }
@@ -326,9 +275,7 @@ class Scrobbler {
             platform::reportError(recorded.error());
             return stop(target, todo.size() - first);
           }
-          if (verdict.waitSeconds > 0) {
-            target.nextRequest = after(std::chrono::seconds(verdict.waitSeconds));
-          }
+          if (verdict.wait) target.nextRequest = clock_.after(*verdict.wait);
           target.sent += count;
           first += count;
           progress(target, todo.size(), first);
@@ -345,16 +292,15 @@ class Scrobbler {
                                 ": the server refused the tracks: " + verdict.message);
           return stop(target, todo.size() - first);
         }
-        ++failed;
-        if (!options_.follow && failed >= kMostTries) {
+        const Seconds delay = backoff.failed(verdict.wait);
+        if (backoff.givenUp()) {
           platform::reportError(target.account.name + ": " + verdict.message + " (tried " +
-                                std::to_string(failed) + " times)");
+                                std::to_string(backoff.failures()) + " times)");
           return stop(target, todo.size() - first);
         }
-        const int delay = retryDelaySeconds(failed, verdict.waitSeconds, options_.follow);
         platform::reportWarning(target.account.name + ": " + verdict.message +
-                                "; trying again in " + std::to_string(delay) + " s");
-        target.nextRequest = after(std::chrono::seconds(delay));
+                                "; trying again in " + std::to_string(delay.count()) + " s");
+        target.nextRequest = clock_.after(delay);
       }
     }
     target.waiting = 0;
@@ -375,9 +321,15 @@ class Scrobbler {
               << (done == total ? "\n" : "") << std::flush;
   }
 
+  static Judge judge(const Target& target) {
+    return target.service == Service::kListenBrainz ? judgeListenBrainz : judgeLastfm;
+  }
+
   const Options& options_;
   std::vector<Target> targets_;
   SentFile* sent_;
+  Clock& clock_ = systemClock();
+  StopSignal stop_;
 };
 
 // The accounts to send to: those named by --to, else every scrobbling account.

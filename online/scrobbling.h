@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "online/request.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
 #include "setfile/playlist_record.h"
@@ -89,31 +90,3 @@ std::size_t lastfmScrobbleFields(const std::vector<Listen>& listens, std::size_t
 // What Last.fm's signature hashes: every field's name and value, sorted by name, then the
 // shared secret. (format and callback are not signed.)
 std::string lastfmSignatureBase(std::vector<platform::Header> fields, std::string_view secret);
-
-// ---- Answers ----------------------------------------------------------------------------
-
-enum class Outcome {
-  kAccepted,    // done: mark the listens as sent
-  kRetry,       // try the same request again later
-  kLoginAgain,  // the token or session is no longer valid
-  kRefused,     // any other refusal: the message says why
-};
-
-struct Verdict {
-  Outcome outcome = Outcome::kRefused;
-  std::string message;               // the server's own words, or the failure's
-  int waitSeconds = -1;              // a wait the server asked for before the next request
-  std::vector<std::string> ignored;  // Last.fm: "Artist - Song: reason" of each ignored one
-};
-
-// An answer of submit-listens (or a failure to get one).
-Verdict judgeListenBrainz(const platform::Expected<platform::HttpResponse>& answer);
-// An answer of track.scrobble. Last.fm answers some failures with status 200: the body
-// decides.
-Verdict judgeLastfm(const platform::Expected<platform::HttpResponse>& answer);
-
-// Tries before a run without --follow gives up.
-constexpr int kMostTries = 5;
-// The wait before the next try after `failedTries` failed ones: 1, 2, 4, 8 s; with
-// --follow it goes on at one minute. A wait the server asked for wins.
-int retryDelaySeconds(int failedTries, int serverWait, bool follow);
