@@ -105,10 +105,10 @@ platform::Expected<LoginResult> loginLastfm(const LoginRequest& login) {
   }
 }
 
-std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& listens,
-                          std::size_t first, platform::HttpRequest* request, std::string* shown) {
+std::size_t lastfmRequest(const Account& account, std::span<const Listen> listens,
+                          platform::HttpRequest* request, std::string* shown) {
   std::vector<platform::Header> fields;
-  const std::size_t taken = lastfmScrobbleFields(listens, first, value(account, "api_key"),
+  const std::size_t taken = lastfmScrobbleFields(listens, 0, value(account, "api_key"),
                                                  value(account, "session_key"), &fields);
   shown->clear();
   for (const platform::Header& field : fields) {

@@ -57,11 +57,10 @@ platform::Expected<LoginResult> loginListenBrainz(const LoginRequest& login) {
   return platform::makeError(login.url, "cannot check the token: " + why + "; nothing stored");
 }
 
-std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen>& listens,
-                                std::size_t first, platform::HttpRequest* request,
-                                std::string* shown) {
+std::size_t listenBrainzRequest(const Account& account, std::span<const Listen> listens,
+                                platform::HttpRequest* request, std::string* shown) {
   std::string body;
-  const std::size_t taken = listenBrainzBody(listens, first, ZV_VERSION, &body);
+  const std::size_t taken = listenBrainzBody(listens, 0, ZV_VERSION, &body);
   const auto token = account.values.find("token");
   *request = platform::HttpRequest{};
   request->method = "POST";

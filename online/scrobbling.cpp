@@ -196,7 +196,7 @@ void appendListenBrainzListen(const Listen& listen, std::string_view version, st
 
 }  // namespace
 
-std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t first,
+std::size_t listenBrainzBody(std::span<const Listen> listens, std::size_t first,
                              std::string_view version, std::string* body) {
   constexpr std::string_view kEnd = "]}";
   *body = "{\"listen_type\":\"import\",\"payload\":[";
@@ -214,7 +214,7 @@ std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t fir
   return taken;
 }
 
-std::size_t lastfmScrobbleFields(const std::vector<Listen>& listens, std::size_t first,
+std::size_t lastfmScrobbleFields(std::span<const Listen> listens, std::size_t first,
                                  const std::string& apiKey, const std::string& sessionKey,
                                  std::vector<platform::Header>* fields) {
   *fields = {{"method", "track.scrobble"}, {"api_key", apiKey}, {"sk", sessionKey}};

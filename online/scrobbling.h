@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -78,12 +79,12 @@ constexpr std::int64_t kLastfmOldestSeconds = 14 * 24 * 3600;
 
 // The submit-listens body for as many of the listens from `first` on as one request
 // takes (at most 1000 listens and 10,240,000 bytes, at least one); returns how many.
-std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t first,
+std::size_t listenBrainzBody(std::span<const Listen> listens, std::size_t first,
                              std::string_view version, std::string* body);
 
 // The fields of track.scrobble for as many of the listens from `first` on as one request
 // takes (at most 50), without api_sig; returns how many.
-std::size_t lastfmScrobbleFields(const std::vector<Listen>& listens, std::size_t first,
+std::size_t lastfmScrobbleFields(std::span<const Listen> listens, std::size_t first,
                                  const std::string& apiKey, const std::string& sessionKey,
                                  std::vector<platform::Header>* fields);
 
