@@ -52,7 +52,7 @@ std::size_t lastfmRequest(const Account& account, std::span<const Listen> listen
 Verdict judgeListenBrainz(const Answer& answer);
 Verdict judgeLastfm(const Answer& answer);
 
-// A service that takes scrobbles: one row of the table in scrobble.cpp.
+// A service that takes scrobbles: one row of the table in scrobbler.cpp.
 struct ScrobbleService {
   std::string_view name;              // its accounts' service in the accounts file
   std::string_view title;             // its name for people

@@ -232,9 +232,13 @@ class Scrobble(unittest.TestCase):
         own answer marks tracks sent; faults are tried again, as long as the server asks."""
         self.login()
         page = (200, b"<html>Down for maintenance</html>\n", [])
-        soon = email.utils.formatdate(time.time() + 30, usegmt=True)
+
+        def soon():  # a 429 asking for 30 s, as a date
+            return [(429, b"{}", [("Retry-After", email.utils.formatdate(time.time() + 30,
+                                                                        usegmt=True))])]
         error = lambda code, status=200: (status, {"error": code, "message": "Sim %d" % code}, [])  # noqa
-        # name, account, answers before the mock's own, status, sent, stderr parts
+        # name, account, answers before the mock's own (or what makes them when the case
+        # runs), status, tracks sent, stderr parts
         cases = [
             ("a page with 200 is no listen", "lb", [page], 0, 3,
              ["submit-listens answered HTTP 200: <html>Down for maintenance</html>; trying again"]),
@@ -244,8 +248,8 @@ class Scrobble(unittest.TestCase):
             ("another JSON", "lb", [(200, b'{"status": "error"}', [])], 0, 3, ["HTTP 200"]),
             ("Retry-After in seconds", "lb", [(503, b"", [("Retry-After", "3")])], 0, 3,
              ["trying again in 3 s"]),
-            ("Retry-After as a date", "lb", [(429, b"{}", [("Retry-After", soon)])], 0, 3,
-             ["trying again in 2"]),
+            ("Retry-After as a date", "lb", soon, 0, 3,
+             [("trying again in 29 s", "trying again in 30 s")]),
             ("Last.fm: operation failed", "fm", [error(8)], 0, 3, ["error 8: Sim 8; trying again"]),
             ("Last.fm: a 5xx with an error", "fm", [error(6, 500)], 0, 3, ["error 6: Sim 6; trying"]),
             ("Last.fm: Retry-After", "fm", [(503, b"busy", [("Retry-After", "4")])], 0, 3,
@@ -260,14 +264,15 @@ class Scrobble(unittest.TestCase):
         for number, (name, account, answers, status, sent, parts) in enumerate(cases):
             with self.subTest(name):
                 server = self.lb if account == "lb" else self.fm
-                server.fail = list(answers)
+                server.fail = answers() if callable(answers) else list(answers)
                 held = len(self.received()[account == "fm"])
                 playlist = self.write_set(make_set(3), "Playlist_%d.jsonl" % number)
                 code, out, err = self.run_setlist("scrobble", "--to", account, playlist)
                 self.assertEqual(code, status, err)
                 self.assertIn("%s: %d tracks sent, 0 sent before" % (account, sent), out)
-                for part in parts:
-                    self.assertIn(part, err)
+                for part in parts:  # a part, or a tuple of parts one of which is said
+                    self.assertTrue(any(p in err for p in (part if isinstance(part, tuple)
+                                                           else (part,))), (part, err))
                 # The next run sends what still waits: each track lands once.
                 again = self.run_setlist("scrobble", "--to", account, playlist)
                 self.assertIn("%s: %d tracks sent, %d sent before\n" % (account, 3 - sent, sent),
