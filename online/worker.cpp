@@ -11,7 +11,8 @@ struct Worker::State {
   bool finished = false;
 };
 
-Worker::Worker(Work work) : state_(std::make_shared<State>()) {
+Worker::Worker(Work work, std::chrono::milliseconds stopWait)
+    : state_(std::make_shared<State>()), stopWait_(stopWait) {
   std::thread([state = state_, work = std::move(work)] {
     work(state->stop);
     const std::lock_guard<std::mutex> lock(state->mutex);
@@ -23,7 +24,7 @@ Worker::Worker(Work work) : state_(std::make_shared<State>()) {
 Worker::~Worker() {
   if (!state_) return;  // moved from
   requestStop();
-  waitFinished(std::chrono::seconds(1));
+  waitFinished(stopWait_);
 }
 
 void Worker::requestStop() { state_->stop.request(); }

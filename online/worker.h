@@ -13,10 +13,11 @@
 class Worker {
  public:
   using Work = std::function<void(const StopSignal& stop)>;
-  explicit Worker(Work work);
+  // `stopWait`: how long the Worker's end waits for the work to end.
+  explicit Worker(Work work, std::chrono::milliseconds stopWait = std::chrono::seconds(1));
   Worker(Worker&&) = default;
   Worker& operator=(Worker&&) = default;
-  // Asks the work to stop and waits up to a second for it to end.
+  // Asks the work to stop and waits up to `stopWait` for it to end.
   ~Worker();
 
   void requestStop();
@@ -27,4 +28,5 @@ class Worker {
  private:
   struct State;
   std::shared_ptr<State> state_;
+  std::chrono::milliseconds stopWait_;
 };

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "online/oauth.h"
 #include "online/online.h"
 
 namespace {
@@ -34,6 +36,7 @@ TEST(Request, EachAnswerHasOneVerdict) {
   };
   const Judge lb = judgeListenBrainz;
   const Judge fm = judgeLastfm;
+  const Judge tk = judgeToken;
   const platform::Error down{111, "http://127.0.0.1:1", "Connection refused"};
   const std::vector<platform::Header> spent = {{"x-ratelimit-remaining", "0"},
                                                {"X-RateLimit-Reset-In", "7"}};
@@ -95,6 +98,17 @@ TEST(Request, EachAnswerHasOneVerdict) {
       {fm, answer(200, R"({"scrobbles":{"@attr":{"accepted":1,"ignored":0},"scrobble":
          {"artist":{"#text":"A"},"track":{"#text":"B"},"ignoredMessage":{"code":"0","#text":""}}}})"),
        Outcome::kDone, kNoWait, ""},
+      // A token endpoint: only a refusal of the code or refresh token means log in again.
+      {tk, answer(200, R"({"access_token":"a","refresh_token":"r"})"), Outcome::kDone, kNoWait, ""},
+      {tk, answer(400, R"({"status":400,"message":"authorization_pending"})"), Outcome::kRetry,
+       kNoWait, "authorization_pending"},
+      {tk, answer(400, R"({"error":"invalid_grant"})"), Outcome::kLoginAgain, kNoWait,
+       "invalid_grant"},
+      {tk, answer(401, "Unauthorized"), Outcome::kLoginAgain, kNoWait, ""},
+      {tk, answer(503, "<html>down"), Outcome::kRetry, kNoWait, "HTTP 503: <html>down"},
+      {tk, answer(500, R"({"message":"Invalid refresh token"})"), Outcome::kRetry, kNoWait, ""},
+      {tk, answer(200, "<html>sign in</html>"), Outcome::kRetry, kNoWait, "HTTP 200: <html>"},
+      {tk, down, Outcome::kRetry, kNoWait, "Connection refused"},
   };
   for (const Case& c : cases) {
     const Verdict verdict = judgeAnswer(c.answer, c.judge, "http://h/x?secret=1", kNow);
@@ -105,7 +119,9 @@ TEST(Request, EachAnswerHasOneVerdict) {
     EXPECT_EQ(verdict.message.find("secret=1"), std::string::npos) << verdict.message;
     EXPECT_EQ(verdict.ignored.size(), c.ignored);
   }
-  const Verdict ignored = judgeAnswer(cases[std::size(cases) - 2].answer, fm, "http://h/x", kNow);
+  const Case& one = *std::find_if(std::begin(cases), std::end(cases),
+                                  [](const Case& c) { return c.ignored == 1; });
+  const Verdict ignored = judgeAnswer(one.answer, fm, "http://h/x", kNow);
   EXPECT_EQ(ignored.ignored.at(0), "C - D: Artist was ignored");
   EXPECT_EQ(ignored.json["scrobbles"]["@attr"]["accepted"].string(), "1");
 }
