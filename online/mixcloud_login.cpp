@@ -20,6 +20,7 @@
 #include "online/json.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
+#include "platform/report.h"
 #include "platform/secret_input.h"
 #include "platform/web_client.h"
 
@@ -184,7 +185,7 @@ platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
   const std::string site = mixcloud ? kMixcloudSite : root;
   const std::string& api = root;
 
-  std::cerr << "Mixcloud client secret: " << std::flush;
+  platform::reportPrompt("Mixcloud client secret: ");
   const auto secret = platform::readSecretLine();
   if (!secret) return secret.error();
   if (secret->empty()) return platform::makeError(login.name, "no client secret was given");

@@ -1,5 +1,7 @@
 #include "online/oauth.h"
 
+#include "platform/report.h"
+
 platform::HttpRequest oauthForm(const std::string& url,
                                 const std::vector<platform::Header>& fields) {
   platform::HttpRequest request;
@@ -35,4 +37,26 @@ Verdict judgeToken(const Answer& answer) {
     verdict.outcome = Outcome::kRetry;  // the helper names the URL and the answer's start
   }
   return verdict;
+}
+
+Verdict waitForDeviceToken(const platform::HttpRequest& poll, Seconds interval, Seconds expiresIn,
+                           Clock& clock, const StopSignal& stop) {
+  const TimePoint deadline = clock.after(expiresIn);
+  while (clock.waitUntil(clock.after(interval), stop)) {
+    if (clock.now() >= deadline) {
+      Verdict expired;
+      expired.message = "the code expired before it was entered";
+      return expired;
+    }
+    Verdict verdict = exchange(poll, judgeToken, clock, stop);
+    if (verdict.outcome != Outcome::kRetry) return verdict;
+    if (verdict.message == "slow_down") {
+      interval += Seconds(5);
+    } else if (verdict.message != "authorization_pending") {
+      platform::reportWarning(verdict.message);  // tried again at the next interval
+    }
+  }
+  Verdict stopped;
+  stopped.outcome = Outcome::kStopped;
+  return stopped;
 }

@@ -22,3 +22,10 @@ std::string oauthWords(const JsonValue& json);
 // other 400 or 401 refuses the code or the refresh token: log in again. Anything else (a
 // 5xx, a page, no answer) is a server fault, tried again.
 Verdict judgeToken(const Answer& answer);
+
+// The device flow's wait: sends `poll` every `interval` (5 s more after each slow_down)
+// until the user has allowed the device code, `expiresIn` has passed or a stop came.
+// Done with the token answer's JSON; refused with the server's words or the expiry; or
+// stopped. A failure to reach the server is told as a warning and tried again.
+Verdict waitForDeviceToken(const platform::HttpRequest& poll, Seconds interval, Seconds expiresIn,
+                           Clock& clock, const StopSignal& stop);

@@ -44,7 +44,7 @@ void reportCount(std::string_view message, bool last) {
 }
 
 void reportPrompt(std::string_view message) {
-  writeStandard(StandardStream::kError, std::string(message) + "\n", TextEncoding::kUtf8, nullptr);
+  writeStandard(StandardStream::kError, message, TextEncoding::kUtf8, nullptr);
 }
 
 }  // namespace platform

@@ -21,6 +21,22 @@ platform::Expected<platform::HttpResponse> answer(int status, std::string body,
   return response;
 }
 
+// Time that passes only when waited on: a wait ends at once, unless a stop came.
+class FakeClock : public Clock {
+ public:
+  TimePoint now() override { return now_; }
+  std::int64_t unixSeconds() override { return 0; }
+  bool waitUntil(TimePoint when, const StopSignal& stop) override {
+    if (stop.requested()) return false;
+    now_ = std::max(now_, when);
+    return true;
+  }
+  TimePoint after(std::chrono::milliseconds length) override { return now_ + length; }
+
+ private:
+  TimePoint now_;
+};
+
 // "Sun, 06 Nov 1994 08:49:37 GMT", the time the answers below are judged at.
 constexpr std::int64_t kNow = 784111777;
 constexpr int kNoWait = -1;
@@ -172,6 +188,23 @@ TEST(Request, AStopEndsAWaitAtOnce) {
   stopper.join();
   EXPECT_LT(clock.now() - start, std::chrono::milliseconds(500));
   EXPECT_FALSE(clock.waitUntil(clock.after(std::chrono::hours(1)), stop));
+}
+
+// No server on port 1: each poll fails and is tried again at the interval, until the code
+// expires; a stop ends the wait.
+TEST(Request, TheDeviceFlowPollsUntilTheCodeExpires) {
+  FakeClock clock;
+  StopSignal stop;
+  const TimePoint start = clock.now();
+  const platform::HttpRequest poll = oauthForm("http://127.0.0.1:1/oauth2/token", {});
+  const Verdict expired = waitForDeviceToken(poll, Seconds(2), Seconds(9), clock, stop);
+  EXPECT_EQ(expired.outcome, Outcome::kRefused);
+  EXPECT_EQ(expired.message, "the code expired before it was entered");
+  EXPECT_EQ(clock.now() - start, Seconds(10));
+  stop.request();
+  EXPECT_EQ(waitForDeviceToken(poll, Seconds(2), Seconds(9), clock, stop).outcome,
+            Outcome::kStopped);
+  EXPECT_EQ(clock.now() - start, Seconds(10));
 }
 
 }  // namespace
