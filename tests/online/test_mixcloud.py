@@ -15,10 +15,12 @@ import json
 import os
 import re
 import shlex
+import socket
 import subprocess
 import tempfile
 import threading
 import unittest
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -109,6 +111,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query))
         if url.path == "/oauth/authorize":
             answer = "code=c0de%2B1" if query["client_id"] == "cid" else "error=access_denied"
+            answer += "&state=" + urllib.parse.quote(query.get("state", ""))
             self.reply(302, None, [("Location", query["redirect_uri"] + "?" + answer)])
         elif url.path == "/oauth/access_token":
             self.server.exchanges.append(query)
@@ -286,9 +289,18 @@ class MixcloudTest(unittest.TestCase):
                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 process.stdin.write(SECRET.encode() + b"\n")
                 process.stdin.close()
-                page = process.stdout.readline() + process.stdout.readline()
+                page = b"".join(process.stdout.readline() for _ in range(3))
                 url = re.search(rb"http://\S+/oauth/authorize\?\S+", page)
                 self.assertTrue(url, page)
+                listener = int(re.search(rb"back to http://127.0.0.1:(\d+)/", page).group(1))
+                # An idle connection (a browser's preconnect) holds nothing up, and a code
+                # without the state this login sent is not taken.
+                idle = socket.create_connection(("127.0.0.1", listener))
+                for query in ("code=stolen", "code=stolen&state=guess"):
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        urllib.request.urlopen(f"http://127.0.0.1:{listener}/?{query}", timeout=3)
+                    self.assertEqual(refused.exception.code, 400)
+                    self.assertIn(b"does not carry the state", refused.exception.read())
                 # The test plays the browser: the mock sends it back to the loopback listener.
                 with urllib.request.urlopen(url.group().decode(), timeout=30) as reply:
                     self.assertEqual(reply.status, 200)
@@ -296,7 +308,9 @@ class MixcloudTest(unittest.TestCase):
                 process.stdout.close()
                 process.stderr.close()
                 process.wait(60)
+                idle.close()
                 self.assertEqual(process.returncode, status, err)
+                self.assertEqual(err.count(b"without the state this login sent"), 2, err)
                 self.assertIn(message, page + out + err)
                 self.assertNotIn(SECRET.encode(), page + out + err)
                 if status == 0:
