@@ -19,6 +19,7 @@ import socket
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 import urllib.error
 import urllib.parse
@@ -86,7 +87,7 @@ class Mock(http.server.ThreadingHTTPServer):
     def __init__(self):
         super().__init__(("127.0.0.1", 0), Handler)
         self.root = f"http://127.0.0.1:{self.server_address[1]}"
-        self.uploads, self.exchanges = [], []
+        self.uploads, self.exchanges, self.early = [], [], None
         self.answer = (200, {"result": {"success": True, "message": "Uploaded",
                                         "key": "/djtest/friday-set/"}})
         threading.Thread(target=self.serve_forever, daemon=True).start()
@@ -123,6 +124,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         url = urllib.parse.urlsplit(self.path)
+        if self.server.early:  # refused before the body is read, then the socket closed
+            self.reply(*self.server.early)
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            time.sleep(0.5)
+            self.close_connection = True
+            return
         kind, params = self.headers["Content-Type"].split(";", 1)
         boundary = params.strip().removeprefix("boundary=").encode()
         parts = read_parts(self.rfile, int(self.headers["Content-Length"]), boundary)
@@ -242,6 +250,19 @@ class MixcloudTest(unittest.TestCase):
                 self.assertIn(message, run.stderr)
                 self.assertEqual(run.stdout, b"")
                 self.assertEqual(len(self.mock.uploads) - before, 1 if answer else 0)
+
+    def test_a_refusal_before_the_audio_is_read(self):
+        """The answer of a server that refuses before it has read the audio, and closes, is
+        read after the failed write and told."""
+        with open(os.path.join(self.folder, "big.mp3"), "wb") as f:
+            f.write(b"ID3" + bytes(range(256)) * 64 * 1024)  # 16 MB, more than sockets hold
+        self.mock.early = (401, {"error": {"type": "OAuthException",
+                                           "message": "Invalid access token"}})
+        run = self.setlist("mixcloud", "--accounts", "accounts.json", "--audio", "big.mp3",
+                           "--name", "N", "set.jsonl")
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertIn(b"Invalid access token: log in again: setlist login mixcloud", run.stderr)
+        self.assertNotIn(b"Broken pipe", run.stderr)
 
     def test_dry_run_shows_the_fields_and_sends_nothing(self):
         run = self.upload("--name", "N", "--tags", "a", "--dry-run")
