@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "online/irc.h"
+#include "online/oauth.h"
+#include "online/request.h"
 #include "online/twitch_auth.h"
 #include "platform/report.h"
 #include "platform/web_client.h"
@@ -18,13 +18,19 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kConnectTimeoutSeconds = 10;
 constexpr int kReceiveMilliseconds = 100;  // how often the thread looks at its mailbox
 constexpr std::chrono::seconds kLongestSilence{6 * 60};  // Twitch pings every 5 minutes
-constexpr std::chrono::seconds kLongestBackoff{60};
-constexpr std::chrono::seconds kStopWait{2};
+constexpr std::chrono::seconds kJoinWait{30};            // from connecting to joining the channel
+// A connection that stood this long after joining starts the back-off anew; those that
+// end sooner (a server that drops each one) make it grow.
+constexpr std::chrono::seconds kSteadyConnection{60};
+constexpr BackoffPolicy kReconnectBackoff{
+    .first = Seconds(1), .most = Seconds(60), .tries = 7, .never = true, .patient = Seconds(60)};
+// How long an exit waits for the bot to leave: a connection attempt is left to the end.
+constexpr std::chrono::milliseconds kStopWait{300};
 
 bool isLoginRefusal(std::string_view text) {
   for (const std::string_view refusal :
@@ -41,10 +47,7 @@ void tell(const std::string& message) { platform::reportError("chat: " + printab
 
 struct TwitchChat::Shared {
   std::mutex mutex;
-  std::condition_variable changed;
   std::optional<OnAirState> newest;  // a state live showed that the bot has not seen
-  bool stop = false;
-  bool finished = false;
 };
 
 namespace {
@@ -63,54 +66,34 @@ class Runner {
         shared_(std::move(shared)),
         bot_({options_.channel, options_.announce, options_.cooldownSeconds}) {}
 
-  void run() {
-    std::chrono::seconds backoff{1};
+  void run(const StopSignal& stop) {
+    stop_ = &stop;
+    Backoff backoff(kReconnectBackoff);
     bool refreshed = false;  // the token was refreshed since the last join
     while (!stopping()) {
       bool joined = false;
       const Ending ending = connectOnce(&joined);
-      if (joined) {
-        backoff = std::chrono::seconds(1);
-        refreshed = false;
-      }
+      if (joined) refreshed = false;
+      if (joined && SteadyClock::now() - joinedAt_ >= kSteadyConnection) backoff.succeeded();
       if (ending == Ending::kStopped) break;
+      const Seconds wait = backoff.failed();
       if (ending == Ending::kLoginRefused) {
-        if (refreshed) {
-          platform::reportError(kLogInAgain);
-          break;
-        }
-        const std::optional<bool> renewed = refresh();
-        if (!renewed) {  // the server was not reached: try again later
-          tell("trying again in " + std::to_string(backoff.count()) + " s");
-        } else if (!*renewed) {
-          platform::reportError(kLogInAgain);
-          break;
-        } else {
-          refreshed = true;
-          continue;  // with the new token at once
-        }
+        const Outcome renewed = refreshed ? Outcome::kLoginAgain : refresh();
+        if (renewed == Outcome::kLoginAgain) platform::reportError(kLogInAgain);
+        if (renewed == Outcome::kLoginAgain || renewed == Outcome::kStopped) break;
+        refreshed = renewed == Outcome::kDone;
+        if (refreshed) continue;  // with the new token at once
+        tell("trying again in " + std::to_string(wait.count()) + " s");
       } else {
-        tell("reconnecting in " + std::to_string(backoff.count()) + " s");
+        tell("reconnecting in " + std::to_string(wait.count()) + " s");
       }
-      if (!waitFor(backoff)) break;
-      backoff = std::min(backoff * 2, kLongestBackoff);
+      Clock& clock = systemClock();
+      if (!clock.waitUntil(clock.after(wait), stop)) break;
     }
-    std::lock_guard lock(shared_->mutex);
-    shared_->finished = true;
-    shared_->changed.notify_all();
   }
 
  private:
-  bool stopping() {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->stop;
-  }
-
-  // Waits for the time or a stop; false on a stop.
-  bool waitFor(std::chrono::seconds time) {
-    std::unique_lock lock(shared_->mutex);
-    return !shared_->changed.wait_for(lock, time, [this] { return shared_->stop; });
-  }
+  bool stopping() const { return stop_->requested(); }
 
   // Takes the newest state from the mailbox, if live showed one.
   void takeState() {
@@ -145,11 +128,12 @@ class Runner {
         return Ending::kDropped;
       }
     }
-    Clock::time_point heard = Clock::now();
+    const SteadyClock::time_point connected = SteadyClock::now();
+    SteadyClock::time_point heard = connected;
     while (!stopping()) {
       takeState();
       if (*joined) {
-        while (std::optional<std::string> line = bot_.next(Clock::now())) {
+        while (std::optional<std::string> line = bot_.next(SteadyClock::now())) {
           if (const platform::Status sent = socket.send(*line); !sent) {
             tell("the connection to " + options_.url + " failed: " + sent.error().text);
             return Ending::kDropped;
@@ -162,8 +146,12 @@ class Runner {
         tell("the connection to " + options_.url + " closed: " + received.error().text);
         return Ending::kDropped;
       }
-      const Clock::time_point now = Clock::now();
+      const SteadyClock::time_point now = SteadyClock::now();
       if (!*received) {
+        if (!*joined && now - connected > kJoinWait) {
+          tell(options_.url + " has not let the bot join in 30 s");
+          return Ending::kDropped;
+        }
         if (now - heard > kLongestSilence) {
           tell("no word from the server for 6 minutes");
           return Ending::kDropped;
@@ -188,6 +176,7 @@ class Runner {
         } else if ((command == "JOIN" && message->nick() == login) || command == "ROOMSTATE") {
           if (!*joined && message->param(0) == "#" + options_.channel) {
             *joined = true;
+            joinedAt_ = now;
             tell("joined #" + options_.channel);
           }
         } else if (command == "PRIVMSG") {
@@ -198,36 +187,32 @@ class Runner {
     return Ending::kStopped;
   }
 
-  // Asks for a new token pair with the refresh token and stores it. True when renewed,
-  // false when the server refused, nothing when it was not reached.
-  std::optional<bool> refresh() {
+  // Asks for a new token pair with the refresh token and stores it: done, log in again
+  // (the refresh token was refused), try again later (the server failed), or stopped.
+  Outcome refresh() {
     const std::string authUrl =
         account_.values.count("auth_url") ? account_.values["auth_url"] : kTwitchAuthUrl;
-    platform::Expected<OAuthAnswer> answer =
-        postOAuthForm(authUrl, "/oauth2/token",
-                      {{"client_id", account_.values["client_id"]},
-                       {"grant_type", "refresh_token"},
-                       {"refresh_token", account_.values["refresh_token"]}});
-    if (!answer) {
-      tell("cannot refresh the token at " + answer.error().subject + ": " + answer.error().text);
-      return std::nullopt;
+    const Verdict verdict = exchange(
+        oauthForm(authUrl + "/oauth2/token", {{"client_id", account_.values["client_id"]},
+                                              {"grant_type", "refresh_token"},
+                                              {"refresh_token", account_.values["refresh_token"]}}),
+        judgeToken, systemClock(), *stop_);
+    if (verdict.outcome == Outcome::kStopped) return verdict.outcome;
+    if (verdict.outcome != Outcome::kDone) {
+      tell("the token was not refreshed: " + verdict.message);
+      return verdict.outcome == Outcome::kLoginAgain ? verdict.outcome : Outcome::kRetry;
     }
-    const std::string access = answer->json["access_token"].string();
-    const std::string renewal = answer->json["refresh_token"].string();
-    if (answer->status != 200 || access.empty()) {
-      tell("the token was not refreshed: " + oauthReason(*answer));
-      return false;
-    }
-    account_.values["access_token"] = access;
+    const std::string renewal = verdict.json["refresh_token"].string();
+    account_.values["access_token"] = verdict.json["access_token"].string();
     if (!renewal.empty()) account_.values["refresh_token"] = renewal;
-    if (const platform::Status stored =
-            storeTwitchTokens(accountsPath_, access, account_.values["refresh_token"]);
+    if (const platform::Status stored = storeTwitchTokens(
+            accountsPath_, account_.values["access_token"], account_.values["refresh_token"]);
         !stored) {
       tell("the new token is used but not stored: " + stored.error().subject + ": " +
            stored.error().text);
     }
     tell("the token was refreshed");
-    return true;
+    return Outcome::kDone;
   }
 
   ChatOptions options_;
@@ -235,6 +220,8 @@ class Runner {
   std::string accountsPath_;
   std::shared_ptr<TwitchChat::Shared> shared_;
   ChatBot bot_;
+  const StopSignal* stop_ = nullptr;  // the worker's, set by run()
+  SteadyClock::time_point joinedAt_;
 };
 
 }  // namespace
@@ -289,20 +276,14 @@ std::unique_ptr<TwitchChat> startTwitchChat(const ChatOptions& options, int* sta
 std::unique_ptr<TwitchChat> TwitchChat::start(const ChatOptions& options, const Account& account,
                                               const std::string& accountsPath) {
   auto shared = std::make_shared<Shared>();
-  std::thread([runner = Runner(options, account, accountsPath, shared)]() mutable {
-    runner.run();
-  }).detach();
-  return std::unique_ptr<TwitchChat>(new TwitchChat(std::move(shared)));
+  auto runner = std::make_shared<Runner>(options, account, accountsPath, shared);
+  Worker worker([runner](const StopSignal& stop) { runner->run(stop); }, kStopWait);
+  return std::unique_ptr<TwitchChat>(new TwitchChat(std::move(shared), std::move(worker)));
 }
 
-TwitchChat::~TwitchChat() {
-  // The thread owns its share of the state, so it may outlive this object while a
-  // connection attempt holds it; the program's end takes it with it.
-  std::unique_lock lock(shared_->mutex);
-  shared_->stop = true;
-  shared_->changed.notify_all();
-  shared_->changed.wait_for(lock, kStopWait, [this] { return shared_->finished; });
-}
+// The worker owns the runner, so a bot held in a connection attempt may outlive this
+// object (the worker's end waits kStopWait); the program's end takes it with it.
+TwitchChat::~TwitchChat() = default;
 
 void TwitchChat::show(const OnAirState& state) {
   std::lock_guard lock(shared_->mutex);

@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "live/chat_bot.h"
 #include "online/accounts.h"
+#include "online/worker.h"
 #include "platform/error.h"
 
 constexpr const char* kTwitchChatUrl = "wss://irc-ws.chat.twitch.tv:443";
@@ -49,8 +50,10 @@ class TwitchChat {
   struct Shared;
 
  private:
-  explicit TwitchChat(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  TwitchChat(std::shared_ptr<Shared> shared, Worker worker)
+      : shared_(std::move(shared)), worker_(std::move(worker)) {}
   std::shared_ptr<Shared> shared_;
+  Worker worker_;
 };
 
 // The message that ends the chat when its login is refused after a refresh.

@@ -7,6 +7,7 @@
 #include "online/json.h"
 #include "online/online.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 #include "platform/secret_input.h"
 
 namespace {
@@ -35,80 +36,93 @@ platform::HttpRequest signedRequest(const std::string& url, std::vector<platform
   return request;
 }
 
-// The answer's JSON object; an error with Last.fm's code and message, or the failure.
-// *code is Last.fm's error code, 0 when the answer is not one of its errors.
-platform::Expected<JsonValue> call(const platform::HttpRequest& request, int* code) {
-  *code = 0;
-  const auto answer = platform::sendRequest(request);
-  if (!answer) return answer.error();
-  auto json = parseJson(answer->body);
-  if (!json || json->kind() != JsonValue::Kind::kObject) {
-    return platform::makeError(
-        request.url, "not an answer of Last.fm (HTTP " + std::to_string(answer->status) + ")");
+// Last.fm's answer to an auth call: done when it holds `wanted`; error 14 (the user has
+// not allowed the token yet) is tried again, as are its temporary errors.
+template <const char* wanted>
+Verdict judgeAuth(const Answer& answer) {
+  Verdict verdict = judgeLastfm(answer);
+  const JsonValue* json = answer.json;
+  if (json != nullptr && (*json)["error"].string() == "14") {
+    verdict.outcome = Outcome::kRetry;
+  } else if (answer.response.status == 200 && json != nullptr && !(*json)[wanted].isNull()) {
+    verdict.outcome = Outcome::kDone;
+  } else if (verdict.outcome == Outcome::kDone) {
+    verdict.outcome = Outcome::kRetry;  // a scrobble answer is no auth answer
   }
-  if (const JsonValue& error = (*json)["error"]; !error.isNull()) {
-    *code = std::atoi(error.string().c_str());
-    return platform::makeError(request.url,
-                               "error " + error.string() + ": " + (*json)["message"].string());
+  return verdict;
+}
+constexpr char kToken[] = "token";
+constexpr char kSession[] = "session";
+
+// Asks Last.fm every few seconds whether the user allowed the token, for up to 10 minutes.
+platform::Expected<JsonValue> waitForSession(const LoginRequest& login,
+                                             const platform::HttpRequest& request) {
+  Clock& clock = systemClock();
+  const StopSignal stop;  // the process's stop (Ctrl-C)
+  const TimePoint deadline = clock.after(std::chrono::seconds(kAllowSeconds));
+  Backoff faults;
+  while (clock.waitUntil(clock.after(std::chrono::seconds(kPollSeconds)), stop)) {
+    Verdict verdict = exchange(request, judgeAuth<kSession>, clock, stop);
+    if (verdict.outcome == Outcome::kDone) return std::move(verdict.json);
+    if (verdict.outcome == Outcome::kLoginAgain || verdict.outcome == Outcome::kRefused) {
+      return platform::makeError(login.url, "Last.fm refused the login: " + verdict.message);
+    }
+    // Not allowed yet is no fault; five faults of the server in a row end the wait.
+    if (verdict.json["error"].string() == "14") {
+      faults.succeeded();
+    } else if (faults.failed(); faults.givenUp()) {
+      return platform::makeError(
+          login.url, verdict.message + " (tried " + std::to_string(faults.failures()) + " times)");
+    }
+    if (clock.now() >= deadline) {
+      return platform::makeError(login.name,
+                                 "the access was not allowed within 10 minutes; log in again");
+    }
   }
-  return json;
+  return platform::makeError(login.name, "stopped");
 }
 
 }  // namespace
 
 platform::Expected<LoginResult> loginLastfm(const LoginRequest& login) {
   const std::string& apiKey = login.options.at("--api-key");
-  std::cerr << "Paste the shared secret of your Last.fm API account (on last.fm/api/accounts) "
-               "and press Enter:\n";
+  platform::reportPrompt(
+      "Paste the shared secret of your Last.fm API account (on last.fm/api/accounts) and "
+      "press Enter:\n");
   auto secret = platform::readSecretLine();
   if (!secret) return secret.error();
   if (secret->empty()) return platform::makeError(login.name, "no shared secret was given");
 
-  int code = 0;
-  const auto token = call(
-      signedRequest(login.url, {{"method", "auth.getToken"}, {"api_key", apiKey}}, *secret), &code);
-  if (!token) return token.error();
-  const std::string& tokenText = (*token)["token"].string();
-  if (tokenText.empty()) return platform::makeError(login.url, "Last.fm gave no token");
+  platform::installStopHandler();
+  const Verdict token = exchange(
+      signedRequest(login.url, {{"method", "auth.getToken"}, {"api_key", apiKey}}, *secret),
+      judgeAuth<kToken>, systemClock(), StopSignal());
+  const std::string& tokenText = token.json["token"].string();
+  if (token.outcome != Outcome::kDone || tokenText.empty()) {
+    return platform::makeError(login.url, "Last.fm gave no token: " + token.message);
+  }
   std::cout << "Open this page in a browser and allow the access:\n"
             << "  https://www.last.fm/api/auth/?api_key=" << platform::urlEncode(apiKey)
             << "&token=" << platform::urlEncode(tokenText) << "\n"
             << "Waiting for it (up to 10 minutes; Ctrl-C to give up)..." << std::endl;
-
-  platform::installStopHandler();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kAllowSeconds);
-  while (true) {
-    const auto session = call(
-        signedRequest(login.url,
-                      {{"method", "auth.getSession"}, {"api_key", apiKey}, {"token", tokenText}},
-                      *secret),
-        &code);
-    if (session) {
-      LoginResult result;
-      result.account.user = (*session)["session"]["name"].string();
-      const std::string& key = (*session)["session"]["key"].string();
-      if (key.empty()) return platform::makeError(login.url, "Last.fm gave no session key");
-      result.account.values = {{"api_key", apiKey}, {"secret", *secret}, {"session_key", key}};
-      return result;
-    }
-    // 14: not allowed yet; 11, 16, 29 and failures to reach it: try again.
-    const bool wait = code == 14 || code == 11 || code == 16 || code == 29 || code == 0;
-    if (!wait || (code == 0 && session.error().text.starts_with("not an answer"))) {
-      return platform::makeError(login.url, "Last.fm refused the login: " + session.error().text);
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return platform::makeError(login.name,
-                                 "the access was not allowed within 10 minutes; log in again");
-    }
-    platform::sleepMilliseconds(kPollSeconds * 1000);
-    if (platform::stopRequested()) return platform::makeError(login.name, "stopped");
-  }
+  const auto session = waitForSession(
+      login,
+      signedRequest(login.url,
+                    {{"method", "auth.getSession"}, {"api_key", apiKey}, {"token", tokenText}},
+                    *secret));
+  if (!session) return session.error();
+  LoginResult result;
+  result.account.user = (*session)["session"]["name"].string();
+  const std::string& key = (*session)["session"]["key"].string();
+  if (key.empty()) return platform::makeError(login.url, "Last.fm gave no session key");
+  result.account.values = {{"api_key", apiKey}, {"secret", *secret}, {"session_key", key}};
+  return result;
 }
 
-std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& listens,
-                          std::size_t first, platform::HttpRequest* request, std::string* shown) {
+std::size_t lastfmRequest(const Account& account, std::span<const Listen> listens,
+                          platform::HttpRequest* request, std::string* shown) {
   std::vector<platform::Header> fields;
-  const std::size_t taken = lastfmScrobbleFields(listens, first, value(account, "api_key"),
+  const std::size_t taken = lastfmScrobbleFields(listens, 0, value(account, "api_key"),
                                                  value(account, "session_key"), &fields);
   shown->clear();
   for (const platform::Header& field : fields) {
@@ -117,4 +131,60 @@ std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& lis
   }
   *request = signedRequest(account.url, std::move(fields), value(account, "secret"));
   return taken;
+}
+
+namespace {
+
+// "Artist - Song: reason" for each scrobble Last.fm took but ignored. One scrobble comes
+// as an object, several as an array.
+std::vector<std::string> ignoredScrobbles(const JsonValue& scrobbles) {
+  const JsonValue& each = scrobbles["scrobble"];
+  std::vector<const JsonValue*> items;
+  if (each.kind() == JsonValue::Kind::kArray) {
+    for (const JsonValue& item : each.array()) items.push_back(&item);
+  } else if (each.kind() == JsonValue::Kind::kObject) {
+    items.push_back(&each);
+  }
+  std::vector<std::string> ignored;
+  for (const JsonValue* item : items) {
+    const JsonValue& message = (*item)["ignoredMessage"];
+    const std::string& code = message["code"].string();
+    if (code.empty() || code == "0") continue;
+    std::string reason = message["#text"].string();
+    if (reason.empty()) reason = "ignored (code " + code + ")";
+    ignored.push_back((*item)["artist"]["#text"].string() + " - " +
+                      (*item)["track"]["#text"].string() + ": " + reason);
+  }
+  return ignored;
+}
+
+// Last.fm's error codes: those that mean the session or key is no longer good, and the
+// temporary ones (operation failed, offline, unavailable, rate limit). Others refuse.
+Outcome lastfmErrorOutcome(int code, int status) {
+  if (code == 4 || code == 9 || code == 10 || code == 13 || code == 26) return Outcome::kLoginAgain;
+  if (code == 8 || code == 11 || code == 16 || code == 29 || status >= 500) return Outcome::kRetry;
+  return Outcome::kRefused;
+}
+
+}  // namespace
+
+Verdict judgeLastfm(const Answer& answer) {
+  Verdict verdict;
+  const JsonValue* json = answer.json;
+  if (json != nullptr && !(*json)["error"].isNull()) {
+    const std::string& code = (*json)["error"].string();
+    verdict.outcome = lastfmErrorOutcome(std::atoi(code.c_str()), answer.response.status);
+    verdict.message = "error " + code + ": " + (*json)["message"].string();
+    if (code == "13") verdict.message += " (the shared secret may be wrong)";
+    return verdict;
+  }
+  // Last.fm answers some failures with status 200: the body decides.
+  if (answer.response.status == 200 && json != nullptr &&
+      (*json)["scrobbles"].kind() == JsonValue::Kind::kObject) {
+    verdict.outcome = Outcome::kDone;
+    verdict.ignored = ignoredScrobbles((*json)["scrobbles"]);
+    return verdict;
+  }
+  verdict.outcome = Outcome::kRetry;  // not Last.fm's answer: a server fault
+  return verdict;
 }

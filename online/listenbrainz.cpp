@@ -1,10 +1,10 @@
 // ListenBrainz, and the servers that speak its API (Maloja, Koito, multi-scrobbler): the
 // token check of `login` and the submit-listens request.
-#include <iostream>
 #include <string>
 
 #include "online/json.h"
 #include "online/online.h"
+#include "platform/report.h"
 #include "platform/secret_input.h"
 
 #ifndef ZV_VERSION
@@ -21,11 +21,33 @@ std::string apiRoot(std::string url) {
   return url;
 }
 
+// validate-token's answer: done when ListenBrainz tells whether the token is valid (or has
+// no such route: 404, the token is then stored unchecked); refused on a 401.
+Verdict judgeValidate(const Answer& answer) {
+  Verdict verdict;
+  const int status = answer.response.status;
+  const JsonValue* json = answer.json;
+  if ((status == 200 && json != nullptr && (*json)["valid"].kind() == JsonValue::Kind::kBool) ||
+      status == 404) {
+    verdict.outcome = Outcome::kDone;
+  } else if (status == 401) {
+    verdict.outcome = Outcome::kRefused;
+  } else {
+    verdict.outcome = Outcome::kRetry;  // not its answer: the helper names the URL
+  }
+  if (json != nullptr && verdict.outcome != Outcome::kRetry) {
+    verdict.message = (*json)["message"].string();
+    if (verdict.message.empty()) verdict.message = (*json)["error"].string();
+  }
+  return verdict;
+}
+
 }  // namespace
 
 platform::Expected<LoginResult> loginListenBrainz(const LoginRequest& login) {
-  std::cerr << "Paste the user token of your ListenBrainz account (on listenbrainz.org: "
-               "Settings, User token) and press Enter:\n";
+  platform::reportPrompt(
+      "Paste the user token of your ListenBrainz account (on listenbrainz.org: Settings, User "
+      "token) and press Enter:\n");
   auto token = platform::readSecretLine();
   if (!token) return token.error();
   if (token->empty()) return platform::makeError(login.name, "no token was given");
@@ -33,35 +55,28 @@ platform::Expected<LoginResult> loginListenBrainz(const LoginRequest& login) {
   platform::HttpRequest request;
   request.url = apiRoot(login.url) + "/1/validate-token";
   request.headers = {{"Authorization", "Token " + *token}, {"User-Agent", userAgent()}};
-  const auto answer = platform::sendRequest(request);
-  if (!answer) return answer.error();
-
-  LoginResult result;
-  result.account.values["token"] = *token;
-  if (answer->status == 404) {
-    result.note = login.url + " has no /1/validate-token: the token is stored unchecked";
+  const Verdict verdict = exchange(request, judgeValidate, systemClock(), StopSignal());
+  const bool checked = verdict.json["valid"].kind() == JsonValue::Kind::kBool;
+  if (verdict.outcome == Outcome::kDone && (!checked || verdict.json["valid"].boolean())) {
+    LoginResult result;
+    result.account.values["token"] = *token;
+    result.account.user = verdict.json["user_name"].string();
+    if (!checked)
+      result.note = login.url + " has no /1/validate-token: the token is stored unchecked";
     return result;
   }
-  const auto json = parseJson(answer->body);
-  const bool readable = json && json->kind() == JsonValue::Kind::kObject;
-  if (answer->status == 200 && readable && (*json)["valid"].boolean()) {
-    result.account.user = (*json)["user_name"].string();
-    return result;
+  if (verdict.outcome == Outcome::kRetry || verdict.outcome == Outcome::kStopped) {
+    return platform::makeError(login.url,
+                               "cannot check the token: " + verdict.message + "; nothing stored");
   }
-  std::string why = readable ? (*json)["message"].string() : "";
-  if (why.empty() && readable) why = (*json)["error"].string();
-  if (why.empty()) why = "HTTP " + std::to_string(answer->status);
-  if (answer->status == 200 || answer->status == 401) {
-    return platform::makeError(login.url, "the token was refused (" + why + "); nothing stored");
-  }
-  return platform::makeError(login.url, "cannot check the token: " + why + "; nothing stored");
+  const std::string why = verdict.message.empty() ? "not valid" : verdict.message;
+  return platform::makeError(login.url, "the token was refused (" + why + "); nothing stored");
 }
 
-std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen>& listens,
-                                std::size_t first, platform::HttpRequest* request,
-                                std::string* shown) {
+std::size_t listenBrainzRequest(const Account& account, std::span<const Listen> listens,
+                                platform::HttpRequest* request, std::string* shown) {
   std::string body;
-  const std::size_t taken = listenBrainzBody(listens, first, ZV_VERSION, &body);
+  const std::size_t taken = listenBrainzBody(listens, 0, ZV_VERSION, &body);
   const auto token = account.values.find("token");
   *request = platform::HttpRequest{};
   request->method = "POST";
@@ -73,4 +88,26 @@ std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen
   *shown = body;
   request->body.push_back({std::move(body), {}});
   return taken;
+}
+
+Verdict judgeListenBrainz(const Answer& answer) {
+  Verdict verdict;
+  const int status = answer.response.status;
+  const JsonValue* json = answer.json;
+  // Only ListenBrainz's own answer accepts: a proxy's page or a cut answer is no listen.
+  if (status == 200 && json != nullptr && (*json)["status"].string() == "ok") {
+    verdict.outcome = Outcome::kDone;
+    return verdict;
+  }
+  const std::string words = json != nullptr ? (*json)["error"].string() : "";
+  verdict.outcome = Outcome::kRetry;  // anything not its own is a server fault
+  if (status == 401) {
+    verdict.outcome = Outcome::kLoginAgain;
+  } else if (status == 429) {
+    verdict.wait = Seconds(10);
+  } else if (status >= 400 && status < 500 && !words.empty()) {
+    verdict.outcome = Outcome::kRefused;
+  }
+  if (!words.empty()) verdict.message = words;
+  return verdict;
 }

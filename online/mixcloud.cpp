@@ -146,6 +146,11 @@ platform::Expected<std::string> uploadResult(const platform::HttpResponse& respo
       message += (message.empty() ? "" : "; ") + field + ":";
       for (const JsonValue& reason : reasons.array()) message += " " + reason.string();
     }
+    if (response.status == 401) {
+      return platform::makeError("Mixcloud refused the upload",
+                                 (message.empty() ? "the token was refused" : message) +
+                                     ": log in again: setlist login mixcloud");
+    }
     if (!message.empty()) return platform::makeError("Mixcloud refused the upload", message);
   }
   std::string text = response.body.substr(0, 200);

@@ -7,9 +7,6 @@
 #include <utility>
 // clang-format on
 
-#include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <chrono>
 #include <iostream>
 #include <optional>
@@ -18,130 +15,18 @@
 
 #include "online/accounts.h"
 #include "online/json.h"
+#include "online/loopback.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
+#include "platform/platform.h"
+#include "platform/report.h"
 #include "platform/secret_input.h"
 #include "platform/web_client.h"
 
 namespace {
 
-namespace net = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-
 // How long the listener waits for the browser to come back.
 constexpr auto kLoginWait = std::chrono::minutes(10);
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The decoded value of `name` in a URL's query, when it is there.
-std::optional<std::string> queryValue(std::string_view target, std::string_view name) {
-  const std::size_t question = target.find('?');
-  if (question == std::string_view::npos) return std::nullopt;
-  std::string_view query = target.substr(question + 1);
-  while (!query.empty()) {
-    const std::size_t amp = query.find('&');
-    const std::string_view pair = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    const std::size_t equals = pair.find('=');
-    if (pair.substr(0, equals) != name) continue;
-    const std::string_view raw =
-        equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-    std::string value;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '%' && i + 2 < raw.size() && hexDigit(raw[i + 1]) >= 0 &&
-          hexDigit(raw[i + 2]) >= 0) {
-        value.push_back(static_cast<char>(hexDigit(raw[i + 1]) * 16 + hexDigit(raw[i + 2])));
-        i += 2;
-      } else {
-        value.push_back(raw[i] == '+' ? ' ' : raw[i]);
-      }
-    }
-    return value;
-  }
-  return std::nullopt;
-}
-
-// The loopback listener: answers each browser request until one carries the code (or
-// Mixcloud's refusal), or the wait runs out.
-class Loopback {
- public:
-  platform::Status listen(unsigned short port) {
-    beast::error_code error;
-    const net::ip::tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), port);
-    acceptor_.open(endpoint.protocol(), error);
-    if (!error) acceptor_.bind(endpoint, error);
-    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
-    if (error) {
-      return platform::makeError("127.0.0.1:" + std::to_string(port),
-                                 "cannot listen for Mixcloud's answer: " + error.message());
-    }
-    return {};
-  }
-
-  unsigned short port() const { return acceptor_.local_endpoint().port(); }
-
-  platform::Expected<std::string> waitForCode() {
-    const auto deadline = std::chrono::steady_clock::now() + kLoginWait;
-    while (std::chrono::steady_clock::now() < deadline) {
-      net::ip::tcp::socket socket(io_);
-      beast::flat_buffer buffer;
-      http::request<http::string_body> request;
-      bool done = false;
-      acceptor_.async_accept(socket, [&](beast::error_code error) {
-        if (error) return;
-        http::async_read(socket, buffer, request,
-                         [&](beast::error_code readError, std::size_t) { done = !readError; });
-      });
-      io_.restart();
-      io_.run_for(std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now()));
-      if (!done) {
-        acceptor_.cancel();
-        beast::error_code ignored;
-        socket.close(ignored);
-        io_.restart();
-        io_.poll();
-        continue;
-      }
-      const std::string target(request.target());
-      const auto code = queryValue(target, "code");
-      const auto refusal = queryValue(target, "error");
-      const bool answer = code || refusal;
-      answer_(socket, answer ? http::status::ok : http::status::not_found,
-              code     ? "setlist is logged in to Mixcloud. You can close this page.\n"
-              : answer ? "setlist was not let in to Mixcloud.\n"
-                       : "Not found\n");
-      if (code && !code->empty()) return *code;
-      if (refusal) {
-        const auto why = queryValue(target, "error_description");
-        return platform::makeError("Mixcloud",
-                                   "the authorization was refused: " + (why ? *why : *refusal));
-      }
-    }
-    return platform::makeError("Mixcloud", "no answer came back to the listener within 10 minutes");
-  }
-
- private:
-  static void answer_(net::ip::tcp::socket& socket, http::status status, const char* text) {
-    http::response<http::string_body> response{status, 11};
-    response.set(http::field::content_type, "text/plain; charset=utf-8");
-    response.set(http::field::connection, "close");
-    response.body() = text;
-    response.prepare_payload();
-    beast::error_code ignored;
-    http::write(socket, response, ignored);
-    socket.shutdown(net::ip::tcp::socket::shutdown_both, ignored);
-  }
-
-  net::io_context io_;
-  net::ip::tcp::acceptor acceptor_{io_};
-};
 
 platform::Expected<std::string> exchangeCode(const std::string& site, const std::string& clientId,
                                              const std::string& redirect, const std::string& secret,
@@ -184,7 +69,7 @@ platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
   const std::string site = mixcloud ? kMixcloudSite : root;
   const std::string& api = root;
 
-  std::cerr << "Mixcloud client secret: " << std::flush;
+  platform::reportPrompt("Mixcloud client secret: ");
   const auto secret = platform::readSecretLine();
   if (!secret) return secret.error();
   if (secret->empty()) return platform::makeError(login.name, "no client secret was given");
@@ -193,12 +78,15 @@ platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
     return listening.error();
   }
   const std::string redirect = "http://127.0.0.1:" + std::to_string(loopback.port()) + "/";
+  const std::string state = Loopback::newState();
   std::cout << "Open this page in a browser and let setlist upload to your Mixcloud account:\n  "
             << site << "/oauth/authorize?"
-            << platform::formEncode({{"client_id", clientId}, {"redirect_uri", redirect}})
+            << platform::formEncode(
+                   {{"client_id", clientId}, {"redirect_uri", redirect}, {"state", state}})
             << "\nwaiting for Mixcloud to send the browser back to " << redirect << "\n"
             << std::flush;
-  const auto code = loopback.waitForCode();
+  platform::installStopHandler();
+  const auto code = loopback.waitForCode("Mixcloud", state, kLoginWait, StopSignal());
   if (!code) return code.error();
   const auto token = exchangeCode(site, clientId, redirect, *secret, *code);
   if (!token) return token.error();

@@ -2,12 +2,16 @@
 // requests of each service, and the User-Agent they send.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "online/accounts.h"
+#include "online/request.h"
 #include "online/scrobbling.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
@@ -34,10 +38,27 @@ platform::Expected<LoginResult> loginLastfm(const LoginRequest& request);
 // "Zorvanthelix-setlist/<version>".
 std::string userAgent();
 
-// The first request for the listens from `first` on, for the account: *request to send
-// and *shown, what --dry-run prints of it (no secret in it). Returns how many it holds.
-std::size_t listenBrainzRequest(const Account& account, const std::vector<Listen>& listens,
-                                std::size_t first, platform::HttpRequest* request,
-                                std::string* shown);
-std::size_t lastfmRequest(const Account& account, const std::vector<Listen>& listens,
-                          std::size_t first, platform::HttpRequest* request, std::string* shown);
+// The request for as many of the listens as one request takes, for the account: *request
+// to send and *shown, what --dry-run prints of it (no secret in it). Returns how many it
+// holds.
+using ScrobbleRequest = std::size_t (*)(const Account& account, std::span<const Listen> listens,
+                                        platform::HttpRequest* request, std::string* shown);
+std::size_t listenBrainzRequest(const Account& account, std::span<const Listen> listens,
+                                platform::HttpRequest* request, std::string* shown);
+std::size_t lastfmRequest(const Account& account, std::span<const Listen> listens,
+                          platform::HttpRequest* request, std::string* shown);
+
+// The services' judges of their answers (see request.h).
+Verdict judgeListenBrainz(const Answer& answer);
+Verdict judgeLastfm(const Answer& answer);
+
+// A service that takes scrobbles: one row of the table in scrobbler.cpp.
+struct ScrobbleService {
+  std::string_view name;              // its accounts' service in the accounts file
+  std::string_view title;             // its name for people
+  std::chrono::milliseconds spacing;  // the least time between two requests to an account
+  std::size_t batch;                  // the most listens one request holds
+  std::int64_t oldestSeconds;         // listens older than this are not sent; 0: any
+  ScrobbleRequest request;
+  Judge judge;
+};

@@ -2,23 +2,23 @@
 // accounts. What each account accepted is appended to the sent file beside the set and
 // synced after each accepted request, so a run that ends at any moment loses nothing and
 // sends again at most the one request that was in flight.
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
 #include <ctime>
 #include <iostream>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "online/commands.h"
 #include "online/online.h"
+#include "online/scrobbler.h"
 #include "online/scrobbling.h"
+#include "online/worker.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 #include "platform/output_file.h"
@@ -27,8 +27,6 @@
 #include "publish/set_reader.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Options {
   std::string set;
@@ -49,355 +47,46 @@ Options optionsOf(const Arguments& arguments) {
   return options;
 }
 
-platform::Expected<std::string> readWhole(const std::string& path) {
-  platform::InputFile file;
-  platform::Error err;
-  if (!file.open(path, &err)) return err;
-  std::string text;
-  char buffer[65536];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0) {
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  if (count < 0) return err;
-  return text;
-}
-
-bool fileExists(const std::string& path) {
-  std::time_t mtime = 0;
-  return platform::fileModificationTime(path, &mtime, nullptr);
-}
-
-// The sent file of the set: what is known of it, and appending to it.
-class SentFile {
- public:
-  explicit SentFile(std::string path) : path_(std::move(path)) {}
-  const std::string& path() const { return path_; }
-  const SentListens& known() const { return known_; }
-
-  platform::Status load() {
-    if (!fileExists(path_)) {
-      known_ = SentListens{};
-      isNew_ = true;
-      return {};
-    }
-    auto contents = readWhole(path_);
-    if (!contents) {
-      return platform::makeError(path_,
-                                 "cannot read the record of sent tracks: " + contents.error().text);
-    }
-    known_ = parseSentFile(*contents);
-    isNew_ = contents->empty();
-    if (known_.badLines > 0) {
-      platform::reportWarning(platform::makeError(
-          path_, std::to_string(known_.badLines) + " lines are not records of sent tracks"));
-    }
-    return {};
-  }
-
-  // Makes sure the file can be written before anything is sent: a record that cannot be
-  // kept would have the next run send the same tracks again.
-  platform::Status checkWritable() {
-    platform::File file;
-    platform::Error err;
-    if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-        !platform::syncAndClose(file, &err)) {
-      return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
-    }
-    return {};
-  }
-
-  // Appends the listens an account accepted and brings them to stable storage.
-  platform::Status record(const std::string& account, const std::vector<Listen>& listens,
-                          std::size_t first, std::size_t count) {
-    std::string text;
-    if (isNew_) text = "# The tracks of this set that each account accepted (setlist scrobble)\n";
-    if (!known_.endsInLineEnd) text += '\n';
-    for (std::size_t i = first; i < first + count; ++i) {
-      text += formatSentLine(account, listens[i]);
-      text += '\n';
-    }
-    platform::File file;
-    platform::Error err;
-    if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-        !platform::appendAll(file, text, &err) || !platform::syncAndClose(file, &err)) {
-      if (file.handle) platform::syncAndClose(file, nullptr);
-      return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
-    }
-    isNew_ = false;
-    known_.endsInLineEnd = true;
-    for (std::size_t i = first; i < first + count; ++i)
-      known_.accepted.emplace(account, listens[i]);
-    return {};
-  }
-
- private:
-  std::string path_;
-  SentListens known_;
-  bool isNew_ = true;
-};
-
-enum class Service { kListenBrainz, kLastfm };
-
-// The least time between two requests to an account: ListenBrainz takes one a second;
-// Last.fm counts more than five a second as abuse.
-std::chrono::milliseconds spacing(Service service) {
-  return std::chrono::milliseconds(service == Service::kListenBrainz ? 1000 : 250);
-}
-
-// The moment a pause that begins now ends. ZV_SCROBBLE_PACE, a fraction from 0.001 to 1,
-// shortens every pause for the tests' mock servers, which need no real pacing; the
-// requests and their order stay the same.
-Clock::time_point after(Clock::duration pause) {
-  static const double kScale = [] {
-    const char* given = std::getenv("ZV_SCROBBLE_PACE");
-    const double scale = given != nullptr ? std::atof(given) : 1.0;
-    return scale >= 0.001 && scale <= 1.0 ? scale : 1.0;
-  }();
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(pause * kScale);
-}
-
-// One account to send to, and how far it got.
-struct Target {
-  Account account;
-  Service service = Service::kListenBrainz;
-  std::size_t sent = 0;             // accepted in this run
-  std::size_t before = 0;           // accepted by an earlier run
-  std::size_t waiting = 0;          // still to send when it stopped
-  bool stopped = false;             // it refused, or gave up: nothing more goes to it
-  Clock::time_point nextRequest{};  // see spacing(), or as the server asked
-  bool tooOldNoted = false;
-};
-
-// Waits until `when`; false when a stop (Ctrl-C) came first.
-bool waitUntil(Clock::time_point when) {
-  while (!platform::stopRequested()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now());
-    if (left.count() <= 0) return true;
-    platform::sleepMilliseconds(static_cast<int>(std::min<long long>(left.count(), 500)));
-  }
-  return false;
-}
-
-// Sends the request on a thread of its own and waits for its answer, or for a stop
-// (Ctrl-C), which ends the wait at once: the request is then left in flight, and the
-// sent file does not count it.
-std::optional<platform::Expected<platform::HttpResponse>> sendUnlessStopped(
-    const platform::HttpRequest& request) {
-  struct Exchange {
-    std::mutex mutex;
-    std::condition_variable done;
-    std::optional<platform::Expected<platform::HttpResponse>> answer;
-  };
-  const auto exchange = std::make_shared<Exchange>();
-  std::thread([exchange, request] {
-    auto answer = platform::sendRequest(request);
-    const std::lock_guard<std::mutex> lock(exchange->mutex);
-    exchange->answer.emplace(std::move(answer));
-    exchange->done.notify_one();
-  }).detach();
-  std::unique_lock<std::mutex> lock(exchange->mutex);
-  while (!exchange->answer) {
-    if (platform::stopRequested()) return std::nullopt;
-    exchange->done.wait_for(lock, std::chrono::milliseconds(100));
-  }
-  return std::move(exchange->answer);
-}
-
-class Scrobbler {
- public:
-  Scrobbler(const Options& options, std::vector<Target> targets, SentFile* sentFile)
-      : options_(options), targets_(std::move(targets)), sent_(sentFile) {}
-
-  std::vector<Target>& targets() { return targets_; }
-
-  // The listens of the set that `target` has not accepted yet. Tracks Last.fm would drop
-  // are left out, with a note the first time.
-  std::vector<Listen> pending(Target& target, const std::vector<Listen>& listens) {
-    std::vector<Listen> result;
-    std::size_t tooOld = 0;
-    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    target.before = 0;
-    for (const Listen& listen : listens) {
-      if (sent_->known().has(target.account.name, listen)) {
-        ++target.before;
-      } else if (target.service == Service::kLastfm && listen.at < now - kLastfmOldestSeconds) {
-        ++tooOld;
-      } else {
-        result.push_back(listen);
-      }
-    }
-    target.before -= std::min(target.before, target.sent);
-    if (tooOld > 0 && !target.tooOldNoted) {
-      platform::reportWarning(target.account.name + ": " + std::to_string(tooOld) +
-                              " tracks are older than 14 days and are not sent (Last.fm drops "
-                              "them)");
-      target.tooOldNoted = true;
-    }
-    return result;
-  }
-
-  // The request for the listens from `first` on; how many it holds.
-  static std::size_t request(const Target& target, const std::vector<Listen>& listens,
-                             std::size_t first, platform::HttpRequest* request,
-                             std::string* shown) {
-    return target.service == Service::kListenBrainz
-               ? listenBrainzRequest(target.account, listens, first, request, shown)
-               : lastfmRequest(target.account, listens, first, request, shown);
-  }
-
-  // Prints the requests a run would send to the target.
-  void show(Target& target, const std::vector<Listen>& listens) {
-    const std::vector<Listen> todo = pending(target, listens);
-    std::cout << "# " << target.account.name << " ("
-              << (target.service == Service::kListenBrainz ? "ListenBrainz" : "Last.fm")
-              << "): " << todo.size() << " tracks to send, " << target.before << " sent before\n";
-    platform::HttpRequest request;
-    std::string shown;
-    for (std::size_t first = 0, number = 1; first < todo.size(); ++number) {
-      const std::size_t count = Scrobbler::request(target, todo, first, &request, &shown);
-      std::cout << "## request " << number << ": " << request.method << " " << request.url << ", "
-                << count << " tracks\n"
-                << shown << (shown.ends_with('\n') ? "" : "\n");
-      first += count;
-    }
-  }
-
-  // Sends what the target still lacks of the listens. False when it stopped: it refused,
-  // gave up after its tries, or a stop was requested.
-  bool send(Target& target, const std::vector<Listen>& listens) {
-    if (target.stopped) return false;
-    const std::vector<Listen> todo = pending(target, listens);
-    platform::HttpRequest request;
-    std::string shown;
-    for (std::size_t first = 0; first < todo.size();) {
-      const std::size_t count = Scrobbler::request(target, todo, first, &request, &shown);
-      for (int failed = 0;;) {
-        if (!waitUntil(target.nextRequest)) {
-          target.waiting = todo.size() - first;
-          return false;
-        }
-        const auto answer = sendUnlessStopped(request);
-        if (!answer) {
-          target.waiting = todo.size() - first;
-          return false;
-        }
-        target.nextRequest = after(spacing(target.service));
-        const Verdict verdict = target.service == Service::kListenBrainz
-                                    ? judgeListenBrainz(*answer)
-                                    : judgeLastfm(*answer);
-        if (verdict.outcome == Outcome::kAccepted) {
-          for (const std::string& ignored : verdict.ignored) {
-            platform::reportWarning(target.account.name + ": Last.fm ignored " + ignored);
-          }
-          if (const platform::Status recorded =
-                  sent_->record(target.account.name, todo, first, count);
-              !recorded) {
-            platform::reportError(recorded.error());
-            return stop(target, todo.size() - first);
-          }
-          if (verdict.waitSeconds > 0) {
-            target.nextRequest = after(std::chrono::seconds(verdict.waitSeconds));
-          }
-          target.sent += count;
-          first += count;
-          progress(target, todo.size(), first);
-          break;
-        }
-        if (verdict.outcome == Outcome::kLoginAgain) {
-          platform::reportError(target.account.name + ": " + verdict.message +
-                                ": log in again: setlist login " + target.account.service +
-                                " --name " + target.account.name);
-          return stop(target, todo.size() - first);
-        }
-        if (verdict.outcome == Outcome::kRefused) {
-          platform::reportError(target.account.name +
-                                ": the server refused the tracks: " + verdict.message);
-          return stop(target, todo.size() - first);
-        }
-        ++failed;
-        if (!options_.follow && failed >= kMostTries) {
-          platform::reportError(target.account.name + ": " + verdict.message + " (tried " +
-                                std::to_string(failed) + " times)");
-          return stop(target, todo.size() - first);
-        }
-        const int delay = retryDelaySeconds(failed, verdict.waitSeconds, options_.follow);
-        platform::reportWarning(target.account.name + ": " + verdict.message +
-                                "; trying again in " + std::to_string(delay) + " s");
-        target.nextRequest = after(std::chrono::seconds(delay));
-      }
-    }
-    target.waiting = 0;
-    return true;
-  }
-
- private:
-  static bool stop(Target& target, std::size_t waiting) {
-    target.stopped = true;
-    target.waiting = waiting;
-    return false;
-  }
-
-  // "lb: 1000 of 2500 tracks sent" on a terminal's stderr, kept on one line.
-  static void progress(const Target& target, std::size_t total, std::size_t done) {
-    if (!platform::isTerminal(platform::StandardStream::kError) || total < 100) return;
-    std::cerr << "\r" << target.account.name << ": " << done << " of " << total << " tracks sent"
-              << (done == total ? "\n" : "") << std::flush;
-  }
-
-  const Options& options_;
-  std::vector<Target> targets_;
-  SentFile* sent_;
-};
-
 // The accounts to send to: those named by --to, else every scrobbling account.
-std::optional<int> chooseTargets(const Options& options, std::vector<Target>* targets) {
+platform::Expected<std::vector<Target>> chooseTargets(const Options& options) {
   const auto accounts = loadAccounts(options.accountsPath);
-  if (!accounts) {
-    return failed(accounts.error());
-  }
+  if (!accounts) return accounts.error();
   for (const Account& account : *accounts) {
     // The sent file holds the name as it is: one it could not hold would be sent again.
     if (!isAccountName(account.name)) {
-      return failed(platform::makeError(
-          options.accountsPath, "the account name '" + account.name + "' is not one login gives"));
+      return platform::makeError(options.accountsPath,
+                                 "the account name '" + account.name + "' is not one login gives");
     }
   }
-  const auto serviceOf = [](const Account& account) -> std::optional<Service> {
-    if (account.service == "listenbrainz") return Service::kListenBrainz;
-    if (account.service == "lastfm") return Service::kLastfm;
-    return std::nullopt;
-  };
+  std::vector<Target> targets;
   if (options.to.empty()) {
     for (const Account& account : *accounts) {
-      if (const auto service = serviceOf(account)) targets->push_back({account, *service});
+      if (const auto* service = findScrobbleService(account.service)) {
+        targets.push_back({account, service});
+      }
     }
-    if (targets->empty()) {
-      platform::reportError(
-          platform::makeError(options.accountsPath,
-                              "no account to scrobble to: log in first with setlist login "
-                              "listenbrainz or setlist login lastfm"));
-      return kStatusFailed;
+    if (targets.empty()) {
+      return platform::makeError(options.accountsPath,
+                                 "no account to scrobble to: log in first with setlist login "
+                                 "listenbrainz or setlist login lastfm");
     }
-    return std::nullopt;
+    return targets;
   }
   for (const std::string& name : options.to) {
     const Account* account = findAccount(*accounts, name);
     if (!account) {
-      platform::reportError(platform::makeError(
-          options.accountsPath, "no account named '" + name + "' (see setlist accounts)"));
-      return kStatusFailed;
+      return platform::makeError(options.accountsPath,
+                                 "no account named '" + name + "' (see setlist accounts)");
     }
-    const auto service = serviceOf(*account);
+    const auto* service = findScrobbleService(account->service);
     if (!service) {
-      platform::reportError(platform::makeError(
+      return platform::makeError(
           options.accountsPath,
-          "account '" + name + "' is for " + account->service + ", which takes no scrobbles"));
-      return kStatusFailed;
+          "account '" + name + "' is for " + account->service + ", which takes no scrobbles");
     }
-    targets->push_back({*account, *service});
+    targets.push_back({*account, service});
   }
-  return std::nullopt;
+  return targets;
 }
 
 // Tracks without artist or song, named in one note.
@@ -425,13 +114,13 @@ struct Unsendable {
 };
 
 // The listens of the whole set, read as every command reads it.
-std::optional<int> readSet(const Options& options, std::vector<Listen>* listens,
-                           Unsendable* unsendable) {
+platform::Status readSet(const Options& options, std::vector<Listen>* listens,
+                         Unsendable* unsendable) {
   SetReader set;
-  if (const platform::Status opened = set.open(options.set, false, false); !opened) {
-    return failed(opened.error());
-  }
+  if (const platform::Status opened = set.open(options.set, false, false); !opened) return opened;
+  std::size_t records = 0;
   const platform::Status read = set.read([&](const Record& record) {
+    ++records;
     if (const auto listen = listenOf(record)) {
       listens->push_back(*listen);
     } else {
@@ -439,79 +128,146 @@ std::optional<int> readSet(const Options& options, std::vector<Listen>* listens,
     }
     return true;
   });
-  if (!read) return failed(read.error());
-  if (set.stopped()) return kStatusStopped;
-  return std::nullopt;
+  if (!read) return read;
+  if (records == 0 && !set.stopped()) {
+    return platform::makeError(options.set, "holds no tracks: there is nothing to scrobble");
+  }
+  return {};
 }
 
-int summary(std::vector<Target>& targets, bool stopped) {
-  bool failed = false;
-  for (const Target& target : targets) {
-    std::cout << target.account.name << ": " << target.sent << " tracks sent, " << target.before
-              << " sent before";
-    if (target.waiting > 0) {
-      std::cout << "; " << target.waiting << " still wait (they go out on the next run)";
-    }
-    std::cout << "\n";
-    failed = failed || target.stopped;
+// The listens read so far under --follow, which each account's sender takes from.
+class Arrivals {
+ public:
+  void add(Listen listen) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    listens_.push_back(std::move(listen));
   }
-  if (stopped) return kStatusStopped;
-  return failed ? kStatusFailed : kStatusOk;
+  std::vector<Listen> copy() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return listens_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Listen> listens_;
+};
+
+// The set log under --follow: the complete lines added since the last read.
+class SetLogFollower {
+ public:
+  explicit SetLogFollower(std::string path) : path_(std::move(path)) {}
+  ~SetLogFollower() {
+    if (badLines_ == 0) return;
+    platform::reportWarning(
+        platform::makeError(path_, std::to_string(badLines_) + " lines are not records"));
+  }
+
+  void readNew(Arrivals* arrivals) {
+    if (!fileExists(path_)) {
+      if (!waitNoted_) platform::reportNote(path_ + ": not there yet; waiting for it");
+      waitNoted_ = true;
+      return;
+    }
+    auto contents = readWhole(path_);
+    if (!contents) {
+      if (!reported_) platform::reportWarning(platform::makeError(path_, contents.error().text));
+      reported_ = true;
+      return;
+    }
+    if (contents->size() < offset_) offset_ = 0;  // replaced: read it anew
+    for (std::size_t end; (end = contents->find('\n', offset_)) != std::string::npos;
+         offset_ = end + 1) {
+      take(std::string_view(*contents).substr(offset_, end - offset_), arrivals);
+    }
+  }
+
+ private:
+  void take(std::string_view text, Arrivals* arrivals) {
+    SetLogLine line;
+    if (!parseSetLogLine(text, &line)) {
+      ++badLines_;
+      return;
+    }
+    Record record;
+    record.time = line.time.local;
+    record.deck = line.deck;
+    record.track = line.track;
+    record.utcOffset = line.time.utcOffset;
+    record.loaded = line.loaded;
+    if (const auto listen = listenOf(record)) {
+      arrivals->add(*listen);
+    } else {
+      Unsendable one;
+      one.add(record);
+      one.note(path_);
+    }
+  }
+
+  std::string path_;
+  std::size_t offset_ = 0;
+  std::size_t badLines_ = 0;
+  bool reported_ = false;
+  bool waitNoted_ = false;
+};
+
+// An account's sender under --follow: sends each listen as it arrives, by itself, so an
+// account that is down holds back no other.
+void sendArrivals(Scrobbler* scrobbler, Target* target, Arrivals* arrivals,
+                  const StopSignal& stop) {
+  std::size_t seen = 0;
+  while (!target->stopped && !stop.requested()) {
+    const std::vector<Listen> listens = arrivals->copy();
+    if (listens.size() == seen) {
+      stop.waitFor(std::chrono::milliseconds(250));
+      continue;
+    }
+    seen = listens.size();
+    scrobbler->send(*target, listens, stop);
+  }
 }
 
 // --follow: the set log, read again every second; each complete new line is sent.
 int follow(const Options& options, Scrobbler* scrobbler) {
-  const std::string path =
-      options.set.ends_with(".jsonl") ? options.set : setLogFileName(options.set);
-  std::vector<Listen> listens;
-  std::size_t offset = 0;
-  std::size_t badLines = 0;
-  bool reported = false;
-  while (!platform::stopRequested()) {
-    if (fileExists(path)) {
-      auto contents = readWhole(path);
-      if (!contents && !reported) {
-        platform::reportWarning(platform::makeError(path, contents.error().text));
-        reported = true;
-      }
-      if (contents && contents->size() < offset) offset = 0;  // replaced: read it anew
-      bool added = false;
-      for (std::size_t end; contents && (end = contents->find('\n', offset)) != std::string::npos;
-           offset = end + 1) {
-        SetLogLine line;
-        if (!parseSetLogLine(std::string_view(*contents).substr(offset, end - offset), &line)) {
-          ++badLines;
-          continue;
-        }
-        Record record;
-        record.time = line.time.local;
-        record.deck = line.deck;
-        record.track = line.track;
-        record.utcOffset = line.time.utcOffset;
-        record.loaded = line.loaded;
-        if (const auto listen = listenOf(record)) {
-          listens.push_back(*listen);
-          added = true;
-        } else if (!isEmptyTrack(record.track)) {
-          Unsendable one;
-          one.add(record);
-          one.note(path);
-        }
-      }
-      bool anyLeft = false;
-      for (Target& target : scrobbler->targets()) {
-        if (added || target.waiting > 0) scrobbler->send(target, listens);
-        anyLeft = anyLeft || !target.stopped;
-      }
-      if (!anyLeft) break;
+  Arrivals arrivals;
+  std::vector<Worker> senders;
+  for (Target& target : scrobbler->targets()) {
+    senders.emplace_back([scrobbler, &target, &arrivals](const StopSignal& stop) {
+      sendArrivals(scrobbler, &target, &arrivals, stop);
+    });
+  }
+  {
+    SetLogFollower log(options.set.ends_with(".jsonl") ? options.set : setLogFileName(options.set));
+    const auto sending = [&senders] {
+      return std::any_of(senders.begin(), senders.end(),
+                         [](const Worker& sender) { return !sender.finished(); });
+    };
+    while (!platform::stopRequested() && sending()) {
+      log.readNew(&arrivals);
+      platform::sleepMilliseconds(1000);
     }
-    platform::sleepMilliseconds(1000);
   }
-  if (badLines > 0) {
-    platform::reportWarning(
-        platform::makeError(path, std::to_string(badLines) + " lines are not records"));
+  for (Worker& sender : senders) sender.requestStop();
+  for (Worker& sender : senders) sender.waitFinished(std::chrono::seconds(10));
+  scrobbler->summary(arrivals.copy());
+  return scrobbler->anyStopped() ? kStatusFailed : kStatusOk;
+}
+
+// Sends the whole set to each account in turn, or shows what would be sent.
+int sendSet(const Options& options, const std::vector<Listen>& listens,
+            const Unsendable& unsendable, Scrobbler* scrobbler) {
+  unsendable.note(options.set);
+  if (options.dryRun) {
+    for (Target& target : scrobbler->targets()) scrobbler->show(target, listens);
+    return kStatusOk;
   }
-  return summary(scrobbler->targets(), false);
+  const StopSignal stop;  // the process's stop (Ctrl-C) alone
+  for (Target& target : scrobbler->targets()) {
+    scrobbler->send(target, listens, stop);
+    if (platform::stopRequested()) break;
+  }
+  scrobbler->summary(listens);
+  if (platform::stopRequested()) return kStatusStopped;
+  return scrobbler->anyStopped() ? kStatusFailed : kStatusOk;
 }
 
 }  // namespace
@@ -526,35 +282,26 @@ int runScrobble(int argc, char** argv) {
         wrongCommandLine("--follow needs the set log (.jsonl) or the playlist beside it"),
         "scrobble");
   }
-  std::vector<Target> targets;
-  if (const auto status = chooseTargets(options, &targets)) return *status;
+  auto targets = chooseTargets(options);
+  if (!targets) return failed(targets.error());
   // The set is read before anything is written beside it.
   std::vector<Listen> listens;
   Unsendable unsendable;
   if (!following) {
-    if (const auto status = readSet(options, &listens, &unsendable)) return *status;
+    if (const platform::Status read = readSet(options, &listens, &unsendable); !read) {
+      return failed(read.error());
+    }
+    if (platform::stopRequested()) return kStatusStopped;
   }
   SentFile sentFile(sentFileBeside(options.set));
-  if (const platform::Status loaded = sentFile.load(); !loaded) {
-    return failed(loaded.error());
-  }
+  if (const platform::Status loaded = sentFile.load(); !loaded) return failed(loaded.error());
   if (!options.dryRun) {
     if (const platform::Status writable = sentFile.checkWritable(); !writable) {
       return failed(writable.error());
     }
   }
   platform::installStopHandler();
-  Scrobbler scrobbler(options, std::move(targets), &sentFile);
+  Scrobbler scrobbler(options.follow, std::move(*targets), &sentFile, systemClock());
   if (following) return follow(options, &scrobbler);
-
-  unsendable.note(options.set);
-  if (options.dryRun) {
-    for (Target& target : scrobbler.targets()) scrobbler.show(target, listens);
-    return kStatusOk;
-  }
-  for (Target& target : scrobbler.targets()) {
-    scrobbler.send(target, listens);
-    if (platform::stopRequested()) break;
-  }
-  return summary(scrobbler.targets(), platform::stopRequested());
+  return sendSet(options, listens, unsendable, &scrobbler);
 }

@@ -196,7 +196,7 @@ void appendListenBrainzListen(const Listen& listen, std::string_view version, st
 
 }  // namespace
 
-std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t first,
+std::size_t listenBrainzBody(std::span<const Listen> listens, std::size_t first,
                              std::string_view version, std::string* body) {
   constexpr std::string_view kEnd = "]}";
   *body = "{\"listen_type\":\"import\",\"payload\":[";
@@ -214,7 +214,7 @@ std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t fir
   return taken;
 }
 
-std::size_t lastfmScrobbleFields(const std::vector<Listen>& listens, std::size_t first,
+std::size_t lastfmScrobbleFields(std::span<const Listen> listens, std::size_t first,
                                  const std::string& apiKey, const std::string& sessionKey,
                                  std::vector<platform::Header>* fields) {
   *fields = {{"method", "track.scrobble"}, {"api_key", apiKey}, {"sk", sessionKey}};
@@ -241,120 +241,4 @@ std::string lastfmSignatureBase(std::vector<platform::Header> fields, std::strin
   }
   base += secret;
   return base;
-}
-
-// ---- Answers ----------------------------------------------------------------------------
-
-namespace {
-
-// The first line of a body that is not JSON, shortened, for a message.
-std::string bodyExcerpt(const std::string& body) {
-  std::string excerpt = body.substr(0, std::min<std::size_t>(body.find('\n'), 200));
-  return excerpt.empty() ? "an empty answer" : excerpt;
-}
-
-// A request that got no answer (no connection, a timeout) is tried again.
-Verdict noAnswer(const platform::Error& error) {
-  Verdict verdict;
-  verdict.outcome = Outcome::kRetry;
-  verdict.message = error.text;
-  return verdict;
-}
-
-int headerSeconds(const platform::HttpResponse& response, std::string_view name) {
-  const auto value = wholeNumber(response.header(name));
-  return value && *value >= 0 && *value <= 3600 ? static_cast<int>(*value) : -1;
-}
-
-}  // namespace
-
-Verdict judgeListenBrainz(const platform::Expected<platform::HttpResponse>& answer) {
-  if (!answer) return noAnswer(answer.error());
-  Verdict verdict;
-  const platform::HttpResponse& response = *answer;
-  const auto json = parseJson(response.body);
-  verdict.message =
-      json && json->kind() == JsonValue::Kind::kObject && !(*json)["error"].isNull()
-          ? (*json)["error"].string()
-          : "HTTP " + std::to_string(response.status) + ": " + bodyExcerpt(response.body);
-  if (response.status == 200) {
-    verdict.outcome = Outcome::kAccepted;
-    if (response.header("X-RateLimit-Remaining") == "0") {
-      verdict.waitSeconds = headerSeconds(response, "X-RateLimit-Reset-In");
-    }
-  } else if (response.status == 401) {
-    verdict.outcome = Outcome::kLoginAgain;
-  } else if (response.status == 429) {
-    verdict.outcome = Outcome::kRetry;
-    verdict.waitSeconds = headerSeconds(response, "X-RateLimit-Reset-In");
-    if (verdict.waitSeconds < 0) verdict.waitSeconds = 10;
-  } else if (response.status >= 500) {
-    verdict.outcome = Outcome::kRetry;
-  } else {
-    verdict.outcome = Outcome::kRefused;
-  }
-  return verdict;
-}
-
-Verdict judgeLastfm(const platform::Expected<platform::HttpResponse>& answer) {
-  if (!answer) return noAnswer(answer.error());
-  Verdict verdict;
-  const platform::HttpResponse& response = *answer;
-  const auto json = parseJson(response.body);
-  if (!json || json->kind() != JsonValue::Kind::kObject) {
-    verdict.outcome = response.status >= 500 ? Outcome::kRetry : Outcome::kRefused;
-    verdict.message = "HTTP " + std::to_string(response.status) + ": " + bodyExcerpt(response.body);
-    return verdict;
-  }
-  if (const JsonValue& error = (*json)["error"]; !error.isNull()) {
-    const int code = static_cast<int>(wholeNumber(error.string()).value_or(0));
-    verdict.message = "error " + error.string() + ": " + (*json)["message"].string();
-    switch (code) {
-      case 4:
-      case 9:
-      case 10:
-      case 26:
-        verdict.outcome = Outcome::kLoginAgain;
-        break;
-      case 11:
-      case 16:
-      case 29:
-        verdict.outcome = Outcome::kRetry;
-        break;
-      default:
-        verdict.outcome = Outcome::kRefused;
-    }
-    return verdict;
-  }
-  const JsonValue& scrobbles = (*json)["scrobbles"];
-  if (response.status != 200 || scrobbles.kind() != JsonValue::Kind::kObject) {
-    verdict.outcome = response.status >= 500 ? Outcome::kRetry : Outcome::kRefused;
-    verdict.message = "HTTP " + std::to_string(response.status) + ": " + bodyExcerpt(response.body);
-    return verdict;
-  }
-  verdict.outcome = Outcome::kAccepted;
-  // One scrobble comes as an object, several as an array.
-  const JsonValue& each = scrobbles["scrobble"];
-  std::vector<const JsonValue*> items;
-  if (each.kind() == JsonValue::Kind::kArray) {
-    for (const JsonValue& item : each.array()) items.push_back(&item);
-  } else if (each.kind() == JsonValue::Kind::kObject) {
-    items.push_back(&each);
-  }
-  for (const JsonValue* item : items) {
-    const JsonValue& ignored = (*item)["ignoredMessage"];
-    const std::string& code = ignored["code"].string();
-    if (code.empty() || code == "0") continue;
-    std::string reason = ignored["#text"].string();
-    if (reason.empty()) reason = "ignored (code " + code + ")";
-    verdict.ignored.push_back((*item)["artist"]["#text"].string() + " - " +
-                              (*item)["track"]["#text"].string() + ": " + reason);
-  }
-  return verdict;
-}
-
-int retryDelaySeconds(int failedTries, int serverWait, bool follow) {
-  if (serverWait >= 0) return serverWait;
-  if (follow && failedTries >= kMostTries) return 60;
-  return 1 << std::clamp(failedTries - 1, 0, 3);
 }

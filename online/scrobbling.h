@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
 #include <vector>
 
+#include "online/request.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
 #include "setfile/playlist_record.h"
@@ -77,43 +79,15 @@ constexpr std::int64_t kLastfmOldestSeconds = 14 * 24 * 3600;
 
 // The submit-listens body for as many of the listens from `first` on as one request
 // takes (at most 1000 listens and 10,240,000 bytes, at least one); returns how many.
-std::size_t listenBrainzBody(const std::vector<Listen>& listens, std::size_t first,
+std::size_t listenBrainzBody(std::span<const Listen> listens, std::size_t first,
                              std::string_view version, std::string* body);
 
 // The fields of track.scrobble for as many of the listens from `first` on as one request
 // takes (at most 50), without api_sig; returns how many.
-std::size_t lastfmScrobbleFields(const std::vector<Listen>& listens, std::size_t first,
+std::size_t lastfmScrobbleFields(std::span<const Listen> listens, std::size_t first,
                                  const std::string& apiKey, const std::string& sessionKey,
                                  std::vector<platform::Header>* fields);
 
 // What Last.fm's signature hashes: every field's name and value, sorted by name, then the
 // shared secret. (format and callback are not signed.)
 std::string lastfmSignatureBase(std::vector<platform::Header> fields, std::string_view secret);
-
-// ---- Answers ----------------------------------------------------------------------------
-
-enum class Outcome {
-  kAccepted,    // done: mark the listens as sent
-  kRetry,       // try the same request again later
-  kLoginAgain,  // the token or session is no longer valid
-  kRefused,     // any other refusal: the message says why
-};
-
-struct Verdict {
-  Outcome outcome = Outcome::kRefused;
-  std::string message;               // the server's own words, or the failure's
-  int waitSeconds = -1;              // a wait the server asked for before the next request
-  std::vector<std::string> ignored;  // Last.fm: "Artist - Song: reason" of each ignored one
-};
-
-// An answer of submit-listens (or a failure to get one).
-Verdict judgeListenBrainz(const platform::Expected<platform::HttpResponse>& answer);
-// An answer of track.scrobble. Last.fm answers some failures with status 200: the body
-// decides.
-Verdict judgeLastfm(const platform::Expected<platform::HttpResponse>& answer);
-
-// Tries before a run without --follow gives up.
-constexpr int kMostTries = 5;
-// The wait before the next try after `failedTries` failed ones: 1, 2, 4, 8 s; with
-// --follow it goes on at one minute. A wait the server asked for wins.
-int retryDelaySeconds(int failedTries, int serverWait, bool follow);

@@ -1,16 +1,12 @@
 #include "online/twitch_auth.h"
 
 #include "online/accounts.h"
+#include "online/oauth.h"
 
 platform::Expected<OAuthAnswer> postOAuthForm(const std::string& authUrl, const std::string& path,
                                               const std::vector<platform::Header>& fields) {
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = authUrl + path;
-  request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
-                     {"Accept", "application/json"}};
-  request.body = {{platform::formEncode(fields), ""}};
-  platform::Expected<platform::HttpResponse> response = platform::sendRequest(request);
+  platform::Expected<platform::HttpResponse> response =
+      platform::sendRequest(oauthForm(authUrl + path, fields));
   if (!response) return response.error();
   OAuthAnswer answer;
   answer.status = response->status;
@@ -29,10 +25,8 @@ platform::Expected<OAuthAnswer> postOAuthForm(const std::string& authUrl, const 
 }
 
 std::string oauthReason(const OAuthAnswer& answer) {
-  for (const char* key : {"message", "error_description", "error"}) {
-    if (!answer.json[key].string().empty()) return answer.json[key].string();
-  }
-  return "HTTP status " + std::to_string(answer.status);
+  const std::string words = oauthWords(answer.json);
+  return words.empty() ? "HTTP status " + std::to_string(answer.status) : words;
 }
 
 platform::Status storeTwitchTokens(const std::string& accountsPath, const std::string& access,

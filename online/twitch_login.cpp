@@ -10,6 +10,7 @@
 #include "online/accounts.h"
 #include "online/commands.h"
 #include "online/scrobbling.h"
+#include "online/oauth.h"
 #include "online/twitch_auth.h"
 #include "platform/platform.h"
 #include "platform/report.h"
@@ -54,41 +55,24 @@ int loginTwitch(int argc, char** argv) {
   if (device->status != 200 || deviceCode.empty()) {
     return fail("Twitch gave no code to log in with: " + oauthReason(*device));
   }
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::seconds(seconds(device->json["expires_in"], 1));
-  int interval = seconds(device->json["interval"], 1);
   std::cout << "To let setlist chat as you on Twitch, open "
             << device->json["verification_uri"].string() << " and enter the code "
             << device->json["user_code"].string() << "\n";
   platform::reportProgress("waiting for you to allow it there...");
 
-  std::string access;
-  std::string refresh;
-  while (access.empty()) {
-    platform::sleepMilliseconds(interval * 1000);
-    if (platform::stopRequested()) return kStatusStopped;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return fail("the code expired before it was entered; run setlist login twitch again");
-    }
-    platform::Expected<OAuthAnswer> token = postOAuthForm(authUrl, "/oauth2/token",
-                                                          {{"client_id", clientId},
-                                                           {"scopes", kScopes},
-                                                           {"device_code", deviceCode},
-                                                           {"grant_type", kDeviceGrant}});
-    if (!token) {
-      platform::reportWarning(token.error());  // tried again at the next interval
-      continue;
-    }
-    const std::string reason = oauthReason(*token);
-    if (token->status == 200 && !token->json["access_token"].string().empty()) {
-      access = token->json["access_token"].string();
-      refresh = token->json["refresh_token"].string();
-    } else if (reason == "slow_down") {
-      interval += 5;
-    } else if (reason != "authorization_pending") {
-      return fail("Twitch refused the login: " + reason);
-    }
+  const Verdict token = waitForDeviceToken(
+      oauthForm(authUrl + "/oauth2/token", {{"client_id", clientId},
+                                            {"scopes", kScopes},
+                                            {"device_code", deviceCode},
+                                            {"grant_type", kDeviceGrant}}),
+      Seconds(seconds(device->json["interval"], 1)),
+      Seconds(seconds(device->json["expires_in"], 1)), systemClock(), StopSignal());
+  if (token.outcome == Outcome::kStopped) return kStatusStopped;
+  if (token.outcome != Outcome::kDone) {
+    return fail("Twitch refused the login: " + token.message + "; run setlist login twitch again");
   }
+  const std::string access = token.json["access_token"].string();
+  const std::string refresh = token.json["refresh_token"].string();
 
   platform::HttpRequest validate;
   validate.url = authUrl + "/oauth2/validate";

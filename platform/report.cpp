@@ -36,4 +36,15 @@ void reportProgress(std::string_view message) {
   std::cout << programName() << ": " << message << "\n" << std::flush;
 }
 
+void reportCount(std::string_view message, bool last) {
+  if (!isTerminal(StandardStream::kError)) return;
+  std::string line = "\r" + programName() + ": ";
+  line.append(message).append(last ? "\n" : "");
+  writeStandard(StandardStream::kError, line, TextEncoding::kUtf8, nullptr);
+}
+
+void reportPrompt(std::string_view message) {
+  writeStandard(StandardStream::kError, message, TextEncoding::kUtf8, nullptr);
+}
+
 }  // namespace platform

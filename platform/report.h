@@ -25,4 +25,11 @@ void reportNote(std::string_view message);
 // the output): what a long run is doing, such as waiting or connected.
 void reportProgress(std::string_view message);
 
+// A count that goes on ("lb: 1000 of 2500 tracks sent"), kept on one line of stderr when
+// it is a terminal, which the last one ends; nothing when stderr is not a terminal.
+void reportCount(std::string_view message, bool last);
+// A request to the user on stderr, as it is, line end included or not (a prompt for a
+// secret).
+void reportPrompt(std::string_view message);
+
 }  // namespace platform

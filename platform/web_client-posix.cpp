@@ -37,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 // Answers are small; a larger one is refused rather than held in memory.
 constexpr std::uint64_t kMaxAnswer = 64 * 1024 * 1024;
+// How long an answer that came while the body could not be sent is waited for.
+constexpr int kEarlyAnswerSeconds = 5;
 
 // Starts an operation with a handler and runs the io_context until the handler has run.
 template <class Start>
@@ -134,10 +136,16 @@ class Exchange {
       : io_(io), stream_(stream), request_(request), subject_(std::move(subject)) {}
 
   Expected<HttpResponse> run(const Url& url, const BodySizes& sizes) {
-    if (Status s = sendHead(url, sizes.total); !s) return s.error();
     const auto write = [this](std::string_view bytes) { return writeBytes(bytes); };
-    if (Status s = sendBody(request_, sizes, write); !s) return s.error();
-    return readAnswer();
+    Status sent = sendHead(url, sizes.total);
+    if (sent) sent = sendBody(request_, sizes, write);
+    if (!sent) {
+      // A server may answer before it has read the whole body (a refusal of an upload)
+      // and close: its answer says more than the failed write.
+      Expected<HttpResponse> early = readAnswer(kEarlyAnswerSeconds);
+      return early ? early : sent.error();
+    }
+    return readAnswer(request_.readTimeoutSeconds);
   }
 
  private:
@@ -177,19 +185,18 @@ class Exchange {
     return {};
   }
 
-  Expected<HttpResponse> readAnswer() {
+  Expected<HttpResponse> readAnswer(int seconds) {
     http::response_parser<http::string_body> parser;
     parser.body_limit(kMaxAnswer);
     if (request_.method == "HEAD") parser.skip(true);
     beast::flat_buffer buffer;
     while (!parser.is_done()) {
-      tcp().expires_after(std::chrono::seconds(request_.readTimeoutSeconds));
+      tcp().expires_after(std::chrono::seconds(seconds));
       const beast::error_code ec = await(io_, [&](auto handler) {
         http::async_read_some(stream_, buffer, parser, std::move(handler));
       });
       if (ec == beast::error::timeout)
-        return makeError(subject_,
-                         "no answer within " + std::to_string(request_.readTimeoutSeconds) + " s");
+        return makeError(subject_, "no answer within " + std::to_string(seconds) + " s");
       if (ec) return failure(subject_, "cannot read the answer", ec);
     }
     HttpResponse response;

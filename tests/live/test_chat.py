@@ -177,11 +177,17 @@ class Chat(harness.EndToEndTest):
         self.wait_stderr(live, b"chat: joined #dj", 2)
         self.chat.drop()
         self.wait_stderr(live, b"chat: joined #dj", 3)
-        self.assertEqual(live.stderr.count(b"reconnecting in 1 s"), 2, live.stderr)
-        # The token stops working: it is refreshed once, and the new pair is stored.
+        # Connections that end soon after joining: the wait grows.
+        self.assertEqual(live.stderr.count(b"reconnecting in 1 s"), 1, live.stderr)
+        self.assertEqual(live.stderr.count(b"reconnecting in 2 s"), 1, live.stderr)
+        # The token stops working: it is refreshed once, and the new pair is stored. An
+        # id server that fails meanwhile (a 503 page) is tried again, no log in again.
         self.tokens.clear()
+        self.ids.refresh_faults = [(503, b"<html>Service Unavailable</html>")]
         self.chat.drop()
         self.wait_stderr(live, b"chat: joined #dj", 4)
+        self.assertIn(b"/oauth2/token answered HTTP 503: <html>Service Unavailable</html>",
+                      live.stderr)
         self.assertIn(b"token was refreshed", live.stderr)
         with open(os.path.join(self.folder, "zorvanthelix", "accounts.json"), encoding="utf-8") as f:
             self.assertIn("refresh-2-Kx7", f.read())

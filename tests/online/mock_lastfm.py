@@ -9,7 +9,8 @@ session key, 10 invalid API key, 11 service offline, 13 invalid signature, 14 to
 authorized, 16 temporary error, 26 suspended API key, 29 rate limit exceeded.
 
 Faults: `fail` answers the next scrobble requests with these error codes (11 and 16 with
-HTTP 503, 29 with 429, any other with 200, as some failures come); `unauthorized` is how
+HTTP 503, 29 with 429, any other with 200, as some failures come; a tuple (status, raw body
+bytes or a JSON object, headers) is answered as given); `unauthorized` is how
 many auth.getSession calls answer 14 first; `ignore_artist` is an artist Last.fm ignores.
 """
 
@@ -50,11 +51,13 @@ class Server:
             def log_message(self, *args):
                 pass
 
-            def answer(self, status, body):
-                data = json.dumps(body).encode()
+            def answer(self, status, body, headers=()):
+                data = body if isinstance(body, bytes) else json.dumps(body).encode()
                 self.send_response(status)
                 self.send_header("Content-Type", "application/json")
                 self.send_header("Content-Length", str(len(data)))
+                for name, value in headers:
+                    self.send_header(name, value)
                 self.end_headers()
                 try:
                     self.wfile.write(data)
@@ -108,6 +111,8 @@ class Server:
     def scrobble(self, params):
         with self.lock:
             fault = self.fail.pop(0) if self.fail else None
+        if isinstance(fault, tuple):
+            return fault
         if fault:
             status = {11: 503, 16: 503, 29: 429}.get(fault, 200)
             return self.error(fault, "Simulated error %d" % fault, status)

@@ -5,7 +5,7 @@ playing_now take one listen, import up to 1000), 10,240,000 bytes per request an
 artist_name and track_name required, and X-RateLimit-* headers with 429 past the limit.
 
 Faults to test a client with: `fail` answers the next requests with these statuses
-(e.g. [503, 429]) before serving; `stall` holds the answer to the request of that number
+(e.g. [503, 429]) before serving, or with (status, raw body bytes, headers) as given; `stall` holds the answer to the request of that number
 (1 = the first submit) until released; `missing_validate` answers validate-token 404.
 """
 
@@ -45,9 +45,10 @@ class Server:
                 pass
 
             def answer(self, status, body, headers=()):
-                data = json.dumps(body).encode()
+                raw = isinstance(body, bytes)
+                data = body if raw else json.dumps(body).encode()
                 self.send_response(status)
-                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Type", "text/html" if raw else "application/json")
                 self.send_header("Content-Length", str(len(data)))
                 for name, value in headers:
                     self.send_header(name, value)
@@ -111,6 +112,8 @@ class Server:
             number = len(self.requests)
             over, rate = self.rate_headers()
             fault = self.fail.pop(0) if self.fail else None
+        if isinstance(fault, tuple):
+            return fault
         if number == self.stall:
             self.stalled.set()
             self.release.wait(60)

@@ -15,10 +15,13 @@ import json
 import os
 import re
 import shlex
+import socket
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -84,7 +87,7 @@ class Mock(http.server.ThreadingHTTPServer):
     def __init__(self):
         super().__init__(("127.0.0.1", 0), Handler)
         self.root = f"http://127.0.0.1:{self.server_address[1]}"
-        self.uploads, self.exchanges = [], []
+        self.uploads, self.exchanges, self.early = [], [], None
         self.answer = (200, {"result": {"success": True, "message": "Uploaded",
                                         "key": "/djtest/friday-set/"}})
         threading.Thread(target=self.serve_forever, daemon=True).start()
@@ -109,6 +112,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query))
         if url.path == "/oauth/authorize":
             answer = "code=c0de%2B1" if query["client_id"] == "cid" else "error=access_denied"
+            answer += "&state=" + urllib.parse.quote(query.get("state", ""))
             self.reply(302, None, [("Location", query["redirect_uri"] + "?" + answer)])
         elif url.path == "/oauth/access_token":
             self.server.exchanges.append(query)
@@ -120,6 +124,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         url = urllib.parse.urlsplit(self.path)
+        if self.server.early:  # refused before the body is read, then the socket closed
+            self.reply(*self.server.early)
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            time.sleep(0.5)
+            self.close_connection = True
+            return
         kind, params = self.headers["Content-Type"].split(";", 1)
         boundary = params.strip().removeprefix("boundary=").encode()
         parts = read_parts(self.rfile, int(self.headers["Content-Length"]), boundary)
@@ -258,6 +269,19 @@ class MixcloudTest(unittest.TestCase):
                                     ("sections-1-song", "Bad Kingdom"),
                                     ("sections-1-start_time", "570")])
 
+    def test_a_refusal_before_the_audio_is_read(self):
+        """The answer of a server that refuses before it has read the audio, and closes, is
+        read after the failed write and told."""
+        with open(os.path.join(self.folder, "big.mp3"), "wb") as f:
+            f.write(b"ID3" + bytes(range(256)) * 64 * 1024)  # 16 MB, more than sockets hold
+        self.mock.early = (401, {"error": {"type": "OAuthException",
+                                           "message": "Invalid access token"}})
+        run = self.setlist("mixcloud", "--accounts", "accounts.json", "--audio", "big.mp3",
+                           "--name", "N", "set.jsonl")
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertIn(b"Invalid access token: log in again: setlist login mixcloud", run.stderr)
+        self.assertNotIn(b"Broken pipe", run.stderr)
+
     def test_dry_run_shows_the_fields_and_sends_nothing(self):
         run = self.upload("--name", "N", "--tags", "a", "--dry-run")
         self.assertEqual(run.returncode, 0, run.stderr)
@@ -304,9 +328,18 @@ class MixcloudTest(unittest.TestCase):
                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
                 process.stdin.write(SECRET.encode() + b"\n")
                 process.stdin.close()
-                page = process.stdout.readline() + process.stdout.readline()
+                page = b"".join(process.stdout.readline() for _ in range(3))
                 url = re.search(rb"http://\S+/oauth/authorize\?\S+", page)
                 self.assertTrue(url, page)
+                listener = int(re.search(rb"back to http://127.0.0.1:(\d+)/", page).group(1))
+                # An idle connection (a browser's preconnect) holds nothing up, and a code
+                # without the state this login sent is not taken.
+                idle = socket.create_connection(("127.0.0.1", listener))
+                for query in ("code=stolen", "code=stolen&state=guess"):
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        urllib.request.urlopen(f"http://127.0.0.1:{listener}/?{query}", timeout=3)
+                    self.assertEqual(refused.exception.code, 400)
+                    self.assertIn(b"does not carry the state", refused.exception.read())
                 # The test plays the browser: the mock sends it back to the loopback listener.
                 with urllib.request.urlopen(url.group().decode(), timeout=30) as reply:
                     self.assertEqual(reply.status, 200)
@@ -314,7 +347,9 @@ class MixcloudTest(unittest.TestCase):
                 process.stdout.close()
                 process.stderr.close()
                 process.wait(60)
+                idle.close()
                 self.assertEqual(process.returncode, status, err)
+                self.assertEqual(err.count(b"without the state this login sent"), 2, err)
                 self.assertIn(message, page + out + err)
                 self.assertNotIn(SECRET.encode(), page + out + err)
                 if status == 0:

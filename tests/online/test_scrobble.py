@@ -8,6 +8,7 @@ whatever the servers do and wherever the run is killed; no secret ever shows.
 """
 
 import datetime
+import email.utils
 import json
 import os
 import shlex
@@ -226,6 +227,72 @@ class Scrobble(unittest.TestCase):
         self.lb = mock_listenbrainz.Server(tokens=(LB_TOKEN,)).start()  # for tearDown
 
     @unittest.skipIf(LAUNCHER, "the native build's table")
+    def test_answers_and_verdicts(self):
+        """Each answer a service may give, and what the run makes of it: only the service's
+        own answer marks tracks sent; faults are tried again, as long as the server asks."""
+        self.login()
+        page = (200, b"<html>Down for maintenance</html>\n", [])
+
+        def soon():  # a 429 asking for 30 s, as a date
+            return [(429, b"{}", [("Retry-After", email.utils.formatdate(time.time() + 30,
+                                                                        usegmt=True))])]
+        error = lambda code, status=200: (status, {"error": code, "message": "Sim %d" % code}, [])  # noqa
+        # name, account, answers before the mock's own (or what makes them when the case
+        # runs), status, tracks sent, stderr parts
+        cases = [
+            ("a page with 200 is no listen", "lb", [page], 0, 3,
+             ["submit-listens answered HTTP 200: <html>Down for maintenance</html>; trying again"]),
+            ("a page every time", "lb", [page] * 5, 1, 0,
+             ["%s/1/submit-listens answered HTTP 200: <html>Down" % self.lb.url, "(tried 5 times)"]),
+            ("a cut answer", "lb", [(200, b'{"status": "o', [])], 0, 3, ["HTTP 200"]),
+            ("another JSON", "lb", [(200, b'{"status": "error"}', [])], 0, 3, ["HTTP 200"]),
+            ("Retry-After in seconds", "lb", [(503, b"", [("Retry-After", "3")])], 0, 3,
+             ["trying again in 3 s"]),
+            ("Retry-After as a date", "lb", soon, 0, 3,
+             [("trying again in 29 s", "trying again in 30 s")]),
+            ("Last.fm: operation failed", "fm", [error(8)], 0, 3, ["error 8: Sim 8; trying again"]),
+            ("Last.fm: a 5xx with an error", "fm", [error(6, 500)], 0, 3, ["error 6: Sim 6; trying"]),
+            ("Last.fm: Retry-After", "fm", [(503, b"busy", [("Retry-After", "4")])], 0, 3,
+             ["answered HTTP 503: busy; trying again in 4 s"]),
+            ("Last.fm: a page with 200", "fm", [(200, b"<lfm status='ok'/>", [])], 0, 3,
+             ["HTTP 200: <lfm"]),
+            ("Last.fm: the signature", "fm", [error(13, 403)], 1, 0,
+             ["the shared secret may be wrong): log in again: setlist login lastfm --name fm"]),
+            ("Last.fm: a permanent error", "fm", [error(6, 400)], 1, 0,
+             ["the server refused the tracks: error 6: Sim 6"]),
+        ]
+        for number, (name, account, answers, status, sent, parts) in enumerate(cases):
+            with self.subTest(name):
+                server = self.lb if account == "lb" else self.fm
+                server.fail = answers() if callable(answers) else list(answers)
+                held = len(self.received()[account == "fm"])
+                playlist = self.write_set(make_set(3), "Playlist_%d.jsonl" % number)
+                code, out, err = self.run_setlist("scrobble", "--to", account, playlist)
+                self.assertEqual(code, status, err)
+                self.assertIn("%s: %d tracks sent, 0 sent before" % (account, sent), out)
+                for part in parts:  # a part, or a tuple of parts one of which is said
+                    self.assertTrue(any(p in err for p in (part if isinstance(part, tuple)
+                                                           else (part,))), (part, err))
+                # The next run sends what still waits: each track lands once.
+                again = self.run_setlist("scrobble", "--to", account, playlist)
+                self.assertIn("%s: %d tracks sent, %d sent before\n" % (account, 3 - sent, sent),
+                              again[1])
+                self.assertEqual(len(self.received()[account == "fm"]) - held, 3)
+
+    @unittest.skipIf(LAUNCHER, "the native build's table")
+    def test_sets_without_tracks(self):
+        with open(os.path.join(self.dir, "Playlist_bin.txt"), "wb") as f:
+            f.write(bytes(range(256)) * 4)
+        self.write_set([], "Playlist_empty.jsonl")
+        self.login()
+        for playlist in ("Playlist_empty.jsonl", "Playlist_bin.txt"):
+            with self.subTest(playlist):
+                status, out, err = self.run_setlist("scrobble", playlist)
+                self.assertEqual(status, 1, err)
+                self.assertIn("holds no", err)
+        self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".scrobbled")], [])
+
+    @unittest.skipIf(LAUNCHER, "the native build's table")
     def test_follow_sends_each_new_line(self):
         self.login()
         tracks = make_set(3)
@@ -252,6 +319,30 @@ class Scrobble(unittest.TestCase):
         self.outputs += [out, err]
         self.assertEqual(process.returncode, 0, err)
         self.assertEqual(sorted(self.received()[0]), sorted(listen(t) for t in tracks))
+
+    @unittest.skipIf(LAUNCHER, "the native build's table")
+    def test_follow_each_account_goes_on_by_itself(self):
+        """ListenBrainz down for good: Last.fm still gets each track, and the count is right.
+        A set log that is not there yet is waited for, said once."""
+        self.login()
+        self.lb.fail = [503] * 1000
+        tracks = make_set(3, datetime.datetime.now(ZONE).replace(microsecond=0)
+                          - datetime.timedelta(hours=1))
+        process = self.start("scrobble", "--follow", "Playlist_later.jsonl")
+        time.sleep(2.5)
+        self.write_set(tracks, "Playlist_later.jsonl")
+        for _ in range(100):
+            if len(self.fm.scrobbles) >= 3:
+                break
+            time.sleep(0.1)
+        self.assertEqual(len(self.fm.scrobbles), 3)
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=10)
+        self.outputs += [out, err]
+        self.assertEqual(process.returncode, 0, err)
+        self.assertIn("lb: 0 tracks sent, 0 sent before; 3 still wait", out)
+        self.assertIn("fm: 3 tracks sent, 0 sent before\n", out)
+        self.assertEqual(err.count("Playlist_later.jsonl: not there yet; waiting for it"), 1, err)
 
     @unittest.skipIf(LAUNCHER, "the native build's table")
     def test_login_accounts_logout(self):

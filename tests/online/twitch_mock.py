@@ -131,11 +131,12 @@ class IdServer:
 
     The device code is allowed after `pending_polls` polls. A refresh succeeds while
     `refresh_works`, each time with a new token pair, whose access token the chat server
-    takes from then on."""
+    takes from then on; `refresh_faults` answers the next refreshes with these (status,
+    raw body) first."""
 
     def __init__(self, valid_tokens, login="djbot", pending_polls=1):
         self.valid_tokens, self.login, self.pending_polls = valid_tokens, login, pending_polls
-        self.refresh_works, self.requests = True, []
+        self.refresh_works, self.requests, self.refresh_faults = True, [], []
         self._pairs = itertools.count(1)
         self.refresh_token = None
         server = self
@@ -190,6 +191,12 @@ class _IdHandler(BaseHTTPRequestHandler):
                 server.pending_polls -= 1
                 return self._answer(400, {"status": 400, "message": "authorization_pending"})
             return self._answer(200, server.new_pair())
+        if grant == "refresh_token" and server.refresh_faults:
+            status, body = server.refresh_faults.pop(0)
+            self.send_response(status)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            return self.wfile.write(body)
         if grant == "refresh_token":
             if (not server.refresh_works or form.get("client_id") != "client-1"
                     or form.get("refresh_token") != server.refresh_token):

@@ -1,0 +1,62 @@
+#include "online/oauth.h"
+
+#include "platform/report.h"
+
+platform::HttpRequest oauthForm(const std::string& url,
+                                const std::vector<platform::Header>& fields) {
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = url;
+  request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                     {"Accept", "application/json"}};
+  request.body = {{platform::formEncode(fields), ""}};
+  return request;
+}
+
+std::string oauthWords(const JsonValue& json) {
+  for (const char* key : {"message", "error_description", "error"}) {
+    if (!json[key].string().empty()) return json[key].string();
+  }
+  return "";
+}
+
+Verdict judgeToken(const Answer& answer) {
+  Verdict verdict;
+  const int status = answer.response.status;
+  const std::string words = answer.json != nullptr ? oauthWords(*answer.json) : "";
+  const bool token = answer.json != nullptr && !(*answer.json)["access_token"].string().empty();
+  if (status == 200 && token) {
+    verdict.outcome = Outcome::kDone;
+  } else if (words == "authorization_pending" || words == "slow_down") {
+    verdict.outcome = Outcome::kRetry;
+    verdict.message = words;
+  } else if (status == 400 || status == 401) {
+    verdict.outcome = Outcome::kLoginAgain;
+    verdict.message = words;
+  } else {
+    verdict.outcome = Outcome::kRetry;  // the helper names the URL and the answer's start
+  }
+  return verdict;
+}
+
+Verdict waitForDeviceToken(const platform::HttpRequest& poll, Seconds interval, Seconds expiresIn,
+                           Clock& clock, const StopSignal& stop) {
+  const TimePoint deadline = clock.after(expiresIn);
+  while (clock.waitUntil(clock.after(interval), stop)) {
+    if (clock.now() >= deadline) {
+      Verdict expired;
+      expired.message = "the code expired before it was entered";
+      return expired;
+    }
+    Verdict verdict = exchange(poll, judgeToken, clock, stop);
+    if (verdict.outcome != Outcome::kRetry) return verdict;
+    if (verdict.message == "slow_down") {
+      interval += Seconds(5);
+    } else if (verdict.message != "authorization_pending") {
+      platform::reportWarning(verdict.message);  // tried again at the next interval
+    }
+  }
+  Verdict stopped;
+  stopped.outcome = Outcome::kStopped;
+  return stopped;
+}
