@@ -1,5 +1,6 @@
 #include "online/oauth.h"
 
+#include "online/accounts.h"
 #include "platform/report.h"
 
 platform::HttpRequest oauthForm(const std::string& url,
@@ -20,12 +21,28 @@ std::string oauthWords(const JsonValue& json) {
   return "";
 }
 
+namespace {
+
+bool tokensAreText(const JsonValue& json) {
+  for (const char* key : {"access_token", "refresh_token"}) {
+    const JsonValue& token = json[key];
+    if (token.kind() == JsonValue::Kind::kString && !isTokenText(token.string())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 Verdict judgeToken(const Answer& answer) {
   Verdict verdict;
   const int status = answer.response.status;
   const std::string words = answer.json != nullptr ? oauthWords(*answer.json) : "";
   const bool token = answer.json != nullptr && !(*answer.json)["access_token"].string().empty();
-  if (status == 200 && token) {
+  if (status == 200 && token && !tokensAreText(*answer.json)) {
+    // A token goes into chat lines as it is: one of another form is no token.
+    verdict.outcome = Outcome::kRefused;
+    verdict.message = "the answer holds a token with a space or a control character in it";
+  } else if (status == 200 && token) {
     verdict.outcome = Outcome::kDone;
   } else if (words == "authorization_pending" || words == "slow_down") {
     verdict.outcome = Outcome::kRetry;
