@@ -1,0 +1,48 @@
+// setlist theme export NAME DIR: copies a built-in theme into a new folder, for a streamer
+// to make their own look from (setlist live --serve PORT --theme DIR then serves it).
+#include <iostream>
+#include <string>
+
+#include "cli/cli.h"
+#include "cli/options.h"
+#include "live/commands.h"
+#include "live/themes.h"
+
+int runTheme(int argc, char** argv) {
+  const std::string action = argc < 2 ? "" : argv[1];
+  if (action == "--help" || action == "-h") {
+    printCommandHelp("theme");
+    return kStatusOk;
+  }
+  if (action != "export") {
+    return usageError(
+        wrongCommandLine(action.empty() ? "theme needs an action: export"
+                                        : "unknown action '" + action + "' for theme: export"),
+        "theme");
+  }
+  // The name is taken here, so that the command line reader sees DIR as the one operand.
+  const std::string name = argc < 3 ? "" : argv[2];
+  if (name == "--help" || name == "-h") {
+    printCommandHelp("theme export");
+    return kStatusOk;
+  }
+  std::string names;
+  for (const std::string& theme : live::builtInThemes()) names += " " + theme;
+  bool builtIn = false;
+  for (const std::string& theme : live::builtInThemes()) builtIn = builtIn || theme == name;
+  if (!builtIn) {
+    return usageError(wrongCommandLine((name.empty() ? std::string("theme export needs a NAME")
+                                                     : "no built-in theme '" + name + "'") +
+                                       "; the themes:" + names),
+                      "theme export");
+  }
+  const Arguments arguments = readCommandLine("theme export", argc - 2, argv + 2);
+  if (!arguments.runs()) return arguments.report();
+  const std::string& folder = arguments.operands().front();
+  if (platform::Status exported = live::exportTheme(name, folder); !exported) {
+    return failed(exported.error());
+  }
+  std::cout << "theme " << name << " is in " << folder << "; serve it with setlist live --serve "
+            << "PORT --theme " << folder << "\n";
+  return kStatusOk;
+}
