@@ -18,7 +18,7 @@
   var hide = parseFloat(options.get("hide"));
   var count = Math.min(50, Math.max(1, parseInt(options.get("n"), 10) || 10));
   var root = document.documentElement;
-  var shown = null, fadeTimer = null, hideTimer = null;
+  var shown = null, drawn = null, fadeTimer = null, hideTimer = null;
 
   var style = document.createElement("style");
   style.textContent = "body{transition:opacity .5s}html.hidden body{opacity:0}";
@@ -60,6 +60,7 @@
   }
 
   function draw(now, previous, history) {
+    drawn = [now, previous, history];
     root.classList.toggle("empty", !now.text);
     root.classList.toggle("no-previous", !previous);
     root.classList.toggle("no-artwork", !now.artwork);
@@ -112,5 +113,7 @@
       setTimeout(connect, 2000);
     };
   }
+  // A new size of the browser source: as many of the last tracks as fit it now.
+  window.addEventListener("resize", function () { if (drawn) draw.apply(null, drawn); });
   connect();
 })();

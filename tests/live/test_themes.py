@@ -1,0 +1,106 @@
+"""The built-in themes of `setlist live --serve PORT --theme NAME` in headless Chromium: at
+1280x200 and 1920x1080, with 100-character titles in Japanese, Arabic and emoji, no page
+scrolls and no text is cut but by a designed ellipsis.
+
+    ZV_SETLIST, ZV_TRACKER, ZV_STANDIN  as for test_live.py
+    ZV_THEME_SHOTS  optional: a folder that gets a PNG of each theme, size and track
+"""
+
+import json
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+import harness  # noqa: E402
+
+SETLIST = os.environ.get("ZV_SETLIST", "")
+SHOTS = os.environ.get("ZV_THEME_SHOTS", "")
+TIMEOUT = 15.0
+THEMES = ("lower-third", "card", "ticker", "history")
+SIZES = ((1280, 200), (1920, 1080))
+
+
+def hundred(text):
+    return (text * 100)[:100]
+
+
+# (artist, song of 100 characters, album), loaded in turn; in simple mode each is on air a
+# second after its load.
+TRACKS = [
+    ("宇多田ヒカル", hundred("ファースト・ラヴ、夜明けの街で君を待つ。"), "初恋 — 東京の空の下で"),
+    ("عمرو دياب", hundred("حبيبي يا نور العين يا ساكن خيالي "), "نور العين"),
+    ("DJ 🎧 Ñandú", hundred("🎵🔥 Fiesta 💃🕺 "), "🌈 Summer 🌴"),
+]
+
+# What is wrong with the page's layout: a page that scrolls, a box outside the window, or
+# a box whose text is cut other than by an ellipsis (wider or taller than its box).
+MEASURE = """(() => {
+  const faults = [], root = document.documentElement, W = innerWidth, H = innerHeight;
+  if (root.scrollWidth > W || root.scrollHeight > H)
+    faults.push(`page ${root.scrollWidth}x${root.scrollHeight}`);
+  for (const e of document.body.querySelectorAll("*")) {
+    const style = getComputedStyle(e), r = e.getBoundingClientRect();
+    if (e.closest("template,script,style") || style.display === "inline" || !r.width || !r.height)
+      continue;
+    const name = e.tagName + "." + e.className;
+    if (r.left < -0.5 || r.top < -0.5 || r.right > W + 0.5 || r.bottom > H + 0.5)
+      faults.push(`${name} outside: ${r.left},${r.top},${r.right},${r.bottom}`);
+    if (e.scrollWidth > e.clientWidth + 1 && style.textOverflow !== "ellipsis")
+      faults.push(`${name} cut: ${e.scrollWidth} > ${e.clientWidth}`);
+    if (e.scrollHeight > e.clientHeight + 1)
+      faults.push(`${name} cut: ${e.scrollHeight} high > ${e.clientHeight}`);
+  }
+  return faults;
+})()"""
+
+
+@unittest.skipUnless(harness.NATIVE and harness.CHROMIUM, "Chromium on this system")
+class Themes(harness.EndToEndTest):
+    def serve(self, theme):
+        port = harness.free_port()
+        live = harness.Process([SETLIST, "live", "-s", "1", "--serve", str(port), "--theme", theme],
+                               self.folder)
+        self.addCleanup(live.kill)
+        live.wait_for(b"overlay page for a browser source: http://127.0.0.1:%d/" % port, TIMEOUT)
+        return live, port
+
+    def test_each_theme_fits_both_sizes_in_every_script(self):
+        servers = {theme: self.serve(theme) for theme in THEMES}
+        standin = self.standin()
+        for live, _ in servers.values():
+            live.wait_for(b"connected to", TIMEOUT)
+        page = harness.HeadlessPage("about:blank", os.path.join(self.folder, "profile"))
+        self.addCleanup(page.close)
+        for number, track in enumerate(TRACKS):
+            standin.load("LR"[number % 2],
+                         harness.Track(*track, shown=tuple(t.encode() for t in track)))
+            artist, song, _ = track
+            for theme, (_, port) in servers.items():
+                for width, height in SIZES:
+                    with self.subTest(theme=theme, size=width, script=artist):
+                        self.check(page, theme, port, (width, height), song, number)
+        for live, _ in servers.values():
+            live.send_signal(signal.SIGINT)
+            self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
+    def check(self, page, theme, port, size, song, number):
+        page.call("Emulation.setDeviceMetricsOverride", width=size[0], height=size[1],
+                  deviceScaleFactor=1, mobile=False)
+        page.call("Page.navigate", url=f"http://127.0.0.1:{port}/?n=10")
+        shown = (f"document.body && document.body.innerText.includes({json.dumps(song[:12])}) && "
+                 '!document.documentElement.className.match(/empty|changing/)')
+        self.assertTrue(page.wait_until(shown, TIMEOUT), page.evaluate("document.body.innerText"))
+        time.sleep(0.4)  # the fade in
+        self.assertEqual(page.evaluate(MEASURE), [])
+        if SHOTS:
+            page.evaluate('document.documentElement.style.background = "#2b3040"')
+            page.screenshot(os.path.join(SHOTS, f"{theme}-{size[0]}x{size[1]}-{number}.png"),
+                            *size)
+
+
+if __name__ == "__main__":
+    unittest.main()
