@@ -33,6 +33,7 @@
         element.hidden = !value;
       } else {
         element.textContent = value || "";
+        element.dir = "auto";  // Arabic or Hebrew runs right to left, its ellipsis on the left
       }
     });
   }

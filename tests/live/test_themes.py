@@ -23,17 +23,18 @@ THEMES = ("lower-third", "card", "ticker", "history")
 SIZES = ((1280, 200), (1920, 1080))
 
 
-def hundred(text):
-    return (text * 100)[:100]
-
-
-# (artist, song of 100 characters, album), loaded in turn; in simple mode each is on air a
-# second after its load.
+# (artist, song, album), loaded in turn; in simple mode each is on air a second after its
+# load. A deck's field holds 208 bytes, so the song is 60 characters or fewer, and FORMAT's
+# line 100 or more.
 TRACKS = [
-    ("宇多田ヒカル", hundred("ファースト・ラヴ、夜明けの街で君を待つ。"), "初恋 — 東京の空の下で"),
-    ("عمرو دياب", hundred("حبيبي يا نور العين يا ساكن خيالي "), "نور العين"),
-    ("DJ 🎧 Ñandú", hundred("🎵🔥 Fiesta 💃🕺 "), "🌈 Summer 🌴"),
+    ("宇多田ヒカル feat. 椎名林檎と東京事変", "ファースト・ラヴ、夜明けの街で君を待つ。" * 3,
+     "初恋 — 東京の空の下でいつまでも歌い続ける"),
+    ("عمرو دياب وفرقة القاهرة", "حبيبي يا نور العين يا ساكن خيالي عايش سنين " "بستناك",
+     "نور العين — الإصدار الكامل"),
+    ("DJ 🎧 Ñandú & the 🌴 Palms", "🎵🔥 Fiesta en la playa 💃🕺 toda la noche 🌙✨ hasta el sol 🌅",
+     "🌈 Summer Hits 2026 🌴 Vol. 3"),
 ]
+FORMAT = "{artist} – {song} ({album})"
 
 # What is wrong with the page's layout: a page that scrolls, a box outside the window, or
 # a box whose text is cut other than by an ellipsis (wider or taller than its box).
@@ -61,7 +62,7 @@ MEASURE = """(() => {
 class Themes(harness.EndToEndTest):
     def serve(self, theme):
         port = harness.free_port()
-        live = harness.Process([SETLIST, "live", "-s", "1", "--serve", str(port), "--theme", theme],
+        live = harness.Process([SETLIST, "live", "-s", "1", "--format", FORMAT, "--serve", str(port), "--theme", theme],
                                self.folder)
         self.addCleanup(live.kill)
         live.wait_for(b"overlay page for a browser source: http://127.0.0.1:%d/" % port, TIMEOUT)
@@ -77,7 +78,9 @@ class Themes(harness.EndToEndTest):
         for number, track in enumerate(TRACKS):
             standin.load("LR"[number % 2],
                          harness.Track(*track, shown=tuple(t.encode() for t in track)))
-            artist, song, _ = track
+            artist, song, album = track
+            self.assertGreaterEqual(len(FORMAT.format(artist=artist, song=song, album=album)), 100)
+            self.assertLessEqual(len(song.encode()), 208)
             for theme, (_, port) in servers.items():
                 for width, height in SIZES:
                     with self.subTest(theme=theme, size=width, script=artist):
