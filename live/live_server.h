@@ -33,7 +33,7 @@ struct LiveDocuments {
   std::string setJson;         // /set.json
   // The last tracks shown, newest first, at most kHistoryKept, each a JSON object with the fields
   // of /now-playing.json but "previous": /history.json?n=N
-  std::vector<std::string> history;
+  std::vector<std::string> history = {};
 };
 
 class LiveServer {

@@ -161,7 +161,8 @@ ThemeFile themeFile(const Theme& theme, std::string_view target) {
 platform::Status exportTheme(std::string_view name, const std::string& folder) {
   const fs::path root = pathOf(folder);
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(root, ec)) || ec) {
+  // A name that is taken, by a folder, a file or a link, or cannot be looked at.
+  if (fs::symlink_status(root, ec).type() != fs::file_type::not_found) {
     return platform::makeError(folder, "already exists; give a new folder's name");
   }
   if (root.has_parent_path()) fs::create_directories(root.parent_path(), ec);
