@@ -77,8 +77,9 @@ TEST(Themes, ExportsABuiltInThemeToANewFolderOnly) {
   }
   EXPECT_EQ(contentsOf(base / "file"), "kept");
   for (const live::EmbeddedFile& file : live::embeddedFiles()) {
-    if (file.path == "ticker/index.html")
+    if (file.path == "ticker/index.html") {
       EXPECT_EQ(contentsOf(folder / "index.html"), file.contents());
+    }
   }
   fs::remove_all(base);
 }
