@@ -36,6 +36,9 @@ int runTheme(int argc, char** argv) {
                                        "; the themes:" + names),
                       "theme export");
   }
+  if (argc < 4) {
+    return usageError(wrongCommandLine("theme export needs a DIR, a new folder"), "theme export");
+  }
   const Arguments arguments = readCommandLine("theme export", argc - 2, argv + 2);
   if (!arguments.runs()) return arguments.report();
   const std::string& folder = arguments.operands().front();

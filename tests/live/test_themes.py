@@ -85,10 +85,39 @@ class Themes(harness.EndToEndTest):
                 for width, height in SIZES:
                     with self.subTest(theme=theme, size=width, script=artist):
                         self.check(page, theme, port, (width, height), song, number)
+        # ?hide=1: the overlay fades out a second after a change, and back on the next.
+        hidden = 'document.documentElement.classList.contains("hidden")'
+        page.call("Page.navigate", url=f"http://127.0.0.1:{servers['card'][1]}/?hide=1")
+        self.assertTrue(page.wait_until(f"document.body && !{hidden} && "
+                                        "document.body.innerText.includes('DJ')", TIMEOUT))
+        self.assertTrue(page.wait_until(hidden, 3))
+        standin.load("R", harness.Track("Back", "Again", "Album"))
+        self.assertTrue(page.wait_until(f"!{hidden} && document.body.innerText.includes('Again')",
+                                        TIMEOUT))
         for live, _ in servers.values():
             live.send_signal(signal.SIGINT)
             self.assertEqual(live.finish(), 0, live.stderr)
         standin.quit(self)
+
+    def test_theme_export_and_its_refusals(self):
+        taken = os.path.join(self.folder, "taken")
+        os.mkdir(taken)
+        # (arguments, status, what stderr names)
+        cases = [
+            (["card", os.path.join(self.folder, "new", "card")], 0, ""),
+            (["ticker", taken], 1, taken),
+            (["nope", os.path.join(self.folder, "x")], 2, "'nope'"),
+            (["card"], 2, "DIR"),
+            ([], 2, "NAME"),
+        ]
+        for arguments, status, named in cases:
+            with self.subTest(arguments=arguments):
+                run = harness.Process([SETLIST, "theme", "export", *arguments], self.folder)
+                self.assertEqual(run.finish(), status, run.stderr)
+                self.assertIn(named.encode(), run.stderr)
+        self.assertEqual(sorted(os.listdir(os.path.join(self.folder, "new", "card"))),
+                         ["index.html", "style.css"])
+        self.assertEqual(os.listdir(taken), [])
 
     def check(self, page, theme, port, size, song, number):
         page.call("Emulation.setDeviceMetricsOverride", width=size[0], height=size[1],
