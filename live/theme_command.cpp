@@ -1,7 +1,9 @@
 // setlist theme export NAME DIR: copies a built-in theme into a new folder, for a streamer
 // to make their own look from (setlist live --serve PORT --theme DIR then serves it).
+#include <algorithm>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/options.h"
@@ -26,11 +28,10 @@ int runTheme(int argc, char** argv) {
     printCommandHelp("theme export");
     return kStatusOk;
   }
-  std::string names;
-  for (const std::string& theme : live::builtInThemes()) names += " " + theme;
-  bool builtIn = false;
-  for (const std::string& theme : live::builtInThemes()) builtIn = builtIn || theme == name;
-  if (!builtIn) {
+  const std::vector<std::string> themes = live::builtInThemes();
+  if (std::find(themes.begin(), themes.end(), name) == themes.end()) {
+    std::string names;
+    for (const std::string& theme : themes) names += " " + theme;
     return usageError(wrongCommandLine((name.empty() ? std::string("theme export needs a NAME")
                                                      : "no built-in theme '" + name + "'") +
                                        "; the themes:" + names),
