@@ -69,7 +69,14 @@ class Themes(harness.EndToEndTest):
         return live, port
 
     def test_each_theme_fits_both_sizes_in_every_script(self):
-        servers = {theme: self.serve(theme) for theme in THEMES}
+        # A user's folder whose page draws the tracks itself.
+        mine = os.path.join(self.folder, "mine")
+        os.mkdir(mine)
+        with open(os.path.join(mine, "index.html"), "w", encoding="utf-8") as f:
+            f.write("<script>function onTrack(now, previous, history) {\n"
+                    "  document.title = [now.song, previous.song, history.length, now.artwork]"
+                    ".join('|');\n}</script><script src='/overlay.js'></script>")
+        servers = {theme: self.serve(theme) for theme in (*THEMES, mine)}
         standin = self.standin()
         for live, _ in servers.values():
             live.wait_for(b"connected to", TIMEOUT)
@@ -81,10 +88,10 @@ class Themes(harness.EndToEndTest):
             artist, song, album = track
             self.assertGreaterEqual(len(FORMAT.format(artist=artist, song=song, album=album)), 100)
             self.assertLessEqual(len(song.encode()), 208)
-            for theme, (_, port) in servers.items():
+            for theme in THEMES:
                 for width, height in SIZES:
                     with self.subTest(theme=theme, size=width, script=artist):
-                        self.check(page, theme, port, (width, height), song, number)
+                        self.check(page, theme, servers[theme][1], (width, height), song, number)
         # ?hide=1: the overlay fades out a second after a change, and back on the next.
         hidden = 'document.documentElement.classList.contains("hidden")'
         page.call("Page.navigate", url=f"http://127.0.0.1:{servers['card'][1]}/?hide=1")
@@ -94,6 +101,11 @@ class Themes(harness.EndToEndTest):
         standin.load("R", harness.Track("Back", "Again", "Album"))
         self.assertTrue(page.wait_until(f"!{hidden} && document.body.innerText.includes('Again')",
                                         TIMEOUT))
+        # onTrack(now, previous, history) with ?n=2 tracks of history, and no cover art.
+        page.call("Page.navigate", url=f"http://127.0.0.1:{servers[mine][1]}/?n=2")
+        title = f"Again|{TRACKS[2][1]}|2|"
+        self.assertTrue(page.wait_until(f"document.title === {json.dumps(title)}", TIMEOUT),
+                        page.evaluate("document.title"))
         for live, _ in servers.values():
             live.send_signal(signal.SIGINT)
             self.assertEqual(live.finish(), 0, live.stderr)
