@@ -80,6 +80,9 @@ constexpr OptionSpec kAllowHost{"--allow-host",
                                 0,
                                 0,
                                 true};
+constexpr OptionSpec kTheme{
+    "--theme", "", K::kText, "NAME|DIR",
+    "the served page's look: lower-third, card, ticker, history, or a folder"};
 constexpr OptionSpec kRules{"--rules", "", K::kFlag, "",
                             "warns when a loaded track would break a rule of check"};
 constexpr OptionSpec kTwitch{"--twitch",
@@ -163,7 +166,7 @@ constexpr CommandOption kCheck[] = {{&kPlaylistOnly}};
 constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},
                                    {&kHtml},      {&kDelay},      {&kServe},    {&kAllowHost},
                                    {&kRules},     {&kTwitch},     {&kAnnounce}, {&kCooldown},
-                                   {&kTwitchUrl}, {&kAccounts}};
+                                   {&kTwitchUrl}, {&kAccounts},   {&kTheme}};
 constexpr CommandOption kLoginListenBrainz[] = {{&kAccountName}, {&kUrl}, {&kAccounts}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl}, {&kAccounts}};
 constexpr CommandOption kLoginMixcloud[] = {
@@ -185,6 +188,7 @@ constexpr CommandSpec kCommands[] = {
     {"chapters", "PLAYLIST", kChapters},
     {"check", "PLAYLIST", kCheck},
     {"live", "", kLive},
+    {"theme export", "NAME DIR", {}},
     {"login listenbrainz", "", kLoginListenBrainz},
     {"login lastfm", "", kLoginLastfm},
     {"login mixcloud", "", kLoginMixcloud},

@@ -2,3 +2,5 @@
 #pragma once
 
 int runLive(int argc, char** argv);
+// setlist theme export NAME DIR: a built-in theme copied to a new folder, to start from.
+int runTheme(int argc, char** argv);

@@ -20,6 +20,7 @@
 #include "live/live_poller.h"
 #include "live/live_server.h"
 #include "live/live_texts.h"
+#include "live/themes.h"
 #include "platform/file_identity.h"
 #include "platform/platform.h"
 #include "platform/report.h"
@@ -46,6 +47,7 @@ struct LiveOptions {
   int delaySeconds = 0;
   std::optional<ServeAddress> serve;
   std::vector<std::string> allowedHosts;
+  live::Theme theme;   // none: the page of before
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
 };
@@ -82,6 +84,12 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
     options->serve = parseServeAddress(arguments.text("--serve"));
     if (!options->serve) return wrongValue("--serve", arguments.text("--serve"));
   }
+  if (arguments.given("--theme")) {
+    platform::Expected<live::Theme> theme = live::findTheme(arguments.text("--theme"));
+    if (!theme)
+      return wrongCommandLine("--theme " + theme.error().subject + ": " + theme.error().text);
+    options->theme = std::move(*theme);
+  }
   options->allowedHosts = arguments.values("--allow-host");
   for (const std::string& host : options->allowedHosts) {
     if (host.find_first_of(":/[] ") != std::string::npos) return wrongValue("--allow-host", host);
@@ -99,8 +107,8 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   options.delaySeconds = static_cast<int>(arguments.integer("--delay").value_or(0));
   options.rules = arguments.given("--rules");
   if (Status read = readLiveValues(arguments, &options); !read) return read.error();
-  if (!options.allowedHosts.empty() && !options.serve) {
-    return wrongCommandLine("--allow-host is for --serve");
+  if ((!options.allowedHosts.empty() || arguments.given("--theme")) && !options.serve) {
+    return wrongCommandLine("--allow-host and --theme are for --serve");
   }
   const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
                                arguments.given("--twitch-url") || arguments.given("--accounts");
@@ -159,7 +167,7 @@ int runLive(int argc, char** argv) {
   if (Status writable = outputs.checkWritable(); !writable) return failed(writable.error());
   // The port first: a port in use ends the run before the chat logs in.
   if (options->serve) {
-    Status serving = outputs.serve(*options->serve, options->allowedHosts);
+    Status serving = outputs.serve(*options->serve, options->allowedHosts, options->theme);
     if (!serving) return failed(serving.error());
   }
   if (!options->chat.channel.empty()) {

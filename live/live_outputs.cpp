@@ -49,10 +49,11 @@ platform::Status LiveOutputs::checkWritable() {
 }
 
 platform::Status LiveOutputs::serve(const ServeAddress& address,
-                                    const std::vector<std::string>& allowedHosts) {
+                                    const std::vector<std::string>& allowedHosts,
+                                    live::Theme theme) {
   platform::Expected<std::unique_ptr<LiveServer>> server =
-      startLiveServer(address, allowedHosts, servedOverlayPage(),
-                      {nowPlayingJson(nullptr, nullptr), "", setJson({})});
+      startLiveServer(address, allowedHosts, servedOverlayPage(), std::move(theme),
+                      {nowPlayingJson(nullptr, nullptr), "", setJson({}), {}});
   if (!server) return server.status();
   server_ = std::move(*server);
   const std::string origin = server_->origin();
@@ -86,7 +87,12 @@ void LiveOutputs::show() {
   writePending();
   // The server starts with the blank state itself.
   if (server_ && onAir != nullptr) {
-    server_->publish({nowPlayingJson(onAir, before), now, setJson(set_)});
+    std::vector<std::string> history;
+    for (auto shown = set_.rbegin(); shown != set_.rend() && history.size() < kHistoryKept;
+         ++shown) {
+      history.push_back(trackJson(*shown));
+    }
+    server_->publish({nowPlayingJson(onAir, before), now, setJson(set_), std::move(history)});
   }
   if (chat_) chat_->show({now, earlier, set_.size()});
 }

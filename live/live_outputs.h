@@ -27,9 +27,10 @@ class LiveOutputs {
   // nothing all night: a temporary file is created there and removed.
   platform::Status checkWritable();
 
-  // Starts the server (answering requests for the allowed host names too) and says on
-  // standard output where it serves.
-  platform::Status serve(const ServeAddress& address, const std::vector<std::string>& allowedHosts);
+  // Starts the server (answering requests for the allowed host names too) with the theme
+  // (none: the page of live_texts.h) and says on standard output where it serves.
+  platform::Status serve(const ServeAddress& address, const std::vector<std::string>& allowedHosts,
+                         live::Theme theme);
 
   // Hands the chat each state from now on, as the other outputs show it.
   void chatWith(std::unique_ptr<TwitchChat> chat) { chat_ = std::move(chat); }

@@ -7,6 +7,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/host_name.hpp>
 #include <cctype>
+#include <optional>
 #include <variant>
 
 namespace live {
@@ -26,8 +27,49 @@ Reply failure(http::status status, std::string body) {
   return {status, "text/plain", std::move(body), false, true};
 }
 
-Reply document(std::string_view type, const std::string& body) {
-  return {http::status::ok, std::string(type), body};
+Reply document(std::string_view type, std::string_view body) {
+  return {http::status::ok, std::string(type), std::string(body)};
+}
+
+// The value of `name` in a query ("n=5&t=1"), or nothing when it is not there.
+std::optional<std::string_view> queryValue(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::string_view pair = query.substr(0, query.find('&'));
+    if (pair.substr(0, name.size() + 1) == std::string(name) + "=") {
+      return pair.substr(name.size() + 1);
+    }
+    query.remove_prefix(std::min(query.size(), pair.size() + 1));
+  }
+  return std::nullopt;
+}
+
+// The last N tracks, newest first, N from the query's n (at most kHistoryKept).
+Reply history(std::string_view query, const LiveDocuments& documents) {
+  std::size_t count = kHistoryDefault;
+  if (const std::optional<std::string_view> n = queryValue(query, "n")) {
+    if (n->empty() || n->size() > 6 || n->find_first_not_of("0123456789") != n->npos) {
+      return failure(http::status::bad_request, "n is a number of tracks, at most 50.\n");
+    }
+    count = std::min<std::size_t>(std::stoul(std::string(*n)), kHistoryKept);
+  }
+  std::string json = "[";
+  for (std::size_t i = 0; i < std::min(count, documents.history.size()); ++i) {
+    json += (i == 0 ? "\n  " : ",\n  ") + documents.history[i];
+  }
+  json += json.size() == 1 ? "]\n" : "\n]\n";
+  return document("application/json", json);
+}
+
+// A file of the theme.
+Reply themeReply(const Theme& theme, std::string_view path) {
+  ThemeFile file = themeFile(theme, path);
+  if (file.result == ThemeFile::Result::kTooLarge) {
+    return failure(http::status::forbidden, "Theme files larger than 4 MB are not served.\n");
+  }
+  if (file.result == ThemeFile::Result::kNotFound) {
+    return {http::status::not_found, "text/plain", "Not found.\n"};
+  }
+  return {http::status::ok, std::move(file.type), std::move(file.body)};
 }
 
 }  // namespace
@@ -116,19 +158,27 @@ Reply route(const RequestParser& parser, const Site& site) {
     return failure(http::status::payload_too_large, "A request here has no body.\n");
   }
   std::string_view target = std::get<std::string_view>(checked);
-  target = target.substr(0, target.find('?'));  // cache-defeating queries mean nothing here
-  if (target.empty()) target = "/";             // "http://host?query"
+  const std::size_t mark = target.find('?');
+  // Queries mean something to /history.json and the pages' scripts alone.
+  const std::string_view query = mark == target.npos ? "" : target.substr(mark + 1);
+  target = target.substr(0, mark);
+  if (target.empty()) target = "/";  // "http://host?query"
   if (target == "/events") {
     Reply reply = document("text/event-stream", "");
     reply.stream = !head;
     return reply;
   }
-  if (target == "/") return document("text/html", site.page);
   if (target == "/now-playing.json")
     return document("application/json", site.documents.nowPlayingJson);
   if (target == "/now-playing.txt") return document("text/plain", site.documents.nowPlayingText);
   if (target == "/set.json") return document("application/json", site.documents.setJson);
-  return {http::status::not_found, "text/plain", "Not found.\n"};
+  if (target == "/history.json") return history(query, site.documents);
+  if (target == "/overlay.js") return document("text/javascript", overlayScript());
+  if (site.theme.name.empty() && site.theme.folder.empty()) {
+    if (target == "/") return document("text/html", site.page);
+    return {http::status::not_found, "text/plain", "Not found.\n"};
+  }
+  return themeReply(site.theme, target);
 }
 
 Reply refuse(beast::error_code error, const RequestParser& parser, std::string_view received) {

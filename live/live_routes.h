@@ -30,7 +30,11 @@ struct Site {
   const std::string& page;
   const LiveDocuments& documents;
   const std::vector<std::string>& hostNames;  // lower case; IP addresses are always taken
+  const Theme& theme;                         // none (both names empty): `page` at /
 };
+
+// Tracks /history.json gives when its request asks for no number.
+constexpr std::size_t kHistoryDefault = 10;
 
 // One answer. Status 0 means no answer at all: the client went away or sent nothing.
 struct Reply {

@@ -115,8 +115,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 class Server : public LiveServer {
  public:
-  Server(std::string page, LiveDocuments documents, std::vector<std::string> hostNames)
+  Server(std::string page, live::Theme theme, LiveDocuments documents,
+         std::vector<std::string> hostNames)
       : page_(std::move(page)),
+        theme_(std::move(theme)),
         documents_(std::make_shared<const LiveDocuments>(std::move(documents))),
         hostNames_(std::move(hostNames)) {}
   ~Server() override;
@@ -130,7 +132,7 @@ class Server : public LiveServer {
   void publish(LiveDocuments documents) override;
   std::string origin() const override { return origin_; }
 
-  live::Site site() const { return {page_, *documents_, hostNames_}; }
+  live::Site site() const { return {page_, *documents_, hostNames_, theme_}; }
   const LiveDocuments& documents() const { return *documents_; }
   // A connection that is not an event stream enters a state: it waits for a request or
   // for its answer to be taken, or it lingers.
@@ -164,6 +166,7 @@ class Server : public LiveServer {
   std::thread thread_;
   std::string origin_;
   std::string page_;
+  live::Theme theme_;
   std::shared_ptr<const LiveDocuments> documents_;
   std::vector<std::string> hostNames_;
   std::uint64_t serials_ = 0;
@@ -242,7 +245,10 @@ void Connection::respond(Reply reply) {
   response_.result(reply.status);
   response_.version(reply.close ? 11 : request.version());
   response_.set(http::field::server, "setlist live");
-  response_.set(http::field::content_type, reply.type + "; charset=utf-8");
+  const bool binary = reply.type.starts_with("image/") && reply.type != "image/svg+xml";
+  response_.set(http::field::content_type, binary || reply.type.starts_with("font/")
+                                               ? reply.type
+                                               : reply.type + "; charset=utf-8");
   response_.set(http::field::cache_control, "no-store");
   if (reply.status == http::status::method_not_allowed)
     response_.set(http::field::allow, "GET, HEAD");
@@ -440,11 +446,11 @@ std::optional<ServeAddress> parseServeAddress(std::string_view text) {
 
 platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
     const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
-    LiveDocuments documents) {
+    live::Theme theme, LiveDocuments documents) {
   beast::error_code ec;
   const net::ip::address ip = net::ip::make_address(address.host, ec);
   if (ec) return platform::Error{ec.value(), address.host, "cannot listen there: " + ec.message()};
-  auto server = std::make_unique<Server>(std::move(page), std::move(documents),
+  auto server = std::make_unique<Server>(std::move(page), std::move(theme), std::move(documents),
                                          live::hostNames(allowedHosts));
   if (platform::Status status = server->listen(tcp::endpoint(ip, address.port)); !status) {
     return status.error();

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "live/themes.h"
 #include "platform/error.h"
 
 // Where to listen: an IP address and a port.
@@ -22,11 +23,17 @@ struct ServeAddress {
 // when it is not of that form or the port is not 1 to 65535.
 std::optional<ServeAddress> parseServeAddress(std::string_view text);
 
+// The tracks LiveDocuments keeps for /history.json.
+constexpr std::size_t kHistoryKept = 50;
+
 // What the server answers at one moment.
 struct LiveDocuments {
   std::string nowPlayingJson;  // /now-playing.json, and the data of each event
   std::string nowPlayingText;  // /now-playing.txt
   std::string setJson;         // /set.json
+  // The last tracks shown, newest first, at most kHistoryKept, each a JSON object with the fields
+  // of /now-playing.json but "previous": /history.json?n=N
+  std::vector<std::string> history = {};
 };
 
 class LiveServer {
@@ -39,9 +46,9 @@ class LiveServer {
   virtual std::string origin() const = 0;
 };
 
-// Binds and listens, then serves `page` at / and the documents at their paths until it is
-// destroyed, to requests whose Host is an IP address, this computer's name or one of
-// `allowedHosts`. The address and the reason when it cannot listen there.
+// Binds and listens, then serves the theme (or, without one, `page` at /), /overlay.js and
+// the documents at their paths until it is destroyed, to requests whose Host is an IP address, this
+// computer's name or one of `allowedHosts`. The address and the reason when it cannot listen there.
 platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
     const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
-    LiveDocuments documents);
+    live::Theme theme, LiveDocuments documents);

@@ -144,16 +144,20 @@ std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous) 
   appendJsonString(onAir != nullptr ? onAir->text : "", &json, JsonText::kForPage);
   json += ",\"previous\":";
   if (previous != nullptr) {
-    json += "{";
-    appendTrackFields(*previous, &json);
-    json += ",\"text\":";
-    appendJsonString(previous->text, &json, JsonText::kForPage);
-    json += "}";
+    json += trackJson(*previous);
   } else {
     json += "null";
   }
   json += "}";
   return json;
+}
+
+std::string trackJson(const ShownTrack& shown) {
+  std::string json = "{";
+  appendTrackFields(shown, &json);
+  json += ",\"text\":";
+  appendJsonString(shown.text, &json, JsonText::kForPage);
+  return json + "}";
 }
 
 std::string setJson(const std::vector<ShownTrack>& set) {

@@ -29,6 +29,9 @@ struct ShownTrack {
 // inside a page.
 std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous);
 
+// One track as /now-playing.json gives it, without "previous": {"deck",…,"time","text"}.
+std::string trackJson(const ShownTrack& shown);
+
 // The tracks shown so far as a JSON array of {"time","deck","artist","song","album"}.
 std::string setJson(const std::vector<ShownTrack>& set);
 

@@ -30,7 +30,7 @@ constexpr Command kCommandTable[] = {
     {"html", runHtml},           {"cue", runCue},       {"chapters", runChapters},
     {"check", runCheck},         {"live", runLive},     {"login", runLogin},
     {"accounts", runAccounts},   {"logout", runLogout}, {"scrobble", runScrobble},
-    {"mixcloud", runMixcloud},
+    {"mixcloud", runMixcloud},   {"theme", runTheme},
 };
 
 }  // namespace
