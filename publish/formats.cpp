@@ -1,6 +1,7 @@
 #include "publish/formats.h"
 
 #include "setfile/text.h"
+#include "util/calendar.h"
 
 namespace {
 
@@ -15,20 +16,17 @@ void appendClock(const std::tm& time, std::string* out) {
 
 // Days since 1970-01-01 of the date of a clock time.
 std::int64_t daysOf(const std::tm& time) {
-  const std::int64_t midnight =
-      clockSeconds(time) - (time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec);
-  return midnight / 86400 - (midnight % 86400 < 0 ? 1 : 0);
+  return calendar::daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday);
 }
 
 // "Monday 7 December 2026"
 void appendLongDate(const std::tm& time, std::string* out) {
-  static constexpr const char* kWeekdays[] = {"Thursday", "Friday",  "Saturday", "Sunday",
-                                              "Monday",   "Tuesday", "Wednesday"};
+  static constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                              "Thursday", "Friday", "Saturday"};
   static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
                                             "May",       "June",     "July",     "August",
                                             "September", "October",  "November", "December"};
-  const std::int64_t weekday = ((daysOf(time) % 7) + 7) % 7;  // 1970-01-01 was a Thursday
-  out->append(kWeekdays[weekday]);
+  out->append(kWeekdays[calendar::weekdayOf(daysOf(time))]);
   out->push_back(' ');
   appendNumber(time.tm_mday, 1, out);
   out->push_back(' ');
