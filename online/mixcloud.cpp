@@ -19,6 +19,7 @@
 #include "publish/recording.h"
 #include "publish/set_reader.h"
 #include "publish/track_rules.h"
+#include "setfile/clock.h"
 #include "setfile/text.h"
 
 namespace {
@@ -250,11 +251,7 @@ int firstTrackClock(const Record& first, PointTime at) {
 
 std::string clockText(std::int64_t seconds) {
   std::string text;
-  appendNumber(seconds / 3600, 1, &text);
-  text.push_back(':');
-  appendNumber(seconds / 60 % 60, 2, &text);
-  text.push_back(':');
-  appendNumber(seconds % 60, 2, &text);
+  appendDuration(seconds, 1, &text);
   return text;
 }
 

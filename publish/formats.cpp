@@ -1,18 +1,10 @@
 #include "publish/formats.h"
 
+#include "setfile/clock.h"
 #include "setfile/text.h"
 #include "util/calendar.h"
 
 namespace {
-
-// "hh:mm:ss"
-void appendClock(const std::tm& time, std::string* out) {
-  appendNumber(time.tm_hour, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_min, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_sec, 2, out);
-}
 
 // Days since 1970-01-01 of the date of a clock time.
 std::int64_t daysOf(const std::tm& time) {
@@ -190,12 +182,7 @@ void TracklistFormat::record(const Record& record, std::string* out) {
         start_ ? startOrigin(*start_, record.time, &startAfterFirst_) : clockSeconds(record.time);
   }
   const std::int64_t offset = clockSeconds(record.time) - *origin_;
-  const auto seconds = static_cast<std::uint64_t>(offset < 0 ? 0 : offset);
-  appendNumber(seconds / 3600, 2, out);
-  out->push_back(':');
-  appendNumber(seconds / 60 % 60, 2, out);
-  out->push_back(':');
-  appendNumber(seconds % 60, 2, out);
+  appendDuration(offset, 2, out);
   out->push_back(' ');
   appendVisible(record.track.artist, out);
   if (!record.track.artist.empty() && !record.track.song.empty()) out->append(" - ");
@@ -246,9 +233,9 @@ void HtmlFormat::begin(std::string* out) {
   out->append(kPageStyle);
   appendLongDate(first_, out);
   out->append("</h1>\n<p class=\"when\">");
-  appendClock(first_, out);
+  appendTimeOfDay(first_, out);
   out->append(" to ");
-  appendClock(last_, out);
+  appendTimeOfDay(last_, out);
   if (daysOf(last_) != daysOf(first_)) {
     out->append(" on ");
     appendLongDate(last_, out);
@@ -263,7 +250,7 @@ void HtmlFormat::record(const Record& record, std::string* out) {
   out->append("<tr><td class=\"number\">");
   appendNumber(++number_, 1, out);
   out->append("</td><td class=\"time\">");
-  appendClock(record.time, out);
+  appendTimeOfDay(record.time, out);
   out->append("</td><td class=\"deck\">");
   out->append(deckLetter(record.deck));
   out->append("</td><td>");

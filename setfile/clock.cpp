@@ -61,6 +61,14 @@ void appendClock(const std::tm& time, const char* separators, std::string* out) 
   }
 }
 
+void appendHms(std::uint64_t hours, int minutes, int seconds, int hourWidth, std::string* out) {
+  appendNumber(hours, hourWidth, out);
+  out->push_back(':');
+  appendNumber(minutes, 2, out);
+  out->push_back(':');
+  appendNumber(seconds, 2, out);
+}
+
 bool readClock(std::string_view text, const char* separators, std::tm* time) {
   static constexpr std::size_t kWidths[] = {4, 2, 2, 2, 2, 2};
   if (text.size() < kClockSize) return false;
