@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "setfile/text.h"
+
 namespace {
 
 // A little more than the window between the first and the 21st message, so that a first
@@ -9,8 +11,6 @@ namespace {
 constexpr std::chrono::seconds kRateMargin{1};
 
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
-
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The command a chat message asks for by its first word: "track" (for !track and !song),
 // "lasttrack", or empty.
@@ -34,16 +34,9 @@ std::string chatText(std::string_view text) {
     if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF: one space
     flat += c < 0x20 || c == 0x7F ? ' ' : text[i];
   }
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < flat.size(); ++i) {
-    if (isContinuationByte(flat[i])) continue;
-    if (++characters == kLongestMessage) {
-      // The 500th character begins here: the text is cut when more follow it.
-      std::size_t next = i + 1;
-      while (next < flat.size() && isContinuationByte(flat[next])) ++next;
-      if (next < flat.size()) flat.replace(i, std::string::npos, kEllipsis);
-      break;
-    }
+  // Cut where the 500th character begins when more follow it.
+  if (utf8Characters(flat) > kLongestMessage) {
+    flat.replace(utf8Prefix(flat, kLongestMessage - 1), std::string::npos, kEllipsis);
   }
   return flat;
 }

@@ -24,12 +24,6 @@
 
 namespace {
 
-std::size_t characters(std::string_view text) {
-  std::size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-  return count;
-}
-
 std::string fileName(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -89,7 +83,7 @@ std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& f
     faults.push_back("--tags: " + std::to_string(show.tags.size()) +
                      " tags, and Mixcloud takes at most 5");
   }
-  if (const std::size_t length = characters(show.description);
+  if (const std::size_t length = utf8Characters(show.description);
       length > kMixcloudLongestDescription) {
     faults.push_back("--description: " + std::to_string(length) +
                      " characters, and Mixcloud takes at most 1000");

@@ -9,17 +9,14 @@ namespace {
 // CUE text fields hold at most this many characters.
 constexpr std::size_t kCueTextLength = 80;
 
-bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // A CUE text in quotes: control characters as blanks, '"' (which CUE cannot escape) as
 // '\'', cut to 80 characters, never inside one. Readers take '\' before a quote as an
 // escape that would swallow the closing quote, so backslashes that end it become '/'.
 void appendCueText(std::string_view text, std::string* out) {
   out->push_back('"');
   const std::size_t begin = out->size();
-  std::size_t characters = 0;
+  text = text.substr(0, utf8Prefix(text, kCueTextLength));
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!continuationByte(text[i]) && ++characters > kCueTextLength) break;
     if (const std::size_t control = controlAt(text, i); control != 0) {
       out->push_back(' ');
       i += control - 1;

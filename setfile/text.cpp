@@ -27,6 +27,25 @@ std::size_t utf8Length(std::string_view text) {
   return length;
 }
 
+namespace {
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t utf8Characters(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += isContinuationByte(c) ? 0 : 1;
+  return count;
+}
+
+std::size_t utf8Prefix(std::string_view text, std::size_t characters) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!isContinuationByte(text[i]) && characters-- == 0) return i;
+  }
+  return text.size();
+}
+
 bool isUtf8(std::string_view text) {
   while (!text.empty()) {
     // Runs of ASCII are passed over whole.

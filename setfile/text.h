@@ -21,6 +21,12 @@ std::size_t utf8Length(std::string_view text);
 // Whether text is well-formed UTF-8.
 bool isUtf8(std::string_view text);
 
+// The characters of UTF-8 text: the bytes that are not continuation bytes (10xxxxxx).
+std::size_t utf8Characters(std::string_view text);
+
+// The bytes of text's first `characters` characters: where to cut it without cutting one.
+std::size_t utf8Prefix(std::string_view text, std::size_t characters);
+
 // U+FFFD as UTF-8: what stands for a byte or an escape that is no character.
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
