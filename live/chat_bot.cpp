@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
 #include "setfile/text.h"
 
 namespace {
@@ -16,9 +17,7 @@ constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
 // "lasttrack", or empty.
 std::string commandOf(std::string_view text) {
   std::string word(text.substr(0, std::min(text.find(' '), text.size())));
-  std::transform(word.begin(), word.end(), word.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
+  word = platform::asciiLower(word);
   if (word == "!track" || word == "!song") return "track";
   if (word == "!lasttrack") return "lasttrack";
   return "";

@@ -8,18 +8,14 @@
 #include <boost/asio/ip/host_name.hpp>
 #include <cctype>
 
+#include "platform/ascii.h"
+
 namespace live {
 
 namespace {
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
-
-std::string lowerCase(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 Reply failure(http::status status, std::string body) {
   return {status, "text/plain", std::move(body), false, true};
@@ -34,12 +30,12 @@ Reply document(std::string_view type, const std::string& body) {
 std::vector<std::string> hostNames(const std::vector<std::string>& allowed) {
   std::vector<std::string> names = {"localhost"};
   beast::error_code ec;
-  const std::string own = lowerCase(net::ip::host_name(ec));
+  const std::string own = platform::asciiLower(net::ip::host_name(ec));
   if (!ec && !own.empty()) {
     names.push_back(own);
     names.push_back(own + ".local");
   }
-  for (const std::string& name : allowed) names.push_back(lowerCase(name));
+  for (const std::string& name : allowed) names.push_back(platform::asciiLower(name));
   return names;
 }
 
@@ -66,7 +62,7 @@ bool hostAllowed(std::string_view host, const std::vector<std::string>& names) {
   if (name.back() == '.') name.remove_suffix(1);  // the root of DNS, as in "localhost."
   net::ip::make_address_v4(std::string(name), ec);
   if (!ec) return true;
-  return std::find(names.begin(), names.end(), lowerCase(name)) != names.end();
+  return std::find(names.begin(), names.end(), platform::asciiLower(name)) != names.end();
 }
 
 Reply route(const RequestParser& parser, const Site& site) {

@@ -28,19 +28,6 @@ platform::Error failed(const std::string& path, std::string_view doing,
       std::string(doing) + ": " + (err.code != 0 ? platform::systemMessage(err.code) : err.text)};
 }
 
-platform::Expected<std::string> readWhole(const std::string& path) {
-  platform::InputFile file;
-  platform::Error err;
-  if (!file.open(path, &err)) return failed(path, "cannot read", err);
-  std::string text;
-  char buffer[4096];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0)
-    text.append(buffer, static_cast<std::size_t>(count));
-  if (count < 0) return failed(path, "cannot read", err);
-  return text;
-}
-
 // One account of the file; false when a field is missing or not a string.
 bool readAccount(const JsonValue& json, Account* account) {
   const auto text = [&](std::string_view key, std::string* out) {
@@ -110,8 +97,8 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
     case platform::StatResult::kFound:
       break;
   }
-  auto text = readWhole(path);
-  if (!text) return text.error();
+  auto text = platform::readWholeFile(path);
+  if (!text) return failed(path, "cannot read", text.error());
   auto json = parseJson(*text);
   if (!json) return damaged(path, json.error().text);
   const JsonValue& list = (*json)["accounts"];

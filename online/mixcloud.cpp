@@ -203,15 +203,7 @@ platform::Expected<UploadOptions> parseUploadOptions(int argc, char** argv) {
     } else if (arg == "--accounts") {
       options.accounts = value;
     } else if (arg == "--tags") {
-      std::size_t begin = 0;
-      while (begin <= value.size()) {
-        const std::size_t comma = std::min(value.find(',', begin), value.size());
-        std::string tag = value.substr(begin, comma - begin);
-        tag.erase(0, tag.find_first_not_of(' '));
-        tag.erase(tag.find_last_not_of(' ') + 1);
-        if (!tag.empty()) options.show.tags.push_back(tag);
-        begin = comma + 1;
-      }
+      for (std::string& tag : splitList(value)) options.show.tags.push_back(std::move(tag));
     } else if (arg == "--start") {
       if (!(options.start = parseClock(value))) {
         return wrongCommandLine("--start takes a clock time HH:MM:SS, not '" + value + "'");

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "publish/set_reader.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -60,11 +61,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options* options) {
         options->accountsPath = value;
         continue;
       }
-      for (std::size_t start = 0; start <= value.size();) {
-        const std::size_t comma = std::min(value.find(',', start), value.size());
-        if (comma > start) options->to.push_back(value.substr(start, comma - start));
-        start = comma + 1;
-      }
+      for (std::string& service : splitList(value)) options->to.push_back(std::move(service));
     } else if (option) {
       return usageError(unknownOption("scrobble", arg));
     } else if (!options->set.empty()) {
@@ -77,20 +74,6 @@ std::optional<int> parseOptions(int argc, char** argv, Options* options) {
     return usageError(wrongCommandLine("scrobble needs a SET (a playlist or set log)"));
   if (options->accountsPath.empty()) options->accountsPath = defaultAccountsPath();
   return std::nullopt;
-}
-
-platform::Expected<std::string> readWhole(const std::string& path) {
-  platform::InputFile file;
-  platform::Error err;
-  if (!file.open(path, &err)) return err;
-  std::string text;
-  char buffer[65536];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0) {
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  if (count < 0) return err;
-  return text;
 }
 
 bool fileExists(const std::string& path) {
@@ -111,7 +94,7 @@ class SentFile {
       isNew_ = true;
       return {};
     }
-    auto contents = readWhole(path_);
+    auto contents = platform::readWholeFile(path_);
     if (!contents) {
       return platform::makeError(path_,
                                  "cannot read the record of sent tracks: " + contents.error().text);
@@ -499,7 +482,7 @@ int follow(const Options& options, Scrobbler* scrobbler) {
   bool reported = false;
   while (!platform::stopRequested()) {
     if (fileExists(path)) {
-      auto contents = readWhole(path);
+      auto contents = platform::readWholeFile(path);
       if (!contents && !reported) {
         platform::reportWarning(platform::makeError(path, contents.error().text));
         reported = true;

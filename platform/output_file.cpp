@@ -115,4 +115,18 @@ std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
   return sys::readSome(file_.handle.get(), data, size, file_.path, err);
 }
 
+Expected<std::string> readWholeFile(const std::string& path) {
+  InputFile file;
+  Error err;
+  if (!file.open(path, &err)) return err;
+  std::string text;
+  char buffer[65536];
+  std::ptrdiff_t count = 0;
+  while ((count = file.read(buffer, sizeof buffer, &err)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  if (count < 0) return err;
+  return text;
+}
+
 }  // namespace platform

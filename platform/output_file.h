@@ -75,4 +75,7 @@ class InputFile {
   File file_;
 };
 
+// The whole contents of a file; the error names the file.
+Expected<std::string> readWholeFile(const std::string& path);
+
 }  // namespace platform

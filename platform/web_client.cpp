@@ -2,9 +2,9 @@
 #include "platform/web_client.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
+#include "platform/ascii.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/web_body.h"
@@ -13,21 +13,12 @@ namespace platform {
 
 namespace {
 
-bool sameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Sets the scheme's fields; false for a scheme this client does not speak.
 bool readScheme(std::string_view scheme, Url* url) {
-  url->secure = sameLetters(scheme, "https") || sameLetters(scheme, "wss");
-  url->webSocket = sameLetters(scheme, "ws") || sameLetters(scheme, "wss");
+  url->secure = equalsIgnoringCase(scheme, "https") || equalsIgnoringCase(scheme, "wss");
+  url->webSocket = equalsIgnoringCase(scheme, "ws") || equalsIgnoringCase(scheme, "wss");
   url->port = url->secure ? 443 : 80;
-  return url->secure || url->webSocket || sameLetters(scheme, "http");
+  return url->secure || url->webSocket || equalsIgnoringCase(scheme, "http");
 }
 
 // Reads "host", "host:port", "[v6]" or "[v6]:port"; the reason when it is not one.
@@ -142,7 +133,7 @@ std::string urlSubject(std::string_view url) {
 
 std::string HttpResponse::header(std::string_view name) const {
   for (const Header& h : headers)
-    if (sameLetters(h.name, name)) return h.value;
+    if (equalsIgnoringCase(h.name, name)) return h.value;
   return "";
 }
 

@@ -1,5 +1,6 @@
 #include "publish/recording.h"
 
+#include "platform/ascii.h"
 #include "publish/set_reader.h"
 #include "setfile/set_log_line.h"
 #include "setfile/text.h"
@@ -190,8 +191,8 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
     out->append(options_.audio);  // as given: it names a file, and holds no '"'
     out->push_back('"');
     const std::size_t dot = options_.audio.rfind('.');
-    std::string extension = dot == std::string::npos ? "" : options_.audio.substr(dot + 1);
-    for (char& c : extension) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string extension =
+        platform::asciiLower(dot == std::string::npos ? "" : options_.audio.substr(dot + 1));
     out->append(extension == "mp3" ? " MP3\r\n" : " WAVE\r\n");
   }
   out->append("  TRACK ");

@@ -1,5 +1,6 @@
 #include "setfile/set_log_line.h"
 
+#include "platform/ascii.h"
 #include "setfile/text.h"
 
 namespace {
@@ -53,21 +54,9 @@ class JsonCursor {
   // Four hex digits after "\u".
   bool hex4(char32_t* unit) {
     if (text_.size() < 4) return false;
-    *unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[static_cast<std::size_t>(i)];
-      int digit;
-      if (c >= '0' && c <= '9') {
-        digit = c - '0';
-      } else if (c >= 'a' && c <= 'f') {
-        digit = c - 'a' + 10;
-      } else if (c >= 'A' && c <= 'F') {
-        digit = c - 'A' + 10;
-      } else {
-        return false;
-      }
-      *unit = *unit * 16 + static_cast<char32_t>(digit);
-    }
+    const long value = platform::readHex(text_, 4);
+    if (value < 0) return false;
+    *unit = static_cast<char32_t>(value);
     text_.remove_prefix(4);
     return true;
   }

@@ -1,5 +1,7 @@
 #include "setfile/text.h"
 
+#include <algorithm>
+
 std::size_t utf8Length(std::string_view text) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = at(0);
@@ -160,4 +162,17 @@ void appendJsonString(std::string_view text, std::string* out, JsonText form) {
     text.remove_prefix(length);
   }
   out->push_back('"');
+}
+
+std::vector<std::string> splitList(std::string_view text) {
+  std::vector<std::string> items;
+  for (std::size_t begin = 0; begin <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    std::string_view item = text.substr(begin, comma - begin);
+    item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
+    item.remove_suffix(item.size() - (item.find_last_not_of(' ') + 1));
+    if (!item.empty()) items.emplace_back(item);
+    begin = comma + 1;
+  }
+  return items;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Decimal digits of value, with leading zeros up to width; a negative value is written as 0.
 void appendNumber(std::uint64_t value, int width, std::string* out);
@@ -48,3 +49,6 @@ enum class JsonText { kPlain, kForPage };
 // other character as its UTF-8 bytes; a byte that is not part of UTF-8 becomes U+FFFD, so
 // the string is always valid.
 void appendJsonString(std::string_view text, std::string* out, JsonText form = JsonText::kPlain);
+
+// The items of a comma-separated list, blanks around each removed; empty items are left out.
+std::vector<std::string> splitList(std::string_view text);

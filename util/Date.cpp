@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "platform/ascii.h"
 #include "util/calendar.h"
 
 static_assert(sizeof(std::time_t) >= 8, "calendar times must be 64-bit");
@@ -34,14 +35,9 @@ struct Fields {
   int weekday = -1;  // 0 (Sunday) to 6; -1 until a text names it
 };
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool starts_with_nocase(std::string_view text, std::size_t at, std::string_view word) {
-  if (text.size() - at < word.size()) return false;
-  for (std::size_t k = 0; k < word.size(); ++k) {
-    if (lower(text[at + k]) != lower(word[k])) return false;
-  }
-  return true;
+  return text.size() - at >= word.size() &&
+         platform::equalsIgnoringCase(text.substr(at, word.size()), word);
 }
 
 // Matches a full name or its three-letter abbreviation, in any letter case; the index of the

@@ -30,4 +30,14 @@ TEST(Text, CountsAndCutsUtf8Characters) {
   }
 }
 
+// Comma lists of --tags and --to: blanks around an item go, empty items are left out.
+TEST(Text, SplitsCommaLists) {
+  using List = std::vector<std::string>;
+  EXPECT_EQ(splitList(""), List{});
+  EXPECT_EQ(splitList("a"), List{"a"});
+  EXPECT_EQ(splitList("lastfm,listenbrainz"), (List{"lastfm", "listenbrainz"}));
+  EXPECT_EQ(splitList(" deep house , ,techno,"), (List{"deep house", "techno"}));
+  EXPECT_EQ(splitList(",, "), List{});
+}
+
 }  // namespace
