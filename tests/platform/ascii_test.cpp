@@ -13,7 +13,7 @@ TEST(Ascii, ReadsHexDigits) {
     long value;
   };
   const Case cases[] = {
-      {"00e9", 4, 0xE9}, {"FFFFx", 4, 0xFFFF}, {"aB", 2, 0xAB}, {"2", 2, -1},
+      {"00e9", 4, 0xE9}, {"FFFFx", 4, 0xFFFF}, {"fB", 2, 0xFB}, {"2", 2, -1},
       {"0g", 2, -1},     {"+1", 2, -1},        {"", 0, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(platform::readHex(c.text, c.count), c.value) << c.text;
