@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 #include "platform/user_folders.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 namespace {
@@ -48,29 +49,23 @@ bool readAccount(const JsonValue& json, Account* account) {
   return true;
 }
 
-void appendMember(std::string_view key, std::string_view value, std::string* out) {
-  appendJsonString(key, out);
-  out->append(": ");
-  appendJsonString(value, out);
+void appendMember(std::string_view key, std::string_view value, JsonWriter& json) {
+  json.name(key);
+  json.string(value);
 }
 
-void appendAccount(const Account& account, std::string* out) {
-  out->append("    {");
-  appendMember("name", account.name, out);
-  out->append(", ");
-  appendMember("service", account.service, out);
-  out->append(", ");
-  appendMember("url", account.url, out);
-  out->append(", ");
-  appendMember("user", account.user, out);
-  out->append(",\n     \"values\": {");
-  const char* separator = "";
-  for (const auto& [key, value] : account.values) {
-    out->append(separator);
-    appendMember(key, value, out);
-    separator = ", ";
-  }
-  out->append("}}");
+void appendAccount(const Account& account, JsonWriter& json) {
+  json.beginObject();
+  appendMember("name", account.name, json);
+  appendMember("service", account.service, json);
+  appendMember("url", account.url, json);
+  appendMember("user", account.user, json);
+  json.lineBreak("     ");
+  json.name("values");
+  json.beginObject();
+  for (const auto& [key, value] : account.values) appendMember(key, value, json);
+  json.endObject();
+  json.endObject();
 }
 
 platform::Error noPath() {
@@ -113,14 +108,19 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
 
 platform::Status saveAccounts(const std::string& path, const std::vector<Account>& accounts) {
   if (path.empty()) return noPath();
-  std::string text = "{\"accounts\": [";
-  const char* separator = "\n";
+  std::string text;
+  JsonWriter json(&text, JsonWriter::Style::kSpaced);
+  json.beginObject();
+  json.name("accounts");
+  json.beginArray();
   for (const Account& account : accounts) {
-    text.append(separator);
-    appendAccount(account, &text);
-    separator = ",\n";
+    json.lineBreak("    ");
+    appendAccount(account, json);
   }
-  text.append("\n]}\n");
+  json.lineBreak("");
+  json.endArray();
+  json.endObject();
+  text.push_back('\n');
   platform::Error err;
   if (!platform::createParentFolders(path, &err)) return platform::Error{err.code, path, err.text};
   platform::OutputFile file;

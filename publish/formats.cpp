@@ -1,6 +1,7 @@
 #include "publish/formats.h"
 
 #include "setfile/clock.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 #include "util/calendar.h"
 
@@ -210,18 +211,16 @@ void CsvFormat::record(const Record& record, std::string* out) {
 void JsonFormat::begin(std::string* out) { out->append("["); }
 
 void JsonFormat::record(const Record& record, std::string* out) {
-  out->append(first_ ? "\n  {\"time\": \"" : ",\n  {\"time\": \"");
+  out->append(first_ ? "\n  " : ",\n  ");
   first_ = false;
-  appendIsoDateTime(record.time, out);
-  out->append("\", \"deck\": \"");
-  out->append(deckLetter(record.deck));
-  out->append("\", \"artist\": ");
-  appendJsonString(record.track.artist, out);
-  out->append(", \"song\": ");
-  appendJsonString(record.track.song, out);
-  out->append(", \"album\": ");
-  appendJsonString(record.track.album, out);
-  out->push_back('}');
+  JsonWriter json(out, JsonWriter::Style::kSpaced);
+  json.beginObject();
+  json.name("time");
+  json.stringFrom([&](std::string* text) { appendIsoDateTime(record.time, text); });
+  json.name("deck");
+  json.string(deckLetter(record.deck));
+  appendTrackMembers(record.track, json);
+  json.endObject();
 }
 
 void JsonFormat::end(std::string* out) { out->append("\n]\n"); }

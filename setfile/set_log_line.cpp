@@ -1,6 +1,7 @@
 #include "setfile/set_log_line.h"
 
 #include "platform/ascii.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 namespace {
@@ -119,22 +120,19 @@ class JsonCursor {
 }  // namespace
 
 std::string formatSetLogLine(const SetLogLine& line) {
-  std::string text = "{\"time\":\"";
-  appendIsoStamp(line.time, &text);
-  text += "\",\"deck\":\"";
-  text += deckLetter(line.deck);
-  text += "\",\"artist\":";
-  appendJsonString(line.track.artist, &text);
-  text += ",\"song\":";
-  appendJsonString(line.track.song, &text);
-  text += ",\"album\":";
-  appendJsonString(line.track.album, &text);
+  std::string text;
+  JsonWriter json(&text);
+  json.beginObject();
+  json.name("time");
+  json.stringFrom([&](std::string* out) { appendIsoStamp(line.time, out); });
+  json.name("deck");
+  json.string(deckLetter(line.deck));
+  appendTrackMembers(line.track, json);
   if (line.loaded) {
-    text += ",\"loaded\":\"";
-    appendIsoStamp(*line.loaded, &text);
-    text += '"';
+    json.name("loaded");
+    json.stringFrom([&](std::string* out) { appendIsoStamp(*line.loaded, out); });
   }
-  text += '}';
+  json.endObject();
   return text;
 }
 
