@@ -163,4 +163,68 @@ std::string formEncode(const std::vector<Header>& fields) {
   return out;
 }
 
+Expected<HttpResponse> sendRequest(const HttpRequest& request) {
+  const std::string subject = urlSubject(request.url);
+  const auto url = parseUrl(request.url);
+  if (!url) return url.error();
+  const auto sizes = measureBody(request.body);
+  if (!sizes) return sizes.error();
+  return sendMeasured(request, *url, *sizes, subject);
+}
+
+namespace {
+
+// A value of a form part's header: '"', CR and LF percent-encoded, as browsers send them.
+std::string headerValue(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '"') {
+      out += "%22";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// Adds bytes from memory to the body, to its last part when that too is held in memory.
+void addBytes(std::string_view bytes, std::vector<BodyPart>* body) {
+  if (!body->empty() && body->back().filePath.empty()) {
+    body->back().bytes += bytes;
+  } else {
+    body->push_back({std::string(bytes), ""});
+  }
+}
+
+std::string partHead(std::string_view boundary, std::string_view name) {
+  std::string head = "--";
+  head.append(boundary).append("\r\nContent-Disposition: form-data; name=\"").append(name);
+  return head.append("\"");
+}
+
+}  // namespace
+
+void addFormField(std::string_view boundary, std::string_view name, std::string_view value,
+                  std::vector<BodyPart>* body) {
+  addBytes(partHead(boundary, name).append("\r\n\r\n").append(value).append("\r\n"), body);
+}
+
+void addFormFile(std::string_view boundary, std::string_view name, const std::string& path,
+                 std::string_view type, std::vector<BodyPart>* body) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string head = partHead(boundary, name).append("; filename=\"").append(headerValue(file));
+  addBytes(head.append("\"\r\nContent-Type: ").append(type).append("\r\n\r\n"), body);
+  body->push_back({"", path});
+  body->push_back({"\r\n", ""});
+}
+
+void endForm(std::string_view boundary, std::vector<BodyPart>* body) {
+  body->push_back({std::string("--").append(boundary).append("--\r\n"), ""});
+}
+
 }  // namespace platform
