@@ -121,12 +121,13 @@ platform::Status saveAccounts(const std::string& path, const std::vector<Account
   json.endArray();
   json.endObject();
   text.push_back('\n');
-  platform::Error err;
-  if (!platform::createParentFolders(path, &err)) return platform::Error{err.code, path, err.text};
+  if (platform::Status made = platform::createParentFolders(path); !made)
+    return platform::Error{made.error().code, path, made.error().text};
   platform::OutputFile file;
-  if (!file.open(path, &err, platform::FileAccess::kOwnerOnly) || !file.write(text, &err) ||
-      !file.commit(&err))
-    return failed(path, "cannot write", err);
+  platform::Status written = file.open(path, platform::FileAccess::kOwnerOnly);
+  if (written) written = file.write(text);
+  if (written) written = file.commit();
+  if (!written) return failed(path, "cannot write", written.error());
   return {};
 }
 

@@ -76,10 +76,7 @@ std::optional<int> parseOptions(int argc, char** argv, Options* options) {
   return std::nullopt;
 }
 
-bool fileExists(const std::string& path) {
-  std::time_t mtime = 0;
-  return platform::fileModificationTime(path, &mtime, nullptr);
-}
+bool fileExists(const std::string& path) { return platform::fileModificationTime(path).ok(); }
 
 // The sent file of the set: what is known of it, and appending to it.
 class SentFile {
@@ -113,9 +110,12 @@ class SentFile {
   platform::Status checkWritable() {
     platform::File file;
     platform::Error err;
-    if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-        !platform::syncAndClose(file, &err)) {
-      return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
+    platform::Status done =
+        platform::openForAppend(path_, &file, &err) == platform::OpenResult::kOpened
+            ? platform::syncAndClose(file)
+            : platform::Status(err);
+    if (!done) {
+      return platform::makeError(path_, "cannot record the sent tracks: " + done.error().text);
     }
     return {};
   }
@@ -132,10 +132,14 @@ class SentFile {
     }
     platform::File file;
     platform::Error err;
-    if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-        !platform::appendAll(file, text, &err) || !platform::syncAndClose(file, &err)) {
-      if (file.handle) platform::syncAndClose(file, nullptr);
-      return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
+    platform::Status done =
+        platform::openForAppend(path_, &file, &err) == platform::OpenResult::kOpened
+            ? platform::appendAll(file, text)
+            : platform::Status(err);
+    if (done) done = platform::syncAndClose(file);
+    if (!done) {
+      if (file.handle) static_cast<void>(platform::syncAndClose(file));
+      return platform::makeError(path_, "cannot record the sent tracks: " + done.error().text);
     }
     isNew_ = false;
     known_.endsInLineEnd = true;

@@ -61,6 +61,6 @@ std::string followLinks(const std::string& path) {
   return narrow(target);
 }
 
-bool setPermissions(const std::string&, std::uint32_t, Error*) { return true; }
+Status setPermissions(const std::string&, std::uint32_t) { return {}; }
 
 }  // namespace platform

@@ -49,31 +49,25 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
   return OpenResult::kFailed;
 }
 
-bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+Expected<std::time_t> fileModificationTime(const std::string& path) {
   struct stat status;
-  if (::stat(path.c_str(), &status) != 0) {
-    setError(err, errno, "stat", path);
-    return false;
-  }
-  *mtime = status.st_mtime;
-  return true;
+  if (::stat(path.c_str(), &status) != 0) return systemError(errno, "stat", path);
+  return status.st_mtime;
 }
 
-bool createParentFolders(const std::string& path, Error* err) {
+Status createParentFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
-      setError(err, errno, "mkdir", path.substr(0, slash));
-      return false;
+      return systemError(errno, "mkdir", path.substr(0, slash));
     }
   }
-  return true;
+  return {};
 }
 
-bool removeFile(const std::string& path, Error* err) {
-  if (::unlink(path.c_str()) == 0) return true;
-  setError(err, errno, "unlink", path);
-  return false;
+Status removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return {};
+  return systemError(errno, "unlink", path);
 }
 
 std::string utf8FromNarrowName(const std::string& name) { return name; }

@@ -120,21 +120,20 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
                                                                            : OpenResult::kFailed;
 }
 
-bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+Expected<std::time_t> fileModificationTime(const std::string& path) {
   std::wstring wide;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!widenPath(path, &wide, nullptr) ||
       !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    setError(err, lastError(), "stat", path);
-    return false;
+    return systemError(lastError(), "stat", path);
   }
-  *mtime = toTime(data.ftLastWriteTime);
-  return true;
+  return toTime(data.ftLastWriteTime);
 }
 
-bool createParentFolders(const std::string& path, Error* err) {
+Status createParentFolders(const std::string& path) {
   std::wstring wide;
-  if (!widenPath(path, &wide, err)) return false;
+  Error err;
+  if (!widenPath(path, &wide, &err)) return err;
   // A share's \\server\name and a drive's C: are there or not; they cannot be made.
   const std::size_t start = wide.rfind(L"\\\\", 0) == 0 ? wide.find_first_of(L"\\/", 2) + 1 : 0;
   for (std::size_t slash = wide.find_first_of(L"\\/", start + 1); slash != std::wstring::npos;
@@ -143,19 +142,18 @@ bool createParentFolders(const std::string& path, Error* err) {
     if (folder.back() == L':' || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
       continue;
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      setError(err, lastError(), "CreateDirectoryW", narrow(folder));
-      return false;
+      return systemError(lastError(), "CreateDirectoryW", narrow(folder));
     }
   }
-  return true;
+  return {};
 }
 
-bool removeFile(const std::string& path, Error* err) {
+Status removeFile(const std::string& path) {
   std::wstring wide;
-  if (!widenPath(path, &wide, err)) return false;
-  if (DeleteFileW(wide.c_str())) return true;
-  setError(err, lastError(), "DeleteFileW", path);
-  return false;
+  Error err;
+  if (!widenPath(path, &wide, &err)) return err;
+  if (DeleteFileW(wide.c_str())) return {};
+  return systemError(lastError(), "DeleteFileW", path);
 }
 
 std::string utf8FromNarrowName(const std::string& name) {

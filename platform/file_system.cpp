@@ -3,6 +3,8 @@
 // file_system-win32.cpp (system_calls.h).
 #include "platform/file_system.h"
 
+#include <utility>
+
 #include "platform/system_calls.h"
 
 namespace platform {
@@ -16,37 +18,55 @@ bool writeAll(Handle::Native file, std::string_view data, std::string_view subje
   return true;
 }
 
-bool appendAll(File& file, std::string_view data, Error* err) {
+namespace {
+
+// The Status of system calls that filled err should one fail.
+Status statusOf(bool ok, Error& err) { return ok ? Status() : Status(std::move(err)); }
+
+}  // namespace
+
+Status appendAll(File& file, std::string_view data) {
+  Error err;
   std::uint64_t start = 0;
-  if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
-  if (writeAll(file.handle.get(), data, file.path, err)) return true;
+  if (!sys::seekEnd(file.handle.get(), &start, file.path, &err)) return err;
+  if (writeAll(file.handle.get(), data, file.path, &err)) return {};
   // Leave no partial line behind: cut the file back to where this write began.
   sys::truncate(file.handle.get(), start, file.path, nullptr);
-  return false;
+  return err;
 }
 
-bool syncAndClose(File& file, Error* err) {
-  const bool synced = sys::sync(file.handle.get(), file.path, err);
-  const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
-  return synced && closed;
+Status syncAndClose(File& file) {
+  Error err;
+  const bool synced = sys::sync(file.handle.get(), file.path, &err);
+  const bool closed = sys::close(file.handle, file.path, synced ? &err : nullptr);
+  return statusOf(synced && closed, err);
 }
 
-bool seekFileEnd(File& file, std::uint64_t* end, Error* err) {
-  return sys::seekEnd(file.handle.get(), end, file.path, err);
+Expected<std::uint64_t> seekFileEnd(File& file) {
+  Error err;
+  std::uint64_t end = 0;
+  if (!sys::seekEnd(file.handle.get(), &end, file.path, &err)) return err;
+  return end;
 }
 
-bool writeFile(File& file, std::string_view data, Error* err) {
-  return writeAll(file.handle.get(), data, file.path, err);
+Status writeFile(File& file, std::string_view data) {
+  Error err;
+  return statusOf(writeAll(file.handle.get(), data, file.path, &err), err);
 }
 
-bool truncateFile(File& file, std::uint64_t size, Error* err) {
-  return sys::truncate(file.handle.get(), size, file.path, err);
+Status truncateFile(File& file, std::uint64_t size) {
+  Error err;
+  return statusOf(sys::truncate(file.handle.get(), size, file.path, &err), err);
 }
 
-bool syncFile(File& file, Error* err) { return sys::sync(file.handle.get(), file.path, err); }
+Status syncFile(File& file) {
+  Error err;
+  return statusOf(sys::sync(file.handle.get(), file.path, &err), err);
+}
 
-bool closeFile(File& file, Error* err) {
-  return !file.handle || sys::close(file.handle, file.path, err);
+Status closeFile(File& file) {
+  Error err;
+  return statusOf(!file.handle || sys::close(file.handle, file.path, &err), err);
 }
 
 }  // namespace platform

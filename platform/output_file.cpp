@@ -14,27 +14,25 @@ namespace platform {
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
+Status OutputFile::open(const std::string& path, FileAccess access) {
   discard();
   path_ = path;
   FileStatus status;
   const bool exists = statPath(path, &status, nullptr) == StatResult::kFound;
   if (exists && !status.regular) {
-    if (!sys::openForWriting(path, &file_.handle, err)) return false;
+    Error err;
+    if (!sys::openForWriting(path, &file_.handle, &err)) return err;
     file_.path = path;
     direct_ = true;
-    return true;
+    return {};
   }
-  if (exists && status.readOnly) {
-    if (err != nullptr) *err = makeError(path, "the file is read-only");
-    return false;
-  }
+  if (exists && status.readOnly) return makeError(path, "the file is read-only");
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;
   const bool ownerOnly = access == FileAccess::kOwnerOnly;
   if (ownerOnly) permissions_ = 0600;
   // A name no other writer uses: the process id and a count, created exclusively. Should
-  // every attempt meet a taken name, *err tells of the last.
+  // every attempt meet a taken name, the error tells of the last.
   static unsigned count = 0;
   constexpr int kAttempts = 100;
   Error created;
@@ -44,7 +42,7 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
     switch (sys::createTemporary(temporary, ownerOnly, &file_.handle, &created)) {
       case CreateResult::kCreated:
         file_.path = std::move(temporary);
-        return true;
+        return {};
       case CreateResult::kFailed:
         attempt = kAttempts;
         break;
@@ -52,8 +50,7 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
         break;
     }
   }
-  setError(err, created.code, "open", path);
-  return false;
+  return systemError(created.code, "open", path);
 }
 
 void OutputFile::openStandardOutput() {
@@ -61,36 +58,42 @@ void OutputFile::openStandardOutput() {
   standardOutput_ = true;
 }
 
-bool OutputFile::write(std::string_view data, Error* err) {
-  if (standardOutput_)
-    return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
-  return writeAll(file_.handle.get(), data, path_, err);
+Status OutputFile::write(std::string_view data) {
+  Error err;
+  const bool ok = standardOutput_
+                      ? writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, &err)
+                      : writeAll(file_.handle.get(), data, path_, &err);
+  return ok ? Status() : Status(std::move(err));
 }
 
-bool OutputFile::commit(Error* err) {
+Status OutputFile::commit() {
   if (standardOutput_) {
     standardOutput_ = false;
-    return true;
+    return {};
   }
+  Error err;
   if (direct_) {
     direct_ = false;
     file_.path.clear();
-    return sys::close(file_.handle, path_, err);
+    return sys::close(file_.handle, path_, &err) ? Status() : Status(std::move(err));
   }
-  bool ok = sys::sync(file_.handle.get(), path_, err);
-  ok = sys::close(file_.handle, path_, ok ? err : nullptr) && ok;
+  bool ok = sys::sync(file_.handle.get(), path_, &err);
+  ok = sys::close(file_.handle, path_, ok ? &err : nullptr) && ok;
+  if (ok) {
+    if (Status set = permissions_ != 0 ? setPermissions(file_.path, permissions_) : Status();
+        !set) {
+      err = systemError(set.error().code, "chmod", path_);
+      ok = false;
+    }
+  }
   Error failed;
-  if (ok && permissions_ != 0 && !setPermissions(file_.path, permissions_, &failed)) {
-    setError(err, failed.code, "chmod", path_);
-    ok = false;
-  }
   if (ok && !sys::replace(file_.path, path_, &failed)) {
-    setError(err, failed.code, "replace", path_);
+    err = systemError(failed.code, "replace", path_);
     ok = false;
   }
-  if (!ok) removeFile(file_.path, nullptr);
+  if (!ok) static_cast<void>(removeFile(file_.path));
   file_.path.clear();
-  return ok;
+  return ok ? Status() : Status(std::move(err));
 }
 
 void OutputFile::discard() {
@@ -98,17 +101,18 @@ void OutputFile::discard() {
   if (!file_.handle) return;
   file_.handle.reset();
   // A FIFO or a device written to directly is not ours to remove.
-  if (!direct_) removeFile(file_.path, nullptr);
+  if (!direct_) static_cast<void>(removeFile(file_.path));
   direct_ = false;
   file_.path.clear();
 }
 
-bool InputFile::open(const std::string& path, Error* err) {
+Status InputFile::open(const std::string& path) {
   Handle handle;
-  if (!sys::openForReading(path, &handle, err)) return false;
+  Error err;
+  if (!sys::openForReading(path, &handle, &err)) return err;
   file_.handle = std::move(handle);
   file_.path = path;
-  return true;
+  return {};
 }
 
 std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
@@ -117,8 +121,8 @@ std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
 
 Expected<std::string> readWholeFile(const std::string& path) {
   InputFile file;
+  if (Status opened = file.open(path); !opened) return opened.error();
   Error err;
-  if (!file.open(path, &err)) return err;
   std::string text;
   char buffer[65536];
   std::ptrdiff_t count = 0;

@@ -54,8 +54,8 @@ Status sendFile(const std::string& path, std::uint64_t size,
                 const std::function<Status(std::string_view)>& write,
                 const std::function<void(std::uint64_t)>& sent) {
   InputFile file;
+  if (Status opened = file.open(path); !opened) return opened;
   Error err;
-  if (!file.open(path, &err)) return err;
   std::vector<char> buffer(kPiece);
   while (size > 0) {
     const std::ptrdiff_t n = file.read(buffer.data(), std::min<std::uint64_t>(size, kPiece), &err);

@@ -47,7 +47,7 @@ Status prepare(Source& source) {
   if (!source.fromCopy) return {};
   platform::InputFile file;
   Error err;
-  if (!file.open(source.path, &err)) return readFailure(source, err);
+  if (Status opened = file.open(source.path); !opened) return readFailure(source, opened.error());
   char buffer[kReadSize];
   for (std::ptrdiff_t n; (n = file.read(buffer, sizeof buffer, &err)) != 0;) {
     if (n < 0) return readFailure(source, err);
@@ -60,8 +60,8 @@ Status prepare(Source& source) {
 Status startReading(const Source& source, std::uint64_t limit, PlaylistReader* reader) {
   if (source.fromCopy) {
     reader->openBytes(source.copy);
-  } else if (Error err; !reader->open(source.path, &err)) {
-    return readFailure(source, err);
+  } else if (Status opened = reader->open(source.path); !opened) {
+    return readFailure(source, opened.error());
   }
   reader->limit(limit);
   reader->textBytes(source.textBytes);
@@ -74,7 +74,7 @@ Expected<bool> isUtf8Source(const Source& source) {
   if (source.fromCopy) return isUtf8(source.copy);
   platform::InputFile file;
   Error err;
-  if (!file.open(source.path, &err)) return readFailure(source, err);
+  if (Status opened = file.open(source.path); !opened) return readFailure(source, opened.error());
   // Whole lines are checked; the rest waits for the next part of the file.
   std::string pending;
   char buffer[kReadSize];

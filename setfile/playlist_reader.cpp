@@ -19,12 +19,12 @@ bool isSetLogLine(std::string_view line) {
 
 }  // namespace
 
-bool PlaylistReader::open(const std::string& path, platform::Error* err) {
+platform::Status PlaylistReader::open(const std::string& path) {
   begin_ = end_ = 0;
   read_ = line_ = 0;
   atEnd_ = failed_ = unended_ = fromBytes_ = false;
   allUtf8_ = true;
-  return file_.open(path, err);
+  return file_.open(path);
 }
 
 void PlaylistReader::openBytes(std::string_view bytes) {
