@@ -59,11 +59,10 @@ void OutputFile::openStandardOutput() {
 }
 
 Status OutputFile::write(std::string_view data) {
+  if (standardOutput_) return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8);
   Error err;
-  const bool ok = standardOutput_
-                      ? writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, &err)
-                      : writeAll(file_.handle.get(), data, path_, &err);
-  return ok ? Status() : Status(std::move(err));
+  if (!writeAll(file_.handle.get(), data, path_, &err)) return err;
+  return {};
 }
 
 Status OutputFile::commit() {

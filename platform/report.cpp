@@ -19,7 +19,7 @@ void emit(std::string_view kind, std::string_view subject, std::string_view text
   line.append(kind);
   if (!subject.empty()) line.append(subject).append(": ");
   line.append(text).append("\n");
-  writeStandard(StandardStream::kError, line, TextEncoding::kUtf8, nullptr);
+  static_cast<void>(writeStandard(StandardStream::kError, line, TextEncoding::kUtf8));
 }
 
 }  // namespace
