@@ -50,12 +50,9 @@ void attach(StandardStream which, std::ostream& out, TextEncoding encoding) {
 }  // namespace
 
 Status writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding) {
-  Error err;
-  const bool ok = sys::isConsole(stream)
-                      ? sys::writeConsole(stream, bytes, encoding, &err)
-                      : writeAll(sys::standardStream(stream), bytes,
-                                 stream == StandardStream::kOutput ? "stdout" : "stderr", &err);
-  return ok ? Status() : Status(std::move(err));
+  if (sys::isConsole(stream)) return sys::writeConsole(stream, bytes, encoding);
+  return writeAll(sys::standardStream(stream), bytes,
+                  stream == StandardStream::kOutput ? "stdout" : "stderr");
 }
 
 bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }

@@ -172,31 +172,31 @@ CreateResult createTemporary(const std::string& path, bool, Handle* file, Error*
   return createNew(path, FILE_SHARE_READ, file, err);
 }
 
-bool openForWriting(const std::string& path, Handle* file, Error* err) {
+Expected<Handle> openForWriting(const std::string& path) {
   DWORD error = 0;
-  *file = openPath(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, 0, &error, err);
-  return static_cast<bool>(*file);
+  Error err;
+  Handle file = openPath(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, 0, &error, &err);
+  if (!file) return err;
+  return file;
 }
 
-bool openForReading(const std::string& path, Handle* file, Error* err) {
+Expected<Handle> openForReading(const std::string& path) {
   // The tracker may still be appending to a playlist while it is read.
   DWORD error = 0;
-  *file = openPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &error,
-                   err);
-  return static_cast<bool>(*file);
+  Error err;
+  Handle file = openPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                         &error, &err);
+  if (!file) return err;
+  return file;
 }
 
-bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
-               std::string_view subject, Error* err) {
+Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
+                                std::string_view subject) {
   const DWORD chunk = data.size() < 0x40000000u ? static_cast<DWORD>(data.size()) : 0x40000000u;
   DWORD count = 0;
   const bool wrote = WriteFile(file, data.data(), chunk, &count, nullptr) != 0;
-  if (wrote && count > 0) {
-    *written = count;
-    return true;
-  }
-  setError(err, wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
-  return false;
+  if (wrote && count > 0) return std::size_t{count};
+  return systemError(wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
 }
 
 std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
@@ -210,50 +210,45 @@ std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::
   return -1;
 }
 
-bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
+Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject) {
   LARGE_INTEGER position;
   const LARGE_INTEGER zero = {};
   if (!SetFilePointerEx(file, zero, &position, FILE_END)) {
-    setError(err, lastError(), "SetFilePointerEx", subject);
-    return false;
+    return systemError(lastError(), "SetFilePointerEx", subject);
   }
-  *end = static_cast<std::uint64_t>(position.QuadPart);
-  return true;
+  return static_cast<std::uint64_t>(position.QuadPart);
 }
 
-bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err) {
+Status truncate(Handle::Native file, std::uint64_t size, std::string_view subject) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(size);
-  if (SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return true;
-  setError(err, lastError(), "SetEndOfFile", subject);
-  return false;
+  if (SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return {};
+  return systemError(lastError(), "SetEndOfFile", subject);
 }
 
-bool sync(Handle::Native file, std::string_view subject, Error* err) {
-  if (FlushFileBuffers(file)) return true;
-  setError(err, lastError(), "FlushFileBuffers", subject);
-  return false;
+Status sync(Handle::Native file, std::string_view subject) {
+  if (FlushFileBuffers(file)) return {};
+  return systemError(lastError(), "FlushFileBuffers", subject);
 }
 
-bool close(Handle& file, std::string_view subject, Error* err) {
-  if (CloseHandle(file.release())) return true;
-  setError(err, lastError(), "CloseHandle", subject);
-  return false;
+Status close(Handle& file, std::string_view subject) {
+  if (CloseHandle(file.release())) return {};
+  return systemError(lastError(), "CloseHandle", subject);
 }
 
-bool replace(const std::string& from, const std::string& to, Error* err) {
+Status replace(const std::string& from, const std::string& to) {
   std::wstring wideFrom;
   std::wstring wideTo;
-  if (!widenPath(from, &wideFrom, err) || !widenPath(to, &wideTo, err)) return false;
+  Error err;
+  if (!widenPath(from, &wideFrom, &err) || !widenPath(to, &wideTo, &err)) return err;
   for (int attempt = 1;; ++attempt) {
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
+      return {};
     }
     const DWORD error = GetLastError();
     if (!isBusy(error) || attempt == kRenameAttempts) {
-      setError(err, static_cast<int>(error), "MoveFileExW", from + " -> " + to);
-      return false;
+      return systemError(static_cast<int>(error), "MoveFileExW", from + " -> " + to);
     }
     Sleep(kRenamePauseMs);
   }

@@ -9,64 +9,44 @@
 
 namespace platform {
 
-bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err) {
+Status writeAll(Handle::Native file, std::string_view data, std::string_view subject) {
   while (!data.empty()) {
-    std::size_t written = 0;
-    if (!sys::writeSome(file, data, &written, subject, err)) return false;
-    data.remove_prefix(written);
+    const Expected<std::size_t> written = sys::writeSome(file, data, subject);
+    if (!written) return written.error();
+    data.remove_prefix(*written);
   }
-  return true;
+  return {};
 }
 
-namespace {
-
-// The Status of system calls that filled err should one fail.
-Status statusOf(bool ok, Error& err) { return ok ? Status() : Status(std::move(err)); }
-
-}  // namespace
-
 Status appendAll(File& file, std::string_view data) {
-  Error err;
-  std::uint64_t start = 0;
-  if (!sys::seekEnd(file.handle.get(), &start, file.path, &err)) return err;
-  if (writeAll(file.handle.get(), data, file.path, &err)) return {};
+  const Expected<std::uint64_t> start = sys::seekEnd(file.handle.get(), file.path);
+  if (!start) return start.error();
+  Status written = writeAll(file.handle.get(), data, file.path);
   // Leave no partial line behind: cut the file back to where this write began.
-  sys::truncate(file.handle.get(), start, file.path, nullptr);
-  return err;
+  if (!written) static_cast<void>(sys::truncate(file.handle.get(), *start, file.path));
+  return written;
 }
 
 Status syncAndClose(File& file) {
-  Error err;
-  const bool synced = sys::sync(file.handle.get(), file.path, &err);
-  const bool closed = sys::close(file.handle, file.path, synced ? &err : nullptr);
-  return statusOf(synced && closed, err);
+  Status synced = sys::sync(file.handle.get(), file.path);
+  Status closed = sys::close(file.handle, file.path);
+  return synced ? closed : synced;
 }
 
 Expected<std::uint64_t> seekFileEnd(File& file) {
-  Error err;
-  std::uint64_t end = 0;
-  if (!sys::seekEnd(file.handle.get(), &end, file.path, &err)) return err;
-  return end;
+  return sys::seekEnd(file.handle.get(), file.path);
 }
 
 Status writeFile(File& file, std::string_view data) {
-  Error err;
-  return statusOf(writeAll(file.handle.get(), data, file.path, &err), err);
+  return writeAll(file.handle.get(), data, file.path);
 }
 
 Status truncateFile(File& file, std::uint64_t size) {
-  Error err;
-  return statusOf(sys::truncate(file.handle.get(), size, file.path, &err), err);
+  return sys::truncate(file.handle.get(), size, file.path);
 }
 
-Status syncFile(File& file) {
-  Error err;
-  return statusOf(sys::sync(file.handle.get(), file.path, &err), err);
-}
+Status syncFile(File& file) { return sys::sync(file.handle.get(), file.path); }
 
-Status closeFile(File& file) {
-  Error err;
-  return statusOf(!file.handle || sys::close(file.handle, file.path, &err), err);
-}
+Status closeFile(File& file) { return file.handle ? sys::close(file.handle, file.path) : Status(); }
 
 }  // namespace platform

@@ -20,8 +20,9 @@ Status OutputFile::open(const std::string& path, FileAccess access) {
   FileStatus status;
   const bool exists = statPath(path, &status, nullptr) == StatResult::kFound;
   if (exists && !status.regular) {
-    Error err;
-    if (!sys::openForWriting(path, &file_.handle, &err)) return err;
+    Expected<Handle> opened = sys::openForWriting(path);
+    if (!opened) return opened.error();
+    file_.handle = std::move(*opened);
     file_.path = path;
     direct_ = true;
     return {};
@@ -60,9 +61,7 @@ void OutputFile::openStandardOutput() {
 
 Status OutputFile::write(std::string_view data) {
   if (standardOutput_) return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8);
-  Error err;
-  if (!writeAll(file_.handle.get(), data, path_, &err)) return err;
-  return {};
+  return writeAll(file_.handle.get(), data, path_);
 }
 
 Status OutputFile::commit() {
@@ -70,29 +69,27 @@ Status OutputFile::commit() {
     standardOutput_ = false;
     return {};
   }
-  Error err;
   if (direct_) {
     direct_ = false;
     file_.path.clear();
-    return sys::close(file_.handle, path_, &err) ? Status() : Status(std::move(err));
+    return sys::close(file_.handle, path_);
   }
-  bool ok = sys::sync(file_.handle.get(), path_, &err);
-  ok = sys::close(file_.handle, path_, ok ? &err : nullptr) && ok;
-  if (ok) {
-    if (Status set = permissions_ != 0 ? setPermissions(file_.path, permissions_) : Status();
-        !set) {
-      err = systemError(set.error().code, "chmod", path_);
-      ok = false;
+  Status done = sys::sync(file_.handle.get(), path_);
+  const Status closed = sys::close(file_.handle, path_);
+  if (done) done = closed;
+  if (done && permissions_ != 0) {
+    if (const Status set = setPermissions(file_.path, permissions_); !set) {
+      done = systemError(set.error().code, "chmod", path_);
     }
   }
-  Error failed;
-  if (ok && !sys::replace(file_.path, path_, &failed)) {
-    err = systemError(failed.code, "replace", path_);
-    ok = false;
+  if (done) {
+    if (const Status replaced = sys::replace(file_.path, path_); !replaced) {
+      done = systemError(replaced.error().code, "replace", path_);
+    }
   }
-  if (!ok) static_cast<void>(removeFile(file_.path));
+  if (!done) static_cast<void>(removeFile(file_.path));
   file_.path.clear();
-  return ok ? Status() : Status(std::move(err));
+  return done;
 }
 
 void OutputFile::discard() {
@@ -106,10 +103,9 @@ void OutputFile::discard() {
 }
 
 Status InputFile::open(const std::string& path) {
-  Handle handle;
-  Error err;
-  if (!sys::openForReading(path, &handle, &err)) return err;
-  file_.handle = std::move(handle);
+  Expected<Handle> opened = sys::openForReading(path);
+  if (!opened) return opened.error();
+  file_.handle = std::move(*opened);
   file_.path = path;
   return {};
 }
