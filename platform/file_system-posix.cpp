@@ -101,15 +101,12 @@ Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
   }
 }
 
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err) {
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject) {
   for (;;) {
     const ssize_t n = read(file, data, size);
-    if (n >= 0) return n;
-    if (errno != EINTR) {
-      setError(err, errno, "read", subject);
-      return -1;
-    }
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return systemError(errno, "read", subject);
   }
 }
 

@@ -41,9 +41,9 @@ CreateResult createNew(const std::string& path, DWORD share, Handle* file, Error
   if (*file) return CreateResult::kCreated;
   if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::kExists;
   // A folder of that name refuses access rather than reporting that it exists.
-  std::wstring wide;
-  if (error == ERROR_ACCESS_DENIED && widenPath(path, &wide, nullptr) &&
-      GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  Expected<std::wstring> wide = widenPath(path);
+  if (error == ERROR_ACCESS_DENIED && wide &&
+      GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES) {
     return CreateResult::kExists;
   }
   return CreateResult::kFailed;
@@ -53,10 +53,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 }  // namespace
 
-bool widenPath(const std::string& path, std::wstring* wide, Error* err) {
-  if (toUtf16(path, MB_ERR_INVALID_CHARS, wide)) return true;
-  setError(err, lastError(), "MultiByteToWideChar", path);
-  return false;
+Expected<std::wstring> widenPath(const std::string& path) {
+  std::wstring wide;
+  if (toUtf16(path, MB_ERR_INVALID_CHARS, &wide)) return wide;
+  return systemError(lastError(), "MultiByteToWideChar", path);
 }
 
 std::wstring widenText(std::string_view utf8) {
@@ -80,12 +80,14 @@ std::string narrow(std::wstring_view text) {
 // system's error code in *error and *err.
 Handle openPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                 DWORD* error, Error* err) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, err)) {
+  const Expected<std::wstring> widened = widenPath(path);
+  if (!widened) {
+    if (err != nullptr) *err = widened.error();
     *error = ERROR_NO_UNICODE_TRANSLATION;
     return Handle();
   }
-  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  HANDLE handle =
+      CreateFileW(widened->c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
   *error = GetLastError();
   setError(err, static_cast<int>(*error), "CreateFileW", path);
@@ -121,19 +123,18 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
 }
 
 Expected<std::time_t> fileModificationTime(const std::string& path) {
-  std::wstring wide;
+  const Expected<std::wstring> wide = widenPath(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!widenPath(path, &wide, nullptr) ||
-      !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
+  if (!wide || !GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) {
     return systemError(lastError(), "stat", path);
   }
   return toTime(data.ftLastWriteTime);
 }
 
 Status createParentFolders(const std::string& path) {
-  std::wstring wide;
-  Error err;
-  if (!widenPath(path, &wide, &err)) return err;
+  const Expected<std::wstring> widened = widenPath(path);
+  if (!widened) return widened.error();
+  const std::wstring& wide = *widened;
   // A share's \\server\name and a drive's C: are there or not; they cannot be made.
   const std::size_t start = wide.rfind(L"\\\\", 0) == 0 ? wide.find_first_of(L"\\/", 2) + 1 : 0;
   for (std::size_t slash = wide.find_first_of(L"\\/", start + 1); slash != std::wstring::npos;
@@ -149,10 +150,9 @@ Status createParentFolders(const std::string& path) {
 }
 
 Status removeFile(const std::string& path) {
-  std::wstring wide;
-  Error err;
-  if (!widenPath(path, &wide, &err)) return err;
-  if (DeleteFileW(wide.c_str())) return {};
+  const Expected<std::wstring> wide = widenPath(path);
+  if (!wide) return wide.error();
+  if (DeleteFileW(wide->c_str())) return {};
   return systemError(lastError(), "DeleteFileW", path);
 }
 
@@ -199,15 +199,14 @@ Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
   return systemError(wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
 }
 
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err) {
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject) {
   const DWORD chunk = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
   DWORD count = 0;
-  if (ReadFile(file, data, chunk, &count, nullptr)) return static_cast<std::ptrdiff_t>(count);
+  if (ReadFile(file, data, chunk, &count, nullptr)) return std::size_t{count};
   const DWORD error = GetLastError();
-  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
-  setError(err, static_cast<int>(error), "ReadFile", subject);
-  return -1;
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::size_t{0};
+  return systemError(static_cast<int>(error), "ReadFile", subject);
 }
 
 Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject) {
@@ -237,12 +236,12 @@ Status close(Handle& file, std::string_view subject) {
 }
 
 Status replace(const std::string& from, const std::string& to) {
-  std::wstring wideFrom;
-  std::wstring wideTo;
-  Error err;
-  if (!widenPath(from, &wideFrom, &err) || !widenPath(to, &wideTo, &err)) return err;
+  const Expected<std::wstring> wideFrom = widenPath(from);
+  if (!wideFrom) return wideFrom.error();
+  const Expected<std::wstring> wideTo = widenPath(to);
+  if (!wideTo) return wideTo.error();
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+    if (MoveFileExW(wideFrom->c_str(), wideTo->c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return {};
     }

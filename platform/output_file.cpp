@@ -110,22 +110,21 @@ Status InputFile::open(const std::string& path) {
   return {};
 }
 
-std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
-  return sys::readSome(file_.handle.get(), data, size, file_.path, err);
+Expected<std::size_t> InputFile::read(char* data, std::size_t size) {
+  return sys::readSome(file_.handle.get(), data, size, file_.path);
 }
 
 Expected<std::string> readWholeFile(const std::string& path) {
   InputFile file;
   if (Status opened = file.open(path); !opened) return opened.error();
-  Error err;
   std::string text;
   char buffer[65536];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0) {
-    text.append(buffer, static_cast<std::size_t>(count));
+  for (;;) {
+    const Expected<std::size_t> count = file.read(buffer, sizeof buffer);
+    if (!count) return count.error();
+    if (*count == 0) return text;
+    text.append(buffer, *count);
   }
-  if (count < 0) return err;
-  return text;
 }
 
 }  // namespace platform

@@ -71,8 +71,8 @@ class InputFile {
   InputFile() = default;
 
   Status open(const std::string& path);
-  // Reads up to size bytes into data: the count read, 0 at the end, -1 on failure.
-  std::ptrdiff_t read(char* data, std::size_t size, Error* err);
+  // Reads up to size bytes into data: the count read, 0 at the end.
+  Expected<std::size_t> read(char* data, std::size_t size);
 
  private:
   File file_;

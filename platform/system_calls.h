@@ -35,9 +35,9 @@ Expected<Handle> openForReading(const std::string& path);
 Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
                                 std::string_view subject);
 
-// One read: the count read, 0 at the end, -1 on failure.
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err);
+// One read: the count read, 0 at the end.
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject);
 
 // Moves to the end of the file; where it is.
 Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject);

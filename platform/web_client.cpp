@@ -55,13 +55,12 @@ Status sendFile(const std::string& path, std::uint64_t size,
                 const std::function<void(std::uint64_t)>& sent) {
   InputFile file;
   if (Status opened = file.open(path); !opened) return opened;
-  Error err;
   std::vector<char> buffer(kPiece);
   while (size > 0) {
-    const std::ptrdiff_t n = file.read(buffer.data(), std::min<std::uint64_t>(size, kPiece), &err);
-    if (n < 0) return err;
-    if (n == 0) return makeError(path, "the file became shorter while it was sent");
-    const auto count = static_cast<std::size_t>(n);
+    const Expected<std::size_t> n = file.read(buffer.data(), std::min<std::uint64_t>(size, kPiece));
+    if (!n) return n.error();
+    if (*n == 0) return makeError(path, "the file became shorter while it was sent");
+    const std::size_t count = *n;
     if (Status status = write(std::string_view(buffer.data(), count)); !status) return status;
     size -= count;
     sent(count);
