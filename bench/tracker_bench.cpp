@@ -173,7 +173,7 @@ void BM_AppendRecord_NoSync(benchmark::State& state) {
       state.SkipWithError("open failed");
     }
     const std::string record = formatRecord(localTime(std::time(nullptr)), Deck::kRight, kTrack);
-    const bool written = platform::appendAll(file, record + "\r\n", nullptr);
+    const bool written = platform::appendAll(file, record + "\r\n").ok();
     if (::close(file.handle.release()) != 0 || !written) state.SkipWithError("write failed");
   }
 }

@@ -11,6 +11,7 @@
 #include "online/oauth.h"
 #include "online/request.h"
 #include "online/twitch_auth.h"
+#include "platform/ascii.h"
 #include "platform/report.h"
 #include "platform/web_client.h"
 #include "setfile/text.h"
@@ -232,7 +233,7 @@ std::string twitchChannel(std::string_view given) {
   std::string channel;
   for (const char c : given) {
     if (c >= 'A' && c <= 'Z') {
-      channel += static_cast<char>(c - 'A' + 'a');
+      channel += platform::asciiLower(c);
     } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') {
       channel += c;
     } else {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/ascii.h"
+#include "setfile/text.h"
+
 namespace {
 
 // A little more than the window between the first and the 21st message, so that a first
@@ -12,15 +15,11 @@ constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
 // Put before a text that Twitch would read as a command: U+266A, a quaver, and a space.
 constexpr std::string_view kCommandGuard = "\xE2\x99\xAA ";
 
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // The command a chat message asks for by its first word: "track" (for !track and !song),
 // "lasttrack", or empty.
 std::string commandOf(std::string_view text) {
   std::string word(text.substr(0, std::min(text.find(' '), text.size())));
-  std::transform(word.begin(), word.end(), word.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
+  word = platform::asciiLower(word);
   if (word == "!track" || word == "!song") return "track";
   if (word == "!lasttrack") return "lasttrack";
   return "";
@@ -54,16 +53,9 @@ std::string chatText(std::string_view text) {
   }
   flat.erase(0, flat.find_first_not_of(' '));
   if (!flat.empty() && (flat[0] == '/' || flat[0] == '.')) flat.insert(0, kCommandGuard);
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < flat.size(); ++i) {
-    if (isContinuationByte(flat[i])) continue;
-    if (++characters == kLongestMessage) {
-      // The 500th character begins here: the text is cut when more follow it.
-      std::size_t next = i + 1;
-      while (next < flat.size() && isContinuationByte(flat[next])) ++next;
-      if (next < flat.size()) flat.replace(i, std::string::npos, kEllipsis);
-      break;
-    }
+  // Cut where the 500th character begins when more follow it.
+  if (utf8Characters(flat) > kLongestMessage) {
+    flat.replace(utf8Prefix(flat, kLongestMessage - 1), std::string::npos, kEllipsis);
   }
   return flat;
 }

@@ -10,12 +10,12 @@ namespace {
 
 void writeFile(KeptFile& file) {
   if (!file.pending) return;
-  platform::Error err;
-  if (platform::replaceFileContents(file.path, file.contents, &err)) {
+  const platform::Status written = platform::replaceFileContents(file.path, file.contents);
+  if (written) {
     if (!file.failure.empty()) platform::reportError(file.path + " is written again");
     file.pending = false;
     file.failure.clear();
-  } else if (err.text != file.failure) {
+  } else if (const platform::Error& err = written.error(); err.text != file.failure) {
     platform::reportError(platform::makeError("cannot write " + file.path,
                                               err.text + "; trying again at every poll"));
     file.failure = err.text;
@@ -41,8 +41,9 @@ std::vector<KeptFile*> LiveOutputs::files() {
 platform::Status LiveOutputs::checkWritable() {
   for (KeptFile* file : files()) {
     platform::OutputFile probe;
-    platform::Error err;
-    if (!probe.open(file->path, &err)) return platform::Error{err.code, file->path, err.text};
+    if (platform::Status opened = probe.open(file->path); !opened) {
+      return platform::Error{opened.error().code, file->path, opened.error().text};
+    }
     probe.discard();
   }
   return {};

@@ -12,14 +12,13 @@ LivePoller::~LivePoller() { disconnect(); }
 // there yet.
 void LivePoller::connect() {
   for (const char* name : {kBlockName, kBlockNameAlternative}) {
-    platform::Error err;
-    platform::Handle handle = platform::openBlock(name, &err);
+    platform::Expected<platform::Handle> handle = platform::openBlock(name);
     if (!handle) continue;
-    if (const char* view = platform::mapBlock(handle, kBlockSize, &err)) {
+    if (const platform::Expected<const char*> view = platform::mapBlock(*handle, kBlockSize)) {
       platform::reportProgress(std::string("connected to ") + name);
       name_ = name;
-      handle_ = std::move(handle);
-      view_ = view;
+      handle_ = std::move(*handle);
+      view_ = *view;
       return;
     }
   }

@@ -10,18 +10,14 @@
 #include <optional>
 #include <variant>
 
+#include "platform/ascii.h"
+
 namespace live {
 
 namespace {
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
-
-std::string lowerCase(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 Reply failure(http::status status, std::string body) {
   return {status, "text/plain", std::move(body), false, true};
@@ -77,12 +73,12 @@ Reply themeReply(const Theme& theme, std::string_view path) {
 std::vector<std::string> hostNames(const std::vector<std::string>& allowed) {
   std::vector<std::string> names = {"localhost"};
   beast::error_code ec;
-  const std::string own = lowerCase(net::ip::host_name(ec));
+  const std::string own = platform::asciiLower(net::ip::host_name(ec));
   if (!ec && !own.empty()) {
     names.push_back(own);
     names.push_back(own + ".local");
   }
-  for (const std::string& name : allowed) names.push_back(lowerCase(name));
+  for (const std::string& name : allowed) names.push_back(platform::asciiLower(name));
   return names;
 }
 
@@ -109,7 +105,7 @@ bool hostAllowed(std::string_view host, const std::vector<std::string>& names) {
   if (name.back() == '.') name.remove_suffix(1);  // the root of DNS, as in "localhost."
   net::ip::make_address_v4(std::string(name), ec);
   if (!ec) return true;
-  return std::find(names.begin(), names.end(), lowerCase(name)) != names.end();
+  return std::find(names.begin(), names.end(), platform::asciiLower(name)) != names.end();
 }
 
 namespace {
@@ -130,7 +126,7 @@ std::variant<Reply, std::string_view> checkHosts(const http::request_header<>& r
   std::vector<std::string_view> names;
   if (host != request.end()) names.emplace_back(host->value().data(), host->value().size());
   constexpr std::string_view kScheme = "http://";
-  if (lowerCase(target.substr(0, kScheme.size())) == kScheme) {
+  if (platform::equalsIgnoringCase(target.substr(0, kScheme.size()), kScheme)) {
     const std::size_t path = target.find_first_of("/?", kScheme.size());
     names.push_back(target.substr(kScheme.size(), path - kScheme.size()));
     target = path == std::string_view::npos ? "/" : target.substr(path);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "publish/formats.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 namespace {
@@ -21,17 +22,25 @@ std::string_view placeholderAt(std::string_view text) {
 }
 
 // "deck":…,"artist":…,"song":…,"album":…,"time":… (without the braces)
-void appendTrackFields(const ShownTrack& shown, std::string* out) {
+void appendTrackFields(const ShownTrack& shown, JsonWriter& json) {
   const std::pair<std::string_view, std::string_view> fields[] = {{"deck", deckLetter(shown.deck)},
                                                                   {"artist", shown.track.artist},
                                                                   {"song", shown.track.song},
                                                                   {"album", shown.track.album},
                                                                   {"time", shown.time}};
   for (const auto& [name, value] : fields) {
-    if (name != "deck") out->push_back(',');
-    out->append("\"").append(name).append("\":");
-    appendJsonString(value, out, JsonText::kForPage);
+    json.name(name);
+    json.string(value);
   }
+}
+
+// A track shown: its fields and the line made of them.
+void appendShownTrack(const ShownTrack& shown, JsonWriter& json) {
+  json.beginObject();
+  appendTrackFields(shown, json);
+  json.name("text");
+  json.string(shown.text);
+  json.endObject();
 }
 
 constexpr std::string_view kStyle =
@@ -134,41 +143,49 @@ std::string formatTrack(std::string_view format, Deck deck, const Track& track) 
 }
 
 std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous) {
-  std::string json = "{";
+  std::string text;
+  JsonWriter json(&text, JsonWriter::Style::kCompact, JsonText::kForPage);
+  json.beginObject();
   if (onAir != nullptr) {
-    appendTrackFields(*onAir, &json);
+    appendTrackFields(*onAir, json);
   } else {
-    json += R"("deck":"","artist":"","song":"","album":"","time":"")";
+    for (const char* name : {"deck", "artist", "song", "album", "time"}) {
+      json.name(name);
+      json.string("");
+    }
   }
-  json += ",\"text\":";
-  appendJsonString(onAir != nullptr ? onAir->text : "", &json, JsonText::kForPage);
-  json += ",\"previous\":";
+  json.name("text");
+  json.string(onAir != nullptr ? onAir->text : "");
+  json.name("previous");
   if (previous != nullptr) {
-    json += trackJson(*previous);
+    appendShownTrack(*previous, json);
   } else {
-    json += "null";
+    json.null();
   }
-  json += "}";
-  return json;
+  json.endObject();
+  return text;
 }
 
 std::string trackJson(const ShownTrack& shown) {
-  std::string json = "{";
-  appendTrackFields(shown, &json);
-  json += ",\"text\":";
-  appendJsonString(shown.text, &json, JsonText::kForPage);
-  return json + "}";
+  std::string text;
+  JsonWriter json(&text, JsonWriter::Style::kCompact, JsonText::kForPage);
+  appendShownTrack(shown, json);
+  return text;
 }
 
 std::string setJson(const std::vector<ShownTrack>& set) {
-  std::string json = "[";
+  std::string text;
+  JsonWriter json(&text, JsonWriter::Style::kCompact, JsonText::kForPage);
+  json.beginArray();
   for (const ShownTrack& shown : set) {
-    json += &shown == set.data() ? "\n  {" : ",\n  {";
-    appendTrackFields(shown, &json);
-    json += "}";
+    json.lineBreak("  ");
+    json.beginObject();
+    appendTrackFields(shown, json);
+    json.endObject();
   }
-  json += set.empty() ? "]\n" : "\n]\n";
-  return json;
+  if (!set.empty()) json.lineBreak("");
+  json.endArray();
+  return text + "\n";
 }
 
 std::string overlayPage(std::string_view onAir, std::string_view previous) {

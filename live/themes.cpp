@@ -174,8 +174,9 @@ platform::Status exportTheme(std::string_view name, const std::string& folder) {
     if (!file.path.starts_with(prefix)) continue;
     const fs::path path = root / pathOf(file.path.substr(prefix.size()));
     fs::create_directories(path.parent_path(), ec);
-    platform::Error err;
-    if (!platform::replaceFileContents(utf8Of(path), file.contents(), &err)) return err;
+    if (platform::Status written = platform::replaceFileContents(utf8Of(path), file.contents());
+        !written)
+      return written.error();
   }
   return {};
 }

@@ -15,6 +15,7 @@
 #include "platform/output_file.h"
 #include "platform/report.h"
 #include "platform/user_folders.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 namespace {
@@ -29,19 +30,6 @@ platform::Error failed(const std::string& path, std::string_view doing,
   return platform::Error{
       err.code, path,
       std::string(doing) + ": " + (err.code != 0 ? platform::systemMessage(err.code) : err.text)};
-}
-
-platform::Expected<std::string> readWhole(const std::string& path) {
-  platform::InputFile file;
-  platform::Error err;
-  if (!file.open(path, &err)) return failed(path, "cannot read", err);
-  std::string text;
-  char buffer[4096];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0)
-    text.append(buffer, static_cast<std::size_t>(count));
-  if (count < 0) return failed(path, "cannot read", err);
-  return text;
 }
 
 // One account of the file; false when a field is missing or not a string.
@@ -64,29 +52,23 @@ bool readAccount(const JsonValue& json, Account* account) {
   return true;
 }
 
-void appendMember(std::string_view key, std::string_view value, std::string* out) {
-  appendJsonString(key, out);
-  out->append(": ");
-  appendJsonString(value, out);
+void appendMember(std::string_view key, std::string_view value, JsonWriter& json) {
+  json.name(key);
+  json.string(value);
 }
 
-void appendAccount(const Account& account, std::string* out) {
-  out->append("    {");
-  appendMember("name", account.name, out);
-  out->append(", ");
-  appendMember("service", account.service, out);
-  out->append(", ");
-  appendMember("url", account.url, out);
-  out->append(", ");
-  appendMember("user", account.user, out);
-  out->append(",\n     \"values\": {");
-  const char* separator = "";
-  for (const auto& [key, value] : account.values) {
-    out->append(separator);
-    appendMember(key, value, out);
-    separator = ", ";
-  }
-  out->append("}}");
+void appendAccount(const Account& account, JsonWriter& json) {
+  json.beginObject();
+  appendMember("name", account.name, json);
+  appendMember("service", account.service, json);
+  appendMember("url", account.url, json);
+  appendMember("user", account.user, json);
+  json.lineBreak("     ");
+  json.name("values");
+  json.beginObject();
+  for (const auto& [key, value] : account.values) appendMember(key, value, json);
+  json.endObject();
+  json.endObject();
 }
 
 // Why a Twitch account's login or tokens cannot be taken, or nothing: a login or token of
@@ -139,8 +121,8 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
   }
   platform::removeLeftoverTemporaries(platform::followLinks(path));
   warnIfShared(path, status);
-  auto text = readWhole(path);
-  if (!text) return text.error();
+  auto text = platform::readWholeFile(path);
+  if (!text) return failed(path, "cannot read", text.error());
   auto json = parseJson(*text);
   if (!json) return damaged(path, json.error().text);
   const JsonValue& list = (*json)["accounts"];
@@ -158,36 +140,40 @@ platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {
 
 platform::Status saveAccounts(const std::string& path, const std::vector<Account>& accounts) {
   if (path.empty()) return noPath();
-  std::string text = "{\"accounts\": [";
-  const char* separator = "\n";
+  std::string text;
+  JsonWriter json(&text, JsonWriter::Style::kSpaced);
+  json.beginObject();
+  json.name("accounts");
+  json.beginArray();
   for (const Account& account : accounts) {
-    text.append(separator);
-    appendAccount(account, &text);
-    separator = ",\n";
+    json.lineBreak("    ");
+    appendAccount(account, json);
   }
-  text.append("\n]}\n");
+  json.lineBreak("");
+  json.endArray();
+  json.endObject();
+  text.push_back('\n');
   // A link is written through: replacing it would leave the old secrets in its target.
   const std::string target = platform::followLinks(path);
-  platform::Error err;
-  if (!platform::createParentFolders(target, &err))
-    return platform::Error{err.code, path, err.text};
+  if (platform::Status made = platform::createParentFolders(target); !made)
+    return platform::Error{made.error().code, path, made.error().text};
   platform::removeLeftoverTemporaries(target);
   platform::OutputFile file;
-  if (!file.open(target, &err, platform::FileAccess::kOwnerOnly) || !file.write(text, &err) ||
-      !file.commit(&err))
-    return failed(path, "cannot write", err);
+  platform::Status written = file.open(target, platform::FileAccess::kOwnerOnly);
+  if (written) written = file.write(text);
+  if (written) written = file.commit();
+  if (!written) return failed(path, "cannot write", written.error());
   return {};
 }
 
 platform::Status checkAccountsWritable(const std::string& path) {
   if (path.empty()) return noPath();
   const std::string target = platform::followLinks(path);
-  platform::Error err;
-  if (!platform::createParentFolders(target, &err))
-    return platform::Error{err.code, path, err.text};
+  if (platform::Status made = platform::createParentFolders(target); !made)
+    return platform::Error{made.error().code, path, made.error().text};
   platform::OutputFile file;
-  if (!file.open(target, &err, platform::FileAccess::kOwnerOnly))
-    return failed(path, "cannot write", err);
+  if (platform::Status opened = file.open(target, platform::FileAccess::kOwnerOnly); !opened)
+    return failed(path, "cannot write", opened.error());
   file.discard();
   return {};
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ascii.h"
 #include "setfile/text.h"
 
 namespace {
@@ -156,8 +157,9 @@ class JsonParser {
   bool hex4(std::uint32_t* unit) {
     if (text_.size() - pos_ < 4) return fail("incomplete \\u escape");
     const char* begin = text_.data() + pos_;
-    const auto [end, ec] = std::from_chars(begin, begin + 4, *unit, 16);
-    if (ec != std::errc() || end != begin + 4) return fail("bad \\u escape");
+    const long value = platform::readHex(std::string_view(begin, 4), 4);
+    if (value < 0) return fail("bad \\u escape");
+    *unit = static_cast<std::uint32_t>(value);
     pos_ += 4;
     return true;
   }

@@ -7,6 +7,7 @@
 #include <random>
 #include <string_view>
 
+#include "platform/ascii.h"
 #include "platform/report.h"
 
 namespace {
@@ -17,13 +18,6 @@ namespace http = beast::http;
 
 // How long a connection may take to send its request.
 constexpr std::chrono::seconds kReadWait{5};
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The decoded value of `name` in a URL's query, when it is there.
 std::optional<std::string> queryValue(std::string_view target, std::string_view name) {
@@ -40,9 +34,9 @@ std::optional<std::string> queryValue(std::string_view target, std::string_view 
         equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
     std::string value;
     for (std::size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '%' && i + 2 < raw.size() && hexDigit(raw[i + 1]) >= 0 &&
-          hexDigit(raw[i + 2]) >= 0) {
-        value.push_back(static_cast<char>(hexDigit(raw[i + 1]) * 16 + hexDigit(raw[i + 2])));
+      if (const long byte = raw[i] == '%' ? platform::readHex(raw.substr(i + 1), 2) : -1;
+          byte >= 0) {
+        value.push_back(static_cast<char>(byte));
         i += 2;
       } else {
         value.push_back(raw[i] == '+' ? ' ' : raw[i]);

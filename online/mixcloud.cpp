@@ -16,69 +16,13 @@
 #include "platform/console.h"
 #include "platform/file_identity.h"
 #include "platform/report.h"
+#include "platform/web_body.h"
 #include "publish/formats.h"
 #include "publish/recording.h"
 #include "publish/set_reader.h"
 #include "publish/track_rules.h"
+#include "setfile/clock.h"
 #include "setfile/text.h"
-
-namespace {
-
-std::size_t characters(std::string_view text) {
-  std::size_t count = 0;
-  for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-  return count;
-}
-
-std::string fileName(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A value of a form part's header: '"', CR and LF percent-encoded, as browsers send them.
-std::string headerValue(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '"') {
-      out += "%22";
-    } else if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-void addField(const std::string& boundary, const std::string& name, std::string_view value,
-              std::vector<platform::BodyPart>* body) {
-  std::string part =
-      "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
-  part.append(value).append("\r\n");
-  if (!body->empty() && body->back().filePath.empty()) {
-    body->back().bytes += part;
-  } else {
-    body->push_back({part, ""});
-  }
-}
-
-void addFile(const std::string& boundary, const std::string& name, const std::string& path,
-             const char* type, std::vector<platform::BodyPart>* body) {
-  std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
-                     "\"; filename=\"" + headerValue(fileName(path)) +
-                     "\"\r\nContent-Type: " + type + "\r\n\r\n";
-  if (!body->empty() && body->back().filePath.empty()) {
-    body->back().bytes += head;
-  } else {
-    body->push_back({head, ""});
-  }
-  body->push_back({"", path});
-  body->push_back({"\r\n", ""});
-}
-
-}  // namespace
 
 std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& files) {
   std::vector<std::string> faults;
@@ -89,7 +33,7 @@ std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& f
     faults.push_back("--tags: " + std::to_string(show.tags.size()) +
                      " tags, and Mixcloud takes at most 5");
   }
-  if (const std::size_t length = characters(show.description);
+  if (const std::size_t length = utf8Characters(show.description);
       length > kMixcloudLongestDescription) {
     faults.push_back("--description: " + std::to_string(length) +
                      " characters, and Mixcloud takes at most 1000");
@@ -111,21 +55,24 @@ std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& f
 std::vector<platform::BodyPart> multipartBody(const MixcloudShow& show,
                                               const std::string& boundary) {
   std::vector<platform::BodyPart> body;
-  addField(boundary, "name", show.name, &body);
-  if (!show.description.empty()) addField(boundary, "description", show.description, &body);
+  platform::addFormField(boundary, "name", show.name, &body);
+  if (!show.description.empty())
+    platform::addFormField(boundary, "description", show.description, &body);
   for (std::size_t i = 0; i < show.tags.size(); ++i) {
-    addField(boundary, "tags-" + std::to_string(i) + "-tag", show.tags[i], &body);
+    platform::addFormField(boundary, "tags-" + std::to_string(i) + "-tag", show.tags[i], &body);
   }
   for (std::size_t i = 0; i < show.sections.size(); ++i) {
     const std::string prefix = "sections-" + std::to_string(i) + "-";
     const MixcloudSection& section = show.sections[i];
-    addField(boundary, prefix + "artist", section.artist, &body);
-    addField(boundary, prefix + "song", section.song, &body);
-    addField(boundary, prefix + "start_time", std::to_string(section.startSeconds), &body);
+    platform::addFormField(boundary, prefix + "artist", section.artist, &body);
+    platform::addFormField(boundary, prefix + "song", section.song, &body);
+    platform::addFormField(boundary, prefix + "start_time", std::to_string(section.startSeconds),
+                           &body);
   }
-  if (!show.picture.empty()) addFile(boundary, "picture", show.picture, "image/jpeg", &body);
-  addFile(boundary, "mp3", show.audio, "audio/mpeg", &body);
-  body.push_back({"--" + boundary + "--\r\n", ""});
+  if (!show.picture.empty())
+    platform::addFormFile(boundary, "picture", show.picture, "image/jpeg", &body);
+  platform::addFormFile(boundary, "mp3", show.audio, "audio/mpeg", &body);
+  platform::endForm(boundary, &body);
   return body;
 }
 
@@ -207,11 +154,7 @@ int firstTrackClock(const Record& first, PointTime at) {
 
 std::string clockText(std::int64_t seconds) {
   std::string text;
-  appendNumber(seconds / 3600, 1, &text);
-  text.push_back(':');
-  appendNumber(seconds / 60 % 60, 2, &text);
-  text.push_back(':');
-  appendNumber(seconds % 60, 2, &text);
+  appendDuration(seconds, 1, &text);
   return text;
 }
 

@@ -168,7 +168,7 @@ class SetLogFollower {
       waitNoted_ = true;
       return;
     }
-    auto contents = readWhole(path_);
+    auto contents = platform::readWholeFile(path_);
     if (!contents) {
       if (!reported_) platform::reportWarning(platform::makeError(path_, contents.error().text));
       reported_ = true;

@@ -8,24 +8,7 @@
 #include "platform/output_file.h"
 #include "platform/report.h"
 
-platform::Expected<std::string> readWhole(const std::string& path) {
-  platform::InputFile file;
-  platform::Error err;
-  if (!file.open(path, &err)) return err;
-  std::string text;
-  char buffer[65536];
-  std::ptrdiff_t count = 0;
-  while ((count = file.read(buffer, sizeof buffer, &err)) > 0) {
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  if (count < 0) return err;
-  return text;
-}
-
-bool fileExists(const std::string& path) {
-  std::time_t mtime = 0;
-  return platform::fileModificationTime(path, &mtime, nullptr);
-}
+bool fileExists(const std::string& path) { return platform::fileModificationTime(path).ok(); }
 
 platform::Status SentFile::load() {
   if (!fileExists(path_)) {
@@ -33,7 +16,7 @@ platform::Status SentFile::load() {
     isNew_ = true;
     return {};
   }
-  auto contents = readWhole(path_);
+  auto contents = platform::readWholeFile(path_);
   if (!contents) {
     return platform::makeError(path_,
                                "cannot read the record of sent tracks: " + contents.error().text);
@@ -50,9 +33,12 @@ platform::Status SentFile::load() {
 platform::Status SentFile::checkWritable() {
   platform::File file;
   platform::Error err;
-  if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-      !platform::syncAndClose(file, &err)) {
-    return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
+  platform::Status done =
+      platform::openForAppend(path_, &file, &err) == platform::OpenResult::kOpened
+          ? platform::syncAndClose(file)
+          : platform::Status(err);
+  if (!done) {
+    return platform::makeError(path_, "cannot record the sent tracks: " + done.error().text);
   }
   return {};
 }
@@ -67,10 +53,14 @@ platform::Status SentFile::record(const std::string& account, std::span<const Li
   }
   platform::File file;
   platform::Error err;
-  if (platform::openForAppend(path_, &file, &err) != platform::OpenResult::kOpened ||
-      !platform::appendAll(file, text, &err) || !platform::syncAndClose(file, &err)) {
-    if (file.handle) platform::syncAndClose(file, nullptr);
-    return platform::makeError(path_, "cannot record the sent tracks: " + err.text);
+  platform::Status done =
+      platform::openForAppend(path_, &file, &err) == platform::OpenResult::kOpened
+          ? platform::appendAll(file, text)
+          : platform::Status(err);
+  if (done) done = platform::syncAndClose(file);
+  if (!done) {
+    if (file.handle) static_cast<void>(platform::syncAndClose(file));
+    return platform::makeError(path_, "cannot record the sent tracks: " + done.error().text);
   }
   isNew_ = false;
   known_.endsInLineEnd = true;

@@ -17,7 +17,6 @@
 #include "platform/error.h"
 
 // The whole of a file; the failure names it.
-platform::Expected<std::string> readWhole(const std::string& path);
 bool fileExists(const std::string& path);
 
 // The sent file of the set: what is known of it, and appending to it.

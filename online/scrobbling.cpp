@@ -6,6 +6,7 @@
 
 #include "online/json.h"
 #include "setfile/clock.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 std::int64_t utcSeconds(const std::tm& local, int utcOffset) {
@@ -177,21 +178,29 @@ SentListens parseSentFile(std::string_view contents) {
 namespace {
 
 void appendListenBrainzListen(const Listen& listen, std::string_view version, std::string* out) {
-  *out += "{\"listened_at\":";
-  *out += std::to_string(listen.at);
-  *out += ",\"track_metadata\":{\"artist_name\":";
-  appendJsonString(listen.track.artist, out);
-  *out += ",\"track_name\":";
-  appendJsonString(listen.track.song, out);
+  JsonWriter json(out);
+  json.beginObject();
+  json.name("listened_at");
+  json.number(listen.at);
+  json.name("track_metadata");
+  json.beginObject();
+  json.name("artist_name");
+  json.string(listen.track.artist);
+  json.name("track_name");
+  json.string(listen.track.song);
   if (!listen.track.album.empty()) {
-    *out += ",\"release_name\":";
-    appendJsonString(listen.track.album, out);
+    json.name("release_name");
+    json.string(listen.track.album);
   }
-  *out +=
-      ",\"additional_info\":{\"submission_client\":\"Zorvanthelix setlist\","
-      "\"submission_client_version\":";
-  appendJsonString(version, out);
-  *out += "}}}";
+  json.name("additional_info");
+  json.beginObject();
+  json.name("submission_client");
+  json.string("Zorvanthelix setlist");
+  json.name("submission_client_version");
+  json.string(version);
+  json.endObject();
+  json.endObject();
+  json.endObject();
 }
 
 }  // namespace

@@ -28,11 +28,9 @@ bool isConsole(StandardStream stream) {
 
 bool consoleShowsAsIs(TextEncoding encoding) { return encoding == TextEncoding::kUtf8; }
 
-bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding,
-                  Error* err) {
-  if (encoding == TextEncoding::kUtf8) {
-    return writeAll(standardStream(stream), bytes, nameOf(stream), err);
-  }
+Status writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::kUtf8)
+    return writeAll(standardStream(stream), bytes, nameOf(stream));
   std::string utf8;
   utf8.reserve(bytes.size() + bytes.size() / 4);
   for (const char c : bytes) {
@@ -44,7 +42,7 @@ bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding en
       utf8 += static_cast<char>(0x80 | (byte & 0x3F));
     }
   }
-  return writeAll(standardStream(stream), utf8, nameOf(stream), err);
+  return writeAll(standardStream(stream), utf8, nameOf(stream));
 }
 
 }  // namespace platform::sys

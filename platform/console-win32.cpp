@@ -51,7 +51,7 @@ bool isConsole(StandardStream stream) { return streamOf(stream).console; }
 
 bool consoleShowsAsIs(TextEncoding) { return false; }
 
-bool writeConsole(StandardStream which, std::string_view bytes, TextEncoding encoding, Error* err) {
+Status writeConsole(StandardStream which, std::string_view bytes, TextEncoding encoding) {
   Stream& stream = streamOf(which);
   std::wstring text;
   if (encoding == TextEncoding::kLatin1) {
@@ -69,12 +69,11 @@ bool writeConsole(StandardStream which, std::string_view bytes, TextEncoding enc
     if (!WriteConsoleW(stream.handle, text.data() + done, static_cast<DWORD>(text.size() - done),
                        &written, nullptr) ||
         written == 0) {
-      setError(err, static_cast<int>(GetLastError()), "WriteConsoleW", "");
-      return false;
+      return systemError(static_cast<int>(GetLastError()), "WriteConsoleW", "");
     }
     done += written;
   }
-  return true;
+  return {};
 }
 
 }  // namespace platform::sys

@@ -32,7 +32,7 @@ class ConsoleBuffer : public std::streambuf {
   int sync() override {
     const std::string_view bytes(pbase(), static_cast<std::size_t>(pptr() - pbase()));
     setp(buffer_, buffer_ + sizeof buffer_);
-    return writeStandard(stream_, bytes, encoding_, nullptr) ? 0 : -1;
+    return writeStandard(stream_, bytes, encoding_) ? 0 : -1;
   }
 
  private:
@@ -49,11 +49,10 @@ void attach(StandardStream which, std::ostream& out, TextEncoding encoding) {
 
 }  // namespace
 
-bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
-                   Error* err) {
-  if (sys::isConsole(stream)) return sys::writeConsole(stream, bytes, encoding, err);
+Status writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding) {
+  if (sys::isConsole(stream)) return sys::writeConsole(stream, bytes, encoding);
   return writeAll(sys::standardStream(stream), bytes,
-                  stream == StandardStream::kOutput ? "stdout" : "stderr", err);
+                  stream == StandardStream::kOutput ? "stdout" : "stderr");
 }
 
 bool isTerminal(StandardStream stream) { return sys::isConsole(stream); }

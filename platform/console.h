@@ -15,8 +15,7 @@ enum class StandardStream { kOutput, kError };
 
 // Writes bytes of the given encoding to a standard stream: on a console (a terminal) as
 // the characters they encode, to a file or pipe as they are.
-bool writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding,
-                   Error* err);
+Status writeStandard(StandardStream stream, std::string_view bytes, TextEncoding encoding);
 
 // Whether a standard stream is a console (a terminal), not a file or a pipe.
 bool isTerminal(StandardStream stream);

@@ -29,6 +29,9 @@ inline Error makeError(std::string subject, std::string text) {
 // made on nothing named is its own subject ("fstat", "mmap").
 void setError(Error* err, int code, std::string_view call, std::string_view subject);
 
+// The same as a value: the Error of a system call that failed with code.
+Error systemError(int code, std::string_view call, std::string_view subject);
+
 // The system's text for an error code (strerror, FormatMessage), one implementation per
 // system.
 std::string systemMessage(int code);

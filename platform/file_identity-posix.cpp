@@ -46,10 +46,9 @@ std::string followLinks(const std::string& path) {
   return target;
 }
 
-bool setPermissions(const std::string& path, std::uint32_t permissions, Error* err) {
-  if (chmod(path.c_str(), static_cast<mode_t>(permissions)) == 0) return true;
-  setError(err, errno, "chmod", path);
-  return false;
+Status setPermissions(const std::string& path, std::uint32_t permissions) {
+  if (chmod(path.c_str(), static_cast<mode_t>(permissions)) == 0) return {};
+  return systemError(errno, "chmod", path);
 }
 
 }  // namespace platform

@@ -39,8 +39,9 @@ StatResult statPath(const std::string& path, FileStatus* status, Error* err) {
 }
 
 std::string followLinks(const std::string& path) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, nullptr)) return path;
+  const Expected<std::wstring> widened = widenPath(path);
+  if (!widened) return path;
+  const std::wstring& wide = *widened;
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     return path;
@@ -61,6 +62,6 @@ std::string followLinks(const std::string& path) {
   return narrow(target);
 }
 
-bool setPermissions(const std::string&, std::uint32_t, Error*) { return true; }
+Status setPermissions(const std::string&, std::uint32_t) { return {}; }
 
 }  // namespace platform

@@ -50,6 +50,6 @@ bool sameFilePath(const std::string& a, const std::string& b);
 std::string followLinks(const std::string& path);
 
 // Gives the file at path the permission bits (POSIX; nothing on Windows).
-bool setPermissions(const std::string& path, std::uint32_t permissions, Error* err);
+Status setPermissions(const std::string& path, std::uint32_t permissions);
 
 }  // namespace platform

@@ -50,31 +50,25 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
   return OpenResult::kFailed;
 }
 
-bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
+Expected<std::time_t> fileModificationTime(const std::string& path) {
   struct stat status;
-  if (::stat(path.c_str(), &status) != 0) {
-    setError(err, errno, "stat", path);
-    return false;
-  }
-  *mtime = status.st_mtime;
-  return true;
+  if (::stat(path.c_str(), &status) != 0) return systemError(errno, "stat", path);
+  return status.st_mtime;
 }
 
-bool createParentFolders(const std::string& path, Error* err) {
+Status createParentFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
-      setError(err, errno, "mkdir", path.substr(0, slash));
-      return false;
+      return systemError(errno, "mkdir", path.substr(0, slash));
     }
   }
-  return true;
+  return {};
 }
 
-bool removeFile(const std::string& path, Error* err) {
-  if (::unlink(path.c_str()) == 0) return true;
-  setError(err, errno, "unlink", path);
-  return false;
+Status removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return {};
+  return systemError(errno, "unlink", path);
 }
 
 std::string utf8FromNarrowName(const std::string& name) { return name; }
@@ -85,87 +79,72 @@ CreateResult createTemporary(const std::string& path, bool ownerOnly, Handle* fi
   return createNew(path, ownerOnly ? 0600 : 0666, file, err);
 }
 
-bool openForWriting(const std::string& path, Handle* file, Error* err) {
-  *file = Handle(open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (*file) return true;
-  setError(err, errno, "open", path);
-  return false;
+Expected<Handle> openForWriting(const std::string& path) {
+  Handle file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!file) return systemError(errno, "open", path);
+  return file;
 }
 
-bool openForReading(const std::string& path, Handle* file, Error* err) {
-  *file = Handle(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (*file) return true;
-  setError(err, errno, "open", path);
-  return false;
+Expected<Handle> openForReading(const std::string& path) {
+  Handle file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return systemError(errno, "open", path);
+  return file;
 }
 
-bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
-               std::string_view subject, Error* err) {
+Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
+                                std::string_view subject) {
   const std::size_t chunk = data.size() < SSIZE_MAX ? data.size() : SSIZE_MAX;
   for (;;) {
     const ssize_t n = write(file, data.data(), chunk);
-    if (n > 0) {
-      *written = static_cast<std::size_t>(n);
-      return true;
-    }
+    if (n > 0) return static_cast<std::size_t>(n);
     if (n < 0 && errno == EINTR) continue;
-    setError(err, n < 0 ? errno : ENOSPC, "write", subject);
-    return false;
+    return systemError(n < 0 ? errno : ENOSPC, "write", subject);
   }
 }
 
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err) {
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject) {
   for (;;) {
     const ssize_t n = read(file, data, size);
-    if (n >= 0) return n;
-    if (errno != EINTR) {
-      setError(err, errno, "read", subject);
-      return -1;
-    }
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return systemError(errno, "read", subject);
   }
 }
 
-bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
+Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject) {
   const off_t position = lseek(file, 0, SEEK_END);
   if (position < 0) {
-    setError(err, errno, "lseek", subject);
-    return false;
+    return systemError(errno, "lseek", subject);
   }
-  *end = static_cast<std::uint64_t>(position);
-  return true;
+  return static_cast<std::uint64_t>(position);
 }
 
-bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err) {
+Status truncate(Handle::Native file, std::uint64_t size, std::string_view subject) {
   int result;
   while ((result = ftruncate(file, static_cast<off_t>(size))) != 0 && errno == EINTR) {
   }
-  if (result == 0) return true;
-  setError(err, errno, "ftruncate", subject);
-  return false;
+  if (result == 0) return {};
+  return systemError(errno, "ftruncate", subject);
 }
 
-bool sync(Handle::Native file, std::string_view subject, Error* err) {
-  if (fsync(file) == 0) return true;
-  setError(err, errno, "fsync", subject);
-  return false;
+Status sync(Handle::Native file, std::string_view subject) {
+  if (fsync(file) == 0) return {};
+  return systemError(errno, "fsync", subject);
 }
 
-bool close(Handle& file, std::string_view subject, Error* err) {
+Status close(Handle& file, std::string_view subject) {
   // After EINTR the descriptor is closed all the same (Linux); trying again could close
   // one that another thread has opened meanwhile.
-  if (::close(file.release()) == 0 || errno == EINTR) return true;
-  setError(err, errno, "close", subject);
-  return false;
+  if (::close(file.release()) == 0 || errno == EINTR) return {};
+  return systemError(errno, "close", subject);
 }
 
-bool replace(const std::string& from, const std::string& to, Error* err) {
+Status replace(const std::string& from, const std::string& to) {
   if (rename(from.c_str(), to.c_str()) != 0) {
-    setError(err, errno, "rename", from + " -> " + to);
-    return false;
+    return systemError(errno, "rename", from + " -> " + to);
   }
   syncFolderOf(to);
-  return true;
+  return {};
 }
 
 unsigned long processId() { return static_cast<unsigned long>(getpid()); }

@@ -41,9 +41,9 @@ CreateResult createNew(const std::string& path, DWORD share, Handle* file, Error
   if (*file) return CreateResult::kCreated;
   if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return CreateResult::kExists;
   // A folder of that name refuses access rather than reporting that it exists.
-  std::wstring wide;
-  if (error == ERROR_ACCESS_DENIED && widenPath(path, &wide, nullptr) &&
-      GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
+  Expected<std::wstring> wide = widenPath(path);
+  if (error == ERROR_ACCESS_DENIED && wide &&
+      GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES) {
     return CreateResult::kExists;
   }
   return CreateResult::kFailed;
@@ -53,10 +53,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 }  // namespace
 
-bool widenPath(const std::string& path, std::wstring* wide, Error* err) {
-  if (toUtf16(path, MB_ERR_INVALID_CHARS, wide)) return true;
-  setError(err, lastError(), "MultiByteToWideChar", path);
-  return false;
+Expected<std::wstring> widenPath(const std::string& path) {
+  std::wstring wide;
+  if (toUtf16(path, MB_ERR_INVALID_CHARS, &wide)) return wide;
+  return systemError(lastError(), "MultiByteToWideChar", path);
 }
 
 std::wstring widenText(std::string_view utf8) {
@@ -80,12 +80,14 @@ std::string narrow(std::wstring_view text) {
 // system's error code in *error and *err.
 Handle openPath(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
                 DWORD* error, Error* err) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, err)) {
+  const Expected<std::wstring> widened = widenPath(path);
+  if (!widened) {
+    if (err != nullptr) *err = widened.error();
     *error = ERROR_NO_UNICODE_TRANSLATION;
     return Handle();
   }
-  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  HANDLE handle =
+      CreateFileW(widened->c_str(), access, share, nullptr, disposition, flags, nullptr);
   if (handle != INVALID_HANDLE_VALUE) return Handle(handle);
   *error = GetLastError();
   setError(err, static_cast<int>(*error), "CreateFileW", path);
@@ -120,21 +122,19 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err) {
                                                                            : OpenResult::kFailed;
 }
 
-bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err) {
-  std::wstring wide;
+Expected<std::time_t> fileModificationTime(const std::string& path) {
+  const Expected<std::wstring> wide = widenPath(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!widenPath(path, &wide, nullptr) ||
-      !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    setError(err, lastError(), "stat", path);
-    return false;
+  if (!wide || !GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) {
+    return systemError(lastError(), "stat", path);
   }
-  *mtime = toTime(data.ftLastWriteTime);
-  return true;
+  return toTime(data.ftLastWriteTime);
 }
 
-bool createParentFolders(const std::string& path, Error* err) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, err)) return false;
+Status createParentFolders(const std::string& path) {
+  const Expected<std::wstring> widened = widenPath(path);
+  if (!widened) return widened.error();
+  const std::wstring& wide = *widened;
   // A share's \\server\name and a drive's C: are there or not; they cannot be made.
   const std::size_t start = wide.rfind(L"\\\\", 0) == 0 ? wide.find_first_of(L"\\/", 2) + 1 : 0;
   for (std::size_t slash = wide.find_first_of(L"\\/", start + 1); slash != std::wstring::npos;
@@ -143,19 +143,17 @@ bool createParentFolders(const std::string& path, Error* err) {
     if (folder.back() == L':' || GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES)
       continue;
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      setError(err, lastError(), "CreateDirectoryW", narrow(folder));
-      return false;
+      return systemError(lastError(), "CreateDirectoryW", narrow(folder));
     }
   }
-  return true;
+  return {};
 }
 
-bool removeFile(const std::string& path, Error* err) {
-  std::wstring wide;
-  if (!widenPath(path, &wide, err)) return false;
-  if (DeleteFileW(wide.c_str())) return true;
-  setError(err, lastError(), "DeleteFileW", path);
-  return false;
+Status removeFile(const std::string& path) {
+  const Expected<std::wstring> wide = widenPath(path);
+  if (!wide) return wide.error();
+  if (DeleteFileW(wide->c_str())) return {};
+  return systemError(lastError(), "DeleteFileW", path);
 }
 
 std::string utf8FromNarrowName(const std::string& name) {
@@ -174,88 +172,82 @@ CreateResult createTemporary(const std::string& path, bool, Handle* file, Error*
   return createNew(path, FILE_SHARE_READ, file, err);
 }
 
-bool openForWriting(const std::string& path, Handle* file, Error* err) {
+Expected<Handle> openForWriting(const std::string& path) {
   DWORD error = 0;
-  *file = openPath(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, 0, &error, err);
-  return static_cast<bool>(*file);
+  Error err;
+  Handle file = openPath(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING, 0, &error, &err);
+  if (!file) return err;
+  return file;
 }
 
-bool openForReading(const std::string& path, Handle* file, Error* err) {
+Expected<Handle> openForReading(const std::string& path) {
   // The tracker may still be appending to a playlist while it is read.
   DWORD error = 0;
-  *file = openPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, &error,
-                   err);
-  return static_cast<bool>(*file);
+  Error err;
+  Handle file = openPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                         &error, &err);
+  if (!file) return err;
+  return file;
 }
 
-bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
-               std::string_view subject, Error* err) {
+Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
+                                std::string_view subject) {
   const DWORD chunk = data.size() < 0x40000000u ? static_cast<DWORD>(data.size()) : 0x40000000u;
   DWORD count = 0;
   const bool wrote = WriteFile(file, data.data(), chunk, &count, nullptr) != 0;
-  if (wrote && count > 0) {
-    *written = count;
-    return true;
-  }
-  setError(err, wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
-  return false;
+  if (wrote && count > 0) return std::size_t{count};
+  return systemError(wrote ? ERROR_DISK_FULL : lastError(), "WriteFile", subject);
 }
 
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err) {
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject) {
   const DWORD chunk = size < 0x40000000u ? static_cast<DWORD>(size) : 0x40000000u;
   DWORD count = 0;
-  if (ReadFile(file, data, chunk, &count, nullptr)) return static_cast<std::ptrdiff_t>(count);
+  if (ReadFile(file, data, chunk, &count, nullptr)) return std::size_t{count};
   const DWORD error = GetLastError();
-  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
-  setError(err, static_cast<int>(error), "ReadFile", subject);
-  return -1;
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return std::size_t{0};
+  return systemError(static_cast<int>(error), "ReadFile", subject);
 }
 
-bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err) {
+Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject) {
   LARGE_INTEGER position;
   const LARGE_INTEGER zero = {};
   if (!SetFilePointerEx(file, zero, &position, FILE_END)) {
-    setError(err, lastError(), "SetFilePointerEx", subject);
-    return false;
+    return systemError(lastError(), "SetFilePointerEx", subject);
   }
-  *end = static_cast<std::uint64_t>(position.QuadPart);
-  return true;
+  return static_cast<std::uint64_t>(position.QuadPart);
 }
 
-bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err) {
+Status truncate(Handle::Native file, std::uint64_t size, std::string_view subject) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(size);
-  if (SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return true;
-  setError(err, lastError(), "SetEndOfFile", subject);
-  return false;
+  if (SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file)) return {};
+  return systemError(lastError(), "SetEndOfFile", subject);
 }
 
-bool sync(Handle::Native file, std::string_view subject, Error* err) {
-  if (FlushFileBuffers(file)) return true;
-  setError(err, lastError(), "FlushFileBuffers", subject);
-  return false;
+Status sync(Handle::Native file, std::string_view subject) {
+  if (FlushFileBuffers(file)) return {};
+  return systemError(lastError(), "FlushFileBuffers", subject);
 }
 
-bool close(Handle& file, std::string_view subject, Error* err) {
-  if (CloseHandle(file.release())) return true;
-  setError(err, lastError(), "CloseHandle", subject);
-  return false;
+Status close(Handle& file, std::string_view subject) {
+  if (CloseHandle(file.release())) return {};
+  return systemError(lastError(), "CloseHandle", subject);
 }
 
-bool replace(const std::string& from, const std::string& to, Error* err) {
-  std::wstring wideFrom;
-  std::wstring wideTo;
-  if (!widenPath(from, &wideFrom, err) || !widenPath(to, &wideTo, err)) return false;
+Status replace(const std::string& from, const std::string& to) {
+  const Expected<std::wstring> wideFrom = widenPath(from);
+  if (!wideFrom) return wideFrom.error();
+  const Expected<std::wstring> wideTo = widenPath(to);
+  if (!wideTo) return wideTo.error();
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+    if (MoveFileExW(wideFrom->c_str(), wideTo->c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
+      return {};
     }
     const DWORD error = GetLastError();
     if (!isBusy(error) || attempt == kRenameAttempts) {
-      setError(err, static_cast<int>(error), "MoveFileExW", from + " -> " + to);
-      return false;
+      return systemError(static_cast<int>(error), "MoveFileExW", from + " -> " + to);
     }
     Sleep(kRenamePauseMs);
   }

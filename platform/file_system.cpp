@@ -3,50 +3,50 @@
 // file_system-win32.cpp (system_calls.h).
 #include "platform/file_system.h"
 
+#include <utility>
+
 #include "platform/system_calls.h"
 
 namespace platform {
 
-bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err) {
+Status writeAll(Handle::Native file, std::string_view data, std::string_view subject) {
   while (!data.empty()) {
-    std::size_t written = 0;
-    if (!sys::writeSome(file, data, &written, subject, err)) return false;
-    data.remove_prefix(written);
+    const Expected<std::size_t> written = sys::writeSome(file, data, subject);
+    if (!written) return written.error();
+    data.remove_prefix(*written);
   }
-  return true;
+  return {};
 }
 
-bool appendAll(File& file, std::string_view data, Error* err) {
-  std::uint64_t start = 0;
-  if (!sys::seekEnd(file.handle.get(), &start, file.path, err)) return false;
-  if (writeAll(file.handle.get(), data, file.path, err)) return true;
+Status appendAll(File& file, std::string_view data) {
+  const Expected<std::uint64_t> start = sys::seekEnd(file.handle.get(), file.path);
+  if (!start) return start.error();
+  Status written = writeAll(file.handle.get(), data, file.path);
   // Leave no partial line behind: cut the file back to where this write began.
-  sys::truncate(file.handle.get(), start, file.path, nullptr);
-  return false;
+  if (!written) static_cast<void>(sys::truncate(file.handle.get(), *start, file.path));
+  return written;
 }
 
-bool syncAndClose(File& file, Error* err) {
-  const bool synced = sys::sync(file.handle.get(), file.path, err);
-  const bool closed = sys::close(file.handle, file.path, synced ? err : nullptr);
-  return synced && closed;
+Status syncAndClose(File& file) {
+  Status synced = sys::sync(file.handle.get(), file.path);
+  Status closed = sys::close(file.handle, file.path);
+  return synced ? closed : synced;
 }
 
-bool seekFileEnd(File& file, std::uint64_t* end, Error* err) {
-  return sys::seekEnd(file.handle.get(), end, file.path, err);
+Expected<std::uint64_t> seekFileEnd(File& file) {
+  return sys::seekEnd(file.handle.get(), file.path);
 }
 
-bool writeFile(File& file, std::string_view data, Error* err) {
-  return writeAll(file.handle.get(), data, file.path, err);
+Status writeFile(File& file, std::string_view data) {
+  return writeAll(file.handle.get(), data, file.path);
 }
 
-bool truncateFile(File& file, std::uint64_t size, Error* err) {
-  return sys::truncate(file.handle.get(), size, file.path, err);
+Status truncateFile(File& file, std::uint64_t size) {
+  return sys::truncate(file.handle.get(), size, file.path);
 }
 
-bool syncFile(File& file, Error* err) { return sys::sync(file.handle.get(), file.path, err); }
+Status syncFile(File& file) { return sys::sync(file.handle.get(), file.path); }
 
-bool closeFile(File& file, Error* err) {
-  return !file.handle || sys::close(file.handle, file.path, err);
-}
+Status closeFile(File& file) { return file.handle ? sys::close(file.handle, file.path) : Status(); }
 
 }  // namespace platform

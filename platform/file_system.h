@@ -1,7 +1,7 @@
 // Files opened by name: created, appended to, brought to stable storage, looked at and
 // removed. Paths are UTF-8 (on POSIX, bytes as they are). The shared logic is in
 // file_system.cpp, the system calls in file_system-posix.cpp and file_system-win32.cpp.
-// A call that fails returns false (or kFailed) and, when err is given, says why in *err:
+// A call that fails says why in the Error it returns (or, for kFailed, in *err when given):
 // the file's path as its subject, the system's reason as its text.
 #pragma once
 
@@ -36,31 +36,31 @@ OpenResult openForAppend(const std::string& path, File* file, Error* err);
 // Appends all of data at the end of the file. Should a write fail part way, the file is
 // cut back to where this append began, so that no part of data stays behind (unless the
 // cut fails as well).
-bool appendAll(File& file, std::string_view data, Error* err);
+Status appendAll(File& file, std::string_view data);
 
 // Brings the file's contents to stable storage, then closes it. The file is closed in
 // every case.
-bool syncAndClose(File& file, Error* err);
+Status syncAndClose(File& file);
 
 // The steps of an append one by one, for callers that decide what a failure of each
 // means. seekFileEnd: the file's size, where the next write lands. writeFile: all of data
 // there, or a failure (a part may be written). truncateFile: cuts the file off at size,
 // and the next write lands there. closeFile: closes the file, if open, in every case.
-bool seekFileEnd(File& file, std::uint64_t* end, Error* err);
-bool writeFile(File& file, std::string_view data, Error* err);
-bool truncateFile(File& file, std::uint64_t size, Error* err);
-bool syncFile(File& file, Error* err);
-bool closeFile(File& file, Error* err);
+Expected<std::uint64_t> seekFileEnd(File& file);
+Status writeFile(File& file, std::string_view data);
+Status truncateFile(File& file, std::uint64_t size);
+Status syncFile(File& file);
+Status closeFile(File& file);
 
 // The time of the file's last modification.
-bool fileModificationTime(const std::string& path, std::time_t* mtime, Error* err);
+Expected<std::time_t> fileModificationTime(const std::string& path);
 
 // Creates the folders above the file at path that are missing (on POSIX, with the
 // permissions 0700 that settings folders take).
-bool createParentFolders(const std::string& path, Error* err);
+Status createParentFolders(const std::string& path);
 
 // Removes a file, never a folder.
-bool removeFile(const std::string& path, Error* err);
+Status removeFile(const std::string& path);
 
 // The UTF-8 form of a name in the system's narrow encoding: on Windows the ANSI code
 // page, elsewhere bytes that stay as they are. For callers whose names come in that

@@ -15,27 +15,26 @@ namespace platform {
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
+Status OutputFile::open(const std::string& path, FileAccess access) {
   discard();
   path_ = path;
   FileStatus status;
   const bool exists = statPath(path, &status, nullptr) == StatResult::kFound;
   if (exists && !status.regular) {
-    if (!sys::openForWriting(path, &file_.handle, err)) return false;
+    Expected<Handle> opened = sys::openForWriting(path);
+    if (!opened) return opened.error();
+    file_.handle = std::move(*opened);
     file_.path = path;
     direct_ = true;
-    return true;
+    return {};
   }
-  if (exists && status.readOnly) {
-    if (err != nullptr) *err = makeError(path, "the file is read-only");
-    return false;
-  }
+  if (exists && status.readOnly) return makeError(path, "the file is read-only");
   // The read, write and execute bits only: a set-user-ID bit is not handed to new contents.
   permissions_ = exists ? status.permissions & 0777 : 0;
   const bool ownerOnly = access == FileAccess::kOwnerOnly;
   if (ownerOnly) permissions_ = 0600;
   // A name no other writer uses: the process id and a count, created exclusively. Should
-  // every attempt meet a taken name, *err tells of the last.
+  // every attempt meet a taken name, the error tells of the last.
   static unsigned count = 0;
   constexpr int kAttempts = 100;
   Error created;
@@ -45,7 +44,7 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
     switch (sys::createTemporary(temporary, ownerOnly, &file_.handle, &created)) {
       case CreateResult::kCreated:
         file_.path = std::move(temporary);
-        return true;
+        return {};
       case CreateResult::kFailed:
         attempt = kAttempts;
         break;
@@ -53,8 +52,7 @@ bool OutputFile::open(const std::string& path, Error* err, FileAccess access) {
         break;
     }
   }
-  setError(err, created.code, "open", path);
-  return false;
+  return systemError(created.code, "open", path);
 }
 
 void OutputFile::openStandardOutput() {
@@ -62,36 +60,37 @@ void OutputFile::openStandardOutput() {
   standardOutput_ = true;
 }
 
-bool OutputFile::write(std::string_view data, Error* err) {
-  if (standardOutput_)
-    return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8, err);
-  return writeAll(file_.handle.get(), data, path_, err);
+Status OutputFile::write(std::string_view data) {
+  if (standardOutput_) return writeStandard(StandardStream::kOutput, data, TextEncoding::kUtf8);
+  return writeAll(file_.handle.get(), data, path_);
 }
 
-bool OutputFile::commit(Error* err) {
+Status OutputFile::commit() {
   if (standardOutput_) {
     standardOutput_ = false;
-    return true;
+    return {};
   }
   if (direct_) {
     direct_ = false;
     file_.path.clear();
-    return sys::close(file_.handle, path_, err);
+    return sys::close(file_.handle, path_);
   }
-  bool ok = sys::sync(file_.handle.get(), path_, err);
-  ok = sys::close(file_.handle, path_, ok ? err : nullptr) && ok;
-  Error failed;
-  if (ok && permissions_ != 0 && !setPermissions(file_.path, permissions_, &failed)) {
-    setError(err, failed.code, "chmod", path_);
-    ok = false;
+  Status done = sys::sync(file_.handle.get(), path_);
+  const Status closed = sys::close(file_.handle, path_);
+  if (done) done = closed;
+  if (done && permissions_ != 0) {
+    if (const Status set = setPermissions(file_.path, permissions_); !set) {
+      done = systemError(set.error().code, "chmod", path_);
+    }
   }
-  if (ok && !sys::replace(file_.path, path_, &failed)) {
-    setError(err, failed.code, "replace", path_);
-    ok = false;
+  if (done) {
+    if (const Status replaced = sys::replace(file_.path, path_); !replaced) {
+      done = systemError(replaced.error().code, "replace", path_);
+    }
   }
-  if (!ok) removeFile(file_.path, nullptr);
+  if (!done) static_cast<void>(removeFile(file_.path));
   file_.path.clear();
-  return ok;
+  return done;
 }
 
 void OutputFile::discard() {
@@ -99,7 +98,7 @@ void OutputFile::discard() {
   if (!file_.handle) return;
   file_.handle.reset();
   // A FIFO or a device written to directly is not ours to remove.
-  if (!direct_) removeFile(file_.path, nullptr);
+  if (!direct_) static_cast<void>(removeFile(file_.path));
   direct_ = false;
   file_.path.clear();
 }
@@ -143,20 +142,33 @@ void removeLeftoverTemporaries(const std::string& path) {
     const unsigned long owner = temporaryOwner(std::string(entry.begin(), entry.end()), name);
     if (owner == 0 || sys::processRunning(owner)) continue;
     const std::u8string leftover = it->path().u8string();
-    removeFile(std::string(leftover.begin(), leftover.end()), nullptr);
+    (void)removeFile(std::string(leftover.begin(), leftover.end()));
   }
 }
 
-bool InputFile::open(const std::string& path, Error* err) {
-  Handle handle;
-  if (!sys::openForReading(path, &handle, err)) return false;
-  file_.handle = std::move(handle);
+Status InputFile::open(const std::string& path) {
+  Expected<Handle> opened = sys::openForReading(path);
+  if (!opened) return opened.error();
+  file_.handle = std::move(*opened);
   file_.path = path;
-  return true;
+  return {};
 }
 
-std::ptrdiff_t InputFile::read(char* data, std::size_t size, Error* err) {
-  return sys::readSome(file_.handle.get(), data, size, file_.path, err);
+Expected<std::size_t> InputFile::read(char* data, std::size_t size) {
+  return sys::readSome(file_.handle.get(), data, size, file_.path);
+}
+
+Expected<std::string> readWholeFile(const std::string& path) {
+  InputFile file;
+  if (Status opened = file.open(path); !opened) return opened.error();
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const Expected<std::size_t> count = file.read(buffer, sizeof buffer);
+    if (!count) return count.error();
+    if (*count == 0) return text;
+    text.append(buffer, *count);
+  }
 }
 
 }  // namespace platform

@@ -35,16 +35,16 @@ class OutputFile {
   // path naming something other than a regular file (a FIFO, a device, NUL) is opened and
   // written to instead, never renamed over. A file the user made read-only is refused, as
   // cp refuses it. Errors name path, never the temporary file.
-  bool open(const std::string& path, Error* err, FileAccess access = FileAccess::kAsBefore);
+  Status open(const std::string& path, FileAccess access = FileAccess::kAsBefore);
   // Writes to standard output instead: the bytes as they are, but on a Windows console
   // the characters of the UTF-8 text (see writeStandard).
   void openStandardOutput();
   // Writes all of data, or fails.
-  bool write(std::string_view data, Error* err);
+  Status write(std::string_view data);
   // Brings the new version to stable storage and renames it over the target, with the
   // target's permission bits. On failure the temporary file is removed and the target left
   // as it was.
-  bool commit(Error* err);
+  Status commit();
   // Removes the temporary file; the target stays as it was.
   void discard();
 
@@ -57,9 +57,12 @@ class OutputFile {
 };
 
 // Replaces the file at path with data, whole (see OutputFile).
-inline bool replaceFileContents(const std::string& path, std::string_view data, Error* err) {
+inline Status replaceFileContents(const std::string& path, std::string_view data) {
   OutputFile file;
-  return file.open(path, err) && file.write(data, err) && file.commit(err);
+  Status done = file.open(path);
+  if (done) done = file.write(data);
+  if (done) done = file.commit();
+  return done;
 }
 
 // Removes the temporary files that a write of the file at path left beside it when its
@@ -72,12 +75,15 @@ class InputFile {
  public:
   InputFile() = default;
 
-  bool open(const std::string& path, Error* err);
-  // Reads up to size bytes into data: the count read, 0 at the end, -1 on failure.
-  std::ptrdiff_t read(char* data, std::size_t size, Error* err);
+  Status open(const std::string& path);
+  // Reads up to size bytes into data: the count read, 0 at the end.
+  Expected<std::size_t> read(char* data, std::size_t size);
 
  private:
   File file_;
 };
+
+// The whole contents of a file; the error names the file.
+Expected<std::string> readWholeFile(const std::string& path);
 
 }  // namespace platform

@@ -57,31 +57,28 @@ long long nowMilliseconds() {
 
 std::string systemMessage(int code) { return std::strerror(code); }
 
-Handle openBlock(const char* name, Error* err) {
+Expected<Handle> openBlock(const char* name) {
   // POSIX shared-memory names are one path component after a leading slash.
   const std::string path = std::string("/") + name;
   Handle block(shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0));
-  if (!block) setError(err, errno, "shm_open", path);
+  if (!block) return systemError(errno, "shm_open", path);
   return block;
 }
 
-const char* mapBlock(const Handle& block, std::size_t size, Error* err) {
+Expected<const char*> mapBlock(const Handle& block, std::size_t size) {
   const int fd = block.get();
   struct stat status;
   if (fstat(fd, &status) != 0) {
-    setError(err, errno, "fstat", "");
-    return nullptr;
+    return systemError(errno, "fstat", "");
   }
   if (status.st_size < static_cast<off_t>(size)) {
     // Reading past the end of a short block would raise SIGBUS; there is no system error
     // for it.
-    setError(err, EINVAL, "mmap", "block of " + std::to_string(status.st_size) + " bytes");
-    return nullptr;
+    return systemError(EINVAL, "mmap", "block of " + std::to_string(status.st_size) + " bytes");
   }
   void* view = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   if (view == MAP_FAILED) {
-    setError(err, errno, "mmap", "");
-    return nullptr;
+    return systemError(errno, "mmap", "");
   }
   mappedView = static_cast<char*>(view);
   mappedSize = size;

@@ -53,24 +53,24 @@ std::string systemMessage(int code) {
   return length > 0 ? narrow(std::wstring_view(reason, length)) : "error " + std::to_string(code);
 }
 
-Handle openBlock(const char* name, Error* err) {
+Expected<Handle> openBlock(const char* name) {
   Handle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name));
-  if (!mapping) setError(err, static_cast<int>(GetLastError()), "OpenFileMappingA", name);
+  if (!mapping) return systemError(static_cast<int>(GetLastError()), "OpenFileMappingA", name);
   return mapping;
 }
 
-const char* mapBlock(const Handle& block, std::size_t size, Error* err) {
+Expected<const char*> mapBlock(const Handle& block, std::size_t size) {
   void* view = MapViewOfFile(block.get(), FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
-    setError(err, static_cast<int>(GetLastError()), "MapViewOfFile", "");
-    return nullptr;
+    return systemError(static_cast<int>(GetLastError()), "MapViewOfFile", "");
   }
   // A section smaller than the view may still map; reading past its end would fault.
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(view, &region, sizeof region) == 0 || region.RegionSize < size) {
-    setError(err, ERROR_INVALID_PARAMETER, "MapViewOfFile", "section smaller than the view");
+    Error err =
+        systemError(ERROR_INVALID_PARAMETER, "MapViewOfFile", "section smaller than the view");
     UnmapViewOfFile(view);
-    return nullptr;
+    return err;
   }
   return static_cast<const char*>(view);
 }

@@ -14,15 +14,15 @@
 
 namespace platform {
 
-// Opens the named shared block; an empty handle when it does not open. Closing the
+// Opens the named shared block, or says why it does not open. Closing the
 // handle leaves a mapped view valid.
-Handle openBlock(const char* name, Error* err);
+Expected<Handle> openBlock(const char* name);
 
 // Maps the first size bytes of an opened block, to be read only: read-only on POSIX; on
 // Windows with the all-access mask the block has always been opened with. A block smaller
 // than size does not map; on POSIX, a block that shrinks later reads as zeros instead of
 // faulting.
-const char* mapBlock(const Handle& block, std::size_t size, Error* err);
+Expected<const char*> mapBlock(const Handle& block, std::size_t size);
 
 // Whether the block's owner has removed it since it was opened, so that a block of the
 // same name is now another one. POSIX removes the name while readers still map the old

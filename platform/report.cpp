@@ -19,7 +19,7 @@ void emit(std::string_view kind, std::string_view subject, std::string_view text
   line.append(kind);
   if (!subject.empty()) line.append(subject).append(": ");
   line.append(text).append("\n");
-  writeStandard(StandardStream::kError, line, TextEncoding::kUtf8, nullptr);
+  static_cast<void>(writeStandard(StandardStream::kError, line, TextEncoding::kUtf8));
 }
 
 }  // namespace
@@ -40,11 +40,11 @@ void reportCount(std::string_view message, bool last) {
   if (!isTerminal(StandardStream::kError)) return;
   std::string line = "\r" + programName() + ": ";
   line.append(message).append(last ? "\n" : "");
-  writeStandard(StandardStream::kError, line, TextEncoding::kUtf8, nullptr);
+  (void)writeStandard(StandardStream::kError, line, TextEncoding::kUtf8);
 }
 
 void reportPrompt(std::string_view message) {
-  writeStandard(StandardStream::kError, message, TextEncoding::kUtf8, nullptr);
+  (void)writeStandard(StandardStream::kError, message, TextEncoding::kUtf8);
 }
 
 }  // namespace platform

@@ -17,7 +17,7 @@
 namespace platform {
 
 // Writes all of data, in as many writes as the system needs (shared, output_file.cpp).
-bool writeAll(Handle::Native file, std::string_view data, std::string_view subject, Error* err);
+Status writeAll(Handle::Native file, std::string_view data, std::string_view subject);
 
 namespace sys {
 
@@ -26,33 +26,33 @@ namespace sys {
 CreateResult createTemporary(const std::string& path, bool ownerOnly, Handle* file, Error* err);
 
 // Opens an existing file that is not a regular one (a FIFO, a device, NUL) for writing.
-bool openForWriting(const std::string& path, Handle* file, Error* err);
+Expected<Handle> openForWriting(const std::string& path);
 
 // Opens an existing file for reading; others may go on writing it meanwhile.
-bool openForReading(const std::string& path, Handle* file, Error* err);
+Expected<Handle> openForReading(const std::string& path);
 
-// One write of up to data.size() bytes: true with *written (at least one) bytes written.
-bool writeSome(Handle::Native file, std::string_view data, std::size_t* written,
-               std::string_view subject, Error* err);
+// One write of up to data.size() bytes: how many (at least one) were written.
+Expected<std::size_t> writeSome(Handle::Native file, std::string_view data,
+                                std::string_view subject);
 
-// One read: the count read, 0 at the end, -1 on failure.
-std::ptrdiff_t readSome(Handle::Native file, char* data, std::size_t size, std::string_view subject,
-                        Error* err);
+// One read: the count read, 0 at the end.
+Expected<std::size_t> readSome(Handle::Native file, char* data, std::size_t size,
+                               std::string_view subject);
 
-// Moves to the end of the file; *end is where it is.
-bool seekEnd(Handle::Native file, std::uint64_t* end, std::string_view subject, Error* err);
+// Moves to the end of the file; where it is.
+Expected<std::uint64_t> seekEnd(Handle::Native file, std::string_view subject);
 
 // Cuts the file off at size bytes; the next write lands there.
-bool truncate(Handle::Native file, std::uint64_t size, std::string_view subject, Error* err);
+Status truncate(Handle::Native file, std::uint64_t size, std::string_view subject);
 
 // Brings the file's contents to stable storage.
-bool sync(Handle::Native file, std::string_view subject, Error* err);
+Status sync(Handle::Native file, std::string_view subject);
 
 // Closes the file, reporting a failure of the close.
-bool close(Handle& file, std::string_view subject, Error* err);
+Status close(Handle& file, std::string_view subject);
 
 // Renames from over to, and brings the rename to stable storage.
-bool replace(const std::string& from, const std::string& to, Error* err);
+Status replace(const std::string& from, const std::string& to);
 
 // This process's id, for names no other process uses.
 unsigned long processId();
@@ -63,7 +63,7 @@ bool processRunning(unsigned long id);
 // then writeConsole writes to it, showing the characters the bytes encode.
 Handle::Native standardStream(StandardStream stream);
 bool isConsole(StandardStream stream);
-bool writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding, Error* err);
+Status writeConsole(StandardStream stream, std::string_view bytes, TextEncoding encoding);
 
 // Whether a console shows text of this encoding right from its bytes as they are, so
 // that std::cout and std::cerr need not go through writeConsole.

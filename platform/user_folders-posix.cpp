@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/ascii.h"
 #include "platform/user_folders.h"
 
 namespace platform {
@@ -24,8 +25,7 @@ Expected<std::string> userConfigFile(std::string_view application, std::string_v
     folder += "/.config";
   }
   folder += '/';
-  for (const char c : application)
-    folder += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  folder += asciiLower(application);
   return folder.append("/").append(file);
 }
 

@@ -341,26 +341,22 @@ Expected<std::unique_ptr<WebSocket>> openWebSocket(const Url& url, std::string s
 
 }  // namespace
 
-Expected<HttpResponse> sendRequest(const HttpRequest& request) {
-  const std::string subject = urlSubject(request.url);
-  const auto url = parseUrl(request.url);
-  if (!url) return url.error();
-  const auto sizes = measureBody(request.body);
-  if (!sizes) return sizes.error();
+Expected<HttpResponse> sendMeasured(const HttpRequest& request, const Url& url,
+                                    const BodySizes& sizes, const std::string& subject) {
   net::io_context io;
-  if (!url->secure) {
+  if (!url.secure) {
     beast::tcp_stream stream(io);
-    if (Status s = connectTcp(io, stream, *url, request.connectTimeoutSeconds, subject); !s)
+    if (Status s = connectTcp(io, stream, url, request.connectTimeoutSeconds, subject); !s)
       return s.error();
-    return Exchange(io, stream, request, subject).run(*url, *sizes);
+    return Exchange(io, stream, request, subject).run(url, sizes);
   }
   const auto tls = clientTlsContext();
   beast::ssl_stream<beast::tcp_stream> stream(io, *tls);
   const int seconds = request.connectTimeoutSeconds;
-  if (Status s = connectTcp(io, beast::get_lowest_layer(stream), *url, seconds, subject); !s)
+  if (Status s = connectTcp(io, beast::get_lowest_layer(stream), url, seconds, subject); !s)
     return s.error();
-  if (Status s = startTls(io, stream, *url, seconds, subject); !s) return s.error();
-  return Exchange(io, stream, request, subject).run(*url, *sizes);
+  if (Status s = startTls(io, stream, url, seconds, subject); !s) return s.error();
+  return Exchange(io, stream, request, subject).run(url, sizes);
 }
 
 Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, int timeoutSeconds) {

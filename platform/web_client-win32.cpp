@@ -302,18 +302,14 @@ class WinHttpWebSocket final : public WebSocket {
 
 }  // namespace
 
-Expected<HttpResponse> sendRequest(const HttpRequest& request) {
-  const std::string subject = urlSubject(request.url);
-  const auto url = parseUrl(request.url);
-  if (!url) return url.error();
-  const auto sizes = measureBody(request.body);
-  if (!sizes) return sizes.error();
+Expected<HttpResponse> sendMeasured(const HttpRequest& request, const Url& url,
+                                    const BodySizes& sizes, const std::string& subject) {
   Opened opened;
-  if (Status s = openRequest(*url, request.method, request.connectTimeoutSeconds,
+  if (Status s = openRequest(url, request.method, request.connectTimeoutSeconds,
                              request.readTimeoutSeconds, subject, &opened);
       !s)
     return s.error();
-  if (Status s = sendAll(opened.request.get(), request, *sizes, subject); !s) return s.error();
+  if (Status s = sendAll(opened.request.get(), request, sizes, subject); !s) return s.error();
   return readAnswer(opened.request.get(), subject, request.readTimeoutSeconds);
 }
 

@@ -2,9 +2,9 @@
 #include "platform/web_client.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
+#include "platform/ascii.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/web_body.h"
@@ -13,21 +13,12 @@ namespace platform {
 
 namespace {
 
-bool sameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Sets the scheme's fields; false for a scheme this client does not speak.
 bool readScheme(std::string_view scheme, Url* url) {
-  url->secure = sameLetters(scheme, "https") || sameLetters(scheme, "wss");
-  url->webSocket = sameLetters(scheme, "ws") || sameLetters(scheme, "wss");
+  url->secure = equalsIgnoringCase(scheme, "https") || equalsIgnoringCase(scheme, "wss");
+  url->webSocket = equalsIgnoringCase(scheme, "ws") || equalsIgnoringCase(scheme, "wss");
   url->port = url->secure ? 443 : 80;
-  return url->secure || url->webSocket || sameLetters(scheme, "http");
+  return url->secure || url->webSocket || equalsIgnoringCase(scheme, "http");
 }
 
 // Reads "host", "host:port", "[v6]" or "[v6]:port"; the reason when it is not one.
@@ -63,14 +54,13 @@ Status sendFile(const std::string& path, std::uint64_t size,
                 const std::function<Status(std::string_view)>& write,
                 const std::function<void(std::uint64_t)>& sent) {
   InputFile file;
-  Error err;
-  if (!file.open(path, &err)) return err;
+  if (Status opened = file.open(path); !opened) return opened;
   std::vector<char> buffer(kPiece);
   while (size > 0) {
-    const std::ptrdiff_t n = file.read(buffer.data(), std::min<std::uint64_t>(size, kPiece), &err);
-    if (n < 0) return err;
-    if (n == 0) return makeError(path, "the file became shorter while it was sent");
-    const auto count = static_cast<std::size_t>(n);
+    const Expected<std::size_t> n = file.read(buffer.data(), std::min<std::uint64_t>(size, kPiece));
+    if (!n) return n.error();
+    if (*n == 0) return makeError(path, "the file became shorter while it was sent");
+    const std::size_t count = *n;
     if (Status status = write(std::string_view(buffer.data(), count)); !status) return status;
     size -= count;
     sent(count);
@@ -154,7 +144,7 @@ std::string urlSubject(std::string_view url) {
 
 std::string HttpResponse::header(std::string_view name) const {
   for (const Header& h : headers)
-    if (sameLetters(h.name, name)) return h.value;
+    if (equalsIgnoringCase(h.name, name)) return h.value;
   return "";
 }
 
@@ -182,6 +172,70 @@ std::string formEncode(const std::vector<Header>& fields) {
     out.append(urlEncode(field.name)).append("=").append(urlEncode(field.value));
   }
   return out;
+}
+
+Expected<HttpResponse> sendRequest(const HttpRequest& request) {
+  const std::string subject = urlSubject(request.url);
+  const auto url = parseUrl(request.url);
+  if (!url) return url.error();
+  const auto sizes = measureBody(request.body);
+  if (!sizes) return sizes.error();
+  return sendMeasured(request, *url, *sizes, subject);
+}
+
+namespace {
+
+// A value of a form part's header: '"', CR and LF percent-encoded, as browsers send them.
+std::string headerValue(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '"') {
+      out += "%22";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+// Adds bytes from memory to the body, to its last part when that too is held in memory.
+void addBytes(std::string_view bytes, std::vector<BodyPart>* body) {
+  if (!body->empty() && body->back().filePath.empty()) {
+    body->back().bytes += bytes;
+  } else {
+    body->push_back({std::string(bytes), ""});
+  }
+}
+
+std::string partHead(std::string_view boundary, std::string_view name) {
+  std::string head = "--";
+  head.append(boundary).append("\r\nContent-Disposition: form-data; name=\"").append(name);
+  return head.append("\"");
+}
+
+}  // namespace
+
+void addFormField(std::string_view boundary, std::string_view name, std::string_view value,
+                  std::vector<BodyPart>* body) {
+  addBytes(partHead(boundary, name).append("\r\n\r\n").append(value).append("\r\n"), body);
+}
+
+void addFormFile(std::string_view boundary, std::string_view name, const std::string& path,
+                 std::string_view type, std::vector<BodyPart>* body) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string head = partHead(boundary, name).append("; filename=\"").append(headerValue(file));
+  addBytes(head.append("\"\r\nContent-Type: ").append(type).append("\r\n\r\n"), body);
+  body->push_back({"", path});
+  body->push_back({"\r\n", ""});
+}
+
+void endForm(std::string_view boundary, std::vector<BodyPart>* body) {
+  body->push_back({std::string("--").append(boundary).append("--\r\n"), ""});
 }
 
 }  // namespace platform

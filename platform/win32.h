@@ -13,9 +13,9 @@
 
 namespace platform {
 
-// The UTF-16 form of a UTF-8 path; false, with *err naming it, when it is not UTF-8, so
-// that no other file is opened in its place.
-bool widenPath(const std::string& path, std::wstring* wide, Error* err);
+// The UTF-16 form of a UTF-8 path; an error naming it when it is not UTF-8, so that no
+// other file is opened in its place.
+Expected<std::wstring> widenPath(const std::string& path);
 
 // The UTF-16 form of UTF-8 text for a person; bytes that are not UTF-8 become U+FFFD.
 std::wstring widenText(std::string_view utf8);

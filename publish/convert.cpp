@@ -65,9 +65,9 @@ class Output {
   Status begin(Format* format) {
     if (!options_.output) {
       file_.openStandardOutput();
-    } else if (Error err; !file_.open(platform::followLinks(*options_.output), &err)) {
+    } else if (Status opened = file_.open(platform::followLinks(*options_.output)); !opened) {
       // A symbolic link stays a link: the file it points to is replaced.
-      return failure(err);
+      return failure(opened.error());
     }
     opened_ = true;
     buffer_.reserve(kWriteSize + 4096);
@@ -78,15 +78,14 @@ class Output {
   // Writes the buffer once it is full, or whatever it holds when `all`.
   Status write(bool all = false) {
     if (!all && buffer_.size() < kWriteSize) return {};
-    Error err;
-    if (!file_.write(buffer_, &err)) return failure(err);
+    if (Status written = file_.write(buffer_); !written) return failure(written.error());
     buffer_.clear();
     return {};
   }
 
   Status commit() {
-    Error err;
-    return file_.commit(&err) ? Status() : failure(err);
+    Status committed = file_.commit();
+    return committed ? committed : failure(committed.error());
   }
 
   bool opened() const { return opened_; }

@@ -1,34 +1,25 @@
 #include "publish/formats.h"
 
+#include "setfile/clock.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
+#include "util/calendar.h"
 
 namespace {
 
-// "hh:mm:ss"
-void appendClock(const std::tm& time, std::string* out) {
-  appendNumber(time.tm_hour, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_min, 2, out);
-  out->push_back(':');
-  appendNumber(time.tm_sec, 2, out);
-}
-
 // Days since 1970-01-01 of the date of a clock time.
 std::int64_t daysOf(const std::tm& time) {
-  const std::int64_t midnight =
-      clockSeconds(time) - (time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec);
-  return midnight / 86400 - (midnight % 86400 < 0 ? 1 : 0);
+  return calendar::daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday);
 }
 
 // "Monday 7 December 2026"
 void appendLongDate(const std::tm& time, std::string* out) {
-  static constexpr const char* kWeekdays[] = {"Thursday", "Friday",  "Saturday", "Sunday",
-                                              "Monday",   "Tuesday", "Wednesday"};
+  static constexpr const char* kWeekdays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                              "Thursday", "Friday", "Saturday"};
   static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
                                             "May",       "June",     "July",     "August",
                                             "September", "October",  "November", "December"};
-  const std::int64_t weekday = ((daysOf(time) % 7) + 7) % 7;  // 1970-01-01 was a Thursday
-  out->append(kWeekdays[weekday]);
+  out->append(kWeekdays[calendar::weekdayOf(daysOf(time))]);
   out->push_back(' ');
   appendNumber(time.tm_mday, 1, out);
   out->push_back(' ');
@@ -179,12 +170,7 @@ void TracklistFormat::record(const Record& record, std::string* out) {
         start_ ? startOrigin(*start_, record.time, &startAfterFirst_) : clockSeconds(record.time);
   }
   const std::int64_t offset = clockSeconds(record.time) - *origin_;
-  const auto seconds = static_cast<std::uint64_t>(offset < 0 ? 0 : offset);
-  appendNumber(seconds / 3600, 2, out);
-  out->push_back(':');
-  appendNumber(seconds / 60 % 60, 2, out);
-  out->push_back(':');
-  appendNumber(seconds % 60, 2, out);
+  appendDuration(offset, 2, out);
   out->push_back(' ');
   appendVisible(record.track.artist, out);
   if (!record.track.artist.empty() && !record.track.song.empty()) out->append(" - ");
@@ -212,18 +198,16 @@ void CsvFormat::record(const Record& record, std::string* out) {
 void JsonFormat::begin(std::string* out) { out->append("["); }
 
 void JsonFormat::record(const Record& record, std::string* out) {
-  out->append(first_ ? "\n  {\"time\": \"" : ",\n  {\"time\": \"");
+  out->append(first_ ? "\n  " : ",\n  ");
   first_ = false;
-  appendIsoDateTime(record.time, out);
-  out->append("\", \"deck\": \"");
-  out->append(deckLetter(record.deck));
-  out->append("\", \"artist\": ");
-  appendJsonString(record.track.artist, out);
-  out->append(", \"song\": ");
-  appendJsonString(record.track.song, out);
-  out->append(", \"album\": ");
-  appendJsonString(record.track.album, out);
-  out->push_back('}');
+  JsonWriter json(out, JsonWriter::Style::kSpaced);
+  json.beginObject();
+  json.name("time");
+  json.stringFrom([&](std::string* text) { appendIsoDateTime(record.time, text); });
+  json.name("deck");
+  json.string(deckLetter(record.deck));
+  appendTrackMembers(record.track, json);
+  json.endObject();
 }
 
 void JsonFormat::end(std::string* out) { out->append("\n]\n"); }
@@ -235,9 +219,9 @@ void HtmlFormat::begin(std::string* out) {
   out->append(kPageStyle);
   appendLongDate(first_, out);
   out->append("</h1>\n<p class=\"when\">");
-  appendClock(first_, out);
+  appendTimeOfDay(first_, out);
   out->append(" to ");
-  appendClock(last_, out);
+  appendTimeOfDay(last_, out);
   if (daysOf(last_) != daysOf(first_)) {
     out->append(" on ");
     appendLongDate(last_, out);
@@ -252,7 +236,7 @@ void HtmlFormat::record(const Record& record, std::string* out) {
   out->append("<tr><td class=\"number\">");
   appendNumber(++number_, 1, out);
   out->append("</td><td class=\"time\">");
-  appendClock(record.time, out);
+  appendTimeOfDay(record.time, out);
   out->append("</td><td class=\"deck\">");
   out->append(deckLetter(record.deck));
   out->append("</td><td>");

@@ -1,5 +1,6 @@
 #include "publish/recording.h"
 
+#include "platform/ascii.h"
 #include "publish/set_reader.h"
 #include "setfile/set_log_line.h"
 #include "setfile/text.h"
@@ -9,17 +10,14 @@ namespace {
 // CUE text fields hold at most this many characters.
 constexpr std::size_t kCueTextLength = 80;
 
-bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // A CUE text in quotes: control characters as blanks, '"' (which CUE cannot escape) as
 // '\'', cut to 80 characters, never inside one. Readers take '\' before a quote as an
 // escape that would swallow the closing quote, so backslashes that end it become '/'.
 void appendCueText(std::string_view text, std::string* out) {
   out->push_back('"');
   const std::size_t begin = out->size();
-  std::size_t characters = 0;
+  text = text.substr(0, utf8Prefix(text, kCueTextLength));
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!continuationByte(text[i]) && ++characters > kCueTextLength) break;
     if (const std::size_t control = controlAt(text, i); control != 0) {
       out->push_back(' ');
       i += control - 1;
@@ -142,8 +140,8 @@ void CueFormat::track(const Record& record, std::int64_t pointMs, std::string* o
     out->append(options_.audio);  // as given: it names a file, and holds no '"'
     out->push_back('"');
     const std::size_t dot = options_.audio.rfind('.');
-    std::string extension = dot == std::string::npos ? "" : options_.audio.substr(dot + 1);
-    for (char& c : extension) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string extension =
+        platform::asciiLower(dot == std::string::npos ? "" : options_.audio.substr(dot + 1));
     out->append(extension == "mp3" ? " MP3\r\n" : " WAVE\r\n");
   }
   out->append("  TRACK ");

@@ -47,22 +47,22 @@ Status prepare(Source& source) {
       !status.regular;
   if (!source.fromCopy) return {};
   platform::InputFile file;
-  Error err;
-  if (!file.open(source.path, &err)) return readFailure(source, err);
+  if (Status opened = file.open(source.path); !opened) return readFailure(source, opened.error());
   char buffer[kReadSize];
-  for (std::ptrdiff_t n; (n = file.read(buffer, sizeof buffer, &err)) != 0;) {
-    if (n < 0) return readFailure(source, err);
-    source.copy.append(buffer, static_cast<std::size_t>(n));
+  for (;;) {
+    const Expected<std::size_t> n = file.read(buffer, sizeof buffer);
+    if (!n) return readFailure(source, n.error());
+    if (*n == 0) return {};
+    source.copy.append(buffer, *n);
   }
-  return {};
 }
 
 // Opens a prepared source for a reading, up to `limit` bytes.
 Status startReading(const Source& source, std::uint64_t limit, PlaylistReader* reader) {
   if (source.fromCopy) {
     reader->openBytes(source.copy);
-  } else if (Error err; !reader->open(source.path, &err)) {
-    return readFailure(source, err);
+  } else if (Status opened = reader->open(source.path); !opened) {
+    return readFailure(source, opened.error());
   }
   reader->limit(limit);
   reader->textBytes(source.textBytes);
@@ -74,14 +74,14 @@ Status startReading(const Source& source, std::uint64_t limit, PlaylistReader* r
 Expected<bool> isUtf8Source(const Source& source) {
   if (source.fromCopy) return isUtf8(source.copy);
   platform::InputFile file;
-  Error err;
-  if (!file.open(source.path, &err)) return readFailure(source, err);
+  if (Status opened = file.open(source.path); !opened) return readFailure(source, opened.error());
   // Whole lines are checked; the rest waits for the next part of the file.
   std::string pending;
   char buffer[kReadSize];
-  for (std::ptrdiff_t n; (n = file.read(buffer, sizeof buffer, &err)) != 0;) {
-    if (n < 0) return readFailure(source, err);
-    pending.append(buffer, static_cast<std::size_t>(n));
+  for (Expected<std::size_t> n = file.read(buffer, sizeof buffer); !n || *n != 0;
+       n = file.read(buffer, sizeof buffer)) {
+    if (!n) return readFailure(source, n.error());
+    pending.append(buffer, *n);
     const std::size_t end = pending.rfind('\n');
     if (end == std::string::npos && pending.size() < sizeof buffer) continue;
     const std::size_t whole = end == std::string::npos ? pending.size() : end + 1;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "setfile/clock.h"
 #include "setfile/text.h"
 
 namespace {
@@ -228,11 +229,7 @@ std::vector<std::string> brokenRuleLines(const std::vector<Record>& tracks) {
     for (const BrokenRule& rule : history.check(track)) {
       std::string line = "#";
       line.append(std::to_string(i + 1)).push_back(' ');
-      appendNumber(record.time.tm_hour, 2, &line);
-      line.push_back(':');
-      appendNumber(record.time.tm_min, 2, &line);
-      line.push_back(':');
-      appendNumber(record.time.tm_sec, 2, &line);
+      appendTimeOfDay(record.time, &line);
       lines.push_back(line + " " + track.artist + " - " + track.song + ": " + describeRule(rule));
     }
     history.add(track);

@@ -1,18 +1,9 @@
 #include "setfile/clock.h"
 
 #include "setfile/text.h"
+#include "util/calendar.h"
 
 namespace {
-
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar.
-std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const std::int64_t yearOfEra = year - era * 400;
-  const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 // The number of `count` digits at text; -1 when one of them is not a digit.
 int digits(const char* text, std::size_t count) {
@@ -49,7 +40,8 @@ LocalStamp localStamp(std::time_t time) {
 }
 
 std::int64_t clockSeconds(const std::tm& time) {
-  return daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday) * 86400 +
+  return calendar::daysFromCivil(std::int64_t{time.tm_year} + 1900, time.tm_mon + 1, time.tm_mday) *
+             86400 +
          time.tm_hour * 3600 + time.tm_min * 60 + time.tm_sec;
 }
 
@@ -67,6 +59,14 @@ void appendClock(const std::tm& time, const char* separators, std::string* out) 
     if (i > 0) out->push_back(separators[i - 1]);
     appendNumber(parts[i], i == 0 ? 4 : 2, out);
   }
+}
+
+void appendHms(std::uint64_t hours, int minutes, int seconds, int hourWidth, std::string* out) {
+  appendNumber(hours, hourWidth, out);
+  out->push_back(':');
+  appendNumber(minutes, 2, out);
+  out->push_back(':');
+  appendNumber(seconds, 2, out);
 }
 
 bool readClock(std::string_view text, const char* separators, std::tm* time) {

@@ -40,6 +40,23 @@ constexpr std::size_t kClockSize = 19;
 // others, with `separators` between them.
 void appendClock(const std::tm& time, const char* separators, std::string* out);
 
+// "hh:mm:ss": the hours with at least hourWidth digits, the minutes and seconds with two. The
+// one writer of a time of day and of a duration.
+void appendHms(std::uint64_t hours, int minutes, int seconds, int hourWidth, std::string* out);
+
+// "hh:mm:ss" of a clock time's time of day.
+inline void appendTimeOfDay(const std::tm& time, std::string* out) {
+  appendHms(static_cast<std::uint64_t>(time.tm_hour), time.tm_min, time.tm_sec, 2, out);
+}
+
+// "h:mm:ss" of a duration in seconds, the hours with at least hourWidth digits; a negative
+// duration is written as 0.
+inline void appendDuration(std::int64_t seconds, int hourWidth, std::string* out) {
+  const auto whole = static_cast<std::uint64_t>(seconds < 0 ? 0 : seconds);
+  appendHms(whole / 3600, static_cast<int>(whole / 60 % 60), static_cast<int>(whole % 60),
+            hourWidth, out);
+}
+
 // Reads "YYYY?MM?DD?hh?mm?ss" at the start of text, the separators as `separators` gives;
 // it must be a valid clock time on a day of the calendar. *time is changed only when true.
 bool readClock(std::string_view text, const char* separators, std::tm* time);

@@ -19,12 +19,12 @@ bool isSetLogLine(std::string_view line) {
 
 }  // namespace
 
-bool PlaylistReader::open(const std::string& path, platform::Error* err) {
+platform::Status PlaylistReader::open(const std::string& path) {
   begin_ = end_ = 0;
   read_ = line_ = 0;
   atEnd_ = failed_ = unended_ = fromBytes_ = false;
   allUtf8_ = true;
-  return file_.open(path, err);
+  return file_.open(path);
 }
 
 void PlaylistReader::openBytes(std::string_view bytes) {
@@ -49,7 +49,9 @@ bool PlaylistReader::fill(platform::Error* err) {
     n = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(room, bytes_.size() - read_));
     std::memcpy(buffer_.get() + end_, bytes_.data() + read_, static_cast<std::size_t>(n));
   } else if (room > 0) {
-    n = file_.read(buffer_.get() + end_, room, err);
+    const platform::Expected<std::size_t> count = file_.read(buffer_.get() + end_, room);
+    if (!count && err != nullptr) *err = count.error();
+    n = count ? static_cast<std::ptrdiff_t>(*count) : -1;
   }
   if (n <= 0) {
     atEnd_ = true;

@@ -27,7 +27,7 @@ class PlaylistReader {
 
   PlaylistReader();
 
-  bool open(const std::string& path, platform::Error* err);
+  platform::Status open(const std::string& path);
   // Reads these bytes instead of a file; they must outlive the reader.
   void openBytes(std::string_view bytes);
   // Reads no further than this many bytes of the file.

@@ -1,5 +1,7 @@
 #include "setfile/set_log_line.h"
 
+#include "platform/ascii.h"
+#include "setfile/json_writer.h"
 #include "setfile/text.h"
 
 namespace {
@@ -53,21 +55,9 @@ class JsonCursor {
   // Four hex digits after "\u".
   bool hex4(char32_t* unit) {
     if (text_.size() < 4) return false;
-    *unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[static_cast<std::size_t>(i)];
-      int digit;
-      if (c >= '0' && c <= '9') {
-        digit = c - '0';
-      } else if (c >= 'a' && c <= 'f') {
-        digit = c - 'a' + 10;
-      } else if (c >= 'A' && c <= 'F') {
-        digit = c - 'A' + 10;
-      } else {
-        return false;
-      }
-      *unit = *unit * 16 + static_cast<char32_t>(digit);
-    }
+    const long value = platform::readHex(text_, 4);
+    if (value < 0) return false;
+    *unit = static_cast<char32_t>(value);
     text_.remove_prefix(4);
     return true;
   }
@@ -130,22 +120,19 @@ class JsonCursor {
 }  // namespace
 
 std::string formatSetLogLine(const SetLogLine& line) {
-  std::string text = "{\"time\":\"";
-  appendIsoStamp(line.time, &text);
-  text += "\",\"deck\":\"";
-  text += deckLetter(line.deck);
-  text += "\",\"artist\":";
-  appendJsonString(line.track.artist, &text);
-  text += ",\"song\":";
-  appendJsonString(line.track.song, &text);
-  text += ",\"album\":";
-  appendJsonString(line.track.album, &text);
+  std::string text;
+  JsonWriter json(&text);
+  json.beginObject();
+  json.name("time");
+  json.stringFrom([&](std::string* out) { appendIsoStamp(line.time, out); });
+  json.name("deck");
+  json.string(deckLetter(line.deck));
+  appendTrackMembers(line.track, json);
   if (line.loaded) {
-    text += ",\"loaded\":\"";
-    appendIsoStamp(*line.loaded, &text);
-    text += '"';
+    json.name("loaded");
+    json.stringFrom([&](std::string* out) { appendIsoStamp(*line.loaded, out); });
   }
-  text += '}';
+  json.endObject();
   return text;
 }
 

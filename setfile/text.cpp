@@ -1,5 +1,7 @@
 #include "setfile/text.h"
 
+#include <algorithm>
+
 std::size_t utf8Length(std::string_view text) {
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = at(0);
@@ -25,6 +27,25 @@ std::size_t utf8Length(std::string_view text) {
     if ((at(i) & 0xC0) != 0x80) return 0;
   }
   return length;
+}
+
+namespace {
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::size_t utf8Characters(std::string_view text) {
+  std::size_t count = 0;
+  for (const char c : text) count += isContinuationByte(c) ? 0 : 1;
+  return count;
+}
+
+std::size_t utf8Prefix(std::string_view text, std::size_t characters) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!isContinuationByte(text[i]) && characters-- == 0) return i;
+  }
+  return text.size();
 }
 
 bool isUtf8(std::string_view text) {
@@ -163,4 +184,17 @@ void appendJsonString(std::string_view text, std::string* out, JsonText form) {
     text.remove_prefix(length);
   }
   out->push_back('"');
+}
+
+std::vector<std::string> splitList(std::string_view text) {
+  std::vector<std::string> items;
+  for (std::size_t begin = 0; begin <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    std::string_view item = text.substr(begin, comma - begin);
+    item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
+    item.remove_suffix(item.size() - (item.find_last_not_of(' ') + 1));
+    if (!item.empty()) items.emplace_back(item);
+    begin = comma + 1;
+  }
+  return items;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Decimal digits of value, with leading zeros up to width; a negative value is written as 0.
 void appendNumber(std::uint64_t value, int width, std::string* out);
@@ -20,6 +21,12 @@ std::size_t utf8Length(std::string_view text);
 
 // Whether text is well-formed UTF-8.
 bool isUtf8(std::string_view text);
+
+// The characters of UTF-8 text: the bytes that are not continuation bytes (10xxxxxx).
+std::size_t utf8Characters(std::string_view text);
+
+// The bytes of text's first `characters` characters: where to cut it without cutting one.
+std::size_t utf8Prefix(std::string_view text, std::size_t characters);
 
 // U+FFFD as UTF-8: what stands for a byte or an escape that is no character.
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
@@ -47,3 +54,6 @@ enum class JsonText { kPlain, kForPage };
 // other character as its UTF-8 bytes; a byte that is not part of UTF-8 becomes U+FFFD, so
 // the string is always valid.
 void appendJsonString(std::string_view text, std::string* out, JsonText form = JsonText::kPlain);
+
+// The items of a comma-separated list, blanks around each removed; empty items are left out.
+std::vector<std::string> splitList(std::string_view text);

@@ -34,38 +34,35 @@ void RemoveAndDie(int signal) {
 
 }  // namespace
 
-bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err) {
+Status CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block) {
   const std::string path = ObjectPath(name);
   if (size > static_cast<std::size_t>(std::numeric_limits<off_t>::max())) {
-    setError(err, EINVAL, "ftruncate", path);
-    return false;
+    return systemError(EINVAL, "ftruncate", path);
   }
   // A leftover of an earlier writer is replaced, not resized: a reader that still maps
   // the old object keeps its view instead of seeing it shrink under it.
   if (shm_unlink(path.c_str()) != 0 && errno != ENOENT) {
-    setError(err, errno, "shm_unlink", path);
-    return false;
+    return systemError(errno, "shm_unlink", path);
   }
   const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
-    setError(err, errno, "shm_open", path);
-    return false;
+    return systemError(errno, "shm_open", path);
   }
   // A new object grows zero-filled.
   if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    setError(err, errno, "ftruncate", path);
+    Error err = systemError(errno, "ftruncate", path);
     close(fd);
     shm_unlink(path.c_str());
-    return false;
+    return err;
   }
   char* view = nullptr;
   if (size > 0) {  // an empty object exists but has nothing to map
     void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) {
-      setError(err, errno, "mmap", path);
+      Error err = systemError(errno, "mmap", path);
       close(fd);
       shm_unlink(path.c_str());
-      return false;
+      return err;
     }
     view = static_cast<char*>(address);
   }
@@ -73,7 +70,7 @@ bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* bloc
   block->view = view;
   block->size = size;
   block->name = name;
-  return true;
+  return {};
 }
 
 void RemoveWritableBlock(WritableBlock* block) {

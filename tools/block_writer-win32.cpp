@@ -8,28 +8,27 @@
 
 namespace platform {
 
-bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err) {
+Status CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block) {
   const auto high = static_cast<DWORD>(static_cast<unsigned long long>(size) >> 32);
   const auto low = static_cast<DWORD>(size & 0xFFFFFFFFu);
   HANDLE mapping =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, high, low, name);
   if (mapping == nullptr) {
-    setError(err, static_cast<int>(GetLastError()), "CreateFileMappingA", name);
-    return false;
+    return systemError(static_cast<int>(GetLastError()), "CreateFileMappingA", name);
   }
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
   if (view == nullptr) {
-    setError(err, static_cast<int>(GetLastError()), "MapViewOfFile", name);
+    Error err = systemError(static_cast<int>(GetLastError()), "MapViewOfFile", name);
     CloseHandle(mapping);
-    return false;
+    return err;
   }
   if (existed) std::memset(view, 0, size);  // a new section is zero-filled already
   block->handle = Handle(mapping);
   block->view = static_cast<char*>(view);
   block->size = size;
   block->name = name;
-  return true;
+  return {};
 }
 
 void RemoveWritableBlock(WritableBlock* block) {

@@ -18,7 +18,7 @@ struct WritableBlock {
 
 // Creates (or takes over) the named block with the given size, zero-filled, mapped
 // writable.
-bool CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block, Error* err);
+Status CreateWritableBlock(const char* name, std::size_t size, WritableBlock* block);
 
 // Unmaps, closes and removes the block's name so that readers can no longer open it.
 void RemoveWritableBlock(WritableBlock* block);

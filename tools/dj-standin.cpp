@@ -267,8 +267,9 @@ int main(int argc, char** argv) {
   }
 
   platform::WritableBlock block;
-  platform::Error err;
-  if (!platform::CreateWritableBlock(options.name, options.size, &block, &err)) {
+  if (platform::Status created = platform::CreateWritableBlock(options.name, options.size, &block);
+      !created) {
+    const platform::Error& err = created.error();
     std::cerr << "dj-standin: cannot create the block: " << err.subject << ": " << err.text << "\n";
     return kStatusFailure;
   }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace standin {
 
 namespace {
@@ -26,25 +28,6 @@ std::string_view NextWord(std::string_view* rest) {
   while (end < text.size() && !IsBlank(text[end])) ++end;
   *rest = text.substr(end);
   return text.substr(0, end);
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads `digits` hex digits at the start of text; -1 when they are not all there.
-long ReadHex(std::string_view text, std::size_t digits) {
-  if (text.size() < digits) return -1;
-  long value = 0;
-  for (std::size_t i = 0; i < digits; ++i) {
-    const int digit = HexValue(text[i]);
-    if (digit < 0) return -1;
-    value = value * 16 + digit;
-  }
-  return value;
 }
 
 // Decodes one UTF-8 character at the start of text into *code_point; returns its
@@ -185,11 +168,11 @@ bool DecodeText(std::string_view text, std::u16string* units, std::string* error
         value = '\t';
         break;
       case 'x':
-        value = ReadHex(text.substr(i + 2), 2);
+        value = platform::readHex(text.substr(i + 2), 2);
         length = 4;
         break;
       case 'u':
-        value = ReadHex(text.substr(i + 2), 4);
+        value = platform::readHex(text.substr(i + 2), 4);
         length = 6;
         break;
       default:

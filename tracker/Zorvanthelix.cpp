@@ -115,18 +115,20 @@ int main(int argc, char** argv) {
   std::cout << modeAnnouncement(*settings) << "Starting tracking...\n" << std::flush;
   platform::installStopHandler();
 
-  platform::Error err;
-  platform::Handle block = platform::openBlock(kBlockName, &err);
-  if (!block) block = platform::openBlock(kBlockNameAlternative, &err);
-  if (!block) {
-    std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n", err.code);
+  platform::Expected<platform::Handle> opened = platform::openBlock(kBlockName);
+  if (!opened) opened = platform::openBlock(kBlockNameAlternative);
+  if (!opened) {
+    std::printf("Could not connect to ScratchLIVE! (Probably not started?) (%d).\n",
+                opened.error().code);
     return 1;
   }
-  const BlockView view{platform::mapBlock(block, kBlockSize, &err)};
-  if (view.data == nullptr) {
-    std::printf("Could not map view of file (%d).\n", err.code);
+  platform::Handle block = std::move(*opened);
+  const platform::Expected<const char*> mapped = platform::mapBlock(block, kBlockSize);
+  if (!mapped) {
+    std::printf("Could not map view of file (%d).\n", mapped.error().code);
     return 2;
   }
+  const BlockView view{*mapped};
 
   DiskCalls calls;
   const platform::Expected<std::string> name = createPlaylist(calls);
@@ -134,9 +136,9 @@ int main(int argc, char** argv) {
     // Before the first track, so nothing is lost: the failure on standard output, then on
     // standard error the file and the reason, in UTF-8 (the file name is ASCII).
     std::cout << "open file fail!\n" << std::flush;
-    platform::writeStandard(platform::StandardStream::kError,
-                            failureLine(name.error().subject, name.error()) + "\n",
-                            platform::TextEncoding::kUtf8, nullptr);
+    static_cast<void>(platform::writeStandard(
+        platform::StandardStream::kError, failureLine(name.error().subject, name.error()) + "\n",
+        platform::TextEncoding::kUtf8));
     return -1;
   }
   return track(*settings, std::move(block), view, *name);

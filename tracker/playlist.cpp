@@ -4,16 +4,6 @@
 
 #include "platform/platform.h"
 
-namespace {
-
-// A call's result as a Status, with the reason it filled in.
-platform::Status status(bool ok, platform::Error err) {
-  if (ok) return {};
-  return err;
-}
-
-}  // namespace
-
 platform::Expected<FileCalls::Opened> DiskCalls::openForAppend(const std::string& path) {
   platform::Error err;
   switch (platform::openForAppend(path, &file_, &err)) {
@@ -40,38 +30,21 @@ platform::Expected<FileCalls::Opened> DiskCalls::createNew(const std::string& pa
   return err;
 }
 
-platform::Expected<std::uint64_t> DiskCalls::seekEnd() {
-  platform::Error err;
-  std::uint64_t end = 0;
-  if (platform::seekFileEnd(file_, &end, &err)) return end;
-  return err;
-}
+platform::Expected<std::uint64_t> DiskCalls::seekEnd() { return platform::seekFileEnd(file_); }
 
 platform::Status DiskCalls::write(std::string_view data) {
-  platform::Error err;
-  const bool ok = platform::writeFile(file_, data, &err);
-  return status(ok, std::move(err));
+  return platform::writeFile(file_, data);
 }
 
 platform::Status DiskCalls::truncate(std::uint64_t size) {
-  platform::Error err;
-  const bool ok = platform::truncateFile(file_, size, &err);
-  return status(ok, std::move(err));
+  return platform::truncateFile(file_, size);
 }
 
-platform::Status DiskCalls::sync() {
-  platform::Error err;
-  const bool ok = platform::syncFile(file_, &err);
-  return status(ok, std::move(err));
-}
+platform::Status DiskCalls::sync() { return platform::syncFile(file_); }
 
-platform::Status DiskCalls::close() {
-  platform::Error err;
-  const bool ok = platform::closeFile(file_, &err);
-  return status(ok, std::move(err));
-}
+platform::Status DiskCalls::close() { return platform::closeFile(file_); }
 
-void DiskCalls::remove(const std::string& path) { platform::removeFile(path, nullptr); }
+void DiskCalls::remove(const std::string& path) { static_cast<void>(platform::removeFile(path)); }
 
 platform::Expected<Appended> appendText(FileCalls& calls, const std::string& path,
                                         std::string_view text,

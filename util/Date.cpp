@@ -5,6 +5,9 @@
 #include <iostream>
 #include <string_view>
 
+#include "platform/ascii.h"
+#include "util/calendar.h"
+
 static_assert(sizeof(std::time_t) >= 8, "calendar times must be 64-bit");
 
 namespace {
@@ -32,46 +35,9 @@ struct Fields {
   int weekday = -1;  // 0 (Sunday) to 6; -1 until a text names it
 };
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar (month 1 to 12). A day
-// beyond the month's end counts on into the next month, as timegm does.
-std::int64_t days_from_civil(std::int64_t y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;                                    // 0 to 399
-  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;  // from 1 March
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-// The inverse of days_from_civil: fills year, month and day.
-void civil_from_days(std::int64_t z, Fields& f) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;                                       // 0 to 146096
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0 to 399
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // 0 to 365
-  const std::int64_t mp = (5 * doy + 2) / 153;                                     // 0 = March
-  f.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  f.month = static_cast<int>(mp < 10 ? mp + 2 : mp - 10);
-  f.year = yoe + era * 400 + (f.month <= 1 ? 1 : 0);
-}
-
-int weekday_from_days(std::int64_t z) {
-  return static_cast<int>(z >= -4 ? (z + 4) % 7 : (z + 5) % 7 + 6);
-}
-
-std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool starts_with_nocase(std::string_view text, std::size_t at, std::string_view word) {
-  if (text.size() - at < word.size()) return false;
-  for (std::size_t k = 0; k < word.size(); ++k) {
-    if (lower(text[at + k]) != lower(word[k])) return false;
-  }
-  return true;
+  return text.size() - at >= word.size() &&
+         platform::equalsIgnoringCase(text.substr(at, word.size()), word);
 }
 
 // Matches a full name or its three-letter abbreviation, in any letter case; the index of the
@@ -225,19 +191,22 @@ int Date::convert_date(std::string text) {
 }
 
 int Date::convert_date(std::time_t seconds) {
-  const std::int64_t days = floor_div(seconds, kSecondsPerDay);
+  const std::int64_t days = calendar::floorDivide(seconds, kSecondsPerDay);
   // The second of the day from the remainder: days * kSecondsPerDay would overflow for
   // the earliest calendar times.
   std::int64_t rest = seconds % kSecondsPerDay;
   if (rest < 0) rest += kSecondsPerDay;
   const auto in_day = static_cast<int>(rest);
   Fields f;
-  civil_from_days(days, f);
+  const calendar::CivilDate date = calendar::civilFromDays(days);
+  f.year = date.year;
+  f.month = date.month - 1;
+  f.day = date.day;
   if (f.year < 0 || f.year > 9999) return -1;
   f.hour = in_day / 3600;
   f.minute = in_day / 60 % 60;
   f.second = in_day % 60;
-  f.weekday = weekday_from_days(days);
+  f.weekday = calendar::weekdayOf(days);
 
   time_value = seconds;
   const std::string text = output_text(f);
@@ -278,8 +247,8 @@ int Date::convert_from_asctime(std::string text) {
 int Date::convert_from_any(std::string text, std::string format) {
   Fields f;
   if (!parse(text, format, f)) return -1;
-  const std::int64_t days = days_from_civil(f.year, f.month + 1, f.day);
-  if (f.weekday < 0) f.weekday = weekday_from_days(days);
+  const std::int64_t days = calendar::daysFromCivil(f.year, f.month + 1, f.day);
+  if (f.weekday < 0) f.weekday = calendar::weekdayOf(days);
 
   text1 = output_text(f);
   text2 = text1;

@@ -174,12 +174,13 @@ int FileIO::write_block(const char* src, long n) {
 
 int FileIO::file_stat(std::string name) noexcept {
   try {
-    std::time_t modified;
-    platform::Error err;
-    if (!platform::fileModificationTime(platform::utf8FromNarrowName(name), &modified, &err)) {
-      std::fprintf(stderr, "stat: %s\n", err.text.c_str());  // as perror("stat") writes it
+    const auto found = platform::fileModificationTime(platform::utf8FromNarrowName(name));
+    if (!found) {
+      // as perror("stat") writes it
+      std::fprintf(stderr, "stat: %s\n", found.error().text.c_str());
       return -1;
     }
+    const std::time_t modified = *found;
     date_text = utc_text(modified);
     mtime = modified;
     return get_filesize(std::move(name));
@@ -189,7 +190,7 @@ int FileIO::file_stat(std::string name) noexcept {
 }
 
 int FileIO::delete_file(std::string name) {
-  return platform::removeFile(platform::utf8FromNarrowName(name), nullptr) ? 0 : -1;
+  return platform::removeFile(platform::utf8FromNarrowName(name)) ? 0 : -1;
 }
 
 int FileIO::close() {

@@ -54,11 +54,19 @@ TEST(OutputFile, ReplacesWholeOrKeepsTheOldVersion) {
     bool failed = false;  // a failure that names the target
     {
       platform::OutputFile file;
-      if (!file.open(target.string(), &err)) {
+      if (platform::Status opened = file.open(target.string()); !opened) {
+        err = opened.error();
         failed = true;  // a folder may be refused at once
       } else {
-        ASSERT_TRUE(file.write("ne", &err) && file.write("w", &err)) << err.text;
-        if (c.end == End::kCommit) failed = !(committed = file.commit(&err));
+        platform::Status written = file.write("ne");
+        if (written) written = file.write("w");
+        ASSERT_TRUE(written) << written.error().text;
+        if (c.end == End::kCommit) {
+          const platform::Status done = file.commit();
+          committed = done.ok();
+          failed = !committed;
+          if (failed) err = done.error();
+        }
         if (c.end == End::kDiscard) file.discard();
       }
     }

@@ -89,8 +89,8 @@ class ReaderTest : public testing::Test {
   std::vector<std::string> read(const std::string& bytes, std::uint64_t limit = UINT64_MAX) {
     std::ofstream(path_, std::ios::binary) << bytes;
     PlaylistReader reader;
-    platform::Error err;
-    EXPECT_TRUE(reader.open(path_.string(), &err)) << err.text;
+    const platform::Status opened = reader.open(path_.string());
+    EXPECT_TRUE(opened) << (opened ? "" : opened.error().text);
     reader.limit(limit);
     const std::vector<std::string> results = readAll(reader);
     PlaylistReader again;
@@ -172,8 +172,9 @@ TEST_F(ReaderTest, SkipsWhatIsNotARecordAndGoesOn) {
 
 TEST(Reader, NamesTheFileItCannotOpen) {
   PlaylistReader reader;
-  platform::Error err;
-  EXPECT_FALSE(reader.open("no/such/Playlist.txt", &err));
+  const platform::Status opened = reader.open("no/such/Playlist.txt");
+  ASSERT_FALSE(opened);
+  const platform::Error& err = opened.error();
   EXPECT_EQ(err.subject, "no/such/Playlist.txt");
   EXPECT_NE(err.text, "");
 }
