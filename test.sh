@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test suite: the native one; the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target for FUZZ_SECONDS
-# (default 20) seconds; valgrind's memcheck over a run of the tracker and the utility
+# (default 10) seconds; valgrind's memcheck over a run of the tracker and the utility
 # tests; then the Windows build under Wine. Installs what is missing (as root, with
 # apt-get). Ends with a summary that names each suite that failed.
+#
+# The four builds keep both cores busy one after another (native, Windows, sanitizers,
+# fuzz), while the suites of a finished build, which mostly wait on the programs' polls,
+# run beside the next build. A build beside tests runs at a lower priority, so that the
+# programs under test keep their pace. Each suite's output goes to build/logs/ and is
+# shown whole when the suite ends. docs/testing.md says which suite catches which fault.
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -12,37 +18,45 @@ tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchm
   python3-pefile libboost-dev libssl-dev openssl python3-websockets time chromium fonts-noto-cjk \
   fonts-noto-color-emoji || exit 1
 
-results=()
-failed=0
+logs=build/logs
+rm -rf "$logs"
+mkdir -p "$logs"
 
-# Runs one suite: its name, then the command. Records whether it passed, and how long
-# it took.
+# Runs one suite: a file name for its log, its title, then the command. Shows its log when
+# it ends and records whether it passed and how long it took. Runs in the background
+# when called through `later`.
 suite() {
-  local name=$1
-  shift
-  echo
-  echo "==> suite: $name"
-  local start=$SECONDS
-  if "$@"; then
-    results+=("passed  $name ($((SECONDS - start)) s)")
-  else
-    results+=("FAILED  $name ($((SECONDS - start)) s)")
-    failed=1
-  fi
+  local name=$1 title=$2
+  shift 2
+  local start=$SECONDS status=passed
+  "$@" >"$logs/$name.log" 2>&1 || status=FAILED
+  local line="$status  $title ($((SECONDS - start)) s)"
+  echo "$line" >"$logs/$name.result"
+  {
+    echo
+    echo "==> suite: $title"
+    cat "$logs/$name.log"
+    echo "<== $line"
+  } | flock "$logs/.lock" cat
 }
 
-native() {
-  cmake --preset default && cmake --build --preset default && ctest --preset default
+# Runs a suite in the background; the order of the summary is the order of the calls.
+order=()
+later() {
+  order+=("$1")
+  suite "$@" &
+}
+now() {
+  order+=("$1")
+  suite "$@"
+}
+built() {
+  grep -q "^passed" "$logs/$1.result"
 }
 
-asan() {
-  # The asan test preset makes any sanitizer report end the program with status 86, which
-  # fails the test that ran it.
-  cmake --preset asan && cmake --build --preset asan && ctest --preset asan
-}
-
-fuzz() {
-  cmake --preset fuzz && cmake --build --preset fuzz && fuzz/run.sh
+cmakeBuild() {
+  # CMake's configure and build of one preset; a build beside running tests yields to them.
+  cmake --preset "$1" && nice -n 10 cmake --build --preset "$1"
 }
 
 memcheck() {
@@ -53,7 +67,11 @@ memcheck() {
     python3 -B tests/memcheck/test_memcheck.py
 }
 
-windows() {
+nativeTests() {
+  ctest --preset default && memcheck
+}
+
+wineTests() {
   # One throw-away Wine prefix for the run, and a wineserver that stays up between the
   # many short Windows processes of the tests.
   export ZV_WINEPREFIX
@@ -61,19 +79,64 @@ windows() {
   WINEPREFIX=$ZV_WINEPREFIX WINEDEBUG=-all wineboot --init >/dev/null 2>&1
   WINEPREFIX=$ZV_WINEPREFIX wineserver -p
   local status=0
-  cmake --preset windows && cmake --build --preset windows && ctest --preset windows || status=1
+  ctest --preset windows || status=1
   WINEPREFIX=$ZV_WINEPREFIX wineserver -k 2>/dev/null
   rm -rf "$ZV_WINEPREFIX"
   return $status
 }
 
-suite "native build and tests (Linux)" native
-suite "native build and tests under AddressSanitizer and UBSan" asan
-suite "fuzz targets, ${FUZZ_SECONDS:-20} s each" fuzz
-suite "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
-suite "Windows build (MinGW-w64) and tests under Wine" windows
+asanTests() {
+  # Without a /dev/shm of their own (not root), the tests of the two builds would meet in
+  # the shared block: these wait until the native ones are done.
+  if ! tools/private-shm.sh --probe; then
+    while [ ! -e "$logs/native.result" ]; do sleep 2; done
+  fi
+  # The asan test preset makes any sanitizer report end the program with status 86, which
+  # fails the test that ran it.
+  ctest --preset asan
+}
+
+notBuilt() {
+  echo "not run: the $1 build failed (see its suite above)"
+  return 1
+}
+
+now native-build "native build (Linux)" cmakeBuild default
+if built native-build; then
+  later native "native tests and valgrind memcheck (Linux)" nativeTests
+else
+  later native "native tests and valgrind memcheck (Linux)" notBuilt native
+fi
+
+now windows-build "Windows build (MinGW-w64)" cmakeBuild windows
+if built windows-build; then
+  later windows "Windows tests under Wine" wineTests
+else
+  later windows "Windows tests under Wine" notBuilt Windows
+fi
+
+now asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
+if built asan-build; then
+  later asan "tests under AddressSanitizer and UBSan" asanTests
+else
+  later asan "tests under AddressSanitizer and UBSan" notBuilt asan
+fi
+
+now fuzz-build "fuzz targets' build" cmakeBuild fuzz
+if built fuzz-build; then
+  now fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
+else
+  now fuzz "fuzz targets" notBuilt fuzz
+fi
+wait
 
 echo
 echo "==> summary"
-printf '  %s\n' "${results[@]}"
+failed=0
+for name in "${order[@]}"; do
+  line=$(cat "$logs/$name.result" 2>/dev/null || echo "FAILED  $name (no result)")
+  echo "  $line"
+  [[ $line == passed* ]] || failed=1
+done
+echo "  whole run: $SECONDS s"
 exit $failed
