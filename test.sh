@@ -67,10 +67,6 @@ memcheck() {
     python3 -B tests/memcheck/test_memcheck.py
 }
 
-nativeTests() {
-  ctest --preset default && memcheck
-}
-
 wineTests() {
   # One throw-away Wine prefix for the run, and a wineserver that stays up between the
   # many short Windows processes of the tests.
@@ -102,10 +98,16 @@ notBuilt() {
 }
 
 now native-build "native build (Linux)" cmakeBuild default
+order+=(native memcheck)
 if built native-build; then
-  later native "native tests and valgrind memcheck (Linux)" nativeTests
+  {
+    suite native "native tests (Linux)" ctest --preset default
+    suite memcheck "valgrind memcheck: a tracker session, the utility tests, setlist conversions" \
+      memcheck
+  } &
 else
-  later native "native tests and valgrind memcheck (Linux)" notBuilt native
+  suite native "native tests (Linux)" notBuilt native &
+  suite memcheck "valgrind memcheck" notBuilt native &
 fi
 
 now windows-build "Windows build (MinGW-w64)" cmakeBuild windows
