@@ -59,12 +59,17 @@ cmakeBuild() {
   cmake --preset "$1" && nice -n 10 cmake --build --preset "$1"
 }
 
+# A /dev/shm of its own for a run of the tracker outside CTest, where one can be made.
+privateShm() {
+  if tools/private-shm.sh --probe; then tools/private-shm.sh "$@"; else "$@"; fi
+}
+
 memcheck() {
   # The programs of the native build, under valgrind.
   ZV_TRACKER=$PWD/build/default/tracker/Zorvanthelix ZV_STANDIN=$PWD/build/default/tools/dj-standin \
     ZV_UTIL_TESTS=$PWD/build/default/tests/util/zv_util_tests \
     ZV_SETLIST=$PWD/build/default/setlist/setlist \
-    python3 -B tests/memcheck/test_memcheck.py
+    privateShm python3 -B tests/memcheck/test_memcheck.py
 }
 
 wineTests() {
@@ -83,9 +88,9 @@ wineTests() {
 
 asanTests() {
   # Without a /dev/shm of their own (not root), the tests of the two builds would meet in
-  # the shared block: these wait until the native ones are done.
+  # the shared block: these wait until the native ones and memcheck are done.
   if ! tools/private-shm.sh --probe; then
-    while [ ! -e "$logs/native.result" ]; do sleep 2; done
+    while [ ! -e "$logs/memcheck.result" ]; do sleep 2; done
   fi
   # The asan test preset makes any sanitizer report end the program with status 86, which
   # fails the test that ran it.
