@@ -6,10 +6,11 @@
 # apt-get). Ends with a summary that names each suite that failed.
 #
 # The four builds keep both cores busy one after another (native, Windows, sanitizers,
-# fuzz), while the suites of a finished build, which mostly wait on the programs' polls,
-# run beside the next build. A build beside tests runs at a lower priority, so that the
-# programs under test keep their pace. Each suite's output goes to build/logs/ and is
-# shown whole when the suite ends. docs/testing.md says which suite catches which fault.
+# fuzz), while the tests of a finished build, which mostly wait on the programs' polls,
+# run beside the next build, one suite at a time. Builds and the fuzz targets run at a
+# lower priority, so that the programs under test keep their pace. Each suite's output
+# goes to build/logs/ and is shown whole when the suite ends. docs/testing.md says which
+# suite catches which kind of fault.
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -23,15 +24,14 @@ rm -rf "$logs"
 mkdir -p "$logs"
 
 # Runs one suite: a file name for its log, its title, then the command. Shows its log when
-# it ends and records whether it passed and how long it took. Runs in the background
-# when called through `later`.
+# it ends and records whether it passed and how long it took.
 suite() {
   local name=$1 title=$2
   shift 2
   local start=$SECONDS status=passed
   "$@" >"$logs/$name.log" 2>&1 || status=FAILED
   local line="$status  $title ($((SECONDS - start)) s)"
-  echo "$line" >"$logs/$name.result"
+  echo "$line" >"$logs/$name.result.new" && mv "$logs/$name.result.new" "$logs/$name.result"
   {
     echo
     echo "==> suite: $title"
@@ -40,18 +40,21 @@ suite() {
   } | flock "$logs/.lock" cat
 }
 
-# Runs a suite in the background; the order of the summary is the order of the calls.
-order=()
-later() {
-  order+=("$1")
-  suite "$@" &
-}
-now() {
-  order+=("$1")
-  suite "$@"
-}
 built() {
   grep -q "^passed" "$logs/$1.result"
+}
+
+# afterBuild BUILD NAME TITLE COMMAND...: waits for BUILD's suite to end, then runs the
+# suite NAME, or records it as not run when the build failed.
+afterBuild() {
+  local build=$1 name=$2 title=$3
+  shift 3
+  while [ ! -e "$logs/$build.result" ]; do sleep 2; done
+  if built "$build"; then
+    suite "$name" "$title" "$@"
+  else
+    suite "$name" "$title" notBuilt "$build"
+  fi
 }
 
 cmakeBuild() {
@@ -87,54 +90,32 @@ wineTests() {
 }
 
 asanTests() {
-  # Without a /dev/shm of their own (not root), the tests of the two builds would meet in
-  # the shared block: these wait until the native ones and memcheck are done.
-  if ! tools/private-shm.sh --probe; then
-    while [ ! -e "$logs/memcheck.result" ]; do sleep 2; done
-  fi
   # The asan test preset makes any sanitizer report end the program with status 86, which
   # fails the test that ran it.
   ctest --preset asan
 }
 
 notBuilt() {
-  echo "not run: the $1 build failed (see its suite above)"
+  echo "not run: its build ($1) failed, see that suite"
   return 1
 }
 
-now native-build "native build (Linux)" cmakeBuild default
-order+=(native memcheck)
-if built native-build; then
-  {
-    suite native "native tests (Linux)" ctest --preset default
-    suite memcheck "valgrind memcheck: a tracker session, the utility tests, setlist conversions" \
-      memcheck
-  } &
-else
-  suite native "native tests (Linux)" notBuilt native &
-  suite memcheck "valgrind memcheck" notBuilt native &
-fi
-
-now windows-build "Windows build (MinGW-w64)" cmakeBuild windows
-if built windows-build; then
-  later windows "Windows tests under Wine" wineTests
-else
-  later windows "Windows tests under Wine" notBuilt Windows
-fi
-
-now asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
-if built asan-build; then
-  later asan "tests under AddressSanitizer and UBSan" asanTests
-else
-  later asan "tests under AddressSanitizer and UBSan" notBuilt asan
-fi
-
-now fuzz-build "fuzz targets' build" cmakeBuild fuzz
-if built fuzz-build; then
-  now fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
-else
-  now fuzz "fuzz targets" notBuilt fuzz
-fi
+# Two lanes: the builds one after another, and the tests of each finished build one suite
+# after another beside them, so that at most one suite's tests and one build share the
+# cores.
+order=(native-build native memcheck windows-build windows asan-build asan fuzz-build fuzz)
+{
+  afterBuild native-build native "native tests (Linux)" ctest --preset default
+  afterBuild native-build memcheck \
+    "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
+  afterBuild windows-build windows "Windows tests under Wine" wineTests
+  afterBuild asan-build asan "tests under AddressSanitizer and UBSan" asanTests
+} &
+suite native-build "native build (Linux)" cmakeBuild default
+suite windows-build "Windows build (MinGW-w64)" cmakeBuild windows
+suite asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
+suite fuzz-build "fuzz targets' build" cmakeBuild fuzz
+afterBuild fuzz-build fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
 wait
 
 echo
