@@ -7,10 +7,10 @@
 #
 # The four builds keep both cores busy one after another (native, Windows, sanitizers,
 # fuzz), while the tests of a finished build, which mostly wait on the programs' polls,
-# run beside the next build, one suite at a time. Builds and the fuzz targets run at a
-# lower priority, so that the programs under test keep their pace. Each suite's output
-# goes to build/logs/ and is shown whole when the suite ends. docs/testing.md says which
-# suite catches which kind of fault.
+# run beside the next build. Builds and the fuzz targets run at a lower priority, so that
+# the programs under test keep their pace. Each suite's output goes to build/logs/ and is
+# shown whole when the suite ends. docs/testing.md says which suite catches which kind of
+# fault.
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -100,17 +100,17 @@ notBuilt() {
   return 1
 }
 
-# Two lanes: the builds one after another, and the tests of each finished build one suite
-# after another beside them, so that at most one suite's tests and one build share the
-# cores.
+# Three lanes: the builds one after another; beside them the Linux suites of each finished
+# build one after another; and the Windows suite, which mostly waits (its tests of the
+# shared block run one at a time).
 order=(native-build native memcheck windows-build windows asan-build asan fuzz-build fuzz)
 {
   afterBuild native-build native "native tests (Linux)" ctest --preset default
   afterBuild native-build memcheck \
     "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
-  afterBuild windows-build windows "Windows tests under Wine" wineTests
   afterBuild asan-build asan "tests under AddressSanitizer and UBSan" asanTests
 } &
+afterBuild windows-build windows "Windows tests under Wine" wineTests &
 suite native-build "native build (Linux)" cmakeBuild default
 suite windows-build "Windows build (MinGW-w64)" cmakeBuild windows
 suite asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
