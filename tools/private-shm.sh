@@ -10,4 +10,4 @@ if [ "${1-}" = --probe ]; then
   exec unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs /dev/shm' 2>/dev/null
 fi
 exec unshare --mount --propagation private \
-  sh -c 'mount -t tmpfs -o size=64m,mode=1777 tmpfs /dev/shm && exec "$@"' sh "$@"
+  sh -c 'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec "$@"' sh "$@"
