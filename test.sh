@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test suite: the native one; the same under
 # AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target for FUZZ_SECONDS
-# (default 20) seconds; valgrind's memcheck over a run of the tracker and the utility
+# (default 10) seconds; valgrind's memcheck over a run of the tracker and the utility
 # tests; then the Windows build under Wine. Installs what is missing (as root, with
 # apt-get). Ends with a summary that names each suite that failed.
+#
+# The four builds keep both cores busy one after another (native, Windows, sanitizers,
+# fuzz), while the tests of a finished build, which mostly wait on the programs' polls,
+# run beside the next build. Builds and the fuzz targets run at a lower priority, so that
+# the programs under test keep their pace. Each suite's output goes to build/logs/ and is
+# shown whole when the suite ends. docs/testing.md says which suite catches which kind of
+# fault.
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -12,37 +19,52 @@ tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchm
   python3-pefile libboost-dev libssl-dev openssl python3-websockets time chromium fonts-noto-cjk \
   fonts-noto-color-emoji || exit 1
 
-results=()
-failed=0
+logs=build/logs
+rm -rf "$logs"
+mkdir -p "$logs"
 
-# Runs one suite: its name, then the command. Records whether it passed, and how long
-# it took.
+# Runs one suite: a file name for its log, its title, then the command. Shows its log when
+# it ends and records whether it passed and how long it took.
 suite() {
-  local name=$1
-  shift
-  echo
-  echo "==> suite: $name"
-  local start=$SECONDS
-  if "$@"; then
-    results+=("passed  $name ($((SECONDS - start)) s)")
+  local name=$1 title=$2
+  shift 2
+  local start=$SECONDS status=passed
+  "$@" >"$logs/$name.log" 2>&1 || status=FAILED
+  local line="$status  $title ($((SECONDS - start)) s)"
+  echo "$line" >"$logs/$name.result.new" && mv "$logs/$name.result.new" "$logs/$name.result"
+  {
+    echo
+    echo "==> suite: $title"
+    cat "$logs/$name.log"
+    echo "<== $line"
+  } | flock "$logs/.lock" cat
+}
+
+built() {
+  grep -q "^passed" "$logs/$1.result"
+}
+
+# afterBuild BUILD NAME TITLE COMMAND...: waits for BUILD's suite to end, then runs the
+# suite NAME, or records it as not run when the build failed.
+afterBuild() {
+  local build=$1 name=$2 title=$3
+  shift 3
+  while [ ! -e "$logs/$build.result" ]; do sleep 2; done
+  if built "$build"; then
+    suite "$name" "$title" "$@"
   else
-    results+=("FAILED  $name ($((SECONDS - start)) s)")
-    failed=1
+    suite "$name" "$title" notBuilt "$build"
   fi
 }
 
-native() {
-  cmake --preset default && cmake --build --preset default && ctest --preset default
+cmakeBuild() {
+  # CMake's configure and build of one preset; a build beside running tests yields to them.
+  cmake --preset "$1" && nice -n 10 cmake --build --preset "$1"
 }
 
-asan() {
-  # The asan test preset makes any sanitizer report end the program with status 86, which
-  # fails the test that ran it.
-  cmake --preset asan && cmake --build --preset asan && ctest --preset asan
-}
-
-fuzz() {
-  cmake --preset fuzz && cmake --build --preset fuzz && fuzz/run.sh
+# A /dev/shm of its own for a run of the tracker outside CTest, where one can be made.
+privateShm() {
+  if tools/private-shm.sh --probe; then tools/private-shm.sh "$@"; else "$@"; fi
 }
 
 memcheck() {
@@ -50,10 +72,10 @@ memcheck() {
   ZV_TRACKER=$PWD/build/default/tracker/Zorvanthelix ZV_STANDIN=$PWD/build/default/tools/dj-standin \
     ZV_UTIL_TESTS=$PWD/build/default/tests/util/zv_util_tests \
     ZV_SETLIST=$PWD/build/default/setlist/setlist \
-    python3 -B tests/memcheck/test_memcheck.py
+    privateShm python3 -B tests/memcheck/test_memcheck.py
 }
 
-windows() {
+wineTests() {
   # One throw-away Wine prefix for the run, and a wineserver that stays up between the
   # many short Windows processes of the tests.
   export ZV_WINEPREFIX
@@ -61,19 +83,48 @@ windows() {
   WINEPREFIX=$ZV_WINEPREFIX WINEDEBUG=-all wineboot --init >/dev/null 2>&1
   WINEPREFIX=$ZV_WINEPREFIX wineserver -p
   local status=0
-  cmake --preset windows && cmake --build --preset windows && ctest --preset windows || status=1
+  ctest --preset windows || status=1
   WINEPREFIX=$ZV_WINEPREFIX wineserver -k 2>/dev/null
   rm -rf "$ZV_WINEPREFIX"
   return $status
 }
 
-suite "native build and tests (Linux)" native
-suite "native build and tests under AddressSanitizer and UBSan" asan
-suite "fuzz targets, ${FUZZ_SECONDS:-20} s each" fuzz
-suite "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
-suite "Windows build (MinGW-w64) and tests under Wine" windows
+asanTests() {
+  # The asan test preset makes any sanitizer report end the program with status 86, which
+  # fails the test that ran it.
+  ctest --preset asan
+}
+
+notBuilt() {
+  echo "not run: its build ($1) failed, see that suite"
+  return 1
+}
+
+# Three lanes: the builds one after another; beside them the Linux suites of each finished
+# build one after another; and the Windows suite, which mostly waits (its tests of the
+# shared block run one at a time).
+order=(native-build native memcheck windows-build windows asan-build asan fuzz-build fuzz)
+{
+  afterBuild native-build native "native tests (Linux)" ctest --preset default
+  afterBuild native-build memcheck \
+    "valgrind memcheck: a tracker session, the utility tests, setlist conversions" memcheck
+  afterBuild asan-build asan "tests under AddressSanitizer and UBSan" asanTests
+} &
+afterBuild windows-build windows "Windows tests under Wine" wineTests &
+suite native-build "native build (Linux)" cmakeBuild default
+suite windows-build "Windows build (MinGW-w64)" cmakeBuild windows
+suite asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
+suite fuzz-build "fuzz targets' build" cmakeBuild fuzz
+afterBuild fuzz-build fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
+wait
 
 echo
 echo "==> summary"
-printf '  %s\n' "${results[@]}"
+failed=0
+for name in "${order[@]}"; do
+  line=$(cat "$logs/$name.result" 2>/dev/null || echo "FAILED  $name (no result)")
+  echo "  $line"
+  [[ $line == passed* ]] || failed=1
+done
+echo "  whole run: $SECONDS s"
 exit $failed

@@ -9,8 +9,9 @@ The programs are named by environment variables, which the CTest registration se
     ZV_LAUNCHER  optional command prefix for both, split like a shell would (for
                  instance a runner for programs of another system)
 
-Both programs share one fixed block name, so the tests run one at a time and remove
-what an earlier, killed run may have left in /dev/shm before they start.
+Both programs share one fixed block name, so each test runs in a /dev/shm of its own
+(tools/private-shm.sh) or, where it cannot, one at a time; the tests remove what an
+earlier, killed run may have left in /dev/shm before they start.
 """
 
 import base64
