@@ -129,9 +129,3 @@ std::optional<std::string> ChatBot::next(Clock::time_point now) {
   }
   return std::nullopt;
 }
-
-std::optional<ChatBot::Clock::time_point> ChatBot::nextTime() const {
-  if (queue_.empty()) return std::nullopt;
-  if (sent_.size() < kMessagesPerWindow) return Clock::time_point::min();
-  return sent_.front() + kRateWindow + kRateMargin;
-}

@@ -61,8 +61,6 @@ class ChatBot {
   // The next line to send now, when one waits and the rate limit lets it go. Its text is
   // made now, from what is on air now; a text sent within kRepeatWindow is not sent again.
   std::optional<std::string> next(Clock::time_point now);
-  // When next() may give a line that waits for the rate limit; nothing when none waits.
-  std::optional<Clock::time_point> nextTime() const;
 
  private:
   struct Waiting {

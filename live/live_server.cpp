@@ -11,8 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <cstddef>
 #include <deque>
 #include <map>
 #include <sstream>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "live/live_routes.h"
+#include "online/request.h"
 
 namespace {
 
@@ -58,20 +58,9 @@ constexpr std::size_t kMaxQueuedEvents = 64;
 using Text = std::shared_ptr<const std::string>;
 using Duration = std::chrono::milliseconds;
 
-// The header and stream timeouts; the tests shorten them with ZV_LIVE_TIMEOUTS=HEADER,STREAM
-// (milliseconds), so that they need not wait a minute.
-std::pair<Duration, Duration> timeouts() {
-  std::pair<Duration, Duration> chosen{kHeaderTimeout, kStreamTimeout};
-  const char* text = std::getenv("ZV_LIVE_TIMEOUTS");
-  long header = 0;
-  long stream = 0;
-  char end = 0;
-  if (text != nullptr && std::sscanf(text, "%ld,%ld%c", &header, &stream, &end) == 2 &&
-      header > 0 && stream > 0) {
-    chosen = {Duration(header), Duration(stream)};
-  }
-  return chosen;
-}
+// The header and stream timeouts, shortened by the tests' pace (see Clock in request.h)
+// so that they need not wait a minute.
+std::pair<Duration, Duration> timeouts() { return {paced(kHeaderTimeout), paced(kStreamTimeout)}; }
 
 class Server;
 

@@ -96,8 +96,10 @@ void warnIfShared(const std::string& path, const platform::FileStatus& status) {
 }
 
 platform::Error noPath() {
-  return platform::makeError("accounts file",
-                             "no settings folder (HOME is not set); name one with --accounts FILE");
+  return platform::makeError(
+      "",
+      "no settings folder for the accounts file (HOME is not set); name one with --accounts "
+      "FILE");
 }
 
 }  // namespace
@@ -105,6 +107,10 @@ platform::Error noPath() {
 std::string defaultAccountsPath() {
   auto path = platform::userConfigFile("Zorvanthelix", "accounts.json");
   return path ? std::move(*path) : std::string();
+}
+
+std::string accountsFile(const std::string& given) {
+  return given.empty() ? defaultAccountsPath() : given;
 }
 
 platform::Expected<std::vector<Account>> loadAccounts(const std::string& path) {

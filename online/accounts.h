@@ -24,6 +24,8 @@ struct Account {
 // %APPDATA%\Zorvanthelix\accounts.json on Windows; $XDG_CONFIG_HOME/zorvanthelix/
 // accounts.json, else ~/.config/zorvanthelix/accounts.json, elsewhere.
 std::string defaultAccountsPath();
+// The accounts file a command uses: the one --accounts names (`given`), else the default.
+std::string accountsFile(const std::string& given);
 
 // The accounts in the file at path; none when it does not exist. A file that cannot be
 // read or is damaged (a Twitch account's login or token of another form among it) is an

@@ -2,15 +2,8 @@
 // name.
 #pragma once
 
-#include <string>
-
-#include "cli/options.h"
-
 int runLogin(int argc, char** argv);
 int runAccounts(int argc, char** argv);
 int runLogout(int argc, char** argv);
 int runScrobble(int argc, char** argv);
 int runMixcloud(int argc, char** argv);
-
-// The accounts file of a command line: --accounts FILE, else the default one.
-std::string accountsFile(const Arguments& arguments);

@@ -11,8 +11,6 @@
 #define ZV_VERSION "unknown"
 #endif
 
-std::string userAgent() { return "Zorvanthelix-setlist/" ZV_VERSION; }
-
 namespace {
 
 // The API root without a trailing '/', so that routes are appended as "/1/...".

@@ -1,5 +1,5 @@
 // setlist login, accounts and logout: the accounts file, written by these commands only.
-// Each service's login is one line of the table below and one function.
+// Each service's login is one row of the table below and one function.
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -12,7 +12,9 @@
 #include "online/mixcloud.h"
 #include "online/online.h"
 #include "online/scrobbling.h"
+#include "online/twitch_auth.h"
 #include "online/twitch_login.h"
+#include "platform/platform.h"
 #include "platform/report.h"
 
 namespace {
@@ -20,15 +22,24 @@ namespace {
 // A login's options are those of the command "login NAME" in the option table.
 struct LoginService {
   std::string_view name;        // setlist login NAME
-  std::string_view defaultUrl;  // the API root when --url is not given
+  std::string_view urlOption;   // the option that names the server
+  std::string_view defaultUrl;  // the server when that option is not given
   platform::Expected<LoginResult> (*login)(const LoginRequest& request);
 };
 
 const LoginService kLoginServices[] = {
-    {"listenbrainz", "https://api.listenbrainz.org", loginListenBrainz},
-    {"lastfm", "https://ws.audioscrobbler.com/2.0/", loginLastfm},
-    {"mixcloud", kMixcloudApi, loginMixcloud},
+    {"listenbrainz", "--url", "https://api.listenbrainz.org", loginListenBrainz},
+    {"lastfm", "--url", "https://ws.audioscrobbler.com/2.0/", loginLastfm},
+    {"mixcloud", "--url", kMixcloudApi, loginMixcloud},
+    {"twitch", "--auth-url", kTwitchAuthUrl, loginTwitch},
 };
+
+const LoginService* findLoginService(std::string_view name) {
+  for (const LoginService& service : kLoginServices) {
+    if (service.name == name) return &service;
+  }
+  return nullptr;
+}
 
 std::string serviceNames() {
   std::string names;
@@ -36,76 +47,49 @@ std::string serviceNames() {
     names += names.empty() ? "" : ", ";
     names += service.name;
   }
-  return names + ", twitch";
+  return names;
 }
 
-// What the login of `service` is asked for: --name, --url and its own options' values.
+// What the login of `service` is asked for: --name, the server and its own options' values.
 LoginRequest loginRequest(const Arguments& arguments, const LoginService& service) {
   LoginRequest request;
   request.name = arguments.text("--name", service.name);
-  request.url = arguments.text("--url", service.defaultUrl);
+  request.url = arguments.text(service.urlOption, service.defaultUrl);
   for (const CommandOption& option : arguments.command().options) {
     const std::string_view name = option.spec->name;
-    if (name != "--name" && name != "--url" && name != "--accounts" && arguments.given(name)) {
+    if (name != "--name" && name != service.urlOption && name != "--accounts" &&
+        arguments.given(name)) {
       request.options[std::string(name)] = arguments.text(name);
     }
   }
   return request;
 }
 
-}  // namespace
-
-std::string accountsFile(const Arguments& arguments) {
-  const std::string given = arguments.text("--accounts");
-  return given.empty() ? defaultAccountsPath() : given;
+// Keeps the new account in the accounts file, in place of one of the same name. The file
+// is read again: it may have changed while the user was at the browser.
+platform::Status storeAccount(const std::string& accountsPath, const Account& account) {
+  auto accounts = loadAccounts(accountsPath);
+  if (!accounts) return accounts.error();
+  std::erase_if(*accounts, [&](const Account& old) { return old.name == account.name; });
+  accounts->push_back(account);
+  return saveAccounts(accountsPath, *accounts);
 }
 
-int runLogin(int argc, char** argv) {
-  const std::string_view serviceName = argc < 2 ? "" : argv[1];
-  if (serviceName == "--help" || serviceName == "-h") {
-    printCommandHelp("login");
-    return kStatusOk;
-  }
-  const CommandSpec* command = findCommandSpec("login " + std::string(serviceName));
-  if (!command) {
-    const std::string why = serviceName.empty()
-                                ? "login needs a service: "
-                                : "unknown service '" + std::string(serviceName) + "' for login: ";
-    return usageError(wrongCommandLine(why + serviceNames()), "login");
-  }
-  // Twitch's device flow and the chat's one account: a login of its own.
-  if (serviceName == "twitch") return loginTwitch(argc - 1, argv + 1);
-  const Arguments arguments = readCommandLine(command->name, argc - 1, argv + 1);
-  if (!arguments.runs()) return arguments.report();
-  const LoginService* service = nullptr;
-  for (const LoginService& candidate : kLoginServices) {
-    if (candidate.name == serviceName) service = &candidate;
-  }
-  const LoginRequest request = loginRequest(arguments, *service);
-  if (!isAccountName(request.name)) {
-    return usageError(wrongValue("--name", request.name), command->name);
-  }
-  const std::string accountsPath = accountsFile(arguments);
-
+// Runs the login and stores what it gives.
+int logIn(const LoginService& service, const LoginRequest& request,
+          const std::string& accountsPath) {
   // A damaged accounts file stops the login before any secret is asked for.
-  auto accounts = loadAccounts(accountsPath);
-  if (!accounts) {
-    return failed(accounts.error());
-  }
+  if (const auto accounts = loadAccounts(accountsPath); !accounts) return failed(accounts.error());
   if (const platform::Status writable = checkAccountsWritable(accountsPath); !writable) {
     return failed(writable.error());
   }
-  auto result = service->login(request);
-  if (!result) {
-    return failed(result.error());
-  }
+  auto result = service.login(request);
+  if (!result) return platform::stopRequested() ? kStatusStopped : failed(result.error());
   Account& account = result->account;
   account.name = request.name;
-  account.service = service->name;
+  account.service = service.name;
   if (account.url.empty()) account.url = request.url;  // a login may give it as it uses it
-  std::erase_if(*accounts, [&](const Account& old) { return old.name == account.name; });
-  accounts->push_back(account);
-  if (const platform::Status saved = saveAccounts(accountsPath, *accounts); !saved) {
+  if (const platform::Status saved = storeAccount(accountsPath, account); !saved) {
     return failed(saved.error());
   }
   if (!result->note.empty()) platform::reportWarning(result->note);
@@ -115,10 +99,33 @@ int runLogin(int argc, char** argv) {
   return kStatusOk;
 }
 
+}  // namespace
+
+int runLogin(int argc, char** argv) {
+  const std::string_view serviceName = argc < 2 ? "" : argv[1];
+  if (serviceName == "--help" || serviceName == "-h") {
+    printCommandHelp("login");
+    return kStatusOk;
+  }
+  const LoginService* service = findLoginService(serviceName);
+  if (!service) {
+    const std::string why = serviceName.empty()
+                                ? "login needs a service: "
+                                : "unknown service '" + std::string(serviceName) + "' for login: ";
+    return usageError(wrongCommandLine(why + serviceNames()), "login");
+  }
+  const std::string command = "login " + std::string(serviceName);
+  const Arguments arguments = readCommandLine(command, argc - 1, argv + 1);
+  if (!arguments.runs()) return arguments.report();
+  const LoginRequest request = loginRequest(arguments, *service);
+  if (!isAccountName(request.name)) return usageError(wrongValue("--name", request.name), command);
+  return logIn(*service, request, accountsFile(arguments.text("--accounts")));
+}
+
 int runAccounts(int argc, char** argv) {
   const Arguments arguments = readCommandLine("accounts", argc, argv);
   if (!arguments.runs()) return arguments.report();
-  const std::string path = accountsFile(arguments);
+  const std::string path = accountsFile(arguments.text("--accounts"));
   const auto accounts = loadAccounts(path);
   if (!accounts) {
     return failed(accounts.error());
@@ -137,7 +144,7 @@ int runAccounts(int argc, char** argv) {
 int runLogout(int argc, char** argv) {
   const Arguments arguments = readCommandLine("logout", argc, argv);
   if (!arguments.runs()) return arguments.report();
-  const std::string path = accountsFile(arguments);
+  const std::string path = accountsFile(arguments.text("--accounts"));
   auto accounts = loadAccounts(path);
   if (!accounts) {
     return failed(accounts.error());

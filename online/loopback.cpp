@@ -154,6 +154,7 @@ platform::Expected<std::string> Loopback::waitForCode(const std::string& service
     if (impl_->io.stopped()) impl_->io.restart();
   }
   if (impl_->result) return *impl_->result;
-  if (stop.requested()) return platform::makeError(service, "stopped");
-  return platform::makeError(service, "no answer came back to the listener in time");
+  const std::string listener = "http://127.0.0.1:" + std::to_string(port()) + "/";
+  if (stop.requested()) return platform::makeError(listener, "stopped");
+  return platform::makeError(listener, "no answer from " + service + " came back in time");
 }

@@ -1,5 +1,6 @@
-// Mixcloud: a recorded set uploaded as a show with its timed tracklist, and the login that
-// gives setlist an access token for it.
+// Mixcloud: a recorded set uploaded as a show with its timed tracklist (mixcloud_upload.cpp;
+// the command is in mixcloud_command.cpp), and the login that gives setlist an access token
+// for it (mixcloud_login.cpp).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "online/json.h"
 #include "online/online.h"
 #include "platform/error.h"
 #include "platform/web_client.h"
@@ -53,10 +55,14 @@ std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& f
 std::vector<platform::BodyPart> multipartBody(const MixcloudShow& show,
                                               const std::string& boundary);
 
-// The show's address from Mixcloud's answer to an upload (its key on `site`), or its
-// message when it refused.
+// Mixcloud's words in an error answer: error.message (else result.message, else error)
+// and the fields it found fault with. Empty when it has none.
+std::string mixcloudWords(const JsonValue& json);
+
+// The show's address from Mixcloud's answer to the upload to `url` (its key on `site`), or
+// its message, which names the URL without its token, when it refused.
 platform::Expected<std::string> uploadResult(const platform::HttpResponse& response,
-                                             const std::string& site);
+                                             const std::string& url, const std::string& site);
 
 // setlist login mixcloud: the client secret read from standard input, the authorize page
 // printed, the code taken by a one-shot listener on 127.0.0.1 (--port, else any free port)

@@ -7,6 +7,7 @@
 #include <utility>
 // clang-format on
 
+#include <charconv>
 #include <chrono>
 #include <iostream>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "online/loopback.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
+#include "online/request.h"
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "platform/secret_input.h"
@@ -28,56 +30,46 @@ namespace {
 // How long the listener waits for the browser to come back.
 constexpr auto kLoginWait = std::chrono::minutes(10);
 
-platform::Expected<std::string> exchangeCode(const std::string& site, const std::string& clientId,
-                                             const std::string& redirect, const std::string& secret,
-                                             const std::string& code) {
-  platform::HttpRequest request;
-  request.url = site + "/oauth/access_token?" +
-                platform::formEncode({{"client_id", clientId},
-                                      {"redirect_uri", redirect},
-                                      {"client_secret", secret},
-                                      {"code", code}});
-  const auto response = platform::sendRequest(request);
-  if (!response) return response.error();
-  const auto json = parseJson(response->body);
-  if (json && response->status / 100 == 2 && !(*json)["access_token"].string().empty()) {
-    return (*json)["access_token"].string();
+// Mixcloud's answer to the token exchange or to /me/: done when it names `wanted`, else
+// refused in Mixcloud's words (the helper names the URL and the answer's start when it
+// has none).
+template <const char* wanted>
+Verdict judgeLoginAnswer(const Answer& answer) {
+  Verdict verdict;
+  if (answer.response.status / 100 == 2 && answer.json != nullptr &&
+      !(*answer.json)[wanted].string().empty()) {
+    verdict.outcome = Outcome::kDone;
+  } else if (answer.json != nullptr) {
+    verdict.message = mixcloudWords(*answer.json);
   }
-  std::string why = json ? (*json)["error"]["message"].string() : "";
-  if (why.empty() && json) why = (*json)["error"].string();
-  if (why.empty()) why = "HTTP " + std::to_string(response->status) + ", no access token";
-  return platform::makeError("Mixcloud", "the code was not exchanged for a token: " + why);
+  return verdict;
+}
+constexpr char kAccessToken[] = "access_token";
+constexpr char kUsername[] = "username";
+
+// Where Mixcloud's site and API are: one root given with --url stands for both.
+struct MixcloudRoots {
+  std::string site;
+  std::string api;
+};
+MixcloudRoots rootsOf(std::string url) {
+  while (url.ends_with('/')) url.pop_back();
+  return {url == kMixcloudApi ? kMixcloudSite : url, url};
 }
 
-}  // namespace
+// The port --port asks for; 0 (any free port) when none. The option table checked it.
+unsigned short portOf(const LoginRequest& login) {
+  const auto given = login.options.find("--port");
+  if (given == login.options.end()) return 0;
+  unsigned short port = 0;
+  std::from_chars(given->second.data(), given->second.data() + given->second.size(), port);
+  return port;
+}
 
-platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
-  const std::string& clientId = login.options.at("--client-id");
-  int port = 0;
-  if (const auto given = login.options.find("--port"); given != login.options.end()) {
-    const std::string& value = given->second;
-    if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(value) > 65535) {
-      return platform::makeError("", "--port takes a port number, not " + value);
-    }
-    port = std::stoi(value);
-  }
-  // One root given with --url stands for both of Mixcloud's.
-  std::string root = login.url;
-  while (!root.empty() && root.back() == '/') root.pop_back();
-  const bool mixcloud = root == kMixcloudApi;
-  const std::string site = mixcloud ? kMixcloudSite : root;
-  const std::string& api = root;
-
-  platform::reportPrompt("Mixcloud client secret: ");
-  const auto secret = platform::readSecretLine();
-  if (!secret) return secret.error();
-  if (secret->empty()) return platform::makeError(login.name, "no client secret was given");
-  Loopback loopback;
-  if (platform::Status listening = loopback.listen(static_cast<unsigned short>(port)); !listening) {
-    return listening.error();
-  }
-  const std::string redirect = "http://127.0.0.1:" + std::to_string(loopback.port()) + "/";
+// Shows the authorize page and waits for the browser to bring the code back.
+platform::Expected<std::string> authorizationCode(Loopback& loopback, const std::string& site,
+                                                  const std::string& clientId,
+                                                  const std::string& redirect) {
   const std::string state = Loopback::newState();
   std::cout << "Open this page in a browser and let setlist upload to your Mixcloud account:\n  "
             << site << "/oauth/authorize?"
@@ -86,23 +78,53 @@ platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
             << "\nwaiting for Mixcloud to send the browser back to " << redirect << "\n"
             << std::flush;
   platform::installStopHandler();
-  const auto code = loopback.waitForCode("Mixcloud", state, kLoginWait, StopSignal());
-  if (!code) return code.error();
-  const auto token = exchangeCode(site, clientId, redirect, *secret, *code);
-  if (!token) return token.error();
-  // The account's name, which also proves that the token works.
-  platform::HttpRequest me;
-  me.url = api + "/me/?access_token=" + platform::urlEncode(*token);
-  const auto answer = platform::sendRequest(me);
-  if (!answer) return answer.error();
-  const auto user = parseJson(answer->body);
-  if (answer->status / 100 != 2 || !user || (*user)["username"].string().empty()) {
-    return platform::makeError(
-        "Mixcloud", "the new token was not taken (HTTP " + std::to_string(answer->status) + ")");
+  return loopback.waitForCode("Mixcloud", state, kLoginWait, StopSignal());
+}
+
+// One GET of the login on the request helper: the answer's JSON, or why not.
+platform::Expected<JsonValue> getLoginAnswer(const std::string& url, Judge judge,
+                                             const std::string& failure) {
+  platform::HttpRequest request;
+  request.url = url;
+  request.headers = {{"User-Agent", userAgent()}};
+  Verdict verdict = exchange(request, judge, systemClock(), StopSignal());
+  if (verdict.outcome == Outcome::kDone) return std::move(verdict.json);
+  return platform::makeError(platform::urlSubject(url), failure + ": " + verdict.message);
+}
+
+}  // namespace
+
+platform::Expected<LoginResult> loginMixcloud(const LoginRequest& login) {
+  const std::string& clientId = login.options.at("--client-id");
+  const MixcloudRoots roots = rootsOf(login.url);
+  platform::reportPrompt("Mixcloud client secret: ");
+  const auto secret = platform::readSecretLine();
+  if (!secret) return secret.error();
+  if (secret->empty()) return platform::makeError(login.name, "no client secret was given");
+  Loopback loopback;
+  if (platform::Status listening = loopback.listen(portOf(login)); !listening) {
+    return listening.error();
   }
+  const std::string redirect = "http://127.0.0.1:" + std::to_string(loopback.port()) + "/";
+  const auto code = authorizationCode(loopback, roots.site, clientId, redirect);
+  if (!code) return code.error();
+  const auto token =
+      getLoginAnswer(roots.site + "/oauth/access_token?" +
+                         platform::formEncode({{"client_id", clientId},
+                                               {"redirect_uri", redirect},
+                                               {"client_secret", *secret},
+                                               {"code", *code}}),
+                     judgeLoginAnswer<kAccessToken>, "the code was not exchanged for a token");
+  if (!token) return token.error();
+  const std::string& access = (*token)["access_token"].string();
+  // The account's name, which also proves that the token works.
+  const auto user = getLoginAnswer(roots.api + "/me/?access_token=" + platform::urlEncode(access),
+                                   judgeLoginAnswer<kUsername>, "the new token was not taken");
+  if (!user) return user.error();
   LoginResult result;
-  result.account.url = api;
+  result.account.url = roots.api;
   result.account.user = (*user)["username"].string();
-  result.account.values = {{"access_token", *token}, {"client_id", clientId}, {"auth_url", site}};
+  result.account.values = {
+      {"access_token", access}, {"client_id", clientId}, {"auth_url", roots.site}};
   return result;
 }

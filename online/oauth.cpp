@@ -9,7 +9,8 @@ platform::HttpRequest oauthForm(const std::string& url,
   request.method = "POST";
   request.url = url;
   request.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
-                     {"Accept", "application/json"}};
+                     {"Accept", "application/json"},
+                     {"User-Agent", userAgent()}};
   request.body = {{platform::formEncode(fields), ""}};
   return request;
 }

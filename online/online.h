@@ -1,5 +1,5 @@
-// What the commands that talk to web services share: logging in to a service, the
-// requests of each service, and the User-Agent they send.
+// What the commands that talk to web services share: logging in to a service, and the
+// requests and judges of the services that take scrobbles.
 #pragma once
 
 #include <chrono>
@@ -31,12 +31,10 @@ struct LoginResult {
 };
 
 // Each service's login: reads its secret from standard input, checks it with the service
-// and returns the account to store. Said on stderr as it goes; an error when it fails.
+// and returns the account to store; an error when it fails. Prompts and progress go
+// through the reporter; the success is told by the one caller (login.cpp).
 platform::Expected<LoginResult> loginListenBrainz(const LoginRequest& request);
 platform::Expected<LoginResult> loginLastfm(const LoginRequest& request);
-
-// "Zorvanthelix-setlist/<version>".
-std::string userAgent();
 
 // The request for as many of the listens as one request takes, for the account: *request
 // to send and *shown, what --dry-run prints of it (no secret in it). Returns how many it
@@ -52,7 +50,7 @@ std::size_t lastfmRequest(const Account& account, std::span<const Listen> listen
 Verdict judgeListenBrainz(const Answer& answer);
 Verdict judgeLastfm(const Answer& answer);
 
-// A service that takes scrobbles: one row of the table in scrobbler.cpp.
+// A service that takes scrobbles: one row of the table in scrobble_sender.cpp.
 struct ScrobbleService {
   std::string_view name;              // its accounts' service in the accounts file
   std::string_view title;             // its name for people

@@ -10,6 +10,12 @@
 
 #include "platform/platform.h"
 
+#ifndef ZV_VERSION
+#define ZV_VERSION "unknown"
+#endif
+
+std::string userAgent() { return "Zorvanthelix-setlist/" ZV_VERSION; }
+
 // ---- Stopping and waiting --------------------------------------------------------------
 
 void StopSignal::request() {
@@ -36,15 +42,19 @@ bool StopSignal::waitFor(std::chrono::milliseconds most) const {
   return true;
 }
 
+std::chrono::milliseconds paced(std::chrono::milliseconds length) {
+  static const double pace = [] {
+    const char* given = std::getenv("ZV_TEST_PACE");
+    const double wanted = given != nullptr ? std::atof(given) : 1.0;
+    return wanted >= 0.001 && wanted <= 1.0 ? wanted : 1.0;
+  }();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(length * pace);
+}
+
 namespace {
 
 class SystemClock : public Clock {
  public:
-  SystemClock() {
-    const char* given = std::getenv("ZV_TEST_PACE");
-    const double pace = given != nullptr ? std::atof(given) : 1.0;
-    pace_ = pace >= 0.001 && pace <= 1.0 ? pace : 1.0;
-  }
   TimePoint now() override { return std::chrono::steady_clock::now(); }
   std::int64_t unixSeconds() override { return static_cast<std::int64_t>(std::time(nullptr)); }
   bool waitUntil(TimePoint when, const StopSignal& stop) override {
@@ -55,12 +65,7 @@ class SystemClock : public Clock {
     }
     return false;
   }
-  TimePoint after(std::chrono::milliseconds length) override {
-    return now() + std::chrono::duration_cast<TimePoint::duration>(length * pace_);
-  }
-
- private:
-  double pace_ = 1.0;
+  TimePoint after(std::chrono::milliseconds length) override { return now() + paced(length); }
 };
 
 }  // namespace

@@ -53,6 +53,9 @@ class Clock {
   virtual TimePoint after(std::chrono::milliseconds length) = 0;
 };
 Clock& systemClock();
+// A length as the system clock waits it: shortened by ZV_TEST_PACE. The tests' one speed
+// knob, also for the time-outs of the live server.
+std::chrono::milliseconds paced(std::chrono::milliseconds length);
 
 // ---- The back-off ----------------------------------------------------------------------
 
@@ -118,6 +121,10 @@ std::optional<Seconds> serverWait(const platform::HttpResponse& response, std::i
 // The verdict on an answer (or on the failure to get one) for the request to `url`.
 Verdict judgeAnswer(const platform::Expected<platform::HttpResponse>& answer, Judge judge,
                     std::string_view url, std::int64_t nowUnix);
+
+// "Zorvanthelix-setlist/<version>": the User-Agent of every HTTP request to a service (the
+// chat's WebSocket aside), so that a service can tell setlist's requests apart.
+std::string userAgent();
 
 // Sends the request (on a thread of its own, so that a stop ends the wait at once; the
 // request is then left in flight) and judges the answer.

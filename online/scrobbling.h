@@ -1,7 +1,7 @@
 // Scrobbling: the listens of a set, the record of which listens each account accepted,
 // the requests of ListenBrainz and Last.fm, and what an answer means for the next step.
 // All of it plain functions on values, so that tests drive it without a network or a
-// clock; the sending itself is in scrobble.cpp.
+// clock; the sending itself is in scrobble_sender.cpp, the command in scrobble_command.cpp.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,9 @@
-// `setlist login twitch --client-id ID [--auth-url URL] [--name NAME] [--accounts FILE]`:
-// Twitch's device code flow for a public client, which stores the tokens of the chat in
-// the accounts file.
+// `setlist login twitch`: Twitch's device code flow for a public client, whose tokens the
+// chat of `setlist live --twitch` uses. One row of the login table (see login.cpp).
 #pragma once
 
-// argv[0] is "twitch". An exit status.
-int loginTwitch(int argc, char** argv);
+#include "online/online.h"
+
+// The client ID is the option --client-id; the request's URL is the login server
+// (--auth-url). The account holds the token pair and the server to refresh it at.
+platform::Expected<LoginResult> loginTwitch(const LoginRequest& login);

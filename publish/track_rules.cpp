@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
-#include <iostream>
 
+#include "platform/report.h"
 #include "setfile/clock.h"
 #include "setfile/text.h"
 
@@ -241,6 +241,5 @@ void warnOfLoads(LoadWarnings& warnings, const Track& left, const Track& right,
                  const PollReports& reports) {
   const std::vector<std::string> lines =
       warnings.poll(left, right, reports, static_cast<std::int64_t>(std::time(nullptr)));
-  for (const std::string& line : lines) std::cerr << line << "\n";
-  if (!lines.empty()) std::cerr << std::flush;
+  for (const std::string& line : lines) platform::reportWarning(line);
 }

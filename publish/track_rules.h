@@ -87,7 +87,7 @@ class LoadWarnings {
 // where the set log gives it, else by the logged time.
 std::vector<std::string> brokenRuleLines(const std::vector<Record>& tracks);
 
-// Tells on stderr, at once, what LoadWarnings::poll finds for this poll (at the current
-// time); nothing of it reaches the stream's files, page or chat.
+// Tells as warnings through the reporter, at once, what LoadWarnings::poll finds for this poll (at
+// the current time); nothing of it reaches the stream's files, page or chat.
 void warnOfLoads(LoadWarnings& warnings, const Track& left, const Track& right,
                  const PollReports& reports);

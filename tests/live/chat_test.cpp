@@ -204,14 +204,13 @@ TEST(ChatBot, RepliesInAFullWindowNameTheTrackOnAirWhenSentAfterItsAnnouncement)
   show("B");
   show("C");
   EXPECT_TRUE(sendAt(30).empty());
-  EXPECT_EQ(bot.nextTime(), start + seconds(31));
+  EXPECT_FALSE(bot.next(start + seconds(31) - std::chrono::milliseconds(1)));
   std::vector<std::string> expected = {"PRIVMSG #dj :Now playing: C"};
   for (int i = 6; i < 25; ++i) {
     const std::string who = viewer('w', i);
     expected.push_back("@reply-parent-msg-id=" + who + " PRIVMSG #dj :@" + who + " C");
   }
   EXPECT_EQ(sendAt(31), expected);
-  EXPECT_FALSE(bot.nextTime());
   // The window is full again until 62 s: of two new tracks, the one on air is announced.
   show("D");
   show("E");

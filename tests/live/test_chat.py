@@ -85,7 +85,7 @@ class Chat(harness.EndToEndTest):
         login = self.login()
         self.assertIn(b"https://www.twitch.tv/activate?public=true&device-code=ABCDEFGH", login.stdout)
         self.assertIn(b"ABCDEFGH", login.stdout)
-        self.assertIn(b"logged in to Twitch as djbot", login.stdout)
+        self.assertIn(b"logged in to twitch as djbot", login.stdout)
         # device, a pending poll, the tokens
         self.assertEqual([path for path, _ in self.ids.requests],
                          ["/oauth2/device", "/oauth2/token", "/oauth2/token"])
@@ -246,6 +246,18 @@ class Chat(harness.EndToEndTest):
         self.wait_stderr(live, b"chat: joined #dj")
         live.send_signal(signal.SIGINT)
         self.assertEqual(live.finish(), 0, live.stderr)
+
+    @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
+    def test_login_checks_the_accounts_file_first_as_every_login(self):
+        # A damaged accounts file stops the login before Twitch is asked for anything.
+        damaged = os.path.join(self.folder, "damaged.json")
+        with open(damaged, "w", encoding="utf-8") as f:
+            f.write("{")
+        login = self.setlist("login", "twitch", "--client-id", "client-1", "--auth-url",
+                             self.ids.url, "--accounts", damaged)
+        self.assertEqual(login.finish(TIMEOUT), 1, login.stderr)
+        self.assertIn(b"damaged.json", login.stderr)
+        self.assertEqual(self.ids.requests, [])
 
     @unittest.skipUnless(harness.NATIVE, "one Wine case is enough")
     def test_refusals(self):

@@ -332,7 +332,7 @@ class Live(harness.EndToEndTest):
 
     def test_every_request_gets_its_status_and_plain_requests_room(self):
         # Half-sent requests end after 1 s here rather than 10.
-        with unittest.mock.patch.dict(os.environ, {"ZV_LIVE_TIMEOUTS": "1000,60000"}):
+        with unittest.mock.patch.dict(os.environ, {"ZV_TEST_PACE": "0.1"}):
             live, port = self.serve("--allow-host", "studio.lan")
         host = b"Host: 127.0.0.1:%d\r\n" % port
         # (request, status, whether the server closes the connection after it)

@@ -1,4 +1,4 @@
-#include "online/scrobbler.h"
+#include "online/scrobble_sender.h"
 
 #include <algorithm>
 #include <ctime>

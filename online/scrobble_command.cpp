@@ -16,7 +16,7 @@
 #include "cli/options.h"
 #include "online/commands.h"
 #include "online/online.h"
-#include "online/scrobbler.h"
+#include "online/scrobble_sender.h"
 #include "online/scrobbling.h"
 #include "online/worker.h"
 #include "platform/console.h"
@@ -41,7 +41,7 @@ Options optionsOf(const Arguments& arguments) {
   Options options;
   options.set = arguments.operands().front();
   options.to = arguments.values("--to");
-  options.accountsPath = accountsFile(arguments);
+  options.accountsPath = accountsFile(arguments.text("--accounts"));
   options.follow = arguments.given("--follow");
   options.dryRun = arguments.given("--dry-run");
   return options;

@@ -1,7 +1,5 @@
 // setlist mixcloud: uploads the recording of a set to Mixcloud as a show, its tracklist
 // timed as in a CUE sheet, the audio streamed from disk.
-#include "online/mixcloud.h"
-
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +11,7 @@
 #include "online/accounts.h"
 #include "online/commands.h"
 #include "online/json.h"
+#include "online/mixcloud.h"
 #include "platform/console.h"
 #include "platform/file_identity.h"
 #include "platform/report.h"
@@ -23,89 +22,6 @@
 #include "publish/track_rules.h"
 #include "setfile/clock.h"
 #include "setfile/text.h"
-
-std::vector<std::string> showFaults(const MixcloudShow& show, const ShowFiles& files) {
-  std::vector<std::string> faults;
-  if (show.name.find_first_not_of(" \t") == std::string::npos) {
-    faults.push_back("--name: a show needs a name");
-  }
-  if (show.tags.size() > kMixcloudMostTags) {
-    faults.push_back("--tags: " + std::to_string(show.tags.size()) +
-                     " tags, and Mixcloud takes at most 5");
-  }
-  if (const std::size_t length = utf8Characters(show.description);
-      length > kMixcloudLongestDescription) {
-    faults.push_back("--description: " + std::to_string(length) +
-                     " characters, and Mixcloud takes at most 1000");
-  }
-  if (!show.picture.empty() && !files.pictureBytes) {
-    faults.push_back(show.picture + ": the picture cannot be read");
-  } else if (files.pictureBytes && *files.pictureBytes > kMixcloudLargestPicture) {
-    faults.push_back(show.picture + ": the picture has " + std::to_string(*files.pictureBytes) +
-                     " bytes, and Mixcloud takes at most 10 MB (10485760 bytes)");
-  }
-  if (!files.audioBytes) {
-    faults.push_back(show.audio + ": the audio file cannot be read");
-  } else if (*files.audioBytes == 0) {
-    faults.push_back(show.audio + ": the audio file is empty");
-  }
-  return faults;
-}
-
-std::vector<platform::BodyPart> multipartBody(const MixcloudShow& show,
-                                              const std::string& boundary) {
-  std::vector<platform::BodyPart> body;
-  platform::addFormField(boundary, "name", show.name, &body);
-  if (!show.description.empty())
-    platform::addFormField(boundary, "description", show.description, &body);
-  for (std::size_t i = 0; i < show.tags.size(); ++i) {
-    platform::addFormField(boundary, "tags-" + std::to_string(i) + "-tag", show.tags[i], &body);
-  }
-  for (std::size_t i = 0; i < show.sections.size(); ++i) {
-    const std::string prefix = "sections-" + std::to_string(i) + "-";
-    const MixcloudSection& section = show.sections[i];
-    platform::addFormField(boundary, prefix + "artist", section.artist, &body);
-    platform::addFormField(boundary, prefix + "song", section.song, &body);
-    platform::addFormField(boundary, prefix + "start_time", std::to_string(section.startSeconds),
-                           &body);
-  }
-  if (!show.picture.empty())
-    platform::addFormFile(boundary, "picture", show.picture, "image/jpeg", &body);
-  platform::addFormFile(boundary, "mp3", show.audio, "audio/mpeg", &body);
-  platform::endForm(boundary, &body);
-  return body;
-}
-
-platform::Expected<std::string> uploadResult(const platform::HttpResponse& response,
-                                             const std::string& site) {
-  const auto json = parseJson(response.body);
-  if (json) {
-    const JsonValue& result = (*json)["result"];
-    if (response.status / 100 == 2 && result["success"].boolean() &&
-        !result["key"].string().empty()) {
-      return site + result["key"].string();
-    }
-    const JsonValue& error = (*json)["error"];
-    std::string message = error["message"].string();
-    if (message.empty()) message = result["message"].string();
-    // The fields it found fault with: {"details": {"name": ["This field is required."]}}.
-    for (const auto& [field, reasons] : (*json)["details"].members()) {
-      message += (message.empty() ? "" : "; ") + field + ":";
-      for (const JsonValue& reason : reasons.array()) message += " " + reason.string();
-    }
-    if (response.status == 401) {
-      return platform::makeError("Mixcloud refused the upload",
-                                 (message.empty() ? "the token was refused" : message) +
-                                     ": log in again: setlist login mixcloud");
-    }
-    if (!message.empty()) return platform::makeError("Mixcloud refused the upload", message);
-  }
-  std::string text = response.body.substr(0, 200);
-  for (char& c : text) c = c == '\r' || c == '\n' ? ' ' : c;
-  return platform::makeError(
-      "Mixcloud refused the upload",
-      "HTTP " + std::to_string(response.status) + (text.empty() ? "" : ": " + text));
-}
 
 namespace {
 
@@ -128,7 +44,7 @@ UploadOptions uploadOptions(const Arguments& arguments) {
   options.show.description = arguments.text("--description");
   options.show.tags = arguments.values("--tags");
   options.show.picture = arguments.text("--picture");
-  options.accounts = accountsFile(arguments);
+  options.accounts = accountsFile(arguments.text("--accounts"));
   options.start = arguments.clock("--start");
   options.recording = recordingOptions(arguments);
   options.dryRun = arguments.given("--dry-run");
@@ -187,7 +103,7 @@ void printDryRun(const MixcloudShow& show, const ShowFiles& files, const std::st
   std::cout << std::flush;
 }
 
-// A progress line on stderr, rewritten at most twice a second: percent, MB/s, time left.
+// A progress line, rewritten at most twice a second: percent, MB/s, time left.
 class Progress {
  public:
   void operator()(std::uint64_t sent, std::uint64_t total) {
@@ -197,12 +113,11 @@ class Progress {
     const double seconds = std::chrono::duration<double>(now - began_).count();
     const double rate = seconds > 0 ? static_cast<double>(sent) / seconds : 0;
     const double left = rate > 0 ? static_cast<double>(total - sent) / rate : 0;
-    const auto leftSeconds = static_cast<std::int64_t>(left);
-    std::fprintf(stderr, "\rsending %3d%%  %.1f MB/s  %s left ",
-                 total > 0 ? static_cast<int>(sent * 100 / total) : 100, rate / 1e6,
-                 clockText(leftSeconds).c_str());
-    if (sent >= total) std::fputc('\n', stderr);
-    std::fflush(stderr);
+    char line[96];
+    std::snprintf(line, sizeof line, "sending %3d%%  %.1f MB/s  %s left ",
+                  total > 0 ? static_cast<int>(sent * 100 / total) : 100, rate / 1e6,
+                  clockText(static_cast<std::int64_t>(left)).c_str());
+    platform::reportCount(line, sent >= total);
   }
 
  private:
@@ -249,14 +164,86 @@ void noteBlankSections(const std::string& set, const std::vector<const Record*>&
                        (blank.size() > 10 ? ", ..." : ""));
 }
 
+// The show's sections: each track with both texts, timed as --start and --at say.
+void addSections(const UploadOptions& options, const std::vector<Record>& tracks,
+                 MixcloudShow* show) {
+  const int start = options.start.value_or(firstTrackClock(tracks.front(), options.recording.at));
+  RecordingPoints points(start, options.recording.at, options.recording.shiftMs);
+  std::vector<const Record*> blank;  // Mixcloud shows a section without both texts as blank
+  for (const Record& record : tracks) {
+    const std::int64_t pointMs = points.next(record);
+    if (record.track.artist.empty() || record.track.song.empty()) {
+      blank.push_back(&record);
+      continue;
+    }
+    show->sections.push_back({record.track.artist, record.track.song, pointMs / 1000});
+  }
+  noteBlankSections(options.set, blank);
+  if (points.startAfterFirst()) {
+    platform::reportWarning("--start is after the first track of " + options.set +
+                            "; the tracks before it start the show");
+  }
+}
+
+// Whether the show may go: its faults are told. The licence's rules are warned of: a show
+// that breaks one may be muted, but it is the DJ's call.
+bool mayGo(const MixcloudShow& show, const ShowFiles& files, const std::vector<Record>& tracks) {
+  const std::vector<std::string> faults = showFaults(show, files);
+  for (const std::string& fault : faults) platform::reportError(fault);
+  if (!faults.empty()) return false;
+  for (const std::string& line : brokenRuleLines(tracks)) platform::reportWarning(line);
+  return true;
+}
+
+// The upload's request: the show as a multipart body, the audio streamed from disk.
+platform::HttpRequest uploadRequest(const MixcloudShow& show, const std::string& url) {
+  const std::string boundary = randomBoundary();
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = url;
+  request.headers = {{"Content-Type", "multipart/form-data; boundary=" + boundary},
+                     {"User-Agent", userAgent()}};
+  request.body = multipartBody(show, boundary);
+  request.readTimeoutSeconds = 300;  // Mixcloud answers once it has taken the whole file
+  if (platform::isTerminal(platform::StandardStream::kError)) request.progress = Progress();
+  return request;
+}
+
+// Sends the show to the account's Mixcloud, or shows what would be sent (--dry-run).
+int upload(const UploadOptions& options, const ShowFiles& files) {
+  const auto accounts = loadAccounts(options.accounts);
+  const Account* account = accounts ? mixcloudAccount(*accounts) : nullptr;
+  if (!accounts && !options.dryRun) return failed(accounts.error());
+  const std::string api = account && !account->url.empty() ? account->url : kMixcloudApi;
+  if (options.dryRun) {
+    printDryRun(options.show, files, api);
+    return kStatusOk;
+  }
+  if (!account || account->values.count("access_token") == 0) {
+    return failed(platform::makeError(
+        options.accounts, "no Mixcloud account: log in first with setlist login mixcloud"));
+  }
+  const std::string url =
+      api + "/upload/?access_token=" + platform::urlEncode(account->values.at("access_token"));
+  const auto site = account->values.find("auth_url");
+  platform::reportNote("sending " + options.show.audio + " (" + std::to_string(*files.audioBytes) +
+                       " bytes) and " + std::to_string(options.show.sections.size()) +
+                       " sections to " + api + "/upload/");
+  const auto response = platform::sendRequest(uploadRequest(options.show, url));
+  if (!response) return failed(response.error());
+  const auto address =
+      uploadResult(*response, url, site != account->values.end() ? site->second : kMixcloudSite);
+  if (!address) return failed(address.error());
+  std::cout << *address << "\n" << std::flush;
+  return kStatusOk;
+}
+
 }  // namespace
 
 int runMixcloud(int argc, char** argv) {
   const Arguments arguments = readCommandLine("mixcloud", argc, argv);
   if (!arguments.runs()) return arguments.report();
   UploadOptions options = uploadOptions(arguments);
-  MixcloudShow& show = options.show;
-
   const auto tracks = readSetTracks(options.set, options.playlistOnly);
   if (!tracks) return failed(tracks.error());
   if (tracks->empty()) {
@@ -268,63 +255,8 @@ int runMixcloud(int argc, char** argv) {
                                        options.set + ", and none was read"),
                       "mixcloud");
   }
-  const int start = options.start.value_or(firstTrackClock(tracks->front(), options.recording.at));
-  RecordingPoints points(start, options.recording.at, options.recording.shiftMs);
-  std::vector<const Record*> blank;  // Mixcloud shows a section without both texts as blank
-  for (const Record& record : *tracks) {
-    const std::int64_t pointMs = points.next(record);
-    if (record.track.artist.empty() || record.track.song.empty()) {
-      blank.push_back(&record);
-      continue;
-    }
-    show.sections.push_back({record.track.artist, record.track.song, pointMs / 1000});
-  }
-  noteBlankSections(options.set, blank);
-  if (points.startAfterFirst()) {
-    platform::reportWarning("--start is after the first track of " + options.set +
-                            "; the tracks before it start the show");
-  }
-
-  const ShowFiles files{fileSize(show.audio), fileSize(show.picture)};
-  const std::vector<std::string> faults = showFaults(show, files);
-  for (const std::string& fault : faults) platform::reportError(fault);
-  if (!faults.empty()) return kStatusFailed;
-  // The licence's rules: a show that breaks one may be muted, but it is the DJ's call.
-  for (const std::string& line : brokenRuleLines(*tracks)) {
-    platform::reportWarning(line);
-  }
-
-  const auto accounts = loadAccounts(options.accounts);
-  const Account* account = accounts ? mixcloudAccount(*accounts) : nullptr;
-  if (!accounts && !options.dryRun) return failed(accounts.error());
-  const std::string api = account && !account->url.empty() ? account->url : kMixcloudApi;
-  if (options.dryRun) {
-    printDryRun(show, files, api);
-    return kStatusOk;
-  }
-  if (!account || account->values.count("access_token") == 0) {
-    return failed(platform::makeError(
-        options.accounts, "no Mixcloud account: log in first with setlist login mixcloud"));
-  }
-  const std::string& token = account->values.at("access_token");
-  const auto site = account->values.find("auth_url");
-
-  const std::string boundary = randomBoundary();
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = api + "/upload/?access_token=" + platform::urlEncode(token);
-  request.headers.push_back({"Content-Type", "multipart/form-data; boundary=" + boundary});
-  request.body = multipartBody(show, boundary);
-  request.readTimeoutSeconds = 300;  // Mixcloud answers once it has taken the whole file
-  if (platform::isTerminal(platform::StandardStream::kError)) request.progress = Progress();
-  platform::reportNote("sending " + show.audio + " (" + std::to_string(*files.audioBytes) +
-                       " bytes) and " + std::to_string(show.sections.size()) + " sections to " +
-                       api + "/upload/");
-  const auto response = platform::sendRequest(request);
-  if (!response) return failed(response.error());
-  const auto address =
-      uploadResult(*response, site != account->values.end() ? site->second : kMixcloudSite);
-  if (!address) return failed(address.error());
-  std::cout << *address << "\n" << std::flush;
-  return kStatusOk;
+  addSections(options, *tracks, &options.show);
+  const ShowFiles files{fileSize(options.show.audio), fileSize(options.show.picture)};
+  if (!mayGo(options.show, files, *tracks)) return kStatusFailed;
+  return upload(options, files);
 }
