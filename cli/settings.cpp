@@ -10,6 +10,7 @@
 #include "platform/output_file.h"
 #include "platform/report.h"
 #include "platform/user_folders.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -52,7 +53,8 @@ std::string settingLine(const Arguments& arguments, const OptionSpec& spec) {
     value.append(value.empty() ? "" : ", ").append(item);
   if (value.empty()) value = spec.kind == OptionKind::kFlag ? "false" : "-";
   line += value;
-  line.resize(std::max<std::size_t>(line.size() + 2, 44), ' ');
+  // Padded by characters, not bytes, so that the column stays straight after a title.
+  line.append(std::max<std::size_t>(44, utf8Length(line) + 2) - utf8Length(line), ' ');
   const ValueOrigin& origin = arguments.origin(spec.name);
   return line + (origin.place.empty() ? "default" : origin.place + " " + origin.key) + "\n";
 }
