@@ -10,7 +10,6 @@
 #include "platform/output_file.h"
 #include "platform/report.h"
 #include "platform/user_folders.h"
-#include "setfile/text.h"
 
 namespace {
 
@@ -54,7 +53,11 @@ std::string settingLine(const Arguments& arguments, const OptionSpec& spec) {
   if (value.empty()) value = spec.kind == OptionKind::kFlag ? "false" : "-";
   line += value;
   // Padded by characters, not bytes, so that the column stays straight after a title.
-  line.append(std::max<std::size_t>(44, utf8Length(line) + 2) - utf8Length(line), ' ');
+  const auto characters =
+      static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+      }));
+  line.append(std::max<std::size_t>(44, characters + 2) - characters, ' ');
   const ValueOrigin& origin = arguments.origin(spec.name);
   return line + (origin.place.empty() ? "default" : origin.place + " " + origin.key) + "\n";
 }
