@@ -10,6 +10,7 @@
 #include "platform/output_file.h"
 #include "platform/report.h"
 #include "platform/user_folders.h"
+#include "platform/web_client.h"
 
 namespace {
 
@@ -48,8 +49,11 @@ std::string settingLine(const Arguments& arguments, const OptionSpec& spec) {
   std::string line = "  " + std::string(spec.name.substr(2));
   line.resize(std::max<std::size_t>(line.size() + 1, 16), ' ');
   std::string value;
-  for (const std::string& item : arguments.values(spec.name))
-    value.append(value.empty() ? "" : ", ").append(item);
+  // An address without what it may hide, a token in its query, as every message shows it.
+  for (const std::string& item : arguments.values(spec.name)) {
+    value.append(value.empty() ? "" : ", ")
+        .append(spec.kind == OptionKind::kUrl ? platform::urlSubject(item) : item);
+  }
   if (value.empty()) value = spec.kind == OptionKind::kFlag ? "false" : "-";
   line += value;
   // Padded by characters, not bytes, so that the column stays straight after a title.

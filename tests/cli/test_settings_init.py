@@ -56,6 +56,15 @@ class SettingsInit(unittest.TestCase):
         self.assertIn(b"settings file: " + self.starter.encode() + b" (default)", shown.stdout)
         self.assertNotIn(b"setlist.toml:", shown.stdout)
 
+    def test_an_address_is_shown_without_its_query(self):
+        path = os.path.join(self.folder, "url.toml")
+        with open(path, "w") as f:
+            f.write('[login.listenbrainz]\nurl = "https://h.example/p?token=s3cret"\n')
+        shown = self.run_setlist("settings", "--settings", path)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        self.assertIn(b"https://h.example", shown.stdout)
+        self.assertNotIn(b"s3cret", shown.stdout)
+
     def test_a_mistake_stops_every_command(self):
         path = os.path.join(self.folder, "bad.toml")
         with open(path, "w") as f:
