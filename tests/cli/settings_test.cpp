@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -161,7 +162,12 @@ TEST(SettingsFile, AValueItsCommandRefusesNamesTheFilesPlace) {
 TEST(SettingsFile, AMissingFileIsAnErrorOnlyWhenNamed) {
   const std::string folder = testing::TempDir() + "settings-home";
   std::filesystem::remove_all(folder);
+  // The default file's folder, empty.
+#ifdef _WIN32
+  _putenv_s("APPDATA", folder.c_str());
+#else
   setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+#endif
   std::vector<std::string> words{"live", "--delay", "3"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
