@@ -110,6 +110,7 @@ TEST(SettingsFile, EachMistakeIsStatus2WithItsPlaceBeforeAnythingStarts) {
   const Case cases[] = {
       {"[live\ndelay = 5\n", "live", "1: "},
       {"[live]\ndelay = 5\ndelay = 6\n", "live", "3: "},
+      {"[live]\nformat = \"ok ♪\"\n Ќay = 5\n", "live", "3: Error while parsing root table"},
       {"[live]\n\ndelya = 5\n", "live", "3: unknown key [live] delya; did you mean `delay`?"},
       {"[liev]\ndelay = 5\n", "live", "1: unknown table [liev]; did you mean `live`?"},
       {"[live.more]\nx = 1\n", "live", "1: unknown table [live.more]"},
