@@ -11,6 +11,13 @@ namespace {
 
 using K = OptionKind;
 
+// The settings file, which every command reads.
+constexpr OptionSpec kSettings{
+    "--settings", "", K::kFile, "FILE",
+    "the settings file, else setlist.toml in the user's settings folder"};
+constexpr OptionSpec kInit{"--init", "", K::kFlag, "",
+                           "writes a starter settings file, every option in it commented out"};
+
 // Reading the set.
 constexpr OptionSpec kPlaylistOnly{"--playlist-only", "", K::kFlag, "",
                                    "reads the playlist alone, not the set log beside it"};
@@ -155,29 +162,34 @@ constexpr OptionSpec kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, 
 constexpr OptionSpec kPicture{"--picture", "", K::kFile, "FILE",
                               "the show's picture, at most 10 MB"};
 
-constexpr CommandOption kConvert[] = {{&kPlaylistOnly}, {&kOutput}};
-constexpr CommandOption kTracklist[] = {{&kStart}, {&kPlaylistOnly}, {&kOutput}};
-constexpr CommandOption kCsv[] = {{&kRaw}, {&kPlaylistOnly}, {&kOutput}};
-constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},    {&kShift},
-                                  {&kBom},         {&kPlaylistOnly}, {&kOutput}};
-constexpr CommandOption kChapters[] = {{&kStart, true}, {&kEnd},          {&kAt},
-                                       {&kShift},       {&kPlaylistOnly}, {&kOutput}};
-constexpr CommandOption kCheck[] = {{&kPlaylistOnly}};
+constexpr CommandOption kSettingsCommand[] = {{&kInit}, {&kSettings}};
+constexpr CommandOption kConvert[] = {{&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kTracklist[] = {{&kStart}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kCsv[] = {{&kRaw}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},     {&kShift},
+                                  {&kBom},         {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},      {&kShift},
+                                       {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
 constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},
                                    {&kHtml},      {&kDelay},      {&kServe},    {&kAllowHost},
                                    {&kRules},     {&kTwitch},     {&kAnnounce}, {&kCooldown},
-                                   {&kTwitchUrl}, {&kAccounts},   {&kTheme}};
-constexpr CommandOption kLoginListenBrainz[] = {{&kAccountName}, {&kUrl}, {&kAccounts}};
-constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl}, {&kAccounts}};
+                                   {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kSettings}};
+constexpr CommandOption kLoginListenBrainz[] = {
+    {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginLastfm[] = {
+    {&kApiKey, true}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginMixcloud[] = {
-    {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}};
+    {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginTwitch[] = {
-    {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}};
-constexpr CommandOption kAccountsOnly[] = {{&kAccounts}};
-constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}};
-constexpr CommandOption kMixcloud[] = {
-    {&kAudio, true}, {&kShowName, true}, {&kDescription}, {&kTags},     {&kPicture},     {&kStart},
-    {&kAt},          {&kShift},          {&kDryRun},      {&kAccounts}, {&kPlaylistOnly}};
+    {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kSettingsOnly[] = {{&kSettings}};
+constexpr CommandOption kAccountsOnly[] = {{&kAccounts}, {&kSettings}};
+constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kMixcloud[] = {{&kAudio, true}, {&kShowName, true}, {&kDescription},
+                                       {&kTags},        {&kPicture},        {&kStart},
+                                       {&kAt},          {&kShift},          {&kDryRun},
+                                       {&kAccounts},    {&kPlaylistOnly},   {&kSettings}};
 
 constexpr CommandSpec kCommands[] = {
     {"tracklist", "PLAYLIST", kTracklist},
@@ -188,7 +200,7 @@ constexpr CommandSpec kCommands[] = {
     {"chapters", "PLAYLIST", kChapters},
     {"check", "PLAYLIST", kCheck},
     {"live", "", kLive},
-    {"theme export", "NAME DIR", {}},
+    {"theme export", "NAME DIR", kSettingsOnly},
     {"login listenbrainz", "", kLoginListenBrainz},
     {"login lastfm", "", kLoginLastfm},
     {"login mixcloud", "", kLoginMixcloud},
@@ -197,6 +209,7 @@ constexpr CommandSpec kCommands[] = {
     {"logout", "NAME", kAccountsOnly},
     {"scrobble", "SET", kScrobble},
     {"mixcloud", "PLAYLIST", kMixcloud},
+    {"settings", "", kSettingsCommand},
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <charconv>
 
 #include "cli/cli.h"
+#include "cli/settings.h"
+#include "platform/report.h"
 #include "platform/web_client.h"
 
 namespace {
@@ -57,8 +59,9 @@ std::string shown(const OptionSpec& spec, std::string_view value) {
   return text;
 }
 
-// What a value of the option must be, in words.
-std::string takes(const OptionSpec& spec) {
+}  // namespace
+
+std::string optionTakes(const OptionSpec& spec) {
   if (!spec.takes.empty()) return std::string(spec.takes);
   switch (spec.kind) {
     case OptionKind::kInteger:
@@ -78,8 +81,13 @@ std::string takes(const OptionSpec& spec) {
   }
 }
 
+namespace {
+
+// The settings-file values of the command read last, by option, for wrongValue.
+std::vector<std::pair<std::string, ValueOrigin>> fileOrigins;
+
 platform::Error wrong(const OptionSpec& spec, std::string_view value, const std::string& why) {
-  return wrongCommandLine(std::string(spec.name) + " takes " + takes(spec) + ", not '" +
+  return wrongCommandLine(std::string(spec.name) + " takes " + optionTakes(spec) + ", not '" +
                           shown(spec, value) + "'" + (why.empty() ? "" : " (" + why + ")"));
 }
 
@@ -157,10 +165,20 @@ Status checkComplete(const Arguments& arguments) {
   return {};
 }
 
+// Whether the command line asks for the command's help, which no settings file spoils.
+bool asksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Arguments::Arguments(const CommandSpec& command)
-    : command_(&command), values_(command.options.size()) {}
+    : command_(&command), values_(command.options.size()), origins_(command.options.size()) {}
 
 int Arguments::find(std::string_view name) const {
   for (std::size_t i = 0; i < command_->options.size(); ++i) {
@@ -171,19 +189,26 @@ int Arguments::find(std::string_view name) const {
   return -1;
 }
 
-Status Arguments::set(std::string_view name, const std::vector<std::string>& values) {
+Status Arguments::set(std::string_view name, const std::vector<std::string>& values,
+                      const ValueOrigin& origin) {
   const int at = find(name);
   if (at < 0) return unknownOption(command_->name, name);
+  const auto place = static_cast<std::size_t>(at);
   std::vector<std::string> taken;
   for (const std::string& value : values) {
-    if (Status status =
-            takeValue(*command_->options[static_cast<std::size_t>(at)].spec, value, &taken);
-        !status) {
-      return status;
+    if (Status status = takeValue(*command_->options[place].spec, value, &taken); !status) {
+      return fromOrigin(origin, status.error());
     }
   }
-  values_[static_cast<std::size_t>(at)] = std::move(taken);
+  values_[place] = std::move(taken);
+  origins_[place] = origin;
   return {};
+}
+
+const ValueOrigin& Arguments::origin(std::string_view name) const {
+  static const ValueOrigin kCommandLine;
+  const int at = find(name);
+  return at < 0 ? kCommandLine : origins_[static_cast<std::size_t>(at)];
 }
 
 const std::vector<std::string>& Arguments::values(std::string_view name) const {
@@ -213,6 +238,11 @@ int Arguments::report() const {
     printCommandHelp(command_->name);
     return kStatusOk;
   }
+  // A fault of the settings file names its place; the command's usage would not help.
+  if (!fault_.error().subject.empty()) {
+    platform::reportError(fault_.error());
+    return kStatusUsage;
+  }
   return usageError(fault_.error(), command_->name);
 }
 
@@ -227,6 +257,7 @@ Status Arguments::takeOption(int argc, char** argv, int* i, std::vector<bool>* r
   const OptionSpec& spec = *command_->options[place].spec;
   // The first time on the command line, it replaces what another source gave.
   if (!(*replaced)[place] || !spec.repeatable) values_[place].clear();
+  origins_[place] = {};
   (*replaced)[place] = true;
   std::string_view value = "true";
   if (equals != std::string_view::npos) {
@@ -260,14 +291,35 @@ void readCommandLine(int argc, char** argv, Arguments* arguments) {
 
 Arguments readCommandLine(std::string_view command, int argc, char** argv) {
   Arguments arguments(*findCommandSpec(command));
-  readCommandLine(argc, argv, &arguments);
+  if (!asksForHelp(argc, argv)) {
+    SettingsFile file = locateSettings(argc, argv);
+    arguments.fault_ = readSettings(&file);
+    if (arguments.fault_.ok()) arguments.fault_ = applySettings(file.settings, &arguments);
+  }
+  if (arguments.fault_.ok()) readCommandLine(argc, argv, &arguments);
+  fileOrigins.clear();
+  for (const CommandOption& option : arguments.command().options) {
+    const ValueOrigin& origin = arguments.origin(option.spec->name);
+    if (!origin.place.empty()) fileOrigins.emplace_back(option.spec->name, origin);
+  }
   return arguments;
 }
 
 platform::Error wrongValue(std::string_view option, std::string_view value) {
   const OptionSpec* spec = anySpec(option);
   if (!spec) return wrongCommandLine(std::string(option) + ": '" + std::string(value) + "'");
+  for (const auto& [name, origin] : fileOrigins) {
+    if (name == option) return fromOrigin(origin, wrong(*spec, value, ""));
+  }
   return wrong(*spec, value, "");
+}
+
+platform::Error fromOrigin(const ValueOrigin& origin, platform::Error error) {
+  if (origin.place.empty()) return error;
+  const std::size_t space = error.text.find(' ');
+  error.text = origin.key + (space == std::string::npos ? "" : error.text.substr(space));
+  error.subject = origin.place;
+  return error;
 }
 
 std::optional<int> parseClock(std::string_view text) {

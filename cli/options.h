@@ -56,6 +56,13 @@ std::span<const CommandSpec> commandSpecs();
 // The command of that name, or null.
 const CommandSpec* findCommandSpec(std::string_view name);
 
+// Where a value that did not come from the command line came from: "FILE:LINE" and the
+// key there, "[live] delay". Empty for the command line's values.
+struct ValueOrigin {
+  std::string place;
+  std::string key;
+};
+
 // The values of one command's options, and its operands.
 class Arguments {
  public:
@@ -66,7 +73,11 @@ class Arguments {
   // Sets an option's values as another source has them (a flag: "true" or "false"), each
   // checked as the command line's are. A command line read afterwards replaces them,
   // a repeated option's whole list included.
-  platform::Status set(std::string_view name, const std::vector<std::string>& values);
+  // A fault in them is told as the file's: "FILE:LINE: [live] delay takes ...".
+  platform::Status set(std::string_view name, const std::vector<std::string>& values,
+                       const ValueOrigin& origin = {});
+  // Where the option's values came from; an empty place for the command line or none.
+  const ValueOrigin& origin(std::string_view name) const;
 
   bool given(std::string_view name) const { return !values(name).empty(); }
   // The value, or `otherwise` when the option was not given.
@@ -86,6 +97,7 @@ class Arguments {
 
  private:
   friend void readCommandLine(int argc, char** argv, Arguments* arguments);
+  friend Arguments readCommandLine(std::string_view command, int argc, char** argv);
   // The place of the option in the command's list, or -1.
   int find(std::string_view name) const;
   // Takes the option at argv[*i], and its value after it; `replaced` marks the options
@@ -94,6 +106,7 @@ class Arguments {
 
   const CommandSpec* command_;
   std::vector<std::vector<std::string>> values_;  // by the option's place in the command
+  std::vector<ValueOrigin> origins_;              // the same
   std::vector<std::string> operands_;
   bool help_ = false;
   platform::Status fault_;
@@ -102,12 +115,19 @@ class Arguments {
 // Reads a command line (argv[0] the command's name, then its options and operands) over
 // the values `arguments` holds, and checks that the required ones are there.
 void readCommandLine(int argc, char** argv, Arguments* arguments);
-// The same for the command of that name, with no other source.
+// The same for the command of that name over its settings from the settings file (the one
+// --settings names, else the default one), unless it asks for --help.
 Arguments readCommandLine(std::string_view command, int argc, char** argv);
 
 // A value of an option that its command checks further, told in the table's words:
-// "--serve takes [ADDRESS:]PORT, such as 8040, not 'x'".
+// "--serve takes [ADDRESS:]PORT, such as 8040, not 'x'"; a value from the settings file
+// is told as the file's, "FILE:LINE: [live] serve takes ...".
 platform::Error wrongValue(std::string_view option, std::string_view value);
+// What a value of the option must be, in words: "whole seconds from 0 to 600".
+std::string optionTakes(const OptionSpec& spec);
+// An error about a value told as its origin's: the place its subject, the option's name
+// at the start of its text replaced by the key.
+platform::Error fromOrigin(const ValueOrigin& origin, platform::Error error);
 
 // Readers of the value kinds. A clock time "HH:MM:SS" in seconds after midnight.
 std::optional<int> parseClock(std::string_view text);

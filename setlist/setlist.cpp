@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/settings.h"
 #include "live/commands.h"
 #include "online/commands.h"
 #include "platform/console.h"
@@ -26,11 +27,11 @@ struct Command {
 };
 
 constexpr Command kCommandTable[] = {
-    {"tracklist", runTracklist}, {"csv", runCsv},       {"json", runJson},
-    {"html", runHtml},           {"cue", runCue},       {"chapters", runChapters},
-    {"check", runCheck},         {"live", runLive},     {"login", runLogin},
-    {"accounts", runAccounts},   {"logout", runLogout}, {"scrobble", runScrobble},
-    {"mixcloud", runMixcloud},   {"theme", runTheme},
+    {"tracklist", runTracklist}, {"csv", runCsv},           {"json", runJson},
+    {"html", runHtml},           {"cue", runCue},           {"chapters", runChapters},
+    {"check", runCheck},         {"live", runLive},         {"login", runLogin},
+    {"accounts", runAccounts},   {"logout", runLogout},     {"scrobble", runScrobble},
+    {"mixcloud", runMixcloud},   {"settings", runSettings}, {"theme", runTheme},
 };
 
 }  // namespace

@@ -452,6 +452,34 @@ class Live(harness.EndToEndTest):
         self.assertEqual(self.content("now.txt"), shown)
         standin.quit(self)
 
+    @unittest.skipUnless(harness.NATIVE, "the settings folder of this system; timed")
+    def test_a_night_from_the_settings_file(self):
+        # `setlist live` with no options does what the settings file describes.
+        port = harness.free_port()
+        os.makedirs(self.path("conf/zorvanthelix"))
+        with open(self.path("conf/zorvanthelix/setlist.toml"), "w", encoding="utf-8") as f:
+            f.write(f'[live]\nserve = "127.0.0.1:{port}"\ndelay = 2\nnow-playing = "now.txt"\n'
+                    'format = "♪ {artist} / {song}"\n')
+        with unittest.mock.patch.dict(os.environ, {"XDG_CONFIG_HOME": self.path("conf")}):
+            live = self.live()
+        live.wait_for(b"overlay page for a browser source: http://127.0.0.1:%d/" % port, TIMEOUT)
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        standin.load("L", deck_track(JAPANESE))
+        time.sleep(1.5)
+        standin.load("R", deck_track(KOREAN))
+        decided = live.wait_for(b"L Deck.Artist", TIMEOUT)
+        shown = "♪ {} / {}".format(*JAPANESE).encode()
+        while self.content("now.txt") != shown and time.monotonic() < decided + 5:
+            time.sleep(0.01)
+        self.assertEqual(self.content("now.txt"), shown)
+        self.assertGreaterEqual(time.monotonic() - decided, 1.95)
+        self.assertIn(shown, raw_answer(port, b"GET /now-playing.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                          b"Connection: close\r\n\r\n"))
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        standin.quit(self)
+
     def test_failed_writes_catch_up(self):
         # Ways a write fails for a while: each returns what ends it. On Windows another
         # program may hold the file (as a spreadsheet or an editor does); POSIX has no
