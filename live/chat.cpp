@@ -41,9 +41,6 @@ bool isLoginRefusal(std::string_view text) {
   return false;
 }
 
-// Everything told may quote a server, whose text never reaches the terminal raw.
-void tell(const std::string& message) { platform::reportError("chat: " + printableText(message)); }
-
 }  // namespace
 
 struct TwitchChat::Shared {
@@ -53,8 +50,8 @@ struct TwitchChat::Shared {
 
 namespace {
 
-// How a connection ended.
-enum class Ending { kDropped, kLoginRefused, kStopped };
+// How a connection ended, or kOpen while it stands.
+enum class Ending { kOpen, kDropped, kLoginRefused, kStopped };
 
 // The bot's thread: connects, joins, answers, reconnects; owns everything it uses.
 class Runner {
@@ -72,10 +69,9 @@ class Runner {
     Backoff backoff(kReconnectBackoff);
     bool refreshed = false;  // the token was refreshed since the last join
     while (!stopping()) {
-      bool joined = false;
-      const Ending ending = connectOnce(&joined);
-      if (joined) refreshed = false;
-      if (joined && SteadyClock::now() - joinedAt_ >= kSteadyConnection) backoff.succeeded();
+      const Ending ending = connectOnce();
+      if (joined_) refreshed = false;
+      if (joined_ && SteadyClock::now() - joinedAt_ >= kSteadyConnection) backoff.succeeded();
       if (ending == Ending::kStopped) break;
       const Seconds wait = backoff.failed();
       if (ending == Ending::kLoginRefused) {
@@ -96,6 +92,13 @@ class Runner {
  private:
   bool stopping() const { return stop_->requested(); }
 
+  // Everything told may quote a server, whose text never reaches the terminal raw; lines
+  // that come again and again are summed up.
+  void tell(const std::string& message) {
+    if (const auto line = repeated_.pass("chat: " + message, SteadyClock::now()))
+      platform::reportError(printableText(*line));
+  }
+
   // Takes the newest state from the mailbox, if live showed one.
   void takeState() {
     std::optional<OnAirState> state;
@@ -106,39 +109,42 @@ class Runner {
     if (state) bot_.show(*state);
   }
 
-  Ending connectOnce(bool* joined) {
-    platform::Expected<std::unique_ptr<platform::WebSocket>> connected =
-        platform::connectWebSocket(options_.url, kConnectTimeoutSeconds);
+  Ending connectOnce() {
+    joined_ = false;
+    // A stop ends a connection attempt at once, however far it got.
+    platform::Expected<std::unique_ptr<platform::WebSocket>> connected = platform::connectWebSocket(
+        options_.url, kConnectTimeoutSeconds, [this] { return stopping(); });
+    if (!connected && stopping()) return Ending::kStopped;
     if (!connected) {
       tell("cannot connect to " + options_.url + ": " + connected.error().text);
       return Ending::kDropped;
     }
     platform::WebSocket& socket = **connected;
-    const Ending ending = talk(socket, joined);
+    const Ending ending = talk(socket);
     socket.close();
     return ending;
   }
 
-  Ending talk(platform::WebSocket& socket, bool* joined) {
-    const std::string login = account_.user;
+  // Sends a line; false, told, when the connection failed.
+  bool send(platform::WebSocket& socket, const std::string& line) {
+    const platform::Status sent = socket.send(line);
+    if (!sent) tell("the connection to " + options_.url + " failed: " + sent.error().text);
+    return sent.ok();
+  }
+
+  Ending talk(platform::WebSocket& socket) {
     for (const std::string& line : {std::string("CAP REQ :twitch.tv/tags twitch.tv/commands"),
                                     "PASS oauth:" + account_.values["access_token"],
-                                    "NICK " + login, "JOIN #" + options_.channel}) {
-      if (const platform::Status sent = socket.send(line); !sent) {
-        tell("the connection to " + options_.url + " failed: " + sent.error().text);
-        return Ending::kDropped;
-      }
+                                    "NICK " + account_.user, "JOIN #" + options_.channel}) {
+      if (!send(socket, line)) return Ending::kDropped;
     }
-    const SteadyClock::time_point connected = SteadyClock::now();
-    SteadyClock::time_point heard = connected;
-    while (!stopping()) {
+    connectedAt_ = heardAt_ = SteadyClock::now();
+    Ending ending = Ending::kOpen;
+    while (ending == Ending::kOpen && !stopping()) {
       takeState();
-      if (*joined) {
+      if (joined_) {
         while (std::optional<std::string> line = bot_.next(SteadyClock::now())) {
-          if (const platform::Status sent = socket.send(*line); !sent) {
-            tell("the connection to " + options_.url + " failed: " + sent.error().text);
-            return Ending::kDropped;
-          }
+          if (!send(socket, *line)) return Ending::kDropped;
         }
       }
       platform::Expected<std::optional<std::string>> received =
@@ -147,45 +153,57 @@ class Runner {
         tell("the connection to " + options_.url + " closed: " + received.error().text);
         return Ending::kDropped;
       }
-      const SteadyClock::time_point now = SteadyClock::now();
-      if (!*received) {
-        if (!*joined && now - connected > kJoinWait) {
-          tell(options_.url + " has not let the bot join in 30 s");
-          return Ending::kDropped;
-        }
-        if (now - heard > kLongestSilence) {
-          tell("no word from the server for 6 minutes");
-          return Ending::kDropped;
-        }
-        continue;
-      }
-      heard = now;
-      for (const std::string_view text : splitIrcLines(**received)) {
-        const std::optional<IrcMessage> message = parseIrcLine(text);
-        if (!message) continue;
-        const std::string& command = message->command;
-        if (command == "PING") {
-          (void)socket.send("PONG :" + message->param(0));
-        } else if (command == "RECONNECT") {
-          tell("the server asks to reconnect");
-          return Ending::kDropped;
-        } else if (command == "NOTICE" && isLoginRefusal(message->param(1))) {
-          tell("Twitch refused the login: " + message->param(1));
-          return Ending::kLoginRefused;
-        } else if (command == "NOTICE") {
-          tell(message->param(0) + ": " + message->param(1));
-        } else if ((command == "JOIN" && message->nick() == login) || command == "ROOMSTATE") {
-          if (!*joined && message->param(0) == "#" + options_.channel) {
-            *joined = true;
-            joinedAt_ = now;
-            tell("joined #" + options_.channel);
-          }
-        } else if (command == "PRIVMSG") {
-          bot_.hear(*message, now);
-        }
-      }
+      ending = *received ? hearAll(socket, **received) : checkSilence();
     }
-    return Ending::kStopped;
+    return ending == Ending::kOpen ? Ending::kStopped : ending;
+  }
+
+  // Whether the server has been quiet too long, before the join or since it last spoke.
+  Ending checkSilence() {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (!joined_ && now - connectedAt_ > kJoinWait) {
+      tell(options_.url + " has not let the bot join in 30 s");
+      return Ending::kDropped;
+    }
+    if (now - heardAt_ > kLongestSilence) {
+      tell("no word from the server for 6 minutes");
+      return Ending::kDropped;
+    }
+    return Ending::kOpen;
+  }
+
+  Ending hearAll(platform::WebSocket& socket, const std::string& received) {
+    heardAt_ = SteadyClock::now();
+    for (const std::string_view text : splitIrcLines(received)) {
+      const std::optional<IrcMessage> message = parseIrcLine(text);
+      if (!message) continue;
+      if (const Ending ending = hear(socket, *message); ending != Ending::kOpen) return ending;
+    }
+    return Ending::kOpen;
+  }
+
+  Ending hear(platform::WebSocket& socket, const IrcMessage& message) {
+    const std::string& command = message.command;
+    if (command == "PING") {
+      (void)socket.send("PONG :" + message.param(0));
+    } else if (command == "RECONNECT") {
+      tell("the server asks to reconnect");
+      return Ending::kDropped;
+    } else if (command == "NOTICE" && isLoginRefusal(message.param(1))) {
+      tell("Twitch refused the login: " + message.param(1));
+      return Ending::kLoginRefused;
+    } else if (command == "NOTICE") {
+      tell(message.param(0) + ": " + message.param(1));
+    } else if ((command == "JOIN" && message.nick() == account_.user) || command == "ROOMSTATE") {
+      if (!joined_ && message.param(0) == "#" + options_.channel) {
+        joined_ = true;
+        joinedAt_ = heardAt_;
+        tell("joined #" + options_.channel);
+      }
+    } else if (command == "PRIVMSG") {
+      bot_.hear(message, heardAt_);
+    }
+    return Ending::kOpen;
   }
 
   // Asks for a new token pair with the refresh token and stores it: done, log in again
@@ -206,8 +224,9 @@ class Runner {
     const std::string renewal = verdict.json["refresh_token"].string();
     account_.values["access_token"] = verdict.json["access_token"].string();
     if (!renewal.empty()) account_.values["refresh_token"] = renewal;
-    if (const platform::Status stored = storeTwitchTokens(
-            accountsPath_, account_.values["access_token"], account_.values["refresh_token"]);
+    if (const platform::Status stored =
+            storeTwitchTokens(accountsPath_, account_.values["access_token"],
+                              account_.values["refresh_token"], account_.name);
         !stored) {
       tell("the new token is used but not stored: " + stored.error().subject + ": " +
            stored.error().text);
@@ -222,7 +241,9 @@ class Runner {
   std::shared_ptr<TwitchChat::Shared> shared_;
   ChatBot bot_;
   const StopSignal* stop_ = nullptr;  // the worker's, set by run()
-  SteadyClock::time_point joinedAt_;
+  RepeatedLines repeated_;
+  bool joined_ = false;  // the bot joined the channel on this connection
+  SteadyClock::time_point connectedAt_, heardAt_, joinedAt_;
 };
 
 }  // namespace
@@ -256,22 +277,46 @@ platform::Status readChatOptions(const Arguments& arguments, ChatOptions* option
   return {};
 }
 
-std::unique_ptr<TwitchChat> startTwitchChat(const ChatOptions& options, int* status) {
-  const std::string path =
-      options.accountsPath.empty() ? defaultAccountsPath() : options.accountsPath;
-  platform::Expected<std::vector<Account>> accounts = loadAccounts(path);
-  if (!accounts) {
-    *status = failed(accounts.error());
-    return nullptr;
+std::string chatAccountsPath(const ChatOptions& options) {
+  return options.accountsPath.empty() ? defaultAccountsPath() : options.accountsPath;
+}
+
+platform::Expected<Account> chatAccount(const std::vector<Account>& accounts,
+                                        const std::string& path) {
+  std::vector<const Account*> twitch;
+  for (const Account& account : accounts) {
+    if (account.service == "twitch" && account.values.count("access_token") > 0)
+      twitch.push_back(&account);
   }
-  const Account* account = findAccount(*accounts, "twitch");
-  if (account == nullptr || account->values.count("access_token") == 0) {
-    *status =
-        usageError(wrongCommandLine("--twitch needs a Twitch account in " + path +
-                                    ": log in first with setlist login twitch --client-id ID"));
-    return nullptr;
+  const auto named = std::find_if(twitch.begin(), twitch.end(),
+                                  [](const Account* account) { return account->name == "twitch"; });
+  if (named != twitch.end()) return **named;
+  if (twitch.size() == 1) return *twitch.front();
+  if (twitch.empty()) {
+    return platform::makeError(
+        path, "no Twitch account for --twitch: log in first with setlist login twitch");
   }
-  return TwitchChat::start(options, *account, path);
+  std::string names;
+  for (const Account* account : twitch) names += (names.empty() ? "" : ", ") + account->name;
+  return platform::makeError(path, "several Twitch accounts (" + names +
+                                       ") and none named twitch: log in again with "
+                                       "setlist login twitch to make one");
+}
+
+std::optional<std::string> RepeatedLines::pass(const std::string& line,
+                                               std::chrono::steady_clock::time_point now) {
+  std::string alike = line;
+  std::erase_if(alike, [](char c) { return c >= '0' && c <= '9'; });
+  auto [found, fresh] = kinds_.try_emplace(alike);
+  Kind& kind = found->second;
+  if (fresh || now - kind.since >= std::chrono::minutes(1)) {
+    const int before = fresh ? 0 : kind.count;
+    kind = {now, 1};
+    if (before <= kToldRepeats) return line;
+    return line + " (" + std::to_string(before) + " times in the last minute)";
+  }
+  if (++kind.count <= kToldRepeats) return line;
+  return std::nullopt;
 }
 
 std::unique_ptr<TwitchChat> TwitchChat::start(const ChatOptions& options, const Account& account,

@@ -4,8 +4,12 @@
 // only hands it each state it shows.
 #pragma once
 
+#include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "live/chat_bot.h"
@@ -31,15 +35,36 @@ std::string twitchChannel(std::string_view given);
 // --accounts) into *options, or tells what is wrong with the channel's name.
 platform::Status readChatOptions(const Arguments& arguments, ChatOptions* options);
 
-class TwitchChat;
-// Starts the chat with the twitch account of the accounts file. Without one, or when the
-// file cannot be read, it tells why and sets *status (2: no account, 1: the file).
-std::unique_ptr<TwitchChat> startTwitchChat(const ChatOptions& options, int* status);
+// The accounts file the chat reads: --accounts, else the default one.
+std::string chatAccountsPath(const ChatOptions& options);
+
+// The chat's account among those of the accounts file at `path`: the one named twitch,
+// else the only Twitch account; an error naming the file when there is none or no one.
+platform::Expected<Account> chatAccount(const std::vector<Account>& accounts,
+                                        const std::string& path);
+
+// Lines told on stderr with their repeats summed up: of lines alike but for their numbers
+// ("reconnecting in 2 s"), the first kToldRepeats within a minute are told as they come,
+// the rest held back and counted, and the first after that minute says how many there were.
+class RepeatedLines {
+ public:
+  static constexpr int kToldRepeats = 3;
+  // The line to tell now, or nothing when it is held back.
+  std::optional<std::string> pass(const std::string& line,
+                                  std::chrono::steady_clock::time_point now);
+
+ private:
+  struct Kind {
+    std::chrono::steady_clock::time_point since;  // when its minute began
+    int count = 0;                                // lines of the kind since then
+  };
+  std::map<std::string, Kind> kinds_;
+};
 
 class TwitchChat {
  public:
-  // Starts the bot with the account named "twitch" of the accounts file at accountsPath,
-  // whose new tokens it writes back there.
+  // Starts the bot with `account` of the accounts file at accountsPath, whose new tokens
+  // it writes back there.
   static std::unique_ptr<TwitchChat> start(const ChatOptions& options, const Account& account,
                                            const std::string& accountsPath);
   // Stops the bot, waiting a moment for it to leave the chat.

@@ -171,10 +171,12 @@ int runLive(int argc, char** argv) {
     if (!serving) return failed(serving.error());
   }
   if (!options->chat.channel.empty()) {
-    int status = kStatusOk;
-    std::unique_ptr<TwitchChat> chat = startTwitchChat(options->chat, &status);
-    if (!chat) return status;
-    outputs.chatWith(std::move(chat));
+    const std::string path = chatAccountsPath(options->chat);
+    const Expected<std::vector<Account>> accounts = loadAccounts(path);
+    if (!accounts) return failed(accounts.error());
+    const Expected<Account> account = chatAccount(*accounts, path);
+    if (!account) return usageError(account.error());
+    outputs.chatWith(TwitchChat::start(options->chat, *account, path));
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

@@ -20,7 +20,7 @@ std::string oauthReason(const OAuthAnswer& answer) {
 }
 
 platform::Status storeTwitchTokens(const std::string& accountsPath, const std::string& access,
-                                   const std::string& refresh) {
+                                   const std::string& refresh, const std::string& name) {
   if (!isTokenText(access) || !isTokenText(refresh)) {
     return platform::makeError(accountsPath,
                                "Twitch sent a token with a space or a control "
@@ -29,11 +29,11 @@ platform::Status storeTwitchTokens(const std::string& accountsPath, const std::s
   platform::Expected<std::vector<Account>> accounts = loadAccounts(accountsPath);
   if (!accounts) return accounts.error();
   for (Account& account : *accounts) {
-    if (account.name == "twitch") {
+    if (account.name == name) {
       account.values["access_token"] = access;
       account.values["refresh_token"] = refresh;
       return saveAccounts(accountsPath, *accounts);
     }
   }
-  return platform::makeError(accountsPath, "the twitch account is gone");
+  return platform::makeError(accountsPath, "the account " + name + " is gone");
 }

@@ -24,7 +24,7 @@ platform::Expected<OAuthAnswer> postOAuthForm(const std::string& authUrl, const 
 // The server's reason in an error answer ("message", else "error"), or the status.
 std::string oauthReason(const OAuthAnswer& answer);
 
-// The accounts file's twitch account with the new token pair written in; the rest of the
-// file as it is now.
+// The accounts file's account of that name with the new token pair written in; the rest
+// of the file as it is now.
 platform::Status storeTwitchTokens(const std::string& accountsPath, const std::string& access,
-                                   const std::string& refresh);
+                                   const std::string& refresh, const std::string& name = "twitch");

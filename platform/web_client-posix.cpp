@@ -15,6 +15,7 @@
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,9 +41,17 @@ constexpr std::uint64_t kMaxAnswer = 64 * 1024 * 1024;
 // How long an answer that came while the body could not be sent is waited for.
 constexpr int kEarlyAnswerSeconds = 5;
 
+// How often a wait that can be cancelled looks at `cancelled`.
+constexpr std::chrono::milliseconds kCancelPoll{50};
+// How long a close waits for the close frame to go out once the caller has given up.
+constexpr std::chrono::milliseconds kCancelledClose{100};
+
 // Starts an operation with a handler and runs the io_context until the handler has run.
+// Once `cancelled` says so, `abandon` closes what the operation waits on, which ends it at
+// once; the result is then operation_aborted.
 template <class Start>
-beast::error_code await(net::io_context& io, Start&& start) {
+beast::error_code awaitUnless(net::io_context& io, const Cancelled& cancelled,
+                              const std::function<void()>& abandon, Start&& start) {
   beast::error_code result;
   bool done = false;
   start([&](beast::error_code ec, auto&&...) {
@@ -50,9 +59,21 @@ beast::error_code await(net::io_context& io, Start&& start) {
     done = true;
   });
   io.restart();
-  while (!done && io.run_one() > 0) {
+  bool abandoned = false;
+  while (!done) {
+    if (!abandoned && cancelled && cancelled()) {
+      abandon();
+      abandoned = true;
+    }
+    const std::size_t ran = cancelled && !abandoned ? io.run_one_for(kCancelPoll) : io.run_one();
+    if (ran == 0 && io.stopped()) break;
   }
-  return result;
+  return abandoned ? beast::error_code(net::error::operation_aborted) : result;
+}
+
+template <class Start>
+beast::error_code await(net::io_context& io, Start&& start) {
+  return awaitUnless(io, {}, {}, std::forward<Start>(start));
 }
 
 // Runs the io_context until *done or the deadline; false when the deadline came first.
@@ -88,15 +109,20 @@ std::string hostHeader(const Url& url) {
   return host;
 }
 
-// Resolves the host and connects within the timeout.
+Error stopped(const std::string& subject) { return makeError(subject, "stopped"); }
+
+// Resolves the host and connects within the timeout, unless cancelled first.
 Status connectTcp(net::io_context& io, beast::tcp_stream& tcp, const Url& url, int seconds,
-                  const std::string& subject) {
+                  const std::string& subject, const Cancelled& cancelled = {}) {
   tcp::resolver resolver(io);
   beast::error_code ec;
   const auto endpoints = resolver.resolve(url.host, std::to_string(url.port), ec);
   if (ec) return failure(subject, "cannot find " + url.host, ec);
   tcp.expires_after(std::chrono::seconds(seconds));
-  ec = await(io, [&](auto handler) { tcp.async_connect(endpoints, std::move(handler)); });
+  ec = awaitUnless(
+      io, cancelled, [&] { tcp.close(); },
+      [&](auto handler) { tcp.async_connect(endpoints, std::move(handler)); });
+  if (ec == net::error::operation_aborted) return stopped(subject);
   if (ec == beast::error::timeout)
     return makeError(subject, "no connection within " + std::to_string(seconds) + " s");
   if (ec) return failure(subject, "cannot connect", ec);
@@ -105,7 +131,7 @@ Status connectTcp(net::io_context& io, beast::tcp_stream& tcp, const Url& url, i
 
 // The TLS handshake: certificates from OpenSSL's default paths, checked against the host.
 Status startTls(net::io_context& io, beast::ssl_stream<beast::tcp_stream>& stream, const Url& url,
-                int seconds, const std::string& subject) {
+                int seconds, const std::string& subject, const Cancelled& cancelled = {}) {
   SSL* ssl = stream.native_handle();
   if (isAddress(url.host)) {
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), url.host.c_str());
@@ -115,9 +141,10 @@ Status startTls(net::io_context& io, beast::ssl_stream<beast::tcp_stream>& strea
   }
   stream.set_verify_mode(ssl::verify_peer);
   beast::get_lowest_layer(stream).expires_after(std::chrono::seconds(seconds));
-  const beast::error_code ec = await(io, [&](auto handler) {
-    stream.async_handshake(ssl::stream_base::client, std::move(handler));
-  });
+  const beast::error_code ec = awaitUnless(
+      io, cancelled, [&] { beast::get_lowest_layer(stream).close(); },
+      [&](auto handler) { stream.async_handshake(ssl::stream_base::client, std::move(handler)); });
+  if (ec == net::error::operation_aborted) return stopped(subject);
   if (ec) return tlsFailure(subject, stream.native_handle(), ec);
   return {};
 }
@@ -221,28 +248,37 @@ class BeastWebSocket final : public WebSocket {
       std::conditional_t<kSecure, beast::ssl_stream<beast::tcp_stream>, beast::tcp_stream>;
 
  public:
-  BeastWebSocket(std::string subject, int seconds) requires kSecure : tls_(clientTlsContext()),
-                                                                      ws_(io_, *tls_),
-                                                                      subject_(std::move(subject)),
-                                                                      seconds_(seconds) {}
-  BeastWebSocket(std::string subject, int seconds) requires(!kSecure)
-      : ws_(io_), subject_(std::move(subject)), seconds_(seconds) {}
+  BeastWebSocket(std::string subject, int seconds, Cancelled cancelled) requires kSecure
+      : tls_(clientTlsContext()),
+        ws_(io_, *tls_),
+        subject_(std::move(subject)),
+        seconds_(seconds),
+        cancelled_(std::move(cancelled)) {}
+  BeastWebSocket(std::string subject, int seconds, Cancelled cancelled) requires(!kSecure)
+      : ws_(io_),
+        subject_(std::move(subject)),
+        seconds_(seconds),
+        cancelled_(std::move(cancelled)) {}
   ~BeastWebSocket() override { close(); }
 
   Status open(const Url& url) {
-    if (Status s = connectTcp(io_, beast::get_lowest_layer(ws_), url, seconds_, subject_); !s)
-      return s;
+    auto& tcp = beast::get_lowest_layer(ws_);
+    if (Status s = connectTcp(io_, tcp, url, seconds_, subject_, cancelled_); !s) return s;
     if constexpr (kSecure) {
-      if (Status s = startTls(io_, ws_.next_layer(), url, seconds_, subject_); !s) return s;
+      if (Status s = startTls(io_, ws_.next_layer(), url, seconds_, subject_, cancelled_); !s)
+        return s;
     }
     beast::get_lowest_layer(ws_).expires_never();
     websocket::stream_base::timeout timeouts{};
     timeouts.handshake_timeout = std::chrono::seconds(seconds_);
     timeouts.idle_timeout = websocket::stream_base::none();
     ws_.set_option(timeouts);
-    const beast::error_code ec = await(io_, [&](auto handler) {
-      ws_.async_handshake(hostHeader(url), url.target, std::move(handler));
-    });
+    const beast::error_code ec = awaitUnless(
+        io_, cancelled_, [&] { tcp.close(); },
+        [&](auto handler) {
+          ws_.async_handshake(hostHeader(url), url.target, std::move(handler));
+        });
+    if (ec == net::error::operation_aborted) return stopped(subject_);
     if (ec) return failure(subject_, "WebSocket handshake failed", ec);
     ws_.text(true);
     open_ = true;
@@ -293,8 +329,11 @@ class BeastWebSocket final : public WebSocket {
     if (!open_) return;
     bool done = false;
     ws_.async_close(websocket::close_code::normal, [&](beast::error_code) { done = true; });
-    // The close handshake, and a read still pending, each get a moment to end.
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    // The close handshake, and a read still pending, each get a moment to end; only the
+    // close frame's when the caller has given up.
+    const bool hurried = cancelled_ && cancelled_();
+    const auto deadline =
+        Clock::now() + (hurried ? kCancelledClose : std::chrono::milliseconds(2000));
     if (!runUntil(io_, done, deadline) || (reading_ && !runUntil(io_, readDone_, deadline))) drop();
     open_ = false;
   }
@@ -325,6 +364,7 @@ class BeastWebSocket final : public WebSocket {
   beast::flat_buffer buffer_;
   std::string subject_;
   int seconds_;
+  Cancelled cancelled_;
   bool open_ = false;
   bool reading_ = false;
   bool readDone_ = false;
@@ -332,9 +372,10 @@ class BeastWebSocket final : public WebSocket {
 };
 
 template <bool kSecure>
-Expected<std::unique_ptr<WebSocket>> openWebSocket(const Url& url, std::string subject,
-                                                   int seconds) {
-  auto socket = std::make_unique<BeastWebSocket<kSecure>>(std::move(subject), seconds);
+Expected<std::unique_ptr<WebSocket>> openWebSocket(const Url& url, std::string subject, int seconds,
+                                                   Cancelled cancelled) {
+  auto socket =
+      std::make_unique<BeastWebSocket<kSecure>>(std::move(subject), seconds, std::move(cancelled));
   if (Status s = socket->open(url); !s) return s.error();
   return std::unique_ptr<WebSocket>(std::move(socket));
 }
@@ -359,12 +400,14 @@ Expected<HttpResponse> sendMeasured(const HttpRequest& request, const Url& url,
   return Exchange(io, stream, request, subject).run(url, sizes);
 }
 
-Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, int timeoutSeconds) {
+Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, int timeoutSeconds,
+                                                      Cancelled cancelled) {
   const auto url = parseUrl(text);
   if (!url) return url.error();
   if (!url->webSocket) return makeError(urlSubject(text), "not a ws or wss URL");
-  if (url->secure) return openWebSocket<true>(*url, urlSubject(text), timeoutSeconds);
-  return openWebSocket<false>(*url, urlSubject(text), timeoutSeconds);
+  if (url->secure)
+    return openWebSocket<true>(*url, urlSubject(text), timeoutSeconds, std::move(cancelled));
+  return openWebSocket<false>(*url, urlSubject(text), timeoutSeconds, std::move(cancelled));
 }
 
 std::string md5Hex(std::string_view data) {

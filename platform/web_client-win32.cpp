@@ -7,10 +7,14 @@
 #include <bcrypt.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/web_body.h"
@@ -23,6 +27,8 @@ namespace {
 
 // Answers are small; a larger one is refused rather than held in memory.
 constexpr std::size_t kMaxAnswer = 64 * 1024 * 1024;
+// How long an answer that came while the body could not be sent is waited for.
+constexpr int kEarlyAnswerSeconds = 5;
 
 // An open WinHTTP handle, closed at the end of its scope.
 class Internet {
@@ -39,6 +45,8 @@ class Internet {
     return *this;
   }
   HINTERNET get() const { return handle_; }
+  // Forgets a handle that another thread has closed.
+  void release() { handle_ = nullptr; }
   explicit operator bool() const { return handle_ != nullptr; }
   void reset() {
     if (handle_ != nullptr) WinHttpCloseHandle(handle_);
@@ -195,6 +203,44 @@ Expected<HttpResponse> readAnswer(HINTERNET request, const std::string& subject,
   return response;
 }
 
+// While a blocking WinHTTP call runs, looks at `cancelled` every 50 ms and, once it says
+// so, closes the handle the call waits on: WinHTTP then ends the call with an error.
+class CancelWatch {
+ public:
+  CancelWatch(const Cancelled& cancelled, HINTERNET handle) {
+    if (!cancelled) return;
+    watcher_ = std::thread([this, &cancelled, handle] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!over_) {
+        if (cancelled()) {
+          WinHttpCloseHandle(handle);
+          closed_ = true;
+          return;
+        }
+        woken_.wait_for(lock, std::chrono::milliseconds(50));
+      }
+    });
+  }
+  ~CancelWatch() { end(); }
+  // Ends the watch; whether it closed the handle.
+  bool end() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      over_ = true;
+    }
+    woken_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+    return closed_;
+  }
+
+ private:
+  std::thread watcher_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool over_ = false;
+  bool closed_ = false;
+};
+
 // A WebSocket whose messages a thread of its own receives into a queue.
 class WinHttpWebSocket final : public WebSocket {
  public:
@@ -309,11 +355,20 @@ Expected<HttpResponse> sendMeasured(const HttpRequest& request, const Url& url,
                              request.readTimeoutSeconds, subject, &opened);
       !s)
     return s.error();
-  if (Status s = sendAll(opened.request.get(), request, sizes, subject); !s) return s.error();
+  if (Status s = sendAll(opened.request.get(), request, sizes, subject); !s) {
+    // A server may answer before it has read the whole body (a refusal of an upload)
+    // and close: its answer says more than the failed write.
+    DWORD wait = kEarlyAnswerSeconds * 1000;
+    WinHttpSetOption(opened.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait,
+                     sizeof wait);
+    Expected<HttpResponse> early = readAnswer(opened.request.get(), subject, kEarlyAnswerSeconds);
+    return early ? early : s.error();
+  }
   return readAnswer(opened.request.get(), subject, request.readTimeoutSeconds);
 }
 
-Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, int timeoutSeconds) {
+Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, int timeoutSeconds,
+                                                      Cancelled cancelled) {
   const std::string subject = urlSubject(text);
   const auto url = parseUrl(text);
   if (!url) return url.error();
@@ -322,11 +377,18 @@ Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, i
   if (Status s = openRequest(*url, "GET", timeoutSeconds, timeoutSeconds, subject, &opened); !s)
     return s.error();
   HINTERNET request = opened.request.get();
-  if (!WinHttpSetOption(request, WINHTTP_OPTION_UPGRADE_TO_WEB_SOCKET, nullptr, 0) ||
-      !WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0) ||
-      !WinHttpReceiveResponse(request, nullptr))
-    return failure(subject, "WebSocket handshake failed", timeoutSeconds);
+  CancelWatch watch(cancelled, request);
+  const bool upgraded =
+      WinHttpSetOption(request, WINHTTP_OPTION_UPGRADE_TO_WEB_SOCKET, nullptr, 0) &&
+      WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                         0) &&
+      WinHttpReceiveResponse(request, nullptr);
+  const DWORD code = GetLastError();
+  if (watch.end()) {
+    opened.request.release();
+    return makeError(subject, "stopped");
+  }
+  if (!upgraded) return failure(subject, "WebSocket handshake failed", timeoutSeconds, code);
   HINTERNET socket = WinHttpWebSocketCompleteUpgrade(request, 0);
   if (socket == nullptr) return failure(subject, "WebSocket handshake failed", timeoutSeconds);
   opened.request.reset();

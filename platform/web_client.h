@@ -66,8 +66,15 @@ class WebSocket {
   virtual void close() = 0;
 };
 
-// Opens a WebSocket to ws://host[:port]/path or wss://...
-Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& url, int timeoutSeconds);
+// Whether the caller has given up waiting (a stop from another thread or a signal).
+using Cancelled = std::function<bool()>;
+
+// Opens a WebSocket to ws://host[:port]/path or wss://... `cancelled`, when given, is
+// looked at every 50 ms while the connection is set up (TCP, TLS, the upgrade) and while it
+// closes: once it says so, the attempt ends at once with the error "stopped", and a close
+// does not wait for the server's answer.
+Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& url, int timeoutSeconds,
+                                                      Cancelled cancelled = {});
 
 // The parts of an http, https, ws or wss URL.
 struct Url {

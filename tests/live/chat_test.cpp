@@ -1,3 +1,5 @@
+#include "live/chat.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -220,6 +222,57 @@ TEST(ChatBot, RepliesInAFullWindowNameTheTrackOnAirWhenSentAfterItsAnnouncement)
   ASSERT_EQ(sent.size(), 11u);
   EXPECT_EQ(sent[0], "PRIVMSG #dj :Now playing: E");
   EXPECT_EQ(sent[10], "@reply-parent-msg-id=x9 PRIVMSG #dj :@x9 E");
+}
+
+TEST(ChatLines, RepeatsWithinAMinuteAreCountedAndSummedUpAfterIt) {
+  const std::chrono::steady_clock::time_point start{};
+  const struct {
+    int at;
+    std::string line;
+    std::string told;  // empty: held back
+  } cases[] = {
+      {0, "reconnecting in 1 s", "reconnecting in 1 s"},
+      {1, "reconnecting in 2 s", "reconnecting in 2 s"},
+      {3, "reconnecting in 4 s", "reconnecting in 4 s"},
+      {7, "reconnecting in 8 s", ""},
+      {8, "joined #dj", "joined #dj"},  // another kind
+      {15, "reconnecting in 16 s", ""},
+      {60, "reconnecting in 32 s", "reconnecting in 32 s (5 times in the last minute)"},
+      {92, "reconnecting in 60 s", "reconnecting in 60 s"},   // the second of a new minute
+      {300, "reconnecting in 60 s", "reconnecting in 60 s"},  // none was held
+  };
+  RepeatedLines lines;
+  for (const auto& c : cases) {
+    EXPECT_EQ(lines.pass(c.line, start + seconds(c.at)).value_or(""), c.told) << c.at << " s";
+  }
+}
+
+TEST(ChatAccount, TheOneNamedTwitchElseTheOnlyTwitchAccount) {
+  auto account = [](std::string name, std::string service) {
+    return Account{std::move(name), std::move(service), "", "", {{"access_token", "a"}}};
+  };
+  const Account noToken{"twitch", "twitch", "", "", {}};
+  const struct {
+    std::vector<Account> accounts;
+    std::string picked;  // the account's name, or the start of the error
+  } cases[] = {
+      {{account("lastfm", "lastfm"), account("twitch", "twitch")}, "twitch"},
+      {{account("bot", "twitch"), account("twitch", "twitch")}, "twitch"},
+      {{account("mixcloud", "mixcloud"), account("bot", "twitch")}, "bot"},
+      {{account("bot", "twitch"), account("other", "twitch")},
+       "several Twitch accounts (bot, other) and none named twitch"},
+      {{account("twitch", "lastfm"), noToken}, "no Twitch account for --twitch"},
+      {{}, "no Twitch account for --twitch"},
+  };
+  for (const auto& c : cases) {
+    const platform::Expected<Account> picked = chatAccount(c.accounts, "accounts.json");
+    if (picked) {
+      EXPECT_EQ(picked->name, c.picked);
+      continue;
+    }
+    EXPECT_EQ(picked.error().subject, "accounts.json");
+    EXPECT_EQ(picked.error().text.substr(0, c.picked.size()), c.picked);
+  }
 }
 
 }  // namespace

@@ -4,7 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -64,5 +73,37 @@ TEST(WebClient, EncodesAndHashes) {
   EXPECT_EQ(response.header("x-RATELIMIT-remaining"), "0");
   EXPECT_EQ(response.header("missing"), "");
 }
+
+#ifndef _WIN32
+// A server that accepts (the kernel's backlog does) and never answers: the attempt waits
+// for the WebSocket upgrade (ws) or the TLS handshake (wss) until the caller gives up.
+TEST(WebClient, AConnectionAttemptEndsWhenTheCallerGivesUp) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  for (const std::string scheme : {"ws", "wss"}) {
+    std::atomic<bool> given{false};
+    std::thread giver([&given] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      given = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto socket = platform::connectWebSocket(scheme + "://127.0.0.1:" + port, 30,
+                                                   [&given] { return given.load(); });
+    // A bound far from the attempt's own 30 s, not a timing.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << scheme;
+    giver.join();
+    ASSERT_FALSE(socket) << scheme;
+    EXPECT_EQ(socket.error().text, "stopped") << scheme;
+  }
+  close(listener);
+}
+#endif
 
 }  // namespace
