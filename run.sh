@@ -26,7 +26,8 @@ cd "$root"
 
 # --- Tools -----------------------------------------------------------------------------
 # Installs whatever of these is missing (as root, with apt-get update and install).
-tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libboost-dev
+tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev libboost-dev libssl-dev \
+  libtomlplusplus-dev
 
 # --- Build -----------------------------------------------------------------------------
 say "cmake --preset default"

@@ -17,7 +17,7 @@ cd "$(dirname "$0")"
 tools/ensure-packages.sh cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev python3 \
   g++-mingw-w64-x86-64 wine wine64 clang libclang-rt-14-dev valgrind strace cuetools ffmpeg \
   python3-pefile libboost-dev libssl-dev openssl python3-websockets time chromium fonts-noto-cjk \
-  fonts-noto-color-emoji || exit 1
+  fonts-noto-color-emoji libtomlplusplus-dev || exit 1
 
 logs=build/logs
 rm -rf "$logs"
