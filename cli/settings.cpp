@@ -11,6 +11,7 @@
 #include "platform/report.h"
 #include "platform/user_folders.h"
 #include "platform/web_client.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -40,10 +41,7 @@ std::string settingLine(const Arguments& arguments, const OptionSpec& spec) {
   if (value.empty()) value = spec.kind == OptionKind::kFlag ? "false" : "-";
   line += value;
   // Padded by characters, not bytes, so that the column stays straight after a title.
-  const auto characters =
-      static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-      }));
+  const std::size_t characters = utf8Characters(line);
   line.append(std::max<std::size_t>(44, characters + 2) - characters, ' ');
   const ValueOrigin& origin = arguments.origin(spec.name);
   return line + (origin.place.empty() ? "default" : origin.place + " " + origin.key) + "\n";

@@ -151,10 +151,9 @@ void noteBlankSections(const std::string& set, const std::vector<const Record*>&
   std::string names;
   for (std::size_t i = 0; i < blank.size() && i < 10; ++i) {
     const Record& record = *blank[i];
-    char clock[16];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", record.time.tm_hour, record.time.tm_min,
-                  record.time.tm_sec);
-    names += (i > 0 ? ", " : "") + std::string(clock) + " " + deckLetter(record.deck) + " \"" +
+    std::string clock;
+    appendTimeOfDay(record.time, &clock);
+    names += (i > 0 ? ", " : "") + clock + " " + deckLetter(record.deck) + " \"" +
              record.track.artist + " - " + record.track.song + "\"";
   }
   const bool one = blank.size() == 1;

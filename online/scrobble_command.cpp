@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "publish/set_reader.h"
+#include "setfile/clock.h"
 
 namespace {
 
@@ -97,11 +98,10 @@ struct Unsendable {
   void add(const Record& record) {
     if (isEmptyTrack(record.track)) return;  // a cleared deck: no track at all
     if (++count <= 10) {
-      char clock[16];
-      std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", record.time.tm_hour, record.time.tm_min,
-                    record.time.tm_sec);
-      names += (count > 1 ? ", " : "") + std::string(clock) + " " + deckLetter(record.deck) +
-               " \"" + record.track.artist + " - " + record.track.song + "\"";
+      std::string clock;
+      appendTimeOfDay(record.time, &clock);
+      names += (count > 1 ? ", " : "") + clock + " " + deckLetter(record.deck) + " \"" +
+               record.track.artist + " - " + record.track.song + "\"";
     }
   }
   void note(const std::string& set) const {
