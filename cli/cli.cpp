@@ -147,7 +147,10 @@ std::string commandUsage(const CommandSpec& command, std::string_view lead) {
     }
     text.append(piece);
   };
-  for (const CommandOption& option : command.options) add(optionUsage(option));
+  for (const CommandOption& option : command.options) {
+    // Every command takes --settings: the usage leaves it to --help, as it does --help.
+    if (option.spec->name != "--settings") add(optionUsage(option));
+  }
   if (!command.operand.empty()) add(std::string(command.operand));
   return text + "\n";
 }
@@ -188,6 +191,7 @@ void printHelp() {
   std::string usage = "usage:\n";
   for (const CommandSpec& command : commandSpecs()) usage += commandUsage(command, "  ");
   usage += "  setlist --help | --version\n";
+  usage += "Every command also takes --settings FILE (see settings) and --help.\n";
   write(stdout, usage);
   write(stdout, kCommands);
 }

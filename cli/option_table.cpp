@@ -140,13 +140,14 @@ constexpr OptionSpec kClientId{"--client-id", "", K::kText, "ID",
 constexpr OptionSpec kPort{
     "--port",        "", K::kInteger, "PORT", "the listener's port on 127.0.0.1, else any free one",
     "a port number", {}, 1,           65535};
-constexpr OptionSpec kAuthUrl{"--auth-url",
-                              "",
-                              K::kUrl,
-                              "URL",
-                              "the login server (default https://id.twitch.tv)",
-                              "an http:// or https:// address",
-                              "http|https"};
+constexpr OptionSpec kAuthUrl{
+    "--auth-url",
+    "",
+    K::kUrl,
+    "URL",
+    "the login server (twitch: https://id.twitch.tv; lastfm: that of --url)",
+    "an http:// or https:// address",
+    "http|https"};
 
 // Sending.
 constexpr OptionSpec kTo{"--to", "", K::kList, "NAME[,NAME...]",
@@ -177,8 +178,8 @@ constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, 
                                    {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
-constexpr CommandOption kLoginLastfm[] = {
-    {&kApiKey, true}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},
+                                          {&kAuthUrl},      {&kAccounts},    {&kSettings}};
 constexpr CommandOption kLoginMixcloud[] = {
     {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginTwitch[] = {

@@ -84,6 +84,27 @@ platform::Expected<JsonValue> waitForSession(const LoginRequest& login,
 
 }  // namespace
 
+namespace {
+
+// The page where the user allows the access: --auth-url's, else that of the server --url
+// names (a Last.fm-compatible one keeps it at its root), else Last.fm's.
+std::string authorizePage(const LoginRequest& login) {
+  std::string root = "https://www.last.fm";
+  if (const auto given = login.options.find("--auth-url"); given != login.options.end()) {
+    root = given->second;
+  } else if (login.url != kLastfmApi) {
+    if (const platform::Expected<platform::Url> url = platform::parseUrl(login.url)) {
+      const bool bracketed = url->host.find(':') != std::string::npos;
+      root = std::string(url->secure ? "https://" : "http://") + (bracketed ? "[" : "") +
+             url->host + (bracketed ? "]:" : ":") + std::to_string(url->port);
+    }
+  }
+  while (root.ends_with('/')) root.pop_back();
+  return root + "/api/auth/";
+}
+
+}  // namespace
+
 platform::Expected<LoginResult> loginLastfm(const LoginRequest& login) {
   const std::string& apiKey = login.options.at("--api-key");
   platform::reportPrompt(
@@ -102,7 +123,7 @@ platform::Expected<LoginResult> loginLastfm(const LoginRequest& login) {
     return platform::makeError(login.url, "Last.fm gave no token: " + token.message);
   }
   std::cout << "Open this page in a browser and allow the access:\n"
-            << "  https://www.last.fm/api/auth/?api_key=" << platform::urlEncode(apiKey)
+            << "  " << authorizePage(login) << "?api_key=" << platform::urlEncode(apiKey)
             << "&token=" << platform::urlEncode(tokenText) << "\n"
             << "Waiting for it (up to 10 minutes; Ctrl-C to give up)..." << std::endl;
   const auto session = waitForSession(

@@ -29,7 +29,7 @@ struct LoginService {
 
 const LoginService kLoginServices[] = {
     {"listenbrainz", "--url", "https://api.listenbrainz.org", loginListenBrainz},
-    {"lastfm", "--url", "https://ws.audioscrobbler.com/2.0/", loginLastfm},
+    {"lastfm", "--url", kLastfmApi, loginLastfm},
     {"mixcloud", "--url", kMixcloudApi, loginMixcloud},
     {"twitch", "--auth-url", kTwitchAuthUrl, loginTwitch},
 };

@@ -8,6 +8,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "online/accounts.h"
@@ -29,6 +30,9 @@ struct LoginResult {
   Account account;
   std::string note;
 };
+
+// Last.fm's API root, the default of its login's --url.
+inline constexpr std::string_view kLastfmApi = "https://ws.audioscrobbler.com/2.0/";
 
 // Each service's login: reads its secret from standard input, checks it with the service
 // and returns the account to store; an error when it fails. Prompts and progress go

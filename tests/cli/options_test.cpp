@@ -197,7 +197,7 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
       }
     }
   }
-  EXPECT_EQ(urlOptions, 5);  // --url of three logins, --auth-url, --twitch-url
+  EXPECT_EQ(urlOptions, 6);  // --url of three logins, --auth-url of two, --twitch-url
 }
 
 TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {

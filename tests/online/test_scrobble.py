@@ -92,8 +92,10 @@ class Scrobble(unittest.TestCase):
                                             "--name", fm_name, "--url", self.fm.url,
                                             input=mock_lastfm.SECRET + "\n")
         self.assertEqual(status, 0, err)
-        self.assertIn("https://www.last.fm/api/auth/?api_key=%s&token=%s"
-                      % (mock_lastfm.API_KEY, self.fm.token), out)
+        # The authorize page of a Last.fm-compatible server is at its root.
+        root = "/".join(self.fm.url.split("/")[:3])
+        self.assertIn("%s/api/auth/?api_key=%s&token=%s"
+                      % (root, mock_lastfm.API_KEY, self.fm.token), out)
         self.assertIn("logged in to %s as dj-lastfm" % fm_name, out)
 
     def write_set(self, tracks, name="Playlist_set.jsonl", mode="w"):
@@ -354,6 +356,9 @@ class Scrobble(unittest.TestCase):
              "error 13: Invalid method signature supplied"),
             ("listenbrainz", ["--name", "a b"], LB_TOKEN, None, 2, "--name takes letters"),
             ("lastfm", [], mock_lastfm.SECRET, None, 2, "login lastfm needs --api-key"),
+            ("lastfm", ["--name", "fm2", "--api-key", mock_lastfm.API_KEY, "--auth-url",
+                        "https://libre.example/"], mock_lastfm.SECRET, None, 0,
+             "  https://libre.example/api/auth/?api_key=" + mock_lastfm.API_KEY),
         ]
         self.login()  # valid ones, Last.fm answering 14 first
         for service, options, secret, setting, status, part in cases:
@@ -366,10 +371,11 @@ class Scrobble(unittest.TestCase):
                 self.assertIn(part, out + err)
         status, out, err = self.run_setlist("accounts")
         self.assertEqual(out, "lb\tlistenbrainz\t%s\tdj-user\nfm\tlastfm\t%s\tdj-lastfm\n"
-                         "maloja\tlistenbrainz\t%s\t-\n" % (self.lb.url, self.fm.url, self.lb.url))
+                         "maloja\tlistenbrainz\t%s\t-\nfm2\tlastfm\t%s\tdj-lastfm\n"
+                         % (self.lb.url, self.fm.url, self.lb.url, self.fm.url))
         self.assertEqual(self.run_setlist("logout", "maloja")[:2], (0, "logged out of maloja\n"))
         self.assertEqual(self.run_setlist("logout", "maloja")[0], 1)
-        self.assertEqual(self.run_setlist("accounts")[1].count("\n"), 2)
+        self.assertEqual(self.run_setlist("accounts")[1].count("\n"), 3)
         with open(os.path.join(self.dir, "accounts.json"), "a") as f:
             f.write("}")
         status, out, err = self.run_setlist("scrobble", self.write_set(make_set(1)))
