@@ -367,7 +367,9 @@ class MixcloudTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if LAUNCHER:  # a Windows program under Wine: the upload of a small file over http
-        suite = unittest.TestSuite([MixcloudTest("test_upload_sends_every_field")])
+    if LAUNCHER:  # a Windows program under Wine: the upload over http, and WinHTTP's
+        # reading of a refusal that came before the audio was read
+        suite = unittest.TestSuite([MixcloudTest("test_upload_sends_every_field"),
+                                    MixcloudTest("test_a_refusal_before_the_audio_is_read")])
         raise SystemExit(not unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful())
     unittest.main(verbosity=2)
