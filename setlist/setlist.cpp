@@ -42,7 +42,10 @@ int main(int argc, char** argv) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
-  const std::string_view name = arguments.size() < 2 ? "" : arguments[1];
+  // A view of the argument itself: a conditional between "" and a std::string would make a
+  // temporary string, gone by the next line.
+  const std::string_view name =
+      arguments.size() < 2 ? std::string_view() : std::string_view(arguments[1]);
   if (name.empty()) return usageError(wrongCommandLine("which subcommand?"));
   if (name == "--help" || name == "-h") {
     printHelp();
