@@ -124,17 +124,17 @@ constexpr std::string_view kIndent = "              ";
 
 // "[--at logged|loaded]", "--audio FILE", "[-s N | --simple N]", "[--allow-host NAME]...".
 std::string optionUsage(const CommandOption& option) {
-  const OptionSpec& spec = *option.spec;
+  const OptionDecl& decl = *option.decl;
   std::string value;
-  if (!spec.metavar.empty()) value.append(" ").append(spec.metavar);
+  if (!decl.metavar.empty()) value.append(" ").append(decl.metavar);
   std::string text(option.required ? "" : "[");
-  if (!spec.alias.empty()) text.append(spec.alias).append(value).append(" | ");
-  text.append(spec.name).append(value).append(option.required ? "" : "]");
-  return text.append(spec.repeatable ? "..." : "");
+  if (!decl.alias.empty()) text.append(decl.alias).append(value).append(" | ");
+  text.append(decl.name).append(value).append(option.required ? "" : "]");
+  return text.append(decl.repeatable ? "..." : "");
 }
 
 // The command's usage, "setlist NAME OPTIONS OPERAND" after `lead`, wrapped.
-std::string commandUsage(const CommandSpec& command, std::string_view lead) {
+std::string commandUsage(const CommandDecl& command, std::string_view lead) {
   std::string text(lead);
   text.append("setlist ").append(command.name);
   std::size_t lineStart = 0;
@@ -149,14 +149,14 @@ std::string commandUsage(const CommandSpec& command, std::string_view lead) {
   };
   for (const CommandOption& option : command.options) {
     // Every command takes --settings: the usage leaves it to --help, as it does --help.
-    if (option.spec->name != "--settings") add(optionUsage(option));
+    if (option.decl->name != "--settings") add(optionUsage(option));
   }
   if (!command.operand.empty()) add(std::string(command.operand));
   return text + "\n";
 }
 
 // Whether the command is `name` or one of its kind ("login" for "login twitch").
-bool isNamed(const CommandSpec& command, std::string_view name) {
+bool isNamed(const CommandDecl& command, std::string_view name) {
   return command.name == name ||
          (command.name.starts_with(name) && command.name.size() > name.size() &&
           command.name[name.size()] == ' ');
@@ -166,13 +166,13 @@ bool isNamed(const CommandSpec& command, std::string_view name) {
 // every command.
 std::string usageOf(std::string_view name) {
   std::string text;
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     if (!name.empty() && isNamed(command, name)) text += commandUsage(command, "usage: ");
   }
   if (!text.empty()) return text;
   text = "usage: setlist COMMAND [OPTION...] [ARGUMENT]; setlist --help tells more\ncommands:";
   std::string_view last;
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     const std::string_view word = command.name.substr(0, command.name.find(' '));  // "login"
     if (word != last) text.append(" ").append(word);
     last = word;
@@ -189,7 +189,7 @@ void write(std::FILE* stream, std::string_view text) {
 
 void printHelp() {
   std::string usage = "usage:\n";
-  for (const CommandSpec& command : commandSpecs()) usage += commandUsage(command, "  ");
+  for (const CommandDecl& command : commandDecls()) usage += commandUsage(command, "  ");
   usage += "  setlist --help | --version\n";
   usage += "Every command also takes --settings FILE (see settings) and --help.\n";
   write(stdout, usage);
@@ -198,11 +198,11 @@ void printHelp() {
 
 void printCommandHelp(std::string_view command) {
   std::string text = usageOf(command);
-  for (const CommandSpec& spec : commandSpecs()) {
-    if (!isNamed(spec, command)) continue;
-    text.append("\noptions of ").append(spec.name).append(":\n");
-    for (const CommandOption& option : spec.options) {
-      const OptionSpec& o = *option.spec;
+  for (const CommandDecl& decl : commandDecls()) {
+    if (!isNamed(decl, command)) continue;
+    text.append("\noptions of ").append(decl.name).append(":\n");
+    for (const CommandOption& option : decl.options) {
+      const OptionDecl& o = *option.decl;
       std::string left("  ");
       left.append(o.alias)
           .append(o.alias.empty() ? "" : ", ")

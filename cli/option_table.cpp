@@ -12,57 +12,57 @@ namespace {
 using K = OptionKind;
 
 // The settings file, which every command reads.
-constexpr OptionSpec kSettings{
+constexpr OptionDecl kSettings{
     "--settings", "", K::kFile, "FILE",
     "the settings file, else setlist.toml in the user's settings folder"};
-constexpr OptionSpec kInit{"--init", "", K::kFlag, "",
+constexpr OptionDecl kInit{"--init", "", K::kFlag, "",
                            "writes a starter settings file, every option in it commented out"};
 
 // Reading the set.
-constexpr OptionSpec kPlaylistOnly{"--playlist-only", "", K::kFlag, "",
+constexpr OptionDecl kPlaylistOnly{"--playlist-only", "", K::kFlag, "",
                                    "reads the playlist alone, not the set log beside it"};
-constexpr OptionSpec kOutput{"-o", "", K::kFile, "FILE",
+constexpr OptionDecl kOutput{"-o", "", K::kFile, "FILE",
                              "writes FILE, replaced once complete, instead of standard output"};
-constexpr OptionSpec kStart{"--start", "", K::kClock, "HH:MM:SS",
+constexpr OptionDecl kStart{"--start", "", K::kClock, "HH:MM:SS",
                             "the clock time the set's recording (or timing) began"};
-constexpr OptionSpec kRaw{"--raw", "", K::kFlag, "",
+constexpr OptionDecl kRaw{"--raw", "", K::kFlag, "",
                           "writes texts as they are, without the guard against formulas"};
 
 // Recordings: cue, chapters and the Mixcloud upload.
-constexpr OptionSpec kAudio{"--audio", "", K::kFile, "FILE", "the recording's audio file"};
-constexpr OptionSpec kAt{"--at",
+constexpr OptionDecl kAudio{"--audio", "", K::kFile, "FILE", "the recording's audio file"};
+constexpr OptionDecl kAt{"--at",
                          "",
                          K::kChoice,
                          "logged|loaded",
                          "each track where it was logged, or where its deck was loaded",
                          {},
                          "logged|loaded"};
-constexpr OptionSpec kShift{"--shift",
+constexpr OptionDecl kShift{"--shift",
                             "",
                             K::kSeconds,
                             "SECONDS",
                             "moves every track by this much, such as -12 or +3.5",
                             "seconds such as -12 or +3.5"};
-constexpr OptionSpec kBom{"--bom", "", K::kFlag, "", "starts the sheet with a byte-order mark"};
-constexpr OptionSpec kEnd{"--end", "", K::kClock, "HH:MM:SS",
+constexpr OptionDecl kBom{"--bom", "", K::kFlag, "", "starts the sheet with a byte-order mark"};
+constexpr OptionDecl kEnd{"--end", "", K::kClock, "HH:MM:SS",
                           "the clock time the recording ended (else 10 minutes after the last)"};
 
 // live.
-constexpr OptionSpec kSimple{"--simple",
+constexpr OptionDecl kSimple{"--simple",
                              "-s",
                              K::kText,
                              "N",
                              "simple mode: a track is played once its deck is unchanged N s",
                              "a whole number of seconds, at least 1"};
-constexpr OptionSpec kNowPlaying{"--now-playing", "", K::kFile, "FILE",
+constexpr OptionDecl kNowPlaying{"--now-playing", "", K::kFile, "FILE",
                                  "the track on air, one line made by --format"};
-constexpr OptionSpec kPrevious{"--previous", "", K::kFile, "FILE",
+constexpr OptionDecl kPrevious{"--previous", "", K::kFile, "FILE",
                                "the track before it, the same way"};
-constexpr OptionSpec kFormat{"--format", "", K::kText, "TEXT",
+constexpr OptionDecl kFormat{"--format", "", K::kText, "TEXT",
                              "the line: {artist}, {song}, {album}, {deck}; {{ and }} are braces"};
-constexpr OptionSpec kHtml{"--html", "", K::kFile, "FILE",
+constexpr OptionDecl kHtml{"--html", "", K::kFile, "FILE",
                            "a page for a browser source showing both, reloading itself"};
-constexpr OptionSpec kDelay{"--delay",
+constexpr OptionDecl kDelay{"--delay",
                             "",
                             K::kInteger,
                             "SECONDS",
@@ -71,13 +71,13 @@ constexpr OptionSpec kDelay{"--delay",
                             {},
                             0,
                             600};
-constexpr OptionSpec kServe{"--serve",
+constexpr OptionDecl kServe{"--serve",
                             "",
                             K::kText,
                             "[ADDRESS:]PORT",
                             "a web server for browser sources and chat bots (on 127.0.0.1)",
                             "[ADDRESS:]PORT, such as 8040 or 0.0.0.0:8040"};
-constexpr OptionSpec kAllowHost{"--allow-host",
+constexpr OptionDecl kAllowHost{"--allow-host",
                                 "",
                                 K::kText,
                                 "NAME",
@@ -87,20 +87,20 @@ constexpr OptionSpec kAllowHost{"--allow-host",
                                 0,
                                 0,
                                 true};
-constexpr OptionSpec kTheme{
+constexpr OptionDecl kTheme{
     "--theme", "", K::kText, "NAME|DIR",
     "the served page's look: lower-third, card, ticker, history, or a folder"};
-constexpr OptionSpec kRules{"--rules", "", K::kFlag, "",
+constexpr OptionDecl kRules{"--rules", "", K::kFlag, "",
                             "warns when a loaded track would break a rule of check"};
-constexpr OptionSpec kTwitch{"--twitch",
+constexpr OptionDecl kTwitch{"--twitch",
                              "",
                              K::kText,
                              "CHANNEL",
                              "a bot in the channel's Twitch chat answers !track and !lasttrack",
                              "a channel name (letters, digits and _)"};
-constexpr OptionSpec kAnnounce{"--announce", "", K::kFlag, "",
+constexpr OptionDecl kAnnounce{"--announce", "", K::kFlag, "",
                                "the bot says \"Now playing: ...\" for each new track"};
-constexpr OptionSpec kCooldown{"--cooldown",
+constexpr OptionDecl kCooldown{"--cooldown",
                                "",
                                K::kInteger,
                                "SECONDS",
@@ -109,7 +109,7 @@ constexpr OptionSpec kCooldown{"--cooldown",
                                {},
                                0,
                                3600};
-constexpr OptionSpec kTwitchUrl{"--twitch-url",
+constexpr OptionDecl kTwitchUrl{"--twitch-url",
                                 "",
                                 K::kUrl,
                                 "URL",
@@ -118,29 +118,29 @@ constexpr OptionSpec kTwitchUrl{"--twitch-url",
                                 "ws|wss"};
 
 // The accounts file and the logins.
-constexpr OptionSpec kAccounts{"--accounts", "", K::kFile, "FILE",
+constexpr OptionDecl kAccounts{"--accounts", "", K::kFile, "FILE",
                                "the accounts file, else the one in the user's settings folder"};
-constexpr OptionSpec kAccountName{"--name",
+constexpr OptionDecl kAccountName{"--name",
                                   "",
                                   K::kText,
                                   "NAME",
                                   "the account's name (default: the service)",
                                   "letters, digits, '-', '_' and '.'"};
-constexpr OptionSpec kUrl{"--url",
+constexpr OptionDecl kUrl{"--url",
                           "",
                           K::kUrl,
                           "URL",
                           "the address of a server that speaks the service's API",
                           "an http:// or https:// address",
                           "http|https"};
-constexpr OptionSpec kApiKey{"--api-key", "", K::kText, "KEY",
+constexpr OptionDecl kApiKey{"--api-key", "", K::kText, "KEY",
                              "the API key of your Last.fm API account"};
-constexpr OptionSpec kClientId{"--client-id", "", K::kText, "ID",
+constexpr OptionDecl kClientId{"--client-id", "", K::kText, "ID",
                                "the client ID of the application you registered"};
-constexpr OptionSpec kPort{
+constexpr OptionDecl kPort{
     "--port",        "", K::kInteger, "PORT", "the listener's port on 127.0.0.1, else any free one",
     "a port number", {}, 1,           65535};
-constexpr OptionSpec kAuthUrl{
+constexpr OptionDecl kAuthUrl{
     "--auth-url",
     "",
     K::kUrl,
@@ -150,17 +150,17 @@ constexpr OptionSpec kAuthUrl{
     "http|https"};
 
 // Sending.
-constexpr OptionSpec kTo{"--to", "", K::kList, "NAME[,NAME...]",
+constexpr OptionDecl kTo{"--to", "", K::kList, "NAME[,NAME...]",
                          "only these accounts, else every scrobbling account"};
-constexpr OptionSpec kFollow{"--follow", "", K::kFlag, "",
+constexpr OptionDecl kFollow{"--follow", "", K::kFlag, "",
                              "keeps reading the set log and sends each new track; Ctrl-C ends"};
-constexpr OptionSpec kDryRun{"--dry-run", "", K::kFlag, "",
+constexpr OptionDecl kDryRun{"--dry-run", "", K::kFlag, "",
                              "shows what it would send, and sends nothing"};
-constexpr OptionSpec kShowName{"--name", "", K::kText, "NAME", "the show's name"};
-constexpr OptionSpec kDescription{"--description", "", K::kText, "TEXT",
+constexpr OptionDecl kShowName{"--name", "", K::kText, "NAME", "the show's name"};
+constexpr OptionDecl kDescription{"--description", "", K::kText, "TEXT",
                                   "the show's description, at most 1000 characters"};
-constexpr OptionSpec kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, at most 5"};
-constexpr OptionSpec kPicture{"--picture", "", K::kFile, "FILE",
+constexpr OptionDecl kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, at most 5"};
+constexpr OptionDecl kPicture{"--picture", "", K::kFile, "FILE",
                               "the show's picture, at most 10 MB"};
 
 constexpr CommandOption kSettingsCommand[] = {{&kInit}, {&kSettings}};
@@ -192,7 +192,7 @@ constexpr CommandOption kMixcloud[] = {{&kAudio, true}, {&kShowName, true}, {&kD
                                        {&kAt},          {&kShift},          {&kDryRun},
                                        {&kAccounts},    {&kPlaylistOnly},   {&kSettings}};
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandDecl kCommands[] = {
     {"tracklist", "PLAYLIST", kTracklist},
     {"csv", "PLAYLIST", kCsv},
     {"json", "PLAYLIST", kConvert},
@@ -215,11 +215,11 @@ constexpr CommandSpec kCommands[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> commandSpecs() { return kCommands; }
+std::span<const CommandDecl> commandDecls() { return kCommands; }
 
-const CommandSpec* findCommandSpec(std::string_view name) {
+const CommandDecl* findCommandDecl(std::string_view name) {
   const auto* found =
       std::find_if(std::begin(kCommands), std::end(kCommands),
-                   [&](const CommandSpec& command) { return command.name == name; });
+                   [&](const CommandDecl& command) { return command.name == name; });
   return found == std::end(kCommands) ? nullptr : found;
 }

@@ -16,10 +16,10 @@ using platform::Status;
 const std::vector<std::string> kNone;
 
 // An option's place among all commands' options, for a message about it.
-const OptionSpec* anySpec(std::string_view name) {
-  for (const CommandSpec& command : commandSpecs()) {
+const OptionDecl* anyDecl(std::string_view name) {
+  for (const CommandDecl& command : commandDecls()) {
     for (const CommandOption& option : command.options) {
-      if (option.spec->name == name) return option.spec;
+      if (option.decl->name == name) return option.decl;
     }
   }
   return nullptr;
@@ -52,26 +52,26 @@ std::string urlFault(std::string_view schemes, std::string_view text) {
 
 // The value as a message shows it: a URL without what it may hide (a password, a
 // token in its query), any text without control characters.
-std::string shown(const OptionSpec& spec, std::string_view value) {
+std::string shown(const OptionDecl& decl, std::string_view value) {
   std::string text =
-      spec.kind == OptionKind::kUrl ? platform::urlSubject(value) : std::string(value);
+      decl.kind == OptionKind::kUrl ? platform::urlSubject(value) : std::string(value);
   for (char& c : text) c = static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
   return text;
 }
 
 }  // namespace
 
-std::string optionTakes(const OptionSpec& spec) {
-  if (!spec.takes.empty()) return std::string(spec.takes);
-  switch (spec.kind) {
+std::string optionTakes(const OptionDecl& decl) {
+  if (!decl.takes.empty()) return std::string(decl.takes);
+  switch (decl.kind) {
     case OptionKind::kInteger:
-      return "a whole number from " + std::to_string(spec.low) + " to " + std::to_string(spec.high);
+      return "a whole number from " + std::to_string(decl.low) + " to " + std::to_string(decl.high);
     case OptionKind::kSeconds:
       return "seconds such as -12 or +3.5";
     case OptionKind::kClock:
       return "a clock time HH:MM:SS";
     case OptionKind::kChoice: {
-      std::string words(spec.choices);
+      std::string words(decl.choices);
       for (std::size_t bar = words.find('|'); bar != std::string::npos; bar = words.find('|'))
         words.replace(bar, 1, " or ");
       return words;
@@ -86,9 +86,9 @@ namespace {
 // The settings-file values of the command read last, by option, for wrongValue.
 std::vector<std::pair<std::string, ValueOrigin>> fileOrigins;
 
-platform::Error wrong(const OptionSpec& spec, std::string_view value, const std::string& why) {
-  return wrongCommandLine(std::string(spec.name) + " takes " + optionTakes(spec) + ", not '" +
-                          shown(spec, value) + "'" + (why.empty() ? "" : " (" + why + ")"));
+platform::Error wrong(const OptionDecl& decl, std::string_view value, const std::string& why) {
+  return wrongCommandLine(std::string(decl.name) + " takes " + optionTakes(decl) + ", not '" +
+                          shown(decl, value) + "'" + (why.empty() ? "" : " (" + why + ")"));
 }
 
 // Checks one value of the option and appends it (a list: its items) to *values.
@@ -105,23 +105,23 @@ void appendItems(std::string_view list, std::vector<std::string>* values) {
 }
 
 // Whether a value (not empty) is of the option's kind; *why may say more.
-bool isOfKind(const OptionSpec& spec, std::string_view value, std::string* why) {
-  switch (spec.kind) {
+bool isOfKind(const OptionDecl& decl, std::string_view value, std::string* why) {
+  switch (decl.kind) {
     case OptionKind::kFlag:
       return value == "true" || value == "false";
     case OptionKind::kInteger: {
       const std::optional<std::int64_t> number = readInteger(value);
-      return number && *number >= spec.low && *number <= spec.high;
+      return number && *number >= decl.low && *number <= decl.high;
     }
     case OptionKind::kSeconds:
       return parseMilliseconds(value).has_value();
     case OptionKind::kClock:
       return parseClock(value).has_value();
     case OptionKind::kUrl:
-      *why = urlFault(spec.choices, value);
+      *why = urlFault(decl.choices, value);
       return why->empty();
     case OptionKind::kChoice:
-      return isOneOf(spec.choices, value);
+      return isOneOf(decl.choices, value);
     case OptionKind::kText:
     case OptionKind::kFile:
     case OptionKind::kList:
@@ -132,13 +132,13 @@ bool isOfKind(const OptionSpec& spec, std::string_view value, std::string* why) 
 
 // Checks one value of the option and appends it (a list: its items; a flag: "true" when
 // it is set) to *values.
-Status takeValue(const OptionSpec& spec, std::string_view value, std::vector<std::string>* values) {
-  if (value.empty()) return wrongCommandLine(std::string(spec.name) + " needs a value");
+Status takeValue(const OptionDecl& decl, std::string_view value, std::vector<std::string>* values) {
+  if (value.empty()) return wrongCommandLine(std::string(decl.name) + " needs a value");
   std::string why;
-  if (!isOfKind(spec, value, &why)) return wrong(spec, value, why);
-  if (spec.kind == OptionKind::kList) {
+  if (!isOfKind(decl, value, &why)) return wrong(decl, value, why);
+  if (decl.kind == OptionKind::kList) {
     appendItems(value, values);
-  } else if (spec.kind != OptionKind::kFlag || value == "true") {
+  } else if (decl.kind != OptionKind::kFlag || value == "true") {
     values->emplace_back(value);
   }
   return {};
@@ -146,7 +146,7 @@ Status takeValue(const OptionSpec& spec, std::string_view value, std::vector<std
 
 // What is still missing once the command line is read: the operand, a required option.
 Status checkComplete(const Arguments& arguments) {
-  const CommandSpec& command = arguments.command();
+  const CommandDecl& command = arguments.command();
   const std::string name(command.name);
   const std::vector<std::string>& operands = arguments.operands();
   if (command.operand.empty() && !operands.empty()) {
@@ -157,9 +157,9 @@ Status checkComplete(const Arguments& arguments) {
   }
   if (operands.size() > 1) return wrongCommandLine("one " + std::string(command.operand) + " only");
   for (const CommandOption& option : command.options) {
-    if (option.required && !arguments.given(option.spec->name)) {
-      return wrongCommandLine(name + " needs " + std::string(option.spec->name) + " " +
-                              std::string(option.spec->metavar));
+    if (option.required && !arguments.given(option.decl->name)) {
+      return wrongCommandLine(name + " needs " + std::string(option.decl->name) + " " +
+                              std::string(option.decl->metavar));
     }
   }
   return {};
@@ -177,13 +177,13 @@ bool asksForHelp(int argc, char** argv) {
 
 }  // namespace
 
-Arguments::Arguments(const CommandSpec& command)
+Arguments::Arguments(const CommandDecl& command)
     : command_(&command), values_(command.options.size()), origins_(command.options.size()) {}
 
 int Arguments::find(std::string_view name) const {
   for (std::size_t i = 0; i < command_->options.size(); ++i) {
-    const OptionSpec& spec = *command_->options[i].spec;
-    if (spec.name == name || (!spec.alias.empty() && spec.alias == name))
+    const OptionDecl& decl = *command_->options[i].decl;
+    if (decl.name == name || (!decl.alias.empty() && decl.alias == name))
       return static_cast<int>(i);
   }
   return -1;
@@ -196,7 +196,7 @@ Status Arguments::set(std::string_view name, const std::vector<std::string>& val
   const auto place = static_cast<std::size_t>(at);
   std::vector<std::string> taken;
   for (const std::string& value : values) {
-    if (Status status = takeValue(*command_->options[place].spec, value, &taken); !status) {
+    if (Status status = takeValue(*command_->options[place].decl, value, &taken); !status) {
       return fromOrigin(origin, status.error());
     }
   }
@@ -254,20 +254,20 @@ Status Arguments::takeOption(int argc, char** argv, int* i, std::vector<bool>* r
   const int at = find(name);
   if (at < 0) return unknownOption(command_->name, name);
   const auto place = static_cast<std::size_t>(at);
-  const OptionSpec& spec = *command_->options[place].spec;
+  const OptionDecl& decl = *command_->options[place].decl;
   // The first time on the command line, it replaces what another source gave.
-  if (!(*replaced)[place] || !spec.repeatable) values_[place].clear();
+  if (!(*replaced)[place] || !decl.repeatable) values_[place].clear();
   origins_[place] = {};
   (*replaced)[place] = true;
   std::string_view value = "true";
   if (equals != std::string_view::npos) {
-    if (spec.kind == OptionKind::kFlag)
+    if (decl.kind == OptionKind::kFlag)
       return wrongCommandLine(std::string(name) + " takes no value");
     value = arg.substr(equals + 1);
-  } else if (spec.kind != OptionKind::kFlag) {
+  } else if (decl.kind != OptionKind::kFlag) {
     value = *i + 1 < argc ? std::string_view(argv[++*i]) : std::string_view();
   }
-  return takeValue(spec, value, &values_[place]);
+  return takeValue(decl, value, &values_[place]);
 }
 
 void readCommandLine(int argc, char** argv, Arguments* arguments) {
@@ -290,7 +290,7 @@ void readCommandLine(int argc, char** argv, Arguments* arguments) {
 }
 
 Arguments readCommandLine(std::string_view command, int argc, char** argv) {
-  Arguments arguments(*findCommandSpec(command));
+  Arguments arguments(*findCommandDecl(command));
   if (!asksForHelp(argc, argv)) {
     SettingsFile file = locateSettings(argc, argv);
     arguments.fault_ = readSettings(&file);
@@ -299,19 +299,19 @@ Arguments readCommandLine(std::string_view command, int argc, char** argv) {
   if (arguments.fault_.ok()) readCommandLine(argc, argv, &arguments);
   fileOrigins.clear();
   for (const CommandOption& option : arguments.command().options) {
-    const ValueOrigin& origin = arguments.origin(option.spec->name);
-    if (!origin.place.empty()) fileOrigins.emplace_back(option.spec->name, origin);
+    const ValueOrigin& origin = arguments.origin(option.decl->name);
+    if (!origin.place.empty()) fileOrigins.emplace_back(option.decl->name, origin);
   }
   return arguments;
 }
 
 platform::Error wrongValue(std::string_view option, std::string_view value) {
-  const OptionSpec* spec = anySpec(option);
-  if (!spec) return wrongCommandLine(std::string(option) + ": '" + std::string(value) + "'");
+  const OptionDecl* decl = anyDecl(option);
+  if (!decl) return wrongCommandLine(std::string(option) + ": '" + std::string(value) + "'");
   for (const auto& [name, origin] : fileOrigins) {
-    if (name == option) return fromOrigin(origin, wrong(*spec, value, ""));
+    if (name == option) return fromOrigin(origin, wrong(*decl, value, ""));
   }
-  return wrong(*spec, value, "");
+  return wrong(*decl, value, "");
 }
 
 platform::Error fromOrigin(const ValueOrigin& origin, platform::Error error) {

@@ -27,7 +27,7 @@ enum class OptionKind : std::uint8_t {
   kList,     // texts between commas, each trimmed of spaces; empty ones left out
 };
 
-struct OptionSpec {
+struct OptionDecl {
   std::string_view name;   // "--delay"; "-o", the one option without a long name
   std::string_view alias;  // a short spelling such as "-s", or empty
   OptionKind kind = OptionKind::kFlag;
@@ -41,20 +41,20 @@ struct OptionSpec {
 };
 
 struct CommandOption {
-  const OptionSpec* spec;
+  const OptionDecl* decl;
   bool required = false;
 };
 
-struct CommandSpec {
+struct CommandDecl {
   std::string_view name;     // "cue", "login twitch"
   std::string_view operand;  // "PLAYLIST", one of which it needs; empty when it takes none
   std::span<const CommandOption> options;
 };
 
 // Every command, in the order of the usage text.
-std::span<const CommandSpec> commandSpecs();
+std::span<const CommandDecl> commandDecls();
 // The command of that name, or null.
-const CommandSpec* findCommandSpec(std::string_view name);
+const CommandDecl* findCommandDecl(std::string_view name);
 
 // Where a value that did not come from the command line came from: "FILE:LINE" and the
 // key there, "[live] delay". Empty for the command line's values.
@@ -66,9 +66,9 @@ struct ValueOrigin {
 // The values of one command's options, and its operands.
 class Arguments {
  public:
-  explicit Arguments(const CommandSpec& command);
+  explicit Arguments(const CommandDecl& command);
 
-  const CommandSpec& command() const { return *command_; }
+  const CommandDecl& command() const { return *command_; }
 
   // Sets an option's values as another source has them (a flag: "true" or "false"), each
   // checked as the command line's are. A command line read afterwards replaces them,
@@ -104,7 +104,7 @@ class Arguments {
   // the command line has given so far.
   platform::Status takeOption(int argc, char** argv, int* i, std::vector<bool>* replaced);
 
-  const CommandSpec* command_;
+  const CommandDecl* command_;
   std::vector<std::vector<std::string>> values_;  // by the option's place in the command
   std::vector<ValueOrigin> origins_;              // the same
   std::vector<std::string> operands_;
@@ -124,7 +124,7 @@ Arguments readCommandLine(std::string_view command, int argc, char** argv);
 // is told as the file's, "FILE:LINE: [live] serve takes ...".
 platform::Error wrongValue(std::string_view option, std::string_view value);
 // What a value of the option must be, in words: "whole seconds from 0 to 600".
-std::string optionTakes(const OptionSpec& spec);
+std::string optionTakes(const OptionDecl& decl);
 // An error about a value told as its origin's: the place its subject, the option's name
 // at the start of its text replaced by the key.
 platform::Error fromOrigin(const ValueOrigin& origin, platform::Error error);

@@ -19,9 +19,9 @@ using platform::Status;
 
 // The setting of the option in the table, or null.
 const Setting* findSetting(const std::vector<Setting>& settings, std::string_view table,
-                           const OptionSpec& spec) {
+                           const OptionDecl& decl) {
   const auto found = std::find_if(settings.begin(), settings.end(), [&](const Setting& setting) {
-    return setting.table == table && setting.spec == &spec;
+    return setting.table == table && setting.decl == &decl;
   });
   return found == settings.end() ? nullptr : &*found;
 }
@@ -29,35 +29,35 @@ const Setting* findSetting(const std::vector<Setting>& settings, std::string_vie
 void print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 // One line of setlist settings: the option, its value and where it came from.
-std::string settingLine(const Arguments& arguments, const OptionSpec& spec) {
-  std::string line = "  " + std::string(spec.name.substr(2));
+std::string settingLine(const Arguments& arguments, const OptionDecl& decl) {
+  std::string line = "  " + std::string(decl.name.substr(2));
   line.resize(std::max<std::size_t>(line.size() + 1, 16), ' ');
   std::string value;
   // An address without what it may hide, a token in its query, as every message shows it.
-  for (const std::string& item : arguments.values(spec.name)) {
+  for (const std::string& item : arguments.values(decl.name)) {
     value.append(value.empty() ? "" : ", ")
-        .append(spec.kind == OptionKind::kUrl ? platform::urlSubject(item) : item);
+        .append(decl.kind == OptionKind::kUrl ? platform::urlSubject(item) : item);
   }
-  if (value.empty()) value = spec.kind == OptionKind::kFlag ? "false" : "-";
+  if (value.empty()) value = decl.kind == OptionKind::kFlag ? "false" : "-";
   line += value;
   // Padded by characters, not bytes, so that the column stays straight after a title.
   const std::size_t characters = utf8Characters(line);
   line.append(std::max<std::size_t>(44, characters + 2) - characters, ' ');
-  const ValueOrigin& origin = arguments.origin(spec.name);
+  const ValueOrigin& origin = arguments.origin(decl.name);
   return line + (origin.place.empty() ? "default" : origin.place + " " + origin.key) + "\n";
 }
 
 // The effective settings of every command.
 int printSettings(const SettingsFile& file, bool named) {
   print("settings file: " + file.path + (named ? " (--settings)" : " (default)") + "\n");
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     if (!isSettable(command)) continue;
     Arguments arguments(command);
     if (Status status = applySettings(file.settings, &arguments); !status)
       return failed(status.error());
     std::string text = "[" + settingsTable(command) + "]\n";
     for (const CommandOption& option : command.options) {
-      if (isSettable(*option.spec)) text += settingLine(arguments, *option.spec);
+      if (isSettable(*option.decl)) text += settingLine(arguments, *option.decl);
     }
     print(text);
   }
@@ -81,33 +81,33 @@ int writeStarter(const std::string& path) {
 
 }  // namespace
 
-std::string settingsTable(const CommandSpec& command) {
+std::string settingsTable(const CommandDecl& command) {
   std::string table(command.name);
   std::replace(table.begin(), table.end(), ' ', '.');
   return table;
 }
 
-bool isSettable(const CommandSpec& command) {
+bool isSettable(const CommandDecl& command) {
   // A command whose only option is --settings has nothing to set.
   return command.name != "settings" &&
          std::any_of(command.options.begin(), command.options.end(),
-                     [](const CommandOption& option) { return option.spec->name != "--settings"; });
+                     [](const CommandOption& option) { return option.decl->name != "--settings"; });
 }
 
-bool isSettable(const OptionSpec& spec) {
-  return spec.name.starts_with("--") && spec.name != "--settings";
+bool isSettable(const OptionDecl& decl) {
+  return decl.name.starts_with("--") && decl.name != "--settings";
 }
 
-bool isShared(const OptionSpec& spec) {
+bool isShared(const OptionDecl& decl) {
   int takers = 0;
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     for (const CommandOption& option : command.options) {
-      if (option.spec->name != spec.name) continue;
-      if (option.spec != &spec) return false;
+      if (option.decl->name != decl.name) continue;
+      if (option.decl != &decl) return false;
       takers += isSettable(command) ? 1 : 0;
     }
   }
-  return takers > 1 && isSettable(spec);
+  return takers > 1 && isSettable(decl);
 }
 
 SettingsFile locateSettings(int argc, char** argv) {
@@ -145,12 +145,12 @@ Status readSettings(SettingsFile* file) {
 }
 
 Status applySettings(const std::vector<Setting>& settings, Arguments* arguments) {
-  const CommandSpec& command = arguments->command();
+  const CommandDecl& command = arguments->command();
   for (const CommandOption& option : command.options) {
-    const Setting* setting = findSetting(settings, settingsTable(command), *option.spec);
-    if (!setting) setting = findSetting(settings, "all", *option.spec);
+    const Setting* setting = findSetting(settings, settingsTable(command), *option.decl);
+    if (!setting) setting = findSetting(settings, "all", *option.decl);
     if (!setting) continue;
-    if (Status status = arguments->set(option.spec->name, setting->values, setting->origin);
+    if (Status status = arguments->set(option.decl->name, setting->values, setting->origin);
         !status)
       return status;
   }
@@ -158,7 +158,7 @@ Status applySettings(const std::vector<Setting>& settings, Arguments* arguments)
 }
 
 int runSettings(int argc, char** argv) {
-  Arguments arguments(*findCommandSpec("settings"));
+  Arguments arguments(*findCommandDecl("settings"));
   readCommandLine(argc, argv, &arguments);
   if (!arguments.runs()) return arguments.report();
   SettingsFile file = locateSettings(argc, argv);

@@ -17,7 +17,7 @@
 // option, the values as a command line would give them, and where it stands.
 struct Setting {
   std::string table;
-  const OptionSpec* spec = nullptr;
+  const OptionDecl* decl = nullptr;
   std::vector<std::string> values;
   ValueOrigin origin;
 };
@@ -39,13 +39,13 @@ platform::Expected<std::vector<Setting>> parseSettings(std::string_view text,
 platform::Status applySettings(const std::vector<Setting>& settings, Arguments* arguments);
 
 // The table of a command ("login.lastfm"), and whether the file may set its options.
-std::string settingsTable(const CommandSpec& command);
-bool isSettable(const CommandSpec& command);
+std::string settingsTable(const CommandDecl& command);
+bool isSettable(const CommandDecl& command);
 // Whether the option may be set in the file (a long option other than --settings), and
 // under [all] (several commands take it, and every command that takes an option of its
 // name means the same by it).
-bool isSettable(const OptionSpec& spec);
-bool isShared(const OptionSpec& spec);
+bool isSettable(const OptionDecl& decl);
+bool isShared(const OptionDecl& decl);
 
 // A starter file: every settable option commented out, its help line above it.
 std::string starterSettings();

@@ -7,8 +7,8 @@
 #define TOML_ASSERT(expr) static_assert(true)
 // Its test of a character beyond ASCII for whitespace reaches an "unreachable" point for
 // most of them (marzer/tomlplusplus#295): there it answers no, as later versions do.
-#include <toml++/impl/preprocessor.h>
 #include <toml++/impl/forward_declarations.h>
+#include <toml++/impl/preprocessor.h>
 #pragma push_macro("TOML_UNREACHABLE")
 #undef TOML_UNREACHABLE
 #define TOML_UNREACHABLE return false
@@ -94,25 +94,25 @@ std::string typeName(const toml::node& node) {
 }
 
 // One value as the command line would give it, when it is of a kind the option takes.
-bool textOf(const OptionSpec& spec, const toml::node& node, std::string* out) {
+bool textOf(const OptionDecl& decl, const toml::node& node, std::string* out) {
   using K = OptionKind;
   if (const auto* text = node.as_string()) {
     *out = text->get();
-    return spec.kind != K::kFlag && spec.kind != K::kInteger && spec.kind != K::kSeconds;
+    return decl.kind != K::kFlag && decl.kind != K::kInteger && decl.kind != K::kSeconds;
   }
   if (const auto* flag = node.as_boolean()) {
     *out = flag->get() ? "true" : "false";
-    return spec.kind == K::kFlag;
+    return decl.kind == K::kFlag;
   }
   if (const auto* number = node.as_integer()) {
     *out = std::to_string(number->get());
-    return spec.kind == K::kInteger || spec.kind == K::kSeconds || spec.kind == K::kText;
+    return decl.kind == K::kInteger || decl.kind == K::kSeconds || decl.kind == K::kText;
   }
   if (const auto* number = node.as_floating_point()) {
     std::array<char, 32> digits{};
     const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), number->get());
     out->assign(digits.data(), result.ptr);
-    return spec.kind == K::kSeconds;
+    return decl.kind == K::kSeconds;
   }
   if (const auto* time = node.as_time()) {
     const toml::time& t = time->get();
@@ -120,18 +120,18 @@ bool textOf(const OptionSpec& spec, const toml::node& node, std::string* out) {
     std::snprintf(clock.data(), clock.size(), "%02u:%02u:%02u", unsigned{t.hour},
                   unsigned{t.minute}, unsigned{t.second});
     *out = clock.data();
-    return spec.kind == K::kClock && t.nanosecond == 0;
+    return decl.kind == K::kClock && t.nanosecond == 0;
   }
   return false;
 }
 
 // The values of a key: a list for a repeatable option or a list option, else one.
-bool valuesOf(const OptionSpec& spec, const toml::node& node, std::vector<std::string>* out) {
+bool valuesOf(const OptionDecl& decl, const toml::node& node, std::vector<std::string>* out) {
   const toml::array* list = node.as_array();
-  if (!list) return textOf(spec, node, &out->emplace_back());
-  if (!spec.repeatable && spec.kind != OptionKind::kList) return false;
+  if (!list) return textOf(decl, node, &out->emplace_back());
+  if (!decl.repeatable && decl.kind != OptionKind::kList) return false;
   for (const toml::node& item : *list) {
-    if (!textOf(spec, item, &out->emplace_back())) return false;
+    if (!textOf(decl, item, &out->emplace_back())) return false;
   }
   return true;
 }
@@ -158,9 +158,9 @@ struct Reader {
 };
 
 // The commands whose options a table sets: [all] every one.
-std::vector<const CommandSpec*> commandsOf(const std::string& table) {
-  std::vector<const CommandSpec*> commands;
-  for (const CommandSpec& command : commandSpecs()) {
+std::vector<const CommandDecl*> commandsOf(const std::string& table) {
+  std::vector<const CommandDecl*> commands;
+  for (const CommandDecl& command : commandDecls()) {
     if (isSettable(command) && (table == kAll || settingsTable(command) == table))
       commands.push_back(&command);
   }
@@ -168,15 +168,15 @@ std::vector<const CommandSpec*> commandsOf(const std::string& table) {
 }
 
 // The option of that key in the table, with the names it could have meant.
-const OptionSpec* optionOf(const std::string& table, std::string_view key,
+const OptionDecl* optionOf(const std::string& table, std::string_view key,
                            std::vector<std::string>* names) {
-  const OptionSpec* found = nullptr;
-  for (const CommandSpec* command : commandsOf(table)) {
+  const OptionDecl* found = nullptr;
+  for (const CommandDecl* command : commandsOf(table)) {
     for (const CommandOption& option : command->options) {
-      const OptionSpec& spec = *option.spec;
-      if (!isSettable(spec) || (table == kAll && !isShared(spec))) continue;
-      if (spec.name.substr(2) == key) found = &spec;
-      names->emplace_back(spec.name.substr(2));
+      const OptionDecl& decl = *option.decl;
+      if (!isSettable(decl) || (table == kAll && !isShared(decl))) continue;
+      if (decl.name.substr(2) == key) found = &decl;
+      names->emplace_back(decl.name.substr(2));
     }
   }
   return found;
@@ -190,18 +190,18 @@ Status Reader::readNode(const std::string& name, std::string_view key, const tom
                         "the accounts file");
   }
   std::vector<std::string> names;
-  const OptionSpec* spec = optionOf(name, key, &names);
-  if (!spec) return at(node, "unknown key " + where + nearest(key, names));
-  Setting setting{name, spec, {}, {path + ":" + std::to_string(lineOf(node)), where}};
-  if (!valuesOf(*spec, node, &setting.values)) {
-    return at(node, where + " takes " + optionTakes(*spec) + ", not " + typeName(node));
+  const OptionDecl* decl = optionOf(name, key, &names);
+  if (!decl) return at(node, "unknown key " + where + nearest(key, names));
+  Setting setting{name, decl, {}, {path + ":" + std::to_string(lineOf(node)), where}};
+  if (!valuesOf(*decl, node, &setting.values)) {
+    return at(node, where + " takes " + optionTakes(*decl) + ", not " + typeName(node));
   }
   // Checked as the command line's values are, in a command that takes the option.
-  for (const CommandSpec* command : commandsOf(name)) {
-    const auto takes = [&](const CommandOption& option) { return option.spec == spec; };
+  for (const CommandDecl* command : commandsOf(name)) {
+    const auto takes = [&](const CommandOption& option) { return option.decl == decl; };
     if (std::none_of(command->options.begin(), command->options.end(), takes)) continue;
     Arguments check(*command);
-    if (Status status = check.set(spec->name, setting.values, setting.origin); !status)
+    if (Status status = check.set(decl->name, setting.values, setting.origin); !status)
       return status;
     break;
   }
@@ -217,7 +217,7 @@ Status Reader::readKey(const std::string& name, std::string_view key, const toml
   if (!values) return at(node, "`" + inner + "` is not under a command's table, such as [live]");
   bool isPrefix = false;
   std::vector<std::string> tables{std::string(kAll)};
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     if (!isSettable(command)) continue;
     tables.push_back(settingsTable(command));
     isPrefix = isPrefix || tables.back().starts_with(inner + ".");
@@ -235,7 +235,7 @@ Status Reader::readTable(const toml::table& table, const std::string& name) {
 }
 
 // A value of the starter file for the option: its example, else one of its kind.
-toml::table starterLine(const OptionSpec& spec, std::string_view key) {
+toml::table starterLine(const OptionDecl& decl, std::string_view key) {
   static constexpr std::pair<std::string_view, std::string_view> kExamples[] = {
       {"--serve", "8040"},
       {"--simple", "5"},
@@ -253,20 +253,20 @@ toml::table starterLine(const OptionSpec& spec, std::string_view key) {
       {"--tags", "house"},
       {"--to", "listenbrainz"},
   };
-  std::string example(spec.metavar);
-  for (const auto& [name, text] : kExamples) example = name == spec.name ? text : example;
+  std::string example(decl.metavar);
+  for (const auto& [name, text] : kExamples) example = name == decl.name ? text : example;
   toml::table line;
   using K = OptionKind;
-  if (spec.kind == K::kFlag) {
+  if (decl.kind == K::kFlag) {
     line.insert(key, false);
-  } else if (spec.kind == K::kInteger || spec.kind == K::kSeconds) {
-    std::int64_t number = spec.low;
+  } else if (decl.kind == K::kInteger || decl.kind == K::kSeconds) {
+    std::int64_t number = decl.low;
     std::from_chars(example.data(), example.data() + example.size(), number);
     line.insert(key, number);
-  } else if (spec.kind == K::kList || spec.repeatable) {
+  } else if (decl.kind == K::kList || decl.repeatable) {
     line.insert(key, toml::array{example});
-  } else if (spec.kind == K::kChoice) {
-    line.insert(key, std::string(spec.choices.substr(0, spec.choices.find('|'))));
+  } else if (decl.kind == K::kChoice) {
+    line.insert(key, std::string(decl.choices.substr(0, decl.choices.find('|'))));
   } else {
     line.insert(key, example);
   }
@@ -277,18 +277,18 @@ toml::table starterLine(const OptionSpec& spec, std::string_view key) {
 void appendStarter(std::string* text, const std::string& table) {
   text->append("\n[").append(table).append("]\n");
   std::vector<std::string> names;
-  for (const CommandSpec* command : commandsOf(table)) {
+  for (const CommandDecl* command : commandsOf(table)) {
     for (const CommandOption& option : command->options) {
-      const OptionSpec& spec = *option.spec;
-      const std::string key(spec.name.substr(spec.name.find_first_not_of('-')));
-      if (!isSettable(spec) || (table == kAll && !isShared(spec)) ||
+      const OptionDecl& decl = *option.decl;
+      const std::string key(decl.name.substr(decl.name.find_first_not_of('-')));
+      if (!isSettable(decl) || (table == kAll && !isShared(decl)) ||
           looksSecret(key, toml::value<bool>(false)) ||
           std::find(names.begin(), names.end(), key) != names.end())
         continue;
       names.push_back(key);
       std::ostringstream line;
-      line << starterLine(spec, key);
-      text->append("# ").append(spec.help).append("\n# ").append(line.str()).append("\n");
+      line << starterLine(decl, key);
+      text->append("# ").append(decl.help).append("\n# ").append(line.str()).append("\n");
     }
   }
 }
@@ -315,7 +315,7 @@ std::string starterSettings() {
       "# file, and a list given on the command line replaces the file's. Secrets never go\n"
       "# here: setlist login keeps them in the accounts file.\n";
   appendStarter(&text, std::string(kAll));
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     if (isSettable(command)) appendStarter(&text, settingsTable(command));
   }
   return text;

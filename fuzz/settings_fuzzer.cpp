@@ -31,11 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   for (const Setting& setting : *settings) {
-    check(setting.spec && isSettable(*setting.spec), "an option the file may not set");
-    check(setting.table != "all" || isShared(*setting.spec), "[all] with an unshared option");
+    check(setting.decl && isSettable(*setting.decl), "an option the file may not set");
+    check(setting.table != "all" || isShared(*setting.decl), "[all] with an unshared option");
     check(setting.origin.place.starts_with("f.toml:"), "a value without its place");
   }
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     Arguments arguments(command);
     check(applySettings(*settings, &arguments).ok(), "a checked value refused");
   }

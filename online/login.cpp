@@ -56,7 +56,7 @@ LoginRequest loginRequest(const Arguments& arguments, const LoginService& servic
   request.name = arguments.text("--name", service.name);
   request.url = arguments.text(service.urlOption, service.defaultUrl);
   for (const CommandOption& option : arguments.command().options) {
-    const std::string_view name = option.spec->name;
+    const std::string_view name = option.decl->name;
     if (name != "--name" && name != service.urlOption && name != "--accounts" &&
         arguments.given(name)) {
       request.options[std::string(name)] = arguments.text(name);

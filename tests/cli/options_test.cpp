@@ -30,9 +30,9 @@ void read(const std::vector<std::string>& args, Arguments* arguments) {
 }
 
 Arguments read(std::string_view command, const std::vector<std::string>& args) {
-  const CommandSpec* spec = findCommandSpec(command);
-  EXPECT_NE(spec, nullptr) << command;
-  Arguments arguments(*spec);
+  const CommandDecl* decl = findCommandDecl(command);
+  EXPECT_NE(decl, nullptr) << command;
+  Arguments arguments(*decl);
   read(args, &arguments);
   return arguments;
 }
@@ -45,8 +45,8 @@ std::string refusal(const Arguments& arguments, int* status) {
 }
 
 TEST(OptionTable, EveryCommandHasItsHelpAndOneMeaningPerOption) {
-  std::map<std::string_view, const OptionSpec*> meaning;
-  for (const CommandSpec& command : commandSpecs()) {
+  std::map<std::string_view, const OptionDecl*> meaning;
+  for (const CommandDecl& command : commandDecls()) {
     for (const char* help : {"--help", "-h"}) {
       const Arguments arguments = read(command.name, {help});
       ASSERT_FALSE(arguments.runs()) << command.name;
@@ -55,18 +55,18 @@ TEST(OptionTable, EveryCommandHasItsHelpAndOneMeaningPerOption) {
       const std::string out = GetCapturedStdout();
       EXPECT_EQ(out.rfind("usage: setlist " + std::string(command.name) + " ", 0), 0u) << out;
       for (const CommandOption& option : command.options) {
-        EXPECT_NE(out.find(std::string(option.spec->name)), std::string::npos) << out;
-        EXPECT_NE(out.find(std::string(option.spec->help)), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string(option.decl->name)), std::string::npos) << out;
+        EXPECT_NE(out.find(std::string(option.decl->help)), std::string::npos) << out;
       }
     }
     std::set<std::string_view> names;
     for (const CommandOption& option : command.options) {
-      const OptionSpec& spec = *option.spec;
-      EXPECT_TRUE(names.insert(spec.name).second) << command.name << " " << spec.name;
-      EXPECT_EQ(spec.metavar.empty(), spec.kind == OptionKind::kFlag) << spec.name;
+      const OptionDecl& decl = *option.decl;
+      EXPECT_TRUE(names.insert(decl.name).second) << command.name << " " << decl.name;
+      EXPECT_EQ(decl.metavar.empty(), decl.kind == OptionKind::kFlag) << decl.name;
       // The same option means the same in every command; mixcloud's --name names the show.
-      if (command.name == "mixcloud" && spec.name == "--name") continue;
-      EXPECT_EQ(meaning.emplace(spec.name, &spec).first->second, &spec) << spec.name;
+      if (command.name == "mixcloud" && decl.name == "--name") continue;
+      EXPECT_EQ(meaning.emplace(decl.name, &decl).first->second, &decl) << decl.name;
     }
   }
 }
@@ -146,9 +146,9 @@ TEST(OptionTable, ValuesArriveTyped) {
 }
 
 // `first`, then the least that runs the command: each required option and the operand.
-std::vector<std::string> least(const CommandSpec& command, std::vector<std::string> first) {
+std::vector<std::string> least(const CommandDecl& command, std::vector<std::string> first) {
   for (const CommandOption& option : command.options) {
-    if (option.required) first.insert(first.end(), {std::string(option.spec->name), "x"});
+    if (option.required) first.insert(first.end(), {std::string(option.decl->name), "x"});
   }
   if (!command.operand.empty()) first.emplace_back("p.txt");
   return first;
@@ -158,7 +158,7 @@ TEST(OptionTable, EveryCommandThatUsesTheAccountsFileTakesAccounts) {
   for (const char* command : {"live", "login listenbrainz", "login lastfm", "login mixcloud",
                               "login twitch", "accounts", "logout", "scrobble", "mixcloud"}) {
     const Arguments arguments =
-        read(command, least(*findCommandSpec(command), {"--accounts", "mine.json"}));
+        read(command, least(*findCommandDecl(command), {"--accounts", "mine.json"}));
     EXPECT_TRUE(arguments.runs()) << command;
     EXPECT_EQ(arguments.text("--accounts"), "mine.json") << command;
   }
@@ -178,13 +178,13 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
       {"wss://[::1]:443/", ""},
   };
   int urlOptions = 0;
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     for (const CommandOption& option : command.options) {
-      if (option.spec->kind != OptionKind::kUrl) continue;
+      if (option.decl->kind != OptionKind::kUrl) continue;
       ++urlOptions;
-      const std::string name(option.spec->name);
+      const std::string name(option.decl->name);
       for (const auto& [url, why] : urls) {
-        const bool rightScheme = option.spec->choices.starts_with(url.substr(0, 2));
+        const bool rightScheme = option.decl->choices.starts_with(url.substr(0, 2));
         const Arguments arguments = read(command.name, least(command, {name, url}));
         EXPECT_EQ(arguments.runs(), why.empty() && rightScheme) << name << " " << url;
         if (arguments.runs()) continue;
@@ -201,7 +201,7 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
 }
 
 TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {
-  Arguments live(*findCommandSpec("live"));
+  Arguments live(*findCommandDecl("live"));
   ASSERT_TRUE(live.set("--allow-host", {"file1", "file2"}).ok());
   ASSERT_TRUE(live.set("--delay", {"5"}).ok());
   ASSERT_TRUE(live.set("--rules", {"true"}).ok());
@@ -217,7 +217,7 @@ TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {
   EXPECT_TRUE(live.given("--rules"));
   EXPECT_FALSE(live.given("--announce"));
   // A required option from the other source is enough.
-  Arguments lastfm(*findCommandSpec("login lastfm"));
+  Arguments lastfm(*findCommandDecl("login lastfm"));
   ASSERT_TRUE(lastfm.set("--api-key", {"k"}).ok());
   read({}, &lastfm);
   EXPECT_TRUE(lastfm.runs());

@@ -213,16 +213,16 @@ TEST(SettingsFile, TheStarterFileReadsBackCommentedAndUncommented) {
   ASSERT_TRUE(all) << all.error().subject << " " << all.error().text;
   EXPECT_EQ(all->size(), lines);
   EXPECT_GT(lines, 50u);
-  for (const CommandSpec& command : commandSpecs()) {
+  for (const CommandDecl& command : commandDecls()) {
     Arguments arguments(command);
     EXPECT_TRUE(applySettings(*all, &arguments).ok()) << command.name;
     if (!isSettable(command)) continue;
     for (const CommandOption& option : command.options) {
       // Every option but the one that looks like a secret, --api-key, is in it.
-      if (!isSettable(*option.spec) || option.spec->name == "--api-key") continue;
-      EXPECT_NE(starter.find("\n# " + std::string(option.spec->help) + "\n"), std::string::npos);
-      EXPECT_FALSE(arguments.origin(option.spec->name).place.empty())
-          << command.name << " " << option.spec->name;
+      if (!isSettable(*option.decl) || option.decl->name == "--api-key") continue;
+      EXPECT_NE(starter.find("\n# " + std::string(option.decl->help) + "\n"), std::string::npos);
+      EXPECT_FALSE(arguments.origin(option.decl->name).place.empty())
+          << command.name << " " << option.decl->name;
     }
   }
 }
