@@ -7,7 +7,7 @@
 #include "cli/cli.h"
 #include "cli/settings.h"
 #include "platform/report.h"
-#include "platform/web_client.h"
+#include "platform/url.h"
 
 namespace {
 

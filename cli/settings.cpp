@@ -9,8 +9,8 @@
 #include "platform/file_system.h"
 #include "platform/output_file.h"
 #include "platform/report.h"
+#include "platform/url.h"
 #include "platform/user_folders.h"
-#include "platform/web_client.h"
 #include "setfile/text.h"
 
 namespace {

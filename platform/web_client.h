@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/url.h"
 
 namespace platform {
 
@@ -76,25 +77,6 @@ using Cancelled = std::function<bool()>;
 Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& url, int timeoutSeconds,
                                                       Cancelled cancelled = {});
 
-// The parts of an http, https, ws or wss URL.
-struct Url {
-  bool secure = false;     // https or wss
-  bool webSocket = false;  // ws or wss
-  std::string host;        // a name or an address; an IPv6 address without its brackets
-  std::uint16_t port = 0;  // the URL's port, else 80 or 443
-  std::string target;      // the path and query, "/" at least; no fragment
-};
-
-// Splits a URL; an error (its subject the URL) for another scheme, a missing host, a bad
-// port, user information, or a space or control character in the URL.
-Expected<Url> parseUrl(std::string_view url);
-
-// The URL without its user information, query and fragment, to name it in a message
-// without the secrets they may carry.
-std::string urlSubject(std::string_view url);
-
-// Percent-encodes text for a URL's query or a form (RFC 3986 unreserved characters kept).
-std::string urlEncode(std::string_view text);
 // name=value pairs joined with '&', each side percent-encoded: a query string or an
 // application/x-www-form-urlencoded body.
 std::string formEncode(const std::vector<Header>& fields);

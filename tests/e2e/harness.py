@@ -26,6 +26,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -224,7 +225,9 @@ class Process:
             while not condition(bytes(sink)):
                 remaining = deadline - time.monotonic()
                 if self._open_pipes == 0 or remaining <= 0:
-                    how = "the program ended" if self._open_pipes == 0 else f"{timeout} s passed"
+                    how = f"{timeout} s passed"
+                    if self._open_pipes == 0:
+                        how = f"the program ended (status {self._status_when_ended()})"
                     raise AssertionError(
                         f"{what}: not seen before {how}\n"
                         f"command: {self.argv}\nstdout: {bytes(self._out)!r}\n"
@@ -232,6 +235,13 @@ class Process:
                     )
                 self._changed.wait(remaining)
         return time.monotonic()
+
+    def _status_when_ended(self):
+        """The status of a program whose output has closed: it ends a moment later."""
+        try:
+            return self._popen.wait(5)
+        except subprocess.TimeoutExpired:
+            return "unknown: still running"
 
     def wait_for(self, text, timeout, what=None, stream="stdout"):
         return self.wait_until(lambda out: text in out, timeout, what or repr(text), stream)
@@ -349,11 +359,24 @@ class Tracker:
 
     def __init__(self, cwd, *args, preexec_fn=None, program=None):
         """program, when given, runs the tracker (a tracer, say): args then name it."""
-        self.process = Process([program or TRACKER, *args], cwd, preexec_fn=preexec_fn)
+        self._start = lambda: Process([program or TRACKER, *args], cwd, preexec_fn=preexec_fn)
+        self.process = self._start()
         self.t0 = None
 
     def wait_started(self):
-        self.t0 = self.process.wait_for(STARTING, START_TIMEOUT, "the start of tracking")
+        try:
+            self.t0 = self.process.wait_for(STARTING, START_TIMEOUT, "the start of tracking")
+        except AssertionError:
+            # Under Wine, a process now and then ends before the program runs at all: no
+            # output, not even Wine's own crash report. The tracker always prints its first
+            # line at once, so such an end is Wine's; it is started once more, and said so.
+            process = self.process
+            if NATIVE or process.running() or process.stdout or process.stderr:
+                raise
+            print(f"Wine ended {process.argv} with status {process.finish()} before it "
+                  "printed anything: started once more", file=sys.stderr)
+            self.process = self._start()
+            self.t0 = self.process.wait_for(STARTING, START_TIMEOUT, "the start of tracking")
 
     def sleep_until(self, seconds):
         """Sleeps until `seconds` after the start of tracking. The first poll follows the

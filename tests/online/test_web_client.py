@@ -241,7 +241,9 @@ class WebClient(unittest.TestCase):
                     self.assertIn(text, out)
                 for text in err_texts:
                     self.assertIn(text, err)
-                self.assertLess(took, seconds)
+                # The bound shows that a time-out ends the request; under Wine, whose
+                # process start alone takes seconds on a busy machine, it is wider.
+                self.assertLess(took, seconds if NATIVE else 3 * seconds)
                 self.assertNotIn("q=1", err)
 
     def test_secret_from_stdin(self):
