@@ -156,7 +156,7 @@ std::string setActivityJson(const std::optional<PresenceActivity>& activity, uns
 platform::Expected<DiscordIpc> DiscordIpc::connect(std::span<const std::string> paths,
                                                    std::string_view clientId) {
   std::optional<platform::Error> refused;  // a path where something answered, then failed
-  std::optional<platform::Error> absent;   // the first path where nothing listens
+  std::optional<platform::Error> absent;   // why nothing listens at the first path
   for (const std::string& path : paths) {
     platform::Expected<platform::LocalStream> stream =
         platform::LocalStream::connect(path, kConnectMs);
@@ -182,6 +182,9 @@ platform::Expected<DiscordIpc> DiscordIpc::connect(std::span<const std::string> 
     }
   }
   if (refused) return *refused;
+  if (absent && paths.size() > 1) {
+    return platform::makeError(paths.front() + " to " + paths.back(), absent->text);
+  }
   if (absent) return *absent;
   return platform::makeError("Discord", "no path to look for the Discord app at");
 }

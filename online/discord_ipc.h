@@ -83,8 +83,8 @@ std::string setActivityJson(const std::optional<PresenceActivity>& activity, uns
 class DiscordIpc {
  public:
   // Connects to the first of `paths` where the Discord app listens, shakes hands as the
-  // application `clientId` and waits for READY. The error is that of the path that got
-  // furthest (a refused handshake before a path where nothing listens).
+  // application `clientId` and waits for READY. The error is that of the first path
+  // where something answered and then failed, else why nothing listens at the first.
   static platform::Expected<DiscordIpc> connect(std::span<const std::string> paths,
                                                 std::string_view clientId);
 

@@ -67,8 +67,8 @@ bool PresenceSender::connect() {
   if (!ipc) {
     nextConnect_ = clock_.after(settings_.retry);
     if (!failing_) {
-      settings_.tell("Discord status: cannot reach the Discord app (" + describe(ipc.error()) +
-                     "); trying again every " + seconds(settings_.retry));
+      settings_.tell("Discord status: the Discord app is not running or cannot be reached (" +
+                     describe(ipc.error()) + "); trying again every " + seconds(settings_.retry));
       failing_ = true;
     }
     return false;

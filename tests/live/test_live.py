@@ -246,6 +246,7 @@ class Live(harness.EndToEndTest):
             (["--serve", f"192.0.2.1:{port}"], 1, "192.0.2.1"),
             (["--now-playing", "missing/now.txt", "--previous", "prev.txt"], 1, "missing/now.txt"),
             (["-s", "5x"], None, ""),  # read as the tracker reads it
+            (["--discord-status", "my-app"], 2, "my-app"),
         ]
         if not harness.NATIVE:
             cases = cases[:1]
