@@ -20,26 +20,11 @@
 
 #include "online/json.h"
 #include "platform/local_stream.h"
+#include "tests/online/hand_clock.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Time that passes only when the test moves it.
-class HandClock : public Clock {
- public:
-  TimePoint now() override { return now_; }
-  std::int64_t unixSeconds() override { return 0; }
-  bool waitUntil(TimePoint when, const StopSignal& stop) override {
-    now_ = std::max(now_, when);
-    return !stop.requested();
-  }
-  TimePoint after(std::chrono::milliseconds length) override { return now_ + length; }
-  void move(std::chrono::milliseconds length) { now_ += length; }
-
- private:
-  TimePoint now_;
-};
 
 // One frame the mock received: its opcode and its payload read as JSON.
 struct Received {
