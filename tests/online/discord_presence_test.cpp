@@ -276,20 +276,4 @@ TEST_F(DiscordPresenceTest, TriesAgainEvery30SecondsAndSaysSoOnce) {
   EXPECT_NE(told_[2].find("trying again every 30 s"), std::string::npos) << told_[2];
 }
 
-// The worker that live holds: it hands the sender each track and clears the status when
-// live ends.
-TEST_F(DiscordPresenceTest, TheWorkerClearsTheStatusAtTheEnd) {
-  MockDiscord discord(folder_ + "/discord-ipc-1");
-  settings_.spacing = 0ms;
-  {
-    const std::unique_ptr<DiscordPresence> presence = DiscordPresence::start(settings_);
-    presence->show(kA);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (songs(discord.frames()).empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  EXPECT_EQ(songs(discord.frames()), (std::vector<std::string>{"Song A", ""}));
-}
-
 }  // namespace
