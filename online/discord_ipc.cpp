@@ -229,7 +229,8 @@ platform::Expected<IpcMessage> DiscordIpc::setActivity(
 }
 
 platform::Status DiscordIpc::keepUp() {
-  while (stream_.readable(0)) {
+  // A few frames at a time: a flood of them cannot hold the sender.
+  for (int frames = 0; frames < kFramesBeforeAnswer && stream_.readable(0); ++frames) {
     if (const platform::Expected<IpcMessage> message = receive(kFrameMs); !message) {
       return message.error();
     }

@@ -1,5 +1,6 @@
 #include "online/discord_presence.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/report.h"
