@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -133,8 +134,9 @@ std::string optionUsage(const CommandOption& option) {
   return text.append(decl.repeatable ? "..." : "");
 }
 
-// The command's usage, "setlist NAME OPTIONS OPERAND" after `lead`, wrapped.
-std::string commandUsage(const CommandDecl& command, std::string_view lead) {
+// The command's usage, "setlist NAME OPTIONS OPERAND" after `lead`, wrapped; with
+// `summed`, the optional options as one [OPTION...].
+std::string wrappedUsage(const CommandDecl& command, std::string_view lead, bool summed) {
   std::string text(lead);
   text.append("setlist ").append(command.name);
   std::size_t lineStart = 0;
@@ -149,10 +151,25 @@ std::string commandUsage(const CommandDecl& command, std::string_view lead) {
   };
   for (const CommandOption& option : command.options) {
     // Every command takes --settings: the usage leaves it to --help, as it does --help.
-    if (option.decl->name != "--settings") add(optionUsage(option));
+    if (option.decl->name != "--settings" && (option.required || !summed)) {
+      add(optionUsage(option));
+    }
   }
+  if (summed) add("[OPTION...]");
   if (!command.operand.empty()) add(std::string(command.operand));
   return text + "\n";
+}
+
+// A usage error shows at most this many lines of a command's usage: beyond them, its
+// optional options are summed up as [OPTION...] and left to --help.
+constexpr std::ptrdiff_t kBriefUsageLines = 4;
+
+// The command's usage, "setlist NAME OPTIONS OPERAND" after `lead`, wrapped; `brief`: a
+// usage of more than kBriefUsageLines lines with the optional options as [OPTION...].
+std::string commandUsage(const CommandDecl& command, std::string_view lead, bool brief = false) {
+  std::string full = wrappedUsage(command, lead, false);
+  if (!brief || std::count(full.begin(), full.end(), '\n') <= kBriefUsageLines) return full;
+  return wrappedUsage(command, lead, true);
 }
 
 // Whether the command is `name` or one of its kind ("login" for "login twitch").
@@ -162,12 +179,12 @@ bool isNamed(const CommandDecl& command, std::string_view name) {
           command.name[name.size()] == ' ');
 }
 
-// The usage of the command `name` (or of every one of its kind), else a short word on
-// every command.
-std::string usageOf(std::string_view name) {
+// The usage of the command `name` (or of every one of its kind; `brief` as for
+// commandUsage), else a short word on every command.
+std::string usageOf(std::string_view name, bool brief) {
   std::string text;
   for (const CommandDecl& command : commandDecls()) {
-    if (!name.empty() && isNamed(command, name)) text += commandUsage(command, "usage: ");
+    if (!name.empty() && isNamed(command, name)) text += commandUsage(command, "usage: ", brief);
   }
   if (!text.empty()) return text;
   text = "usage: setlist COMMAND [OPTION...] [ARGUMENT]; setlist --help tells more\ncommands:";
@@ -197,7 +214,7 @@ void printHelp() {
 }
 
 void printCommandHelp(std::string_view command) {
-  std::string text = usageOf(command);
+  std::string text = usageOf(command, false);
   for (const CommandDecl& decl : commandDecls()) {
     if (!isNamed(decl, command)) continue;
     text.append("\noptions of ").append(decl.name).append(":\n");
@@ -228,7 +245,7 @@ platform::Error unknownOption(std::string_view subcommand, std::string_view opti
 
 int usageError(const platform::Error& error, std::string_view command) {
   platform::reportError(error);
-  std::string usage = usageOf(command);
+  std::string usage = usageOf(command, true);
   if (!command.empty()) usage.append("setlist ").append(command).append(" --help tells more\n");
   write(stderr, usage);
   return kStatusUsage;

@@ -116,6 +116,12 @@ constexpr OptionDecl kTwitchUrl{"--twitch-url",
                                 "the chat server (default wss://irc-ws.chat.twitch.tv:443)",
                                 "a ws:// or wss:// address",
                                 "ws|wss"};
+constexpr OptionDecl kDiscordStatus{"--discord-status",
+                                    "",
+                                    K::kText,
+                                    "CLIENT_ID",
+                                    "your Discord profile shows \"Listening to\" the track on air",
+                                    "an application ID from Discord's developer portal (digits)"};
 
 // The accounts file and the logins.
 constexpr OptionDecl kAccounts{"--accounts", "", K::kFile, "FILE",
@@ -172,10 +178,10 @@ constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},    
 constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},      {&kShift},
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
-constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},
-                                   {&kHtml},      {&kDelay},      {&kServe},    {&kAllowHost},
-                                   {&kRules},     {&kTwitch},     {&kAnnounce}, {&kCooldown},
-                                   {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kSettings}};
+constexpr CommandOption kLive[] = {
+    {&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},        {&kHtml},     {&kDelay},
+    {&kServe},     {&kAllowHost},  {&kRules},    {&kTwitch},        {&kAnnounce}, {&kCooldown},
+    {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kDiscordStatus}, {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},

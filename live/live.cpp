@@ -1,7 +1,8 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
 // character, and shows the track on air and the one before it in files and, with --serve,
-// on a web page and to chat bots, and with --twitch in the channel's Twitch chat,
-// optionally a fixed time after each track was decided.
+// on a web page and to chat bots, with --twitch in the channel's Twitch chat and with
+// --discord-status on the DJ's Discord profile, optionally a fixed time after each track
+// was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "live/live_server.h"
 #include "live/live_texts.h"
 #include "live/themes.h"
+#include "online/discord_presence.h"
 #include "platform/file_identity.h"
 #include "platform/platform.h"
 #include "platform/report.h"
@@ -50,6 +52,7 @@ struct LiveOptions {
   live::Theme theme;   // none: the page of before
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
+  std::string discordStatus;  // the application ID of the Discord status; empty: none
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -89,6 +92,11 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
     if (!theme)
       return wrongCommandLine("--theme " + theme.error().subject + ": " + theme.error().text);
     options->theme = std::move(*theme);
+  }
+  options->discordStatus = arguments.text("--discord-status");
+  if (options->discordStatus.size() > 20 ||
+      options->discordStatus.find_first_not_of("0123456789") != std::string::npos) {
+    return wrongValue("--discord-status", options->discordStatus);
   }
   options->allowedHosts = arguments.values("--allow-host");
   for (const std::string& host : options->allowedHosts) {
@@ -177,6 +185,11 @@ int runLive(int argc, char** argv) {
     const Expected<Account> account = chatAccount(*accounts, path);
     if (!account) return usageError(account.error());
     outputs.chatWith(TwitchChat::start(options->chat, *account, path));
+  }
+  if (!options->discordStatus.empty()) {
+    PresenceSettings presence;
+    presence.clientId = options->discordStatus;
+    outputs.presenceWith(DiscordPresence::start(std::move(presence)));
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "online/request.h"
 #include "platform/output_file.h"
 #include "platform/report.h"
 
@@ -72,6 +73,10 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
 }
 
 void LiveOutputs::add(ShownTrack track) {
+  if (presence_) {
+    presence_->show(
+        PresenceActivity{track.track.song, track.track.artist, systemClock().unixSeconds()});
+  }
   set_.push_back(std::move(track));
   show();
 }

@@ -1,4 +1,5 @@
-// Where live shows the set: the files it keeps up to date, the server and the chat.
+// Where live shows the set: the files it keeps up to date, the server, the chat and the
+// Discord status.
 #pragma once
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include "live/chat.h"
 #include "live/live_server.h"
 #include "live/live_texts.h"
+#include "online/discord_presence.h"
 #include "platform/error.h"
 
 // A file that live keeps up to date. Its newest contents wait here until a write succeeds.
@@ -34,6 +36,8 @@ class LiveOutputs {
 
   // Hands the chat each state from now on, as the other outputs show it.
   void chatWith(std::unique_ptr<TwitchChat> chat) { chat_ = std::move(chat); }
+  // Hands the Discord status each track from now on; clears it when live ends.
+  void presenceWith(std::unique_ptr<DiscordPresence> presence) { presence_ = std::move(presence); }
 
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
@@ -53,5 +57,6 @@ class LiveOutputs {
   KeptFile page_;
   std::unique_ptr<LiveServer> server_;
   std::unique_ptr<TwitchChat> chat_;
+  std::unique_ptr<DiscordPresence> presence_;
   std::vector<ShownTrack> set_;
 };

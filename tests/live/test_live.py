@@ -15,7 +15,9 @@ import shutil
 import subprocess
 import signal
 import socket
+import struct
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -118,6 +120,54 @@ def trickle(socks, seconds):
                 closed.add(sock)
         time.sleep(0.5)
     return closed
+
+
+def recv_exactly(sock, size):
+    """Exactly `size` bytes, or None at the end of the connection."""
+    data = b""
+    while len(data) < size:
+        chunk = sock.recv(size - len(data))
+        if not chunk:
+            return None
+        data += chunk
+    return data
+
+
+class DiscordApp(threading.Thread):
+    """The Discord app's local socket as a status setter meets it: READY after the
+    handshake, an answer to each command. It keeps each handshake and each SET_ACTIVITY's
+    arguments."""
+
+    def __init__(self, path):
+        super().__init__(daemon=True)
+        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.server.bind(path)
+        self.server.listen()
+        self.handshakes, self.activities, self.changed = [], [], threading.Condition()
+        self.start()
+
+    def run(self):
+        while True:
+            try:
+                conn, _ = self.server.accept()
+            except OSError:
+                return
+            with conn:
+                while (header := recv_exactly(conn, 8)) is not None:
+                    opcode, length = struct.unpack("<II", header)
+                    message = json.loads(recv_exactly(conn, length))
+                    with self.changed:
+                        if opcode == 0:
+                            self.handshakes.append(message)
+                            answer = {"cmd": "DISPATCH", "evt": "READY", "nonce": None,
+                                      "data": {"v": 1, "user": {"id": "1", "username": "djane"}}}
+                        else:
+                            self.activities.append(message["args"])
+                            answer = {"cmd": message["cmd"], "evt": None, "data": {},
+                                      "nonce": message["nonce"]}
+                        self.changed.notify_all()
+                    body = json.dumps(answer).encode()
+                    conn.sendall(struct.pack("<II", 1, len(body)) + body)
 
 
 class Live(harness.EndToEndTest):
@@ -246,6 +296,7 @@ class Live(harness.EndToEndTest):
             (["--serve", f"192.0.2.1:{port}"], 1, "192.0.2.1"),
             (["--now-playing", "missing/now.txt", "--previous", "prev.txt"], 1, "missing/now.txt"),
             (["-s", "5x"], None, ""),  # read as the tracker reads it
+            (["--discord-status", "my-app"], 2, "my-app"),
         ]
         if not harness.NATIVE:
             cases = cases[:1]
@@ -423,6 +474,35 @@ class Live(harness.EndToEndTest):
         standin.quit(self)
 
     @unittest.skipUnless(harness.NATIVE, "timed on this system")
+    def test_discord_status(self):
+        """The track on air as "Listening to" on the DJ's profile, through a mock of the
+        Discord app's socket in a runtime folder of the test's own; cleared at the end."""
+        if not harness.NATIVE:
+            self.skipTest("a Unix socket: the named pipe is not mocked under Wine")
+        runtime = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, runtime)
+        discord = DiscordApp(os.path.join(runtime, "discord-ipc-0"))
+        self.addCleanup(discord.server.close)
+        with unittest.mock.patch.dict(os.environ, {"XDG_RUNTIME_DIR": runtime}):
+            live = self.live("-s", "1", "--discord-status", "1234567890")
+        standin = self.standin()
+        live.wait_for(b"connected to", TIMEOUT)
+        standin.load("L", deck_track(JAPANESE))
+        with discord.changed:
+            self.assertTrue(discord.changed.wait_for(lambda: discord.activities, TIMEOUT))
+        self.assertEqual(discord.handshakes, [{"v": 1, "client_id": "1234567890"}])
+        (shown,) = discord.activities
+        self.assertEqual(shown["pid"], live.pid)
+        self.assertEqual(shown["activity"]["type"], 2)
+        self.assertEqual(shown["activity"]["details"], JAPANESE[1])
+        self.assertEqual(shown["activity"]["state"], JAPANESE[0])
+        self.assertLess(abs(shown["activity"]["timestamps"]["start"] - time.time()), 10)
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        self.assertEqual(discord.activities[1:], [{"pid": live.pid}])  # cleared
+        self.assertIn(b"Discord status: connected to the Discord app of djane", live.stderr)
+        standin.quit(self)
+
     def test_delay_and_a_stop_during_it(self):
         live, port = self.serve("--delay", "3", "--now-playing", "now.txt")
         events = harness.EventStream(port)
