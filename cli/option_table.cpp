@@ -25,8 +25,9 @@ constexpr OptionDecl kOutput{"-o", "", K::kFile, "FILE",
                              "writes FILE, replaced once complete, instead of standard output"};
 constexpr OptionDecl kStart{"--start", "", K::kClock, "HH:MM:SS",
                             "the clock time the set's recording (or timing) began"};
-constexpr OptionDecl kClean{"--clean", "", K::kFlag, "",
-                            "titles cleaned for show: the [clean] rules of the settings file"};
+constexpr OptionDecl kClean{
+    "--clean", "", K::kFlag, "",
+    "cleans titles for show: built-in phrases and the settings' [clean] rules"};
 constexpr OptionDecl kRaw{"--raw", "", K::kFlag, "",
                           "writes texts as they are, without the guard against formulas"};
 
