@@ -1,6 +1,5 @@
 #include "publish/title_clean.h"
 
-#include <array>
 #include <optional>
 #include <vector>
 
