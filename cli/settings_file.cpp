@@ -23,6 +23,7 @@
 
 #include "cli/clean_rules.h"
 #include "cli/settings.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -151,8 +152,12 @@ struct Reader {
   std::vector<Setting> settings;
   CleanRules clean;
 
+  // "FILE:LINE" of a node.
+  std::string place(const toml::node& node) const {
+    return path + ":" + std::to_string(lineOf(node));
+  }
   Error at(const toml::node& node, std::string text) const {
-    return platform::makeError(path + ":" + std::to_string(lineOf(node)), std::move(text));
+    return platform::makeError(place(node), std::move(text));
   }
 
   Status readTable(const toml::table& table, const std::string& name);
@@ -197,7 +202,7 @@ Status Reader::readNode(const std::string& name, std::string_view key, const tom
   std::vector<std::string> names;
   const OptionDecl* decl = optionOf(name, key, &names);
   if (!decl) return at(node, "unknown key " + where + nearest(key, names));
-  Setting setting{name, decl, {}, {path + ":" + std::to_string(lineOf(node)), where}};
+  Setting setting{name, decl, {}, {place(node), where}};
   if (!valuesOf(*decl, node, &setting.values)) {
     return at(node, where + " takes " + optionTakes(*decl) + ", not " + typeName(node));
   }
@@ -248,13 +253,12 @@ Status Reader::readCleanText(std::string_view key, const toml::node& node) {
   if (key == "phrases") {
     if (text->find_first_not_of(' ') == std::string::npos)
       return at(node, where + ": an empty phrase");
-    clean.phrases.push_back({*text, {path + ":" + std::to_string(lineOf(node)), where}});
+    clean.phrases.push_back({*text, {place(node), where}});
     return {};
   }
   platform::Expected<std::regex> regex = compileCleanPattern(*text);
-  if (!regex) return at(node, where + ": '" + *text + "' is " + regex.error().text);
-  CleanPattern pattern{
-      *text, std::move(*regex), {path + ":" + std::to_string(lineOf(node)), where}};
+  if (!regex) return at(node, where + ": '" + printableText(*text) + "' is " + regex.error().text);
+  CleanPattern pattern{*text, std::move(*regex), {place(node), where}};
   (key == "hide" ? clean.hide : clean.patterns).push_back(std::move(pattern));
   return {};
 }
