@@ -25,6 +25,9 @@ constexpr OptionDecl kOutput{"-o", "", K::kFile, "FILE",
                              "writes FILE, replaced once complete, instead of standard output"};
 constexpr OptionDecl kStart{"--start", "", K::kClock, "HH:MM:SS",
                             "the clock time the set's recording (or timing) began"};
+constexpr OptionDecl kClean{
+    "--clean", "", K::kFlag, "",
+    "cleans titles for show: built-in phrases and the settings' [clean] rules"};
 constexpr OptionDecl kRaw{"--raw", "", K::kFlag, "",
                           "writes texts as they are, without the guard against formulas"};
 
@@ -170,8 +173,9 @@ constexpr OptionDecl kPicture{"--picture", "", K::kFile, "FILE",
                               "the show's picture, at most 10 MB"};
 
 constexpr CommandOption kSettingsCommand[] = {{&kInit}, {&kSettings}};
-constexpr CommandOption kConvert[] = {{&kPlaylistOnly}, {&kOutput}, {&kSettings}};
-constexpr CommandOption kTracklist[] = {{&kStart}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kConvert[] = {{&kClean}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
+constexpr CommandOption kTracklist[] = {
+    {&kStart}, {&kClean}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCsv[] = {{&kRaw}, {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},     {&kShift},
                                   {&kBom},         {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
@@ -179,9 +183,9 @@ constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},    
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
 constexpr CommandOption kLive[] = {
-    {&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},        {&kHtml},     {&kDelay},
-    {&kServe},     {&kAllowHost},  {&kRules},    {&kTwitch},        {&kAnnounce}, {&kCooldown},
-    {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kDiscordStatus}, {&kSettings}};
+    {&kSimple},   {&kNowPlaying}, {&kPrevious}, {&kFormat}, {&kHtml},          {&kDelay},
+    {&kServe},    {&kAllowHost},  {&kRules},    {&kTwitch}, {&kAnnounce},      {&kClean},
+    {&kCooldown}, {&kTwitchUrl},  {&kAccounts}, {&kTheme},  {&kDiscordStatus}, {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},
@@ -192,11 +196,13 @@ constexpr CommandOption kLoginTwitch[] = {
     {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kSettingsOnly[] = {{&kSettings}};
 constexpr CommandOption kAccountsOnly[] = {{&kAccounts}, {&kSettings}};
-constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kScrobble[] = {{&kTo},       {&kFollow}, {&kDryRun},
+                                       {&kAccounts}, {&kClean},  {&kSettings}};
 constexpr CommandOption kMixcloud[] = {{&kAudio, true}, {&kShowName, true}, {&kDescription},
                                        {&kTags},        {&kPicture},        {&kStart},
                                        {&kAt},          {&kShift},          {&kDryRun},
-                                       {&kAccounts},    {&kPlaylistOnly},   {&kSettings}};
+                                       {&kAccounts},    {&kClean},          {&kPlaylistOnly},
+                                       {&kSettings}};
 
 constexpr CommandDecl kCommands[] = {
     {"tracklist", "PLAYLIST", kTracklist},

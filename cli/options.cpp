@@ -295,6 +295,7 @@ Arguments readCommandLine(std::string_view command, int argc, char** argv) {
     SettingsFile file = locateSettings(argc, argv);
     arguments.fault_ = readSettings(&file);
     if (arguments.fault_.ok()) arguments.fault_ = applySettings(file.settings, &arguments);
+    arguments.cleanRules_ = std::make_shared<const CleanRules>(std::move(file.clean));
   }
   if (arguments.fault_.ok()) readCommandLine(argc, argv, &arguments);
   fileOrigins.clear();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "platform/error.h"
+
+struct CleanRules;  // cli/clean_rules.h
 
 // What an option's value is.
 enum class OptionKind : std::uint8_t {
@@ -88,6 +91,8 @@ class Arguments {
   std::optional<int> clock(std::string_view name) const;                  // seconds after midnight
   std::optional<std::int64_t> milliseconds(std::string_view name) const;  // of kSeconds
   const std::vector<std::string>& operands() const { return operands_; }
+  // The settings file's rules for cleaning titles; null when it has none.
+  const std::shared_ptr<const CleanRules>& cleanRules() const { return cleanRules_; }
 
   // Whether the command runs: not after --help, nor after a wrong command line.
   bool runs() const { return !help_ && fault_.ok(); }
@@ -108,6 +113,7 @@ class Arguments {
   std::vector<std::vector<std::string>> values_;  // by the option's place in the command
   std::vector<ValueOrigin> origins_;              // the same
   std::vector<std::string> operands_;
+  std::shared_ptr<const CleanRules> cleanRules_;
   bool help_ = false;
   platform::Status fault_;
 };

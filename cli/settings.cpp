@@ -28,10 +28,19 @@ const Setting* findSetting(const std::vector<Setting>& settings, std::string_vie
 
 void print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// One line of setlist settings: the option, its value and where it came from.
-std::string settingLine(const Arguments& arguments, const OptionDecl& decl) {
-  std::string line = "  " + std::string(decl.name.substr(2));
+// One line of setlist settings: a key, its value and where it came from.
+std::string settingRow(std::string_view key, std::string_view value, std::string_view origin) {
+  std::string line = "  " + std::string(key);
   line.resize(std::max<std::size_t>(line.size() + 1, 16), ' ');
+  line += value;
+  // Padded by characters, not bytes, so that the column stays straight after a title.
+  const std::size_t characters = utf8Characters(line);
+  line.append(std::max<std::size_t>(44, characters + 2) - characters, ' ');
+  return line.append(origin) + "\n";
+}
+
+// The line of an option.
+std::string settingLine(const Arguments& arguments, const OptionDecl& decl) {
   std::string value;
   // An address without what it may hide, a token in its query, as every message shows it.
   for (const std::string& item : arguments.values(decl.name)) {
@@ -39,12 +48,25 @@ std::string settingLine(const Arguments& arguments, const OptionDecl& decl) {
         .append(decl.kind == OptionKind::kUrl ? platform::urlSubject(item) : item);
   }
   if (value.empty()) value = decl.kind == OptionKind::kFlag ? "false" : "-";
-  line += value;
-  // Padded by characters, not bytes, so that the column stays straight after a title.
-  const std::size_t characters = utf8Characters(line);
-  line.append(std::max<std::size_t>(44, characters + 2) - characters, ' ');
   const ValueOrigin& origin = arguments.origin(decl.name);
-  return line + (origin.place.empty() ? "default" : origin.place + " " + origin.key) + "\n";
+  return settingRow(decl.name.substr(2), value,
+                    origin.place.empty() ? "default" : origin.place + " " + origin.key);
+}
+
+// The [clean] table: each rule of the user's on a line, and where it stands.
+std::string cleanLines(const CleanRules& clean) {
+  const auto where = [](const ValueOrigin& origin) { return origin.place + " " + origin.key; };
+  std::string text = "[clean]\n";
+  for (const CleanPhrase& phrase : clean.phrases)
+    text += settingRow("phrases", phrase.text, where(phrase.origin));
+  for (const CleanPattern& pattern : clean.patterns)
+    text += settingRow("patterns", pattern.text, where(pattern.origin));
+  for (const CleanPattern& pattern : clean.hide)
+    text += settingRow("hide", pattern.text, where(pattern.origin));
+  if (clean.phrases.empty()) text += settingRow("phrases", "-", "default");
+  if (clean.patterns.empty()) text += settingRow("patterns", "-", "default");
+  if (clean.hide.empty()) text += settingRow("hide", "-", "default");
+  return text;
 }
 
 // The effective settings of every command.
@@ -61,6 +83,7 @@ int printSettings(const SettingsFile& file, bool named) {
     }
     print(text);
   }
+  print(cleanLines(file.clean));
   return kStatusOk;
 }
 
@@ -114,8 +137,8 @@ SettingsFile locateSettings(int argc, char** argv) {
   SettingsFile file;
   for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--settings" && i + 1 < argc) file = {argv[++i], true, {}};
-    if (arg.starts_with("--settings=")) file = {std::string(arg.substr(11)), true, {}};
+    if (arg == "--settings" && i + 1 < argc) file = {argv[++i], true, {}, {}};
+    if (arg.starts_with("--settings=")) file = {std::string(arg.substr(11)), true, {}, {}};
   }
   if (!file.named) {
     auto path = platform::userConfigFile("Zorvanthelix", "setlist.toml");
@@ -138,7 +161,7 @@ Status readSettings(SettingsFile* file) {
         file->path,
         "cannot read: " + (err.code != 0 ? platform::systemMessage(err.code) : err.text));
   }
-  auto settings = parseSettings(*text, file->path);
+  auto settings = parseSettings(*text, file->path, &file->clean);
   if (!settings) return settings.error();
   file->settings = std::move(*settings);
   return {};

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/clean_rules.h"
 #include "cli/options.h"
 #include "platform/error.h"
 
@@ -26,15 +27,18 @@ struct SettingsFile {
   std::string path;    // empty when no settings folder is known
   bool named = false;  // by --settings, when a missing file is an error
   std::vector<Setting> settings;
+  CleanRules clean;  // the [clean] table
 };
 
 // The file that --settings names in argv (the last time), else the default one.
 SettingsFile locateSettings(int argc, char** argv);
 // Reads and checks the whole file into file->settings; a missing default file holds none.
 platform::Status readSettings(SettingsFile* file);
-// Parses and checks the text of a settings file; `path` names it in messages.
+// Parses and checks the text of a settings file; `path` names it in messages. The rules
+// of its [clean] table go to *clean when given.
 platform::Expected<std::vector<Setting>> parseSettings(std::string_view text,
-                                                       const std::string& path);
+                                                       const std::string& path,
+                                                       CleanRules* clean = nullptr);
 // Sets the command's options from the settings: its own table's over [all]'s.
 platform::Status applySettings(const std::vector<Setting>& settings, Arguments* arguments);
 
@@ -47,7 +51,8 @@ bool isSettable(const CommandDecl& command);
 bool isSettable(const OptionDecl& decl);
 bool isShared(const OptionDecl& decl);
 
-// A starter file: every settable option commented out, its help line above it.
+// A starter file: every settable option and the [clean] rules commented out, each with its
+// help line above it.
 std::string starterSettings();
 
 // setlist settings: prints the effective settings of every command and where each came

@@ -21,7 +21,9 @@
 #include <charconv>
 #include <sstream>
 
+#include "cli/clean_rules.h"
 #include "cli/settings.h"
+#include "setfile/text.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ using platform::Expected;
 using platform::Status;
 
 constexpr std::string_view kAll = "all";
+constexpr std::string_view kClean = "clean";
 
 std::string lower(std::string_view text) {
   std::string out(text);
@@ -147,14 +150,21 @@ toml::source_index lineOf(const toml::node& node) {
 struct Reader {
   const std::string& path;
   std::vector<Setting> settings;
+  CleanRules clean;
 
+  // "FILE:LINE" of a node.
+  std::string place(const toml::node& node) const {
+    return path + ":" + std::to_string(lineOf(node));
+  }
   Error at(const toml::node& node, std::string text) const {
-    return platform::makeError(path + ":" + std::to_string(lineOf(node)), std::move(text));
+    return platform::makeError(place(node), std::move(text));
   }
 
   Status readTable(const toml::table& table, const std::string& name);
   Status readKey(const std::string& name, std::string_view key, const toml::node& node);
   Status readNode(const std::string& name, std::string_view key, const toml::node& node);
+  Status readClean(const toml::table& table);
+  Status readCleanText(std::string_view key, const toml::node& node);
 };
 
 // The commands whose options a table sets: [all] every one.
@@ -192,7 +202,7 @@ Status Reader::readNode(const std::string& name, std::string_view key, const tom
   std::vector<std::string> names;
   const OptionDecl* decl = optionOf(name, key, &names);
   if (!decl) return at(node, "unknown key " + where + nearest(key, names));
-  Setting setting{name, decl, {}, {path + ":" + std::to_string(lineOf(node)), where}};
+  Setting setting{name, decl, {}, {place(node), where}};
   if (!valuesOf(*decl, node, &setting.values)) {
     return at(node, where + " takes " + optionTakes(*decl) + ", not " + typeName(node));
   }
@@ -215,8 +225,9 @@ Status Reader::readKey(const std::string& name, std::string_view key, const toml
   const bool inCommand = !name.empty() && !commandsOf(name).empty();
   if (!values && inCommand) return readNode(name, key, node);
   if (!values) return at(node, "`" + inner + "` is not under a command's table, such as [live]");
+  if (inner == kClean) return readClean(*values);
   bool isPrefix = false;
-  std::vector<std::string> tables{std::string(kAll)};
+  std::vector<std::string> tables{std::string(kAll), std::string(kClean)};
   for (const CommandDecl& command : commandDecls()) {
     if (!isSettable(command)) continue;
     tables.push_back(settingsTable(command));
@@ -230,6 +241,42 @@ Status Reader::readKey(const std::string& name, std::string_view key, const toml
 Status Reader::readTable(const toml::table& table, const std::string& name) {
   for (const auto& [key, node] : table) {
     if (Status status = readKey(name, key.str(), node); !status) return status;
+  }
+  return {};
+}
+
+// One text of [clean]: a phrase, or a pattern checked as the cleaner compiles it.
+Status Reader::readCleanText(std::string_view key, const toml::node& node) {
+  const std::string where = "[clean] " + std::string(key);
+  const std::optional<std::string> text = node.value<std::string>();
+  if (!text) return at(node, where + " takes texts, not " + typeName(node));
+  if (key == "phrases") {
+    if (text->find_first_not_of(' ') == std::string::npos)
+      return at(node, where + ": an empty phrase");
+    clean.phrases.push_back({*text, {place(node), where}});
+    return {};
+  }
+  platform::Expected<std::regex> regex = compileCleanPattern(*text);
+  if (!regex) return at(node, where + ": '" + printableText(*text) + "' is " + regex.error().text);
+  CleanPattern pattern{*text, std::move(*regex), {place(node), where}};
+  (key == "hide" ? clean.hide : clean.patterns).push_back(std::move(pattern));
+  return {};
+}
+
+// The [clean] table: phrases, patterns and hide, each a text or a list of texts.
+Status Reader::readClean(const toml::table& table) {
+  const std::vector<std::string> keys{"phrases", "patterns", "hide"};
+  for (const auto& [key, node] : table) {
+    if (std::find(keys.begin(), keys.end(), key.str()) == keys.end())
+      return at(node, "unknown key [clean] " + std::string(key.str()) + nearest(key.str(), keys));
+    const toml::array* list = node.as_array();
+    if (!list) {
+      if (Status status = readCleanText(key.str(), node); !status) return status;
+      continue;
+    }
+    for (const toml::node& item : *list) {
+      if (Status status = readCleanText(key.str(), item); !status) return status;
+    }
   }
   return {};
 }
@@ -295,15 +342,17 @@ void appendStarter(std::string* text, const std::string& table) {
 
 }  // namespace
 
-Expected<std::vector<Setting>> parseSettings(std::string_view text, const std::string& path) {
+Expected<std::vector<Setting>> parseSettings(std::string_view text, const std::string& path,
+                                             CleanRules* clean) {
   toml::parse_result parsed = toml::parse(text, path);
   if (!parsed) {
     const toml::parse_error& fault = parsed.error();
     return platform::makeError(path + ":" + std::to_string(fault.source().begin.line),
                                std::string(fault.description()));
   }
-  Reader reader{path, {}};
+  Reader reader{path, {}, {}};
   if (Status status = reader.readTable(parsed.table(), ""); !status) return status.error();
+  if (clean) *clean = std::move(reader.clean);
   return std::move(reader.settings);
 }
 
@@ -318,5 +367,5 @@ std::string starterSettings() {
   for (const CommandDecl& command : commandDecls()) {
     if (isSettable(command)) appendStarter(&text, settingsTable(command));
   }
-  return text;
+  return text + starterCleanRules();
 }

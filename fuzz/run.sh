@@ -24,7 +24,7 @@ fi
 
 build=build/fuzz
 targets=(deck_text command_line str_to_i date fileio_blocks playlist_record set_log_line live_texts json
-  sent_file irc_line settings discord_frame)
+  sent_file irc_line settings discord_frame title_clean)
 mkdir -p "$build/artifacts" "$build/logs"
 
 # Runs one target and keeps the fuzzer's status beside its log.

@@ -53,6 +53,7 @@ struct LiveOptions {
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
   std::string discordStatus;  // the application ID of the Discord status; empty: none
+  TitleCleaning cleaning;     // what the audience sees, never the console
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -114,6 +115,7 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   options.format = arguments.text("--format", "{artist} - {song}");
   options.delaySeconds = static_cast<int>(arguments.integer("--delay").value_or(0));
   options.rules = arguments.given("--rules");
+  options.cleaning = TitleCleaning(arguments);
   if (Status read = readLiveValues(arguments, &options); !read) return read.error();
   if ((!options.allowedHosts.empty() || arguments.given("--theme")) && !options.serve) {
     return wrongCommandLine("--allow-host and --theme are for --serve");
@@ -146,11 +148,10 @@ void follow(const LiveOptions& options, LiveOutputs& outputs) {
     if (Clock::now() >= nextPoll) {
       const Clock::time_point decided = Clock::now();
       nextPoll = decided + kPollPeriod;
-      for (LivePoller::Played& played : poller.poll()) {
+      for (const LivePoller::Played& played : poller.poll()) {
         std::cout << trackReport(played.deck, played.track) << std::flush;
-        std::string text = formatTrack(options.format, played.deck, played.track);
-        waiting.push(decided,
-                     {played.deck, std::move(played.track), isoTimeNow(), std::move(text)});
+        waiting.push(decided, showTrack(played.deck, played.track, isoTimeNow(), options.format,
+                                        options.cleaning));
       }
       outputs.writePending();
     }

@@ -118,6 +118,13 @@ std::string formatFault(std::string_view format) {
   return {};
 }
 
+ShownTrack showTrack(Deck deck, const Track& played, std::string time, std::string_view format,
+                     const TitleCleaning& cleaning) {
+  ShownTrack shown{deck, cleaning.track(played), std::move(time), {}};
+  shown.text = formatTrack(format, deck, shown.track);
+  return shown;
+}
+
 std::string formatTrack(std::string_view format, Deck deck, const Track& track) {
   std::string text;
   while (!format.empty()) {

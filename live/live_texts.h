@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "publish/title_clean.h"
 #include "setfile/track.h"
 
 // What is wrong with a format text: "unknown placeholder {x}" or "a lone { at position
@@ -16,13 +17,19 @@ std::string formatFault(std::string_view format);
 // The format text (one without a fault) with the placeholders replaced by the track's.
 std::string formatTrack(std::string_view format, Deck deck, const Track& track);
 
-// A reported track as live shows it.
+// A reported track as live shows it: what every output that the audience sees (the
+// files, the server's documents, the chat) takes its texts from.
 struct ShownTrack {
   Deck deck = Deck::kLeft;
-  Track track;
+  Track track;       // cleaned for show with --clean
   std::string time;  // the local time it was decided, "2026-12-08T21:04:05"
   std::string text;  // the format text filled in
 };
+
+// The track as shown: cleaned when `cleaning` is on, and its format text filled in. The
+// one place live makes a ShownTrack, so that every output shows the same texts.
+ShownTrack showTrack(Deck deck, const Track& played, std::string time, std::string_view format,
+                     const TitleCleaning& cleaning);
 
 // {"deck","artist","song","album","time","text","previous":{...}|null}, with empty texts
 // before the first track. Markup characters are escaped too, so that the JSON can stand

@@ -19,6 +19,7 @@
 #include "publish/formats.h"
 #include "publish/recording.h"
 #include "publish/set_reader.h"
+#include "publish/title_clean.h"
 #include "publish/track_rules.h"
 #include "setfile/clock.h"
 #include "setfile/text.h"
@@ -33,6 +34,7 @@ struct UploadOptions {
   RecordingOptions recording;
   bool dryRun = false;
   bool playlistOnly = false;
+  TitleCleaning cleaning;  // the sections' texts, with --clean
 };
 
 // The options of the command line, read by the option table.
@@ -49,6 +51,7 @@ UploadOptions uploadOptions(const Arguments& arguments) {
   options.recording = recordingOptions(arguments);
   options.dryRun = arguments.given("--dry-run");
   options.playlistOnly = arguments.given("--playlist-only");
+  options.cleaning = TitleCleaning(arguments);
   return options;
 }
 
@@ -175,7 +178,8 @@ void addSections(const UploadOptions& options, const std::vector<Record>& tracks
       blank.push_back(&record);
       continue;
     }
-    show->sections.push_back({record.track.artist, record.track.song, pointMs / 1000});
+    Track shown = options.cleaning.track(record.track);
+    show->sections.push_back({std::move(shown.artist), std::move(shown.song), pointMs / 1000});
   }
   noteBlankSections(options.set, blank);
   if (points.startAfterFirst()) {

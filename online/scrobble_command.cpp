@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "platform/report.h"
 #include "publish/set_reader.h"
+#include "publish/title_clean.h"
 #include "setfile/clock.h"
 
 namespace {
@@ -35,6 +36,7 @@ struct Options {
   std::string accountsPath;
   bool follow = false;
   bool dryRun = false;
+  TitleCleaning cleaning;  // the texts sent, with --clean
 };
 
 // The options of the command line, read by the option table.
@@ -45,6 +47,7 @@ Options optionsOf(const Arguments& arguments) {
   options.accountsPath = accountsFile(arguments.text("--accounts"));
   options.follow = arguments.given("--follow");
   options.dryRun = arguments.given("--dry-run");
+  options.cleaning = TitleCleaning(arguments);
   return options;
 }
 
@@ -121,7 +124,7 @@ platform::Status readSet(const Options& options, std::vector<Listen>* listens,
   std::size_t records = 0;
   const platform::Status read = set.read([&](const Record& record) {
     ++records;
-    if (const auto listen = listenOf(record)) {
+    if (const auto listen = listenOf(options.cleaning.record(record))) {
       listens->push_back(*listen);
     } else {
       unsendable->add(record);
@@ -155,7 +158,8 @@ class Arrivals {
 // The set log under --follow: the complete lines added since the last read.
 class SetLogFollower {
  public:
-  explicit SetLogFollower(std::string path) : path_(std::move(path)) {}
+  SetLogFollower(std::string path, TitleCleaning cleaning)
+      : path_(std::move(path)), cleaning_(std::move(cleaning)) {}
   ~SetLogFollower() {
     if (badLines_ == 0) return;
     platform::reportWarning(
@@ -194,7 +198,7 @@ class SetLogFollower {
     record.track = line.track;
     record.utcOffset = line.time.utcOffset;
     record.loaded = line.loaded;
-    if (const auto listen = listenOf(record)) {
+    if (const auto listen = listenOf(cleaning_.record(record))) {
       arrivals->add(*listen);
     } else {
       Unsendable one;
@@ -204,6 +208,7 @@ class SetLogFollower {
   }
 
   std::string path_;
+  TitleCleaning cleaning_;
   std::size_t offset_ = 0;
   std::size_t badLines_ = 0;
   bool reported_ = false;
@@ -236,7 +241,8 @@ int follow(const Options& options, Scrobbler* scrobbler) {
     });
   }
   {
-    SetLogFollower log(options.set.ends_with(".jsonl") ? options.set : setLogFileName(options.set));
+    SetLogFollower log(options.set.ends_with(".jsonl") ? options.set : setLogFileName(options.set),
+                       options.cleaning);
     const auto sending = [&senders] {
       return std::any_of(senders.begin(), senders.end(),
                          [](const Worker& sender) { return !sender.finished(); });

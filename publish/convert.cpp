@@ -19,6 +19,7 @@
 #include "publish/formats.h"
 #include "publish/recording.h"
 #include "publish/set_reader.h"
+#include "publish/title_clean.h"
 #include "setfile/clock.h"
 
 namespace {
@@ -38,6 +39,7 @@ struct Options {
   bool playlistOnly = false;
   bool raw = false;  // CSV cells without the formula guard
   RecordingOptions recording;
+  TitleCleaning cleaning;
 };
 
 // The options of a conversion's command line, read by the option table.
@@ -49,6 +51,7 @@ Options optionsOf(const Arguments& arguments) {
   options.playlistOnly = arguments.given("--playlist-only");
   options.raw = arguments.given("--raw");
   options.recording = recordingOptions(arguments);
+  options.cleaning = TitleCleaning(arguments);
   return options;
 }
 
@@ -110,7 +113,12 @@ Status convert(const Options& options, SetReader& set, Format* format) {
   Status written;
   const Status read = set.read([&](const Record& record) {
     if (!output.opened() && !(written = output.begin(format))) return false;
-    format->record(record, output.buffer());
+    // A copy only when cleaning: the plain forms stream every record as it is read.
+    if (options.cleaning.on()) {
+      format->record(options.cleaning.record(record), output.buffer());
+    } else {
+      format->record(record, output.buffer());
+    }
     return (written = output.write()).ok();
   });
   if (!read) return read;

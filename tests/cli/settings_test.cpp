@@ -142,6 +142,19 @@ TEST(SettingsFile, EachMistakeIsStatus2WithItsPlaceBeforeAnythingStarts) {
       {"[live]\nPassword = 1\n", "live", "2: [live] Password" + std::string(kSecret)},
       {"[live]\nformat = \"https://discord.com/api/webhooks/1/x\"\n", "live",
        "2: [live] format" + std::string(kSecret)},
+      {"[clena]\n", "live", "1: unknown table [clena]; did you mean `clean`?"},
+      {"[clean]\nphrase = [\"x\"]\n", "tracklist",
+       "2: unknown key [clean] phrase; did you mean `phrases`?"},
+      {"[clean]\nphrases = [\"ok\",\n  \" \"]\n", "live", "3: [clean] phrases: an empty phrase"},
+      {"[clean]\nhide = [1]\n", "live", "2: [clean] hide takes texts, not a whole number"},
+      {"[clean]\npatterns = [\"(\"]\n", "json",
+       "2: [clean] patterns: '(' is not a regular expression: "},
+      {"[clean]\nhide = '(a)\\1'\n", "live",
+       "2: [clean] hide: '(a)\\1' is a back-reference, which cleaning does not take"},
+      {"[clean]\npatterns = '((a?){99}){99}'\n", "live",
+       "2: [clean] patterns: '((a?){99}){99}' is too large: it repeats too much"},
+      {"[clean]\npatterns = '" + std::string(201, 'a') + "'\n", "live",
+       "2: [clean] patterns: '" + std::string(201, 'a') + "' is longer than 200 bytes"},
   };
   const std::string path = tomlPath();
   for (const Case& c : cases) {
@@ -209,9 +222,12 @@ TEST(SettingsFile, TheStarterFileReadsBackCommentedAndUncommented) {
     lines += setting ? 1 : 0;
     start = end;
   }
-  auto all = parseSettings(uncommented, "all.toml");
+  CleanRules clean;
+  auto all = parseSettings(uncommented, "all.toml", &clean);
   ASSERT_TRUE(all) << all.error().subject << " " << all.error().text;
-  EXPECT_EQ(all->size(), lines);
+  // One example of each [clean] key.
+  EXPECT_EQ(clean.phrases.size() + clean.patterns.size() + clean.hide.size(), 3u);
+  EXPECT_EQ(all->size() + 3, lines);
   EXPECT_GT(lines, 50u);
   for (const CommandDecl& command : commandDecls()) {
     Arguments arguments(command);

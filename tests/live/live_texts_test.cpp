@@ -1,8 +1,8 @@
+#include "live/live_texts.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "live/live_texts.h"
 
 namespace {
 
@@ -36,6 +36,22 @@ TEST(LiveFormat, RefusesWhatItCannotFillAndFillsTheRest) {
     } else {
       EXPECT_NE(fault.find(c.fault), std::string::npos) << c.format << ": " << fault;
     }
+  }
+}
+
+TEST(LiveShown, TheTrackShownIsCleanedWithCleanAndItsTextFilledFromIt) {
+  std::string words[] = {"live", "--clean"};
+  char* argv[] = {words[0].data(), words[1].data()};
+  Arguments clean(*findCommandDecl("live"));
+  readCommandLine(2, argv, &clean);
+  ASSERT_TRUE(clean.runs());
+  const Track played{"A", "Song (Original Mix)", "Album [Explicit]"};
+  for (const bool on : {false, true}) {
+    const ShownTrack shown = showTrack(Deck::kRight, played, "t", "{song} / {album} {deck}",
+                                       on ? TitleCleaning(clean) : TitleCleaning());
+    EXPECT_EQ(shown.text, on ? "Song / Album R" : "Song (Original Mix) / Album [Explicit] R");
+    EXPECT_EQ(shown.track, on ? Track({"A", "Song", "Album"}) : played);
+    EXPECT_EQ(shown.time, "t");
   }
 }
 

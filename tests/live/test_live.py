@@ -540,7 +540,7 @@ class Live(harness.EndToEndTest):
         os.makedirs(self.path("conf/zorvanthelix"))
         with open(self.path("conf/zorvanthelix/setlist.toml"), "w", encoding="utf-8") as f:
             f.write(f'[live]\nserve = "127.0.0.1:{port}"\ndelay = 2\nnow-playing = "now.txt"\n'
-                    'format = "♪ {artist} / {song}"\n')
+                    'format = "♪ {artist} / {song}"\nclean = true\n[clean]\nphrases = ["Label"]\n')
         if harness.NATIVE:
             with unittest.mock.patch.dict(os.environ, {"XDG_CONFIG_HOME": self.path("conf")}):
                 live = self.live()
@@ -549,10 +549,13 @@ class Live(harness.EndToEndTest):
         live.wait_for(b"overlay page for a browser source: http://127.0.0.1:%d/" % port, TIMEOUT)
         standin = self.standin()
         live.wait_for(b"connected to", TIMEOUT)
-        standin.load("L", deck_track(JAPANESE))
+        # Titles cleaned for the audience (clean = true), never on the console.
+        cluttered = (JAPANESE[0], JAPANESE[1] + " [Label] (Original Mix)", JAPANESE[2])
+        standin.load("L", deck_track(cluttered))
         time.sleep(1.5)
         standin.load("R", deck_track(KOREAN))
         decided = live.wait_for(b"L Deck.Artist", TIMEOUT)
+        live.wait_for(b" [Label] (Original Mix)", TIMEOUT)
         shown = "♪ {} / {}".format(*JAPANESE).encode()
         while self.content("now.txt") != shown and time.monotonic() < decided + 5:
             time.sleep(0.01)

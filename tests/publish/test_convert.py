@@ -275,6 +275,31 @@ class ConvertTest(unittest.TestCase):
                          [tuple(visible(x) for x in w) for w in wide])
         self.assertIn("· 3 tracks", page.heading)
 
+    @native_only
+    def test_clean_shows_titles_cleaned_and_leaves_the_set_as_it_was(self):
+        cluttered = [
+            ("2026-12-07 23:08:31", "L", "Marlow Tide", "Harbour (feat. Ami) (Original Mix)",
+             "Ferries [Big Records]"),
+            ("2026-12-07 23:12:02", "R", "Łona", "Śnieg [Label] - Remastered 2011.mp3", ""),
+            ("2026-12-07 23:15:00", "L", "Ghost", "Dub (unreleased)", ""),
+        ]
+        self.write("p.txt", playlist(cluttered), age=3600)
+        self.write("p.jsonl", set_log(cluttered), age=3600)
+        self.write("s.toml", "[clean]\nphrases = ['label']\npatterns = ['\\s*\\[[^\\]]*Records\\]']"
+                   "\nhide = ['unreleased']\n[json]\nclean = true\n".encode())
+        before = (self.read("p.txt"), self.read("p.jsonl"))
+        status, out, err = self.run_setlist("tracklist", "--clean", "--settings", "s.toml", "p.txt")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(out.decode("utf-8").splitlines(), [
+            "00:00:00 Marlow Tide - Harbour (feat. Ami)", "00:03:31 Łona - Śnieg",
+            "00:06:29 ID - ID"])
+        # The settings file makes it json's default; without it, the titles as they are.
+        status, out, err = self.run_setlist("json", "--settings", "s.toml", "p.txt")
+        self.assertEqual([o["album"] for o in json.loads(out)], ["Ferries", "", ""])
+        status, out, err = self.run_setlist("tracklist", "--settings", "s.toml", "p.txt")
+        self.assertIn("Harbour (feat. Ami) (Original Mix)", out.decode("utf-8"))
+        self.assertEqual((self.read("p.txt"), self.read("p.jsonl")), before)
+
     def test_an_edited_playlist_unpairs_only_the_records_edited(self):
         """The playlist edited by hand, its set log as the tracker wrote it: every record
         that still pairs keeps the set log's texts; the others are the playlist's."""
