@@ -50,6 +50,7 @@ struct LiveOptions {
   live::Theme theme;   // none: the page of before
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
+  std::optional<ArtworkServices> artwork;  // look up cover art there
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -97,6 +98,20 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   return readChatOptions(arguments, &options->chat);
 }
 
+// --artwork and the services' roots, which go with it.
+Status readArtworkOptions(const Arguments& arguments, LiveOptions* options) {
+  if (!arguments.given("--artwork")) {
+    if (arguments.given("--musicbrainz-url") || arguments.given("--coverart-url")) {
+      return wrongCommandLine("--musicbrainz-url and --coverart-url go with --artwork");
+    }
+    return {};
+  }
+  ArtworkServices& services = options->artwork.emplace();
+  services.musicBrainz = arguments.text("--musicbrainz-url", services.musicBrainz);
+  services.coverArt = arguments.text("--coverart-url", services.coverArt);
+  return {};
+}
+
 // The options of the command line, read by the option table, and how they go together.
 Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   LiveOptions options;
@@ -107,9 +122,12 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   options.delaySeconds = static_cast<int>(arguments.integer("--delay").value_or(0));
   options.rules = arguments.given("--rules");
   if (Status read = readLiveValues(arguments, &options); !read) return read.error();
-  if ((!options.allowedHosts.empty() || arguments.given("--theme")) && !options.serve) {
-    return wrongCommandLine("--allow-host and --theme are for --serve");
+  if ((!options.allowedHosts.empty() || arguments.given("--theme") ||
+       arguments.given("--artwork")) &&
+      !options.serve) {
+    return wrongCommandLine("--allow-host, --theme and --artwork are for --serve");
   }
+  if (Status artwork = readArtworkOptions(arguments, &options); !artwork) return artwork.error();
   const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
                                arguments.given("--twitch-url") || arguments.given("--accounts");
   if (chatOptionGiven && options.chat.channel.empty()) {
@@ -169,6 +187,7 @@ int runLive(int argc, char** argv) {
   if (options->serve) {
     Status serving = outputs.serve(*options->serve, options->allowedHosts, options->theme);
     if (!serving) return failed(serving.error());
+    if (options->artwork) outputs.lookUpArtwork(*options->artwork);
   }
   if (!options->chat.channel.empty()) {
     const std::string path = chatAccountsPath(options->chat);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "live/live_texts.h"
 #include "live/themes.h"
 #include "platform/error.h"
 
@@ -34,6 +35,8 @@ struct LiveDocuments {
   // The last tracks shown, newest first, at most kHistoryKept, each a JSON object with the fields
   // of /now-playing.json but "previous": /history.json?n=N
   std::vector<std::string> history = {};
+  // The cover art these documents name, each served at its path: /art/3.jpg
+  std::vector<std::shared_ptr<const ServedArt>> art = {};
 };
 
 class LiveServer {

@@ -2,6 +2,7 @@
 // it, as files, as a page that updates itself, and as JSON for the page and chat bots.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,15 +17,26 @@ std::string formatFault(std::string_view format);
 // The format text (one without a fault) with the placeholders replaced by the track's.
 std::string formatTrack(std::string_view format, Deck deck, const Track& track);
 
+// A cover art image as the server serves it, at a path of its own ("/art/3.jpg") that no
+// other image ever has, so that no browser shows an old image from its cache.
+struct ServedArt {
+  std::string path;
+  std::string type;  // "image/jpeg"
+  std::string bytes;
+};
+
 // A reported track as live shows it.
 struct ShownTrack {
   Deck deck = Deck::kLeft;
   Track track;
-  std::string time;  // the local time it was decided, "2026-12-08T21:04:05"
-  std::string text;  // the format text filled in
+  std::string time;                      // the local time it was decided, "2026-12-08T21:04:05"
+  std::string text;                      // the format text filled in
+  bool artLookedUp = false;              // with --artwork: the JSON names "artwork"
+  std::shared_ptr<const ServedArt> art = nullptr;  // null while there is none
 };
 
 // {"deck","artist","song","album","time","text","previous":{...}|null}, with empty texts
+// ("artwork" after "text" in a track whose art is looked up: its path, or null)
 // before the first track. Markup characters are escaped too, so that the JSON can stand
 // inside a page.
 std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous);
