@@ -31,6 +31,12 @@
       if (element.tagName === "IMG") {
         if (value) element.src = value; else element.removeAttribute("src");
         element.hidden = !value;
+        // An image that does not load or decode shows the placeholder, never a broken image.
+        element.onload = element.onerror = function () {
+          if (!element.getAttribute("src") || element.naturalWidth) return;
+          element.hidden = true;
+          if (attribute === "data-now") root.classList.add("no-artwork");
+        };
       } else {
         element.textContent = value || "";
         element.dir = "auto";  // Arabic or Hebrew runs right to left, its ellipsis on the left
@@ -77,6 +83,16 @@
     if (hide > 0) hideTimer = setTimeout(function () { root.classList.add("hidden"); }, hide * 1000);
   }
 
+  // Whether two states show the same tracks, their cover art aside.
+  function sameTrack(a, b) {
+    var bare = function (state) {
+      var copy = Object.assign({}, state, { artwork: null });
+      copy.previous = state.previous ? Object.assign({}, state.previous, { artwork: null }) : null;
+      return JSON.stringify(copy);
+    };
+    return bare(a) === bare(b);
+  }
+
   function change(state, history) {
     var previous = state.previous || null;
     var now = Object.assign({}, state, { artwork: state.artwork || null });
@@ -84,9 +100,13 @@
     history = history.filter(function (track) { return track.text; });
     history.forEach(function (track) { track.clock = (track.time || "").slice(11, 16); });
     var first = shown === null;
+    // The cover art follows its track in an event of its own: it appears without a fade.
+    var artOnly = !first && sameTrack(JSON.parse(shown), state);
     shown = JSON.stringify(state);
     clearTimeout(fadeTimer);
-    scheduleHide();
+    // During a fade, the fade draws the art (with its track) when it ends.
+    if (artOnly && !root.classList.contains("changing")) return draw(now, previous, history);
+    if (!artOnly) scheduleHide();
     if (first) return draw(now, previous, history);
     root.classList.add("changing");
     fadeTimer = setTimeout(function () {
