@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "../online/fake_clock.h"
 #include "../online/mock_http.h"
@@ -131,6 +132,37 @@ TEST(ArtworkLookup, LooksUpOnItsWorkerAndAsksOncePerAlbum) {
   EXPECT_EQ((*lookup.known(discovery))->type, "image/png");
   EXPECT_TRUE(lookup.known(homework) && !*lookup.known(homework));
   EXPECT_TRUE(lookup.known({"", "No artist", ""}) && !*lookup.known({"", "No artist", ""}));
+}
+
+// A refusing service: every lookup fails after its three tries, the tracks go on without
+// art, nothing is remembered, and stderr hears of it once.
+TEST(ArtworkLookup, AFailureIsToldOnceAndRemembersNothing) {
+  MockHttp busy([](const std::string&) { return MockHttp::Reply{503, {}, "busy"}; });
+  FakeClock clock;
+  Told told;
+  testing::internal::CaptureStderr();
+  {
+    ArtworkLookup lookup(
+        {busy.root(), busy.root()},
+        [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
+    const Track track{"Artist", "Song", "Album"};
+    for (std::size_t ticket = 0; ticket < 3; ++ticket) {
+      lookup.request(ticket, track);
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (busy.seen().size() < 3 * ticket + 1 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    EXPECT_GE(busy.seen().size(), 7u);  // the third lookup has begun: the second is over
+    EXPECT_FALSE(lookup.known(track));
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(told.found.empty());
+  EXPECT_NE(err.find("warning: " + busy.root() + "/ws/2/release/ answered HTTP 503: busy"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("; the overlay goes on without cover art\n"), std::string::npos) << err;
+  EXPECT_EQ(err.find("warning", err.find("warning") + 1), std::string::npos) << err;
 }
 
 }  // namespace
