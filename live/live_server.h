@@ -50,8 +50,9 @@ class LiveServer {
 };
 
 // Binds and listens, then serves the theme (or, without one, `page` at /), /overlay.js and
-// the documents at their paths until it is destroyed, to requests whose Host is an IP address, this
-// computer's name or one of `allowedHosts`. The address and the reason when it cannot listen there.
+// the documents at their paths (the cover art at its own) until it is destroyed, to requests whose
+// Host is an IP address, this computer's name or one of `allowedHosts`. The address and the reason
+// when it cannot listen there.
 platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
     const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
     live::Theme theme, LiveDocuments documents);

@@ -29,16 +29,15 @@ struct ServedArt {
 struct ShownTrack {
   Deck deck = Deck::kLeft;
   Track track;
-  std::string time;                      // the local time it was decided, "2026-12-08T21:04:05"
-  std::string text;                      // the format text filled in
-  bool artLookedUp = false;              // with --artwork: the JSON names "artwork"
+  std::string time;          // the local time it was decided, "2026-12-08T21:04:05"
+  std::string text;          // the format text filled in
+  bool artLookedUp = false;  // with --artwork: the JSON names "artwork"
   std::shared_ptr<const ServedArt> art = nullptr;  // null while there is none
 };
 
 // {"deck","artist","song","album","time","text","previous":{...}|null}, with empty texts
-// ("artwork" after "text" in a track whose art is looked up: its path, or null)
-// before the first track. Markup characters are escaped too, so that the JSON can stand
-// inside a page.
+// before the first track, and "artwork" after "text" in a track whose art is looked up (its
+// path, or null). Markup characters are escaped too, so that the JSON can stand inside a page.
 std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous);
 
 // One track as /now-playing.json gives it, without "previous": {"deck",…,"time","text"}.

@@ -2,7 +2,8 @@
 // <script src="/overlay.js"></script> and needs no script of its own:
 //   - elements with data-now="FIELD" show the track on air, data-previous="FIELD" the one
 //     before it (FIELD: text, artist, song, album, deck, time); an <img data-now="artwork">
-//     shows the cover art when there is one;
+//     shows the cover art when there is one (it comes in an event after its track's text,
+//     and appears without a fade), and stays hidden when it cannot be loaded;
 //   - an element with data-history holds a <template>; each of the last tracks, newest
 //     first, gets a copy in which data-field="FIELD" elements show that track's texts
 //     (FIELD as above, or clock: the time as HH:MM), as many as fit the list's height;

@@ -149,6 +149,17 @@ class Artwork(harness.EndToEndTest):
         self.assertEqual(live.stderr, b"")
         standin.quit(self)
 
+    def test_refusals(self):
+        # (arguments, what the one line of the refusal names); each is status 2
+        cases = [(["--artwork"], b"--artwork are for --serve"),
+                 (["--serve", "8040", "--musicbrainz-url", "http://mb"], b"go with --artwork"),
+                 (["--serve", "8040", "--artwork", "--coverart-url", "ftp://caa"], b"'ftp://caa'")]
+        for args, named in cases:
+            with self.subTest(args=args):
+                live = harness.Process([SETLIST, "live", *args], self.folder)
+                self.assertEqual(live.finish(TIMEOUT), 2, live.stderr)
+                self.assertIn(named, live.stderr.split(b"\n")[0])
+
     @unittest.skipUnless(harness.NATIVE and harness.CHROMIUM, "Chromium on this system")
     def test_the_card_shows_the_art_or_its_placeholder(self):
         services = Services()
