@@ -93,6 +93,23 @@ constexpr OptionDecl kAllowHost{"--allow-host",
 constexpr OptionDecl kTheme{
     "--theme", "", K::kText, "NAME|DIR",
     "the served page's look: lower-third, card, ticker, history, or a folder"};
+constexpr OptionDecl kArtwork{"--artwork", "", K::kFlag, "",
+                              "shows each track's cover art (MusicBrainz, Cover Art Archive)"};
+constexpr OptionDecl kMusicBrainzUrl{"--musicbrainz-url",
+                                     "",
+                                     K::kUrl,
+                                     "URL",
+                                     "MusicBrainz's root (default https://musicbrainz.org)",
+                                     "an http:// or https:// address",
+                                     "http|https"};
+constexpr OptionDecl kCoverArtUrl{
+    "--coverart-url",
+    "",
+    K::kUrl,
+    "URL",
+    "the Cover Art Archive's root (default https://coverartarchive.org)",
+    "an http:// or https:// address",
+    "http|https"};
 constexpr OptionDecl kRules{"--rules", "", K::kFlag, "",
                             "warns when a loaded track would break a rule of check"};
 constexpr OptionDecl kTwitch{"--twitch",
@@ -183,9 +200,10 @@ constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},    
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
 constexpr CommandOption kLive[] = {
-    {&kSimple},   {&kNowPlaying}, {&kPrevious}, {&kFormat}, {&kHtml},          {&kDelay},
-    {&kServe},    {&kAllowHost},  {&kRules},    {&kTwitch}, {&kAnnounce},      {&kClean},
-    {&kCooldown}, {&kTwitchUrl},  {&kAccounts}, {&kTheme},  {&kDiscordStatus}, {&kSettings}};
+    {&kSimple},      {&kNowPlaying},    {&kPrevious}, {&kFormat}, {&kHtml},     {&kDelay},
+    {&kServe},       {&kAllowHost},     {&kRules},    {&kTwitch}, {&kAnnounce}, {&kClean},
+    {&kCooldown},    {&kTwitchUrl},     {&kAccounts}, {&kTheme},  {&kArtwork},  {&kMusicBrainzUrl},
+    {&kCoverArtUrl}, {&kDiscordStatus}, {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},

@@ -295,6 +295,8 @@ toml::table starterLine(const OptionDecl& decl, std::string_view key) {
       {"--end", "23:00:00"},
       {"--shift", "0"},
       {"--twitch-url", "wss://irc-ws.chat.twitch.tv:443"},
+      {"--musicbrainz-url", "https://musicbrainz.org"},
+      {"--coverart-url", "https://coverartarchive.org"},
       {"--auth-url", "https://id.twitch.tv"},
       {"--url", "https://api.listenbrainz.org"},
       {"--tags", "house"},

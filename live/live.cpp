@@ -1,8 +1,8 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
 // character, and shows the track on air and the one before it in files and, with --serve,
-// on a web page and to chat bots, with --twitch in the channel's Twitch chat and with
-// --discord-status on the DJ's Discord profile, optionally a fixed time after each track
-// was decided.
+// on a web page and to chat bots (with --artwork, with each track's cover art), with
+// --twitch in the channel's Twitch chat and with --discord-status on the DJ's Discord
+// profile, optionally a fixed time after each track was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.
 #include <algorithm>
@@ -52,8 +52,9 @@ struct LiveOptions {
   live::Theme theme;   // none: the page of before
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
-  std::string discordStatus;  // the application ID of the Discord status; empty: none
-  TitleCleaning cleaning;     // what the audience sees, never the console
+  std::string discordStatus;               // the application ID of the Discord status; empty: none
+  TitleCleaning cleaning;                  // what the audience sees, never the console
+  std::optional<ArtworkServices> artwork;  // look up cover art there
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -106,6 +107,20 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   return readChatOptions(arguments, &options->chat);
 }
 
+// --artwork and the services' roots, which go with it.
+Status readArtworkOptions(const Arguments& arguments, LiveOptions* options) {
+  if (!arguments.given("--artwork")) {
+    if (arguments.given("--musicbrainz-url") || arguments.given("--coverart-url")) {
+      return wrongCommandLine("--musicbrainz-url and --coverart-url go with --artwork");
+    }
+    return {};
+  }
+  ArtworkServices& services = options->artwork.emplace();
+  services.musicBrainz = arguments.text("--musicbrainz-url", services.musicBrainz);
+  services.coverArt = arguments.text("--coverart-url", services.coverArt);
+  return {};
+}
+
 // The options of the command line, read by the option table, and how they go together.
 Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   LiveOptions options;
@@ -117,9 +132,12 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   options.rules = arguments.given("--rules");
   options.cleaning = TitleCleaning(arguments);
   if (Status read = readLiveValues(arguments, &options); !read) return read.error();
-  if ((!options.allowedHosts.empty() || arguments.given("--theme")) && !options.serve) {
-    return wrongCommandLine("--allow-host and --theme are for --serve");
+  if ((!options.allowedHosts.empty() || arguments.given("--theme") ||
+       arguments.given("--artwork")) &&
+      !options.serve) {
+    return wrongCommandLine("--allow-host, --theme and --artwork are for --serve");
   }
+  if (Status artwork = readArtworkOptions(arguments, &options); !artwork) return artwork.error();
   const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
                                arguments.given("--twitch-url") || arguments.given("--accounts");
   if (chatOptionGiven && options.chat.channel.empty()) {
@@ -178,6 +196,7 @@ int runLive(int argc, char** argv) {
   if (options->serve) {
     Status serving = outputs.serve(*options->serve, options->allowedHosts, options->theme);
     if (!serving) return failed(serving.error());
+    if (options->artwork) outputs.lookUpArtwork(*options->artwork);
   }
   if (!options->chat.channel.empty()) {
     const std::string path = chatAccountsPath(options->chat);

@@ -1,5 +1,6 @@
 #include "live/live_outputs.h"
 
+#include <algorithm>
 #include <iostream>
 #include <utility>
 
@@ -72,16 +73,42 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
   return {};
 }
 
+void LiveOutputs::lookUpArtwork(ArtworkServices services) {
+  artwork_ = std::make_unique<ArtworkLookup>(
+      std::move(services), [this](std::uint64_t ticket, KnownArt art) { artFound(ticket, art); });
+}
+
 void LiveOutputs::add(ShownTrack track) {
   if (presence_) {
     presence_->show(
         PresenceActivity{track.track.song, track.track.artist, systemClock().unixSeconds()});
   }
+  std::optional<KnownArt> art;
+  if (artwork_) {
+    track.artLookedUp = true;
+    art = artwork_->known(track.track);
+    if (art) track.art = *art;
+  }
+  const std::lock_guard<std::mutex> lock(mutex_);
   set_.push_back(std::move(track));
-  show();
+  if (artwork_ && !art) artwork_->request(set_.size() - 1, set_.back().track);
+  showSet();
+}
+
+void LiveOutputs::artFound(std::uint64_t ticket, KnownArt art) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // No art changes nothing shown; the art of a track long gone is not served any more.
+  if (!art || ticket >= set_.size() || ticket + kHistoryKept < set_.size()) return;
+  set_[ticket].art = std::move(art);
+  publishDocuments();
 }
 
 void LiveOutputs::show() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  showSet();
+}
+
+void LiveOutputs::showSet() {
   const ShownTrack* onAir = set_.empty() ? nullptr : &set_.back();
   const ShownTrack* before = set_.size() < 2 ? nullptr : &set_[set_.size() - 2];
   const std::string now = onAir != nullptr ? onAir->text : "";
@@ -92,15 +119,22 @@ void LiveOutputs::show() {
   for (KeptFile* file : files()) file->pending = true;
   writePending();
   // The server starts with the blank state itself.
-  if (server_ && onAir != nullptr) {
-    std::vector<std::string> history;
-    for (auto shown = set_.rbegin(); shown != set_.rend() && history.size() < kHistoryKept;
-         ++shown) {
-      history.push_back(trackJson(*shown));
-    }
-    server_->publish({nowPlayingJson(onAir, before), now, setJson(set_), std::move(history)});
-  }
+  if (onAir != nullptr) publishDocuments();
   if (chat_) chat_->show({now, earlier, set_.size()});
+}
+
+void LiveOutputs::publishDocuments() {
+  if (!server_) return;
+  const ShownTrack* before = set_.size() < 2 ? nullptr : &set_[set_.size() - 2];
+  LiveDocuments documents{nowPlayingJson(&set_.back(), before), set_.back().text, setJson(set_)};
+  for (auto shown = set_.rbegin(); shown != set_.rend() && documents.history.size() < kHistoryKept;
+       ++shown) {
+    documents.history.push_back(trackJson(*shown));
+    const bool named =
+        std::find(documents.art.begin(), documents.art.end(), shown->art) != documents.art.end();
+    if (shown->art && !named) documents.art.push_back(shown->art);
+  }
+  server_->publish(std::move(documents));
 }
 
 void LiveOutputs::writePending() {

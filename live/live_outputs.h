@@ -2,10 +2,13 @@
 // Discord status.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "live/artwork_lookup.h"
 #include "live/chat.h"
 #include "live/live_server.h"
 #include "live/live_texts.h"
@@ -39,6 +42,10 @@ class LiveOutputs {
   // Hands the Discord status each track from now on; clears it when live ends.
   void presenceWith(std::unique_ptr<DiscordPresence> presence) { presence_ = std::move(presence); }
 
+  // Looks up each new track's cover art from now on: the track is shown at once, with its
+  // art when the cache knows it, else the art follows in another event when it is found.
+  void lookUpArtwork(ArtworkServices services);
+
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
 
@@ -51,6 +58,12 @@ class LiveOutputs {
 
  private:
   std::vector<KeptFile*> files();
+  // show(), with mutex_ held.
+  void showSet();
+  // Hands the server the documents of the set as it is; with mutex_ held.
+  void publishDocuments();
+  // The art of the track `ticket` (its place in the set) is found.
+  void artFound(std::uint64_t ticket, KnownArt art);
 
   KeptFile nowPlaying_;
   KeptFile previous_;
@@ -58,5 +71,7 @@ class LiveOutputs {
   std::unique_ptr<LiveServer> server_;
   std::unique_ptr<TwitchChat> chat_;
   std::unique_ptr<DiscordPresence> presence_;
+  std::mutex mutex_;  // set_ and the server's documents, which the art's worker changes too
   std::vector<ShownTrack> set_;
+  std::unique_ptr<ArtworkLookup> artwork_;  // last: its worker ends before the rest goes
 };

@@ -56,6 +56,14 @@ Reply history(std::string_view query, const LiveDocuments& documents) {
   return document("application/json", json);
 }
 
+// A cover art image the documents name.
+Reply artReply(std::string_view path, const LiveDocuments& documents) {
+  for (const std::shared_ptr<const ServedArt>& art : documents.art) {
+    if (art->path == path) return {http::status::ok, art->type, art->bytes};
+  }
+  return {http::status::not_found, "text/plain", "No such cover art.\n"};
+}
+
 // A file of the theme.
 Reply themeReply(const Theme& theme, std::string_view path) {
   ThemeFile file = themeFile(theme, path);
@@ -170,6 +178,7 @@ Reply route(const RequestParser& parser, const Site& site) {
   if (target == "/set.json") return document("application/json", site.documents.setJson);
   if (target == "/history.json") return history(query, site.documents);
   if (target == "/overlay.js") return document("text/javascript", overlayScript());
+  if (target.starts_with("/art/")) return artReply(target, site.documents);
   if (site.theme.name.empty() && site.theme.folder.empty()) {
     if (target == "/") return document("text/html", site.page);
     return {http::status::not_found, "text/plain", "Not found.\n"};

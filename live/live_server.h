@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "live/live_texts.h"
 #include "live/themes.h"
 #include "platform/error.h"
 
@@ -34,6 +35,8 @@ struct LiveDocuments {
   // The last tracks shown, newest first, at most kHistoryKept, each a JSON object with the fields
   // of /now-playing.json but "previous": /history.json?n=N
   std::vector<std::string> history = {};
+  // The cover art these documents name, each served at its path: /art/3.jpg
+  std::vector<std::shared_ptr<const ServedArt>> art = {};
 };
 
 class LiveServer {
@@ -47,8 +50,9 @@ class LiveServer {
 };
 
 // Binds and listens, then serves the theme (or, without one, `page` at /), /overlay.js and
-// the documents at their paths until it is destroyed, to requests whose Host is an IP address, this
-// computer's name or one of `allowedHosts`. The address and the reason when it cannot listen there.
+// the documents at their paths (the cover art at its own) until it is destroyed, to requests whose
+// Host is an IP address, this computer's name or one of `allowedHosts`. The address and the reason
+// when it cannot listen there.
 platform::Expected<std::unique_ptr<LiveServer>> startLiveServer(
     const ServeAddress& address, const std::vector<std::string>& allowedHosts, std::string page,
     live::Theme theme, LiveDocuments documents);

@@ -34,12 +34,24 @@ void appendTrackFields(const ShownTrack& shown, JsonWriter& json) {
   }
 }
 
+// "artwork":"/art/3.jpg" or null when the track's art is looked up; nothing otherwise.
+void appendArtwork(const ShownTrack& shown, JsonWriter& json) {
+  if (!shown.artLookedUp) return;
+  json.name("artwork");
+  if (shown.art) {
+    json.string(shown.art->path);
+  } else {
+    json.null();
+  }
+}
+
 // A track shown: its fields and the line made of them.
 void appendShownTrack(const ShownTrack& shown, JsonWriter& json) {
   json.beginObject();
   appendTrackFields(shown, json);
   json.name("text");
   json.string(shown.text);
+  appendArtwork(shown, json);
   json.endObject();
 }
 
@@ -163,6 +175,7 @@ std::string nowPlayingJson(const ShownTrack* onAir, const ShownTrack* previous) 
   }
   json.name("text");
   json.string(onAir != nullptr ? onAir->text : "");
+  if (onAir != nullptr) appendArtwork(*onAir, json);
   json.name("previous");
   if (previous != nullptr) {
     appendShownTrack(*previous, json);

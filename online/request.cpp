@@ -175,9 +175,6 @@ Verdict judgeAnswer(const platform::Expected<platform::HttpResponse>& answer, Ju
   return verdict;
 }
 
-namespace {
-
-// The request on a thread of its own; empty when a stop came before its answer.
 std::optional<platform::Expected<platform::HttpResponse>> sendUnlessStopped(
     const platform::HttpRequest& request, const StopSignal& stop) {
   struct Exchange {
@@ -199,8 +196,6 @@ std::optional<platform::Expected<platform::HttpResponse>> sendUnlessStopped(
   }
   return std::move(exchange->answer);
 }
-
-}  // namespace
 
 Verdict exchange(const platform::HttpRequest& request, Judge judge, Clock& clock,
                  const StopSignal& stop) {

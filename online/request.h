@@ -126,6 +126,11 @@ Verdict judgeAnswer(const platform::Expected<platform::HttpResponse>& answer, Ju
 // chat's WebSocket aside), so that a service can tell setlist's requests apart.
 std::string userAgent();
 
+// Sends the request on a thread of its own and waits for its answer; nothing when a stop came
+// first (the request is then left in flight). For answers that are not JSON (an image).
+std::optional<platform::Expected<platform::HttpResponse>> sendUnlessStopped(
+    const platform::HttpRequest& request, const StopSignal& stop);
+
 // Sends the request (on a thread of its own, so that a stop ends the wait at once; the
 // request is then left in flight) and judges the answer.
 Verdict exchange(const platform::HttpRequest& request, Judge judge, Clock& clock,

@@ -2,7 +2,8 @@
 // <script src="/overlay.js"></script> and needs no script of its own:
 //   - elements with data-now="FIELD" show the track on air, data-previous="FIELD" the one
 //     before it (FIELD: text, artist, song, album, deck, time); an <img data-now="artwork">
-//     shows the cover art when there is one;
+//     shows the cover art when there is one (it comes in an event after its track's text,
+//     and appears without a fade), and stays hidden when it cannot be loaded;
 //   - an element with data-history holds a <template>; each of the last tracks, newest
 //     first, gets a copy in which data-field="FIELD" elements show that track's texts
 //     (FIELD as above, or clock: the time as HH:MM), as many as fit the list's height;
@@ -31,6 +32,12 @@
       if (element.tagName === "IMG") {
         if (value) element.src = value; else element.removeAttribute("src");
         element.hidden = !value;
+        // An image that does not load or decode shows the placeholder, never a broken image.
+        element.onload = element.onerror = function () {
+          if (!element.getAttribute("src") || element.naturalWidth) return;
+          element.hidden = true;
+          if (attribute === "data-now") root.classList.add("no-artwork");
+        };
       } else {
         element.textContent = value || "";
         element.dir = "auto";  // Arabic or Hebrew runs right to left, its ellipsis on the left
@@ -77,6 +84,16 @@
     if (hide > 0) hideTimer = setTimeout(function () { root.classList.add("hidden"); }, hide * 1000);
   }
 
+  // Whether two states show the same tracks, their cover art aside.
+  function sameTrack(a, b) {
+    var bare = function (state) {
+      var copy = Object.assign({}, state, { artwork: null });
+      copy.previous = state.previous ? Object.assign({}, state.previous, { artwork: null }) : null;
+      return JSON.stringify(copy);
+    };
+    return bare(a) === bare(b);
+  }
+
   function change(state, history) {
     var previous = state.previous || null;
     var now = Object.assign({}, state, { artwork: state.artwork || null });
@@ -84,9 +101,13 @@
     history = history.filter(function (track) { return track.text; });
     history.forEach(function (track) { track.clock = (track.time || "").slice(11, 16); });
     var first = shown === null;
+    // The cover art follows its track in an event of its own: it appears without a fade.
+    var artOnly = !first && sameTrack(JSON.parse(shown), state);
     shown = JSON.stringify(state);
     clearTimeout(fadeTimer);
-    scheduleHide();
+    // During a fade, the fade draws the art (with its track) when it ends.
+    if (artOnly && !root.classList.contains("changing")) return draw(now, previous, history);
+    if (!artOnly) scheduleHide();
     if (first) return draw(now, previous, history);
     root.classList.add("changing");
     fadeTimer = setTimeout(function () {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_clock.h"
 #include "online/oauth.h"
 #include "online/online.h"
 
@@ -20,22 +21,6 @@ platform::Expected<platform::HttpResponse> answer(int status, std::string body,
   response.headers = std::move(headers);
   return response;
 }
-
-// Time that passes only when waited on: a wait ends at once, unless a stop came.
-class FakeClock : public Clock {
- public:
-  TimePoint now() override { return now_; }
-  std::int64_t unixSeconds() override { return 0; }
-  bool waitUntil(TimePoint when, const StopSignal& stop) override {
-    if (stop.requested()) return false;
-    now_ = std::max(now_, when);
-    return true;
-  }
-  TimePoint after(std::chrono::milliseconds length) override { return now_ + length; }
-
- private:
-  TimePoint now_;
-};
 
 // "Sun, 06 Nov 1994 08:49:37 GMT", the time the answers below are judged at.
 constexpr std::int64_t kNow = 784111777;

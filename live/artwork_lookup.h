@@ -1,0 +1,65 @@
+// Cover art for setlist live --artwork: what was found is remembered in a small cache (art
+// and no art alike, so that a replayed album costs nothing), and what is not known yet is
+// looked up by a worker of its own, so that neither the poll nor the server ever waits for
+// a service.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "live/live_texts.h"
+#include "online/artwork.h"
+#include "online/request.h"
+#include "online/worker.h"
+#include "setfile/track.h"
+
+// What the cache and the lookups know of a track's art: an image, or null for none.
+using KnownArt = std::shared_ptr<const ServedArt>;
+
+// The tracks whose art the cache keeps, the least recently used out first.
+constexpr std::size_t kArtCacheEntries = 64;
+
+// What the art of a track is looked up and remembered by: the artist and the album (the
+// song without one), in ASCII lower case; empty when there is nothing to look up.
+std::string artKey(const Track& track);
+
+class ArtCache {
+ public:
+  explicit ArtCache(std::size_t capacity = kArtCacheEntries) : capacity_(capacity) {}
+  // What is known for the key, now the most recently used; nothing when it was not looked up.
+  std::optional<KnownArt> find(const std::string& key);
+  void put(const std::string& key, KnownArt art);
+
+ private:
+  std::size_t capacity_;
+  std::list<std::pair<std::string, KnownArt>> entries_;  // the most recently used first
+  std::map<std::string, decltype(entries_)::iterator> byKey_;
+};
+
+class ArtworkLookup {
+ public:
+  // Called on the worker's thread with a request's ticket and the art found (null: none).
+  using Found = std::function<void(std::uint64_t ticket, KnownArt art)>;
+  ArtworkLookup(ArtworkServices services, Found found, Clock& clock = systemClock());
+
+  // What the cache knows of the track's art (null: none); nothing when it is to be looked up.
+  std::optional<KnownArt> known(const Track& track);
+  // Looks the track's art up and tells `found` with the ticket. A request that the worker
+  // has not begun is replaced by the next one: only the track on air matters.
+  void request(std::uint64_t ticket, const Track& track);
+
+ private:
+  struct State;
+  static std::optional<std::pair<std::uint64_t, Track>> next(State& state);
+  static std::optional<KnownArt> lookUp(State& state, ArtworkClient& client, const Track& track,
+                                        const StopSignal& stop);
+
+  std::shared_ptr<State> state_;
+  Worker worker_;
+};

@@ -1,0 +1,168 @@
+// live's side of the cover art: the cache, the worker's lookups against mock services, the
+// art in the JSON and at its path.
+#include "live/artwork_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "../online/fake_clock.h"
+#include "../online/mock_http.h"
+#include "live/live_routes.h"
+
+namespace {
+
+KnownArt art(const std::string& path) {
+  return std::make_shared<const ServedArt>(ServedArt{path, "image/jpeg", "\xFF\xD8\xFF"});
+}
+
+TEST(ArtCache, KeepsTheMostRecentlyUsedAndRemembersNoArt) {
+  // (key, put: a path, "-" for no art; or find: "?"), what a find gives ("" unknown, "-" none)
+  const std::pair<std::string, std::string> steps[][2] = {
+      {{"a", "/art/1.jpg"}, {"a", "/art/1.jpg"}},
+      {{"b", "-"}, {"b", "-"}},
+      {{"a", "?"}, {"a", "/art/1.jpg"}},  // a is now the most recent: c pushes b out
+      {{"c", "/art/2.png"}, {"b", ""}},
+      {{"a", "?"}, {"a", "/art/1.jpg"}},
+      {{"d", "-"}, {"c", ""}},
+      {{"d", "?"}, {"d", "-"}},
+      {{"a", "/art/3.jpg"}, {"a", "/art/3.jpg"}},
+      {{"d", "?"}, {"d", "-"}},
+  };
+  ArtCache cache(2);
+  for (const auto& [step, check] : steps) {
+    if (step.second != "?") cache.put(step.first, step.second == "-" ? nullptr : art(step.second));
+    const std::optional<KnownArt> found = cache.find(check.first);
+    EXPECT_EQ(!found ? "" : (*found ? (*found)->path : "-"), check.second) << step.first;
+  }
+}
+
+TEST(ArtCache, TracksAreKnownByArtistAndAlbumOrSong) {
+  const std::pair<Track, std::string> cases[] = {
+      {{"Daft Punk", "One More Time", "Discovery"}, "daft punk\ndiscovery"},
+      {{"DAFT PUNK", "Aerodynamic", "discovery"}, "daft punk\ndiscovery"},
+      {{"Daft Punk", "One More Time", ""}, "daft punk\none more time"},
+      {{"", "Song", "Album"}, ""},
+      {{"Artist", "", ""}, ""},
+  };
+  for (const auto& [track, key] : cases) EXPECT_EQ(artKey(track), key);
+}
+
+TEST(LiveArt, TheJsonNamesTheArtAndTheServerServesIt) {
+  ShownTrack shown{Deck::kRight, {"A", "S", "B"}, "2026-12-08T21:04:05", "A - S"};
+  const std::string fields = R"("deck":"R","artist":"A","song":"S","album":"B",)"
+                             R"("time":"2026-12-08T21:04:05","text":"A - S")";
+  EXPECT_EQ(trackJson(shown), "{" + fields + "}");
+  shown.artLookedUp = true;
+  EXPECT_EQ(trackJson(shown), "{" + fields + R"(,"artwork":null})");
+  shown.art = art("/art/7.jpg");
+  EXPECT_EQ(nowPlayingJson(&shown, &shown), "{" + fields +
+                                                R"(,"artwork":"/art/7.jpg","previous":{)" + fields +
+                                                R"(,"artwork":"/art/7.jpg"}})");
+
+  const LiveDocuments documents{"JSON", "TEXT", "SET", {}, {shown.art, art("/art/8.jpg")}};
+  const std::vector<std::string> names = live::hostNames({});
+  const live::Theme none;
+  const live::Site site{"PAGE", documents, names, none};
+  const std::pair<std::string, live::http::status> requests[] = {
+      {"/art/7.jpg", live::http::status::ok},
+      {"/art/8.jpg?t=1", live::http::status::ok},
+      {"/art/9.jpg", live::http::status::not_found},
+      {"/art/", live::http::status::not_found},
+  };
+  for (const auto& [path, status] : requests) {
+    const live::Reply reply =
+        live::answer("GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n", site);
+    EXPECT_EQ(reply.status, status) << path;
+    if (status == live::http::status::ok) {
+      EXPECT_EQ(reply.type, "image/jpeg");
+      EXPECT_EQ(reply.body, "\xFF\xD8\xFF");
+    }
+  }
+}
+
+// What the worker tells, as the outputs get it.
+struct Told {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::pair<std::uint64_t, std::string>> found;  // ticket, path or "-"
+  void add(std::uint64_t ticket, const KnownArt& art) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    found.emplace_back(ticket, art ? art->path : "-");
+    changed.notify_all();
+  }
+  std::vector<std::pair<std::uint64_t, std::string>> wait(std::size_t count) {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, std::chrono::seconds(10), [&] { return found.size() >= count; });
+    return found;
+  }
+};
+
+TEST(ArtworkLookup, LooksUpOnItsWorkerAndAsksOncePerAlbum) {
+  const std::string search =
+      R"({"releases":[{"id":"0a1b2c3d-0000-4000-8000-00000000000a","score":100}]})";
+  MockHttp musicBrainz([&](const std::string& target) {
+    const bool known = target.find("Discovery") != std::string::npos;
+    return MockHttp::Reply{200, {}, known ? search : R"({"releases":[]})"};
+  });
+  MockHttp coverArt([](const std::string&) {
+    return MockHttp::Reply{200, {}, "\x89PNG\r\n\x1A\n"};
+  });
+  FakeClock clock;
+  Told told;
+  ArtworkLookup lookup(
+      {musicBrainz.root(), coverArt.root()},
+      [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
+  const Track discovery{"Daft Punk", "One More Time", "Discovery"};
+  const Track homework{"Daft Punk", "Da Funk", "Homework"};
+  EXPECT_FALSE(lookup.known(discovery));
+  lookup.request(0, discovery);
+  told.wait(1);
+  lookup.request(1, homework);
+  told.wait(2);
+  lookup.request(2, {"daft punk", "Aerodynamic", "DISCOVERY"});  // from the cache
+  const std::vector<std::pair<std::uint64_t, std::string>> expected = {
+      {0, "/art/1.png"}, {1, "-"}, {2, "/art/1.png"}};
+  EXPECT_EQ(told.wait(3), expected);
+  EXPECT_EQ(musicBrainz.seen().size(), 2u);
+  EXPECT_EQ(coverArt.seen().size(), 1u);
+  ASSERT_TRUE(lookup.known(discovery) && *lookup.known(discovery));
+  EXPECT_EQ((*lookup.known(discovery))->type, "image/png");
+  EXPECT_TRUE(lookup.known(homework) && !*lookup.known(homework));
+  EXPECT_TRUE(lookup.known({"", "No artist", ""}) && !*lookup.known({"", "No artist", ""}));
+}
+
+// A refusing service: every lookup fails after its three tries, the tracks go on without
+// art, nothing is remembered, and stderr hears of it once.
+TEST(ArtworkLookup, AFailureIsToldOnceAndRemembersNothing) {
+  MockHttp busy([](const std::string&) { return MockHttp::Reply{503, {}, "busy"}; });
+  FakeClock clock;
+  Told told;
+  testing::internal::CaptureStderr();
+  {
+    ArtworkLookup lookup(
+        {busy.root(), busy.root()},
+        [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
+    const Track track{"Artist", "Song", "Album"};
+    for (std::size_t ticket = 0; ticket < 3; ++ticket) {
+      lookup.request(ticket, track);
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (busy.seen().size() < 3 * ticket + 1 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    EXPECT_GE(busy.seen().size(), 7u);  // the third lookup has begun: the second is over
+    EXPECT_FALSE(lookup.known(track));
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(told.found.empty());
+  EXPECT_NE(err.find("warning: " + busy.root() + "/ws/2/release/ answered HTTP 503: busy"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("; the overlay goes on without cover art\n"), std::string::npos) << err;
+  EXPECT_EQ(err.find("warning", err.find("warning") + 1), std::string::npos) << err;
+}
+
+}  // namespace
