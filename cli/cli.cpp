@@ -73,7 +73,12 @@ constexpr std::string_view kCommands =
     "    --cooldown SECONDS  each command is answered at most once in this time, !song\n"
     "                        counting as !track (default 10, at most 3600; 0: every time)\n"
     "    --twitch-url URL    the chat server (default wss://irc-ws.chat.twitch.tv:443)\n"
-    "    --accounts FILE     the accounts file that holds the twitch account\n"
+    "    --discord NAME      posts each track the stream shows (after --delay) to the Discord\n"
+    "                        webhook of setlist login discord --name NAME\n"
+    "    --discord-format TEXT  the message, placeholders as --format, the track's texts shown\n"
+    "                        as written; default \"Now playing: {artist} - {song}\"\n"
+    "    --discord-username NAME  the name shown above the posts, else the webhook's\n"
+    "    --accounts FILE     the accounts file that holds the twitch or discord account\n"
     "  login      stores an account in the accounts file (--accounts FILE, else\n"
     "             $XDG_CONFIG_HOME/zorvanthelix/accounts.json or %APPDATA%\\Zorvanthelix\\\n"
     "             accounts.json), its secret read from standard input, never from the\n"
@@ -90,6 +95,9 @@ constexpr std::string_view kCommands =
     "             registered at https://dev.twitch.tv/console: open the page it shows and\n"
     "             enter its code; the tokens are kept in the accounts file. --auth-url\n"
     "             replaces Twitch's login server, https://id.twitch.tv\n"
+    "  login discord  stores a Discord webhook (the channel's settings, Integrations,\n"
+    "             Webhooks, Copy URL), its URL read from standard input and checked with\n"
+    "             Discord; --url replaces the API root, https://discord.com/api\n"
     "  accounts   lists the stored accounts: name, service, address, user\n"
     "  logout     removes the account NAME\n"
     "  scrobble   sends every played track of SET (a playlist or set log) with an artist\n"
@@ -105,6 +113,10 @@ constexpr std::string_view kCommands =
     "             at most 10 MB; check's rules are warnings. --dry-run shows the fields\n"
     "             and the first and last section without sending. Prints the show's\n"
     "             address; status 1 with Mixcloud's message when it refuses\n"
+    "  discord    posts the tracklist of SET, as tracklist writes it after a title line\n"
+    "             (--title, else the set's date), to every Discord webhook or those --to\n"
+    "             names, in messages of at most 2,000 characters; SET.discord beside it\n"
+    "             records each webhook that took it, posted again only with --again\n"
     "  settings   prints every command's settings and where each came from: the settings\n"
     "             file (--settings FILE on any command, else setlist.toml beside the accounts\n"
     "             file), whose [COMMAND] tables set any long option by its name (delay = 5,\n"
@@ -229,6 +241,15 @@ platform::Error unknownOption(std::string_view subcommand, std::string_view opti
 int usageError(const platform::Error& error, std::string_view command) {
   platform::reportError(error);
   std::string usage = usageOf(command);
+  // A usage of many lines would push the message off the screen: its options are left to
+  // --help then.
+  constexpr std::ptrdiff_t kMostUsageLines = 4;
+  if (const CommandDecl* decl = findCommandDecl(command);
+      decl != nullptr && std::count(usage.begin(), usage.end(), '\n') > kMostUsageLines) {
+    usage = "usage: setlist " + std::string(command) + " [OPTION]...";
+    if (!decl->operand.empty()) usage.append(" ").append(decl->operand);
+    usage += "\n";
+  }
   if (!command.empty()) usage.append("setlist ").append(command).append(" --help tells more\n");
   write(stderr, usage);
   return kStatusUsage;

@@ -116,6 +116,13 @@ constexpr OptionDecl kTwitchUrl{"--twitch-url",
                                 "the chat server (default wss://irc-ws.chat.twitch.tv:443)",
                                 "a ws:// or wss:// address",
                                 "ws|wss"};
+constexpr OptionDecl kDiscord{"--discord", "", K::kText, "NAME",
+                              "posts each track shown to this Discord webhook account"};
+constexpr OptionDecl kDiscordFormat{
+    "--discord-format", "", K::kText, "TEXT",
+    "the Discord message, placeholders as --format (\"Now playing: {artist} - {song}\")"};
+constexpr OptionDecl kDiscordUsername{"--discord-username", "", K::kText, "NAME",
+                                      "the name Discord shows above the posts, else the webhook's"};
 
 // The accounts file and the logins.
 constexpr OptionDecl kAccounts{"--accounts", "", K::kFile, "FILE",
@@ -151,7 +158,7 @@ constexpr OptionDecl kAuthUrl{
 
 // Sending.
 constexpr OptionDecl kTo{"--to", "", K::kList, "NAME[,NAME...]",
-                         "only these accounts, else every scrobbling account"};
+                         "only these accounts, else every account the command sends to"};
 constexpr OptionDecl kFollow{"--follow", "", K::kFlag, "",
                              "keeps reading the set log and sends each new track; Ctrl-C ends"};
 constexpr OptionDecl kDryRun{"--dry-run", "", K::kFlag, "",
@@ -160,6 +167,10 @@ constexpr OptionDecl kShowName{"--name", "", K::kText, "NAME", "the show's name"
 constexpr OptionDecl kDescription{"--description", "", K::kText, "TEXT",
                                   "the show's description, at most 1000 characters"};
 constexpr OptionDecl kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, at most 5"};
+constexpr OptionDecl kTitle{"--title", "", K::kText, "TEXT",
+                            "the first line, else \"Tracklist of\" and the set's date"};
+constexpr OptionDecl kAgain{"--again", "", K::kFlag, "",
+                            "posts again to an account that has the tracklist already"};
 constexpr OptionDecl kPicture{"--picture", "", K::kFile, "FILE",
                               "the show's picture, at most 10 MB"};
 
@@ -172,10 +183,11 @@ constexpr CommandOption kCue[] = {{&kAudio, true}, {&kStart, true},  {&kAt},    
 constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},      {&kShift},
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
-constexpr CommandOption kLive[] = {{&kSimple},    {&kNowPlaying}, {&kPrevious}, {&kFormat},
-                                   {&kHtml},      {&kDelay},      {&kServe},    {&kAllowHost},
-                                   {&kRules},     {&kTwitch},     {&kAnnounce}, {&kCooldown},
-                                   {&kTwitchUrl}, {&kAccounts},   {&kTheme},    {&kSettings}};
+constexpr CommandOption kLive[] = {
+    {&kSimple},          {&kNowPlaying}, {&kPrevious},  {&kFormat},  {&kHtml},
+    {&kDelay},           {&kServe},      {&kAllowHost}, {&kRules},   {&kTwitch},
+    {&kAnnounce},        {&kCooldown},   {&kTwitchUrl}, {&kDiscord}, {&kDiscordFormat},
+    {&kDiscordUsername}, {&kAccounts},   {&kTheme},     {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},
@@ -184,9 +196,12 @@ constexpr CommandOption kLoginMixcloud[] = {
     {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginTwitch[] = {
     {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginDiscord[] = {{&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kSettingsOnly[] = {{&kSettings}};
 constexpr CommandOption kAccountsOnly[] = {{&kAccounts}, {&kSettings}};
 constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kDiscordCommand[] = {
+    {&kTo}, {&kTitle}, {&kStart}, {&kAgain}, {&kDiscordUsername}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kMixcloud[] = {{&kAudio, true}, {&kShowName, true}, {&kDescription},
                                        {&kTags},        {&kPicture},        {&kStart},
                                        {&kAt},          {&kShift},          {&kDryRun},
@@ -206,10 +221,12 @@ constexpr CommandDecl kCommands[] = {
     {"login lastfm", "", kLoginLastfm},
     {"login mixcloud", "", kLoginMixcloud},
     {"login twitch", "", kLoginTwitch},
+    {"login discord", "", kLoginDiscord},
     {"accounts", "", kAccountsOnly},
     {"logout", "NAME", kAccountsOnly},
     {"scrobble", "SET", kScrobble},
     {"mixcloud", "PLAYLIST", kMixcloud},
+    {"discord", "SET", kDiscordCommand},
     {"settings", "", kSettingsCommand},
 };
 

@@ -50,6 +50,7 @@ struct LiveOptions {
   live::Theme theme;   // none: the page of before
   bool rules = false;  // warn of loads that would break a track rule
   ChatOptions chat;
+  AnnounceOptions announce;
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -94,6 +95,7 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   for (const std::string& host : options->allowedHosts) {
     if (host.find_first_of(":/[] ") != std::string::npos) return wrongValue("--allow-host", host);
   }
+  if (Status read = readAnnounceOptions(arguments, &options->announce); !read) return read;
   return readChatOptions(arguments, &options->chat);
 }
 
@@ -111,9 +113,13 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
     return wrongCommandLine("--allow-host and --theme are for --serve");
   }
   const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
-                               arguments.given("--twitch-url") || arguments.given("--accounts");
+                               arguments.given("--twitch-url");
   if (chatOptionGiven && options.chat.channel.empty()) {
     return wrongCommandLine("--announce, --cooldown and --twitch-url go with --twitch CHANNEL");
+  }
+  if (arguments.given("--accounts") && options.chat.channel.empty() &&
+      !announces(options.announce)) {
+    return wrongCommandLine("--accounts goes with --twitch CHANNEL or --discord NAME");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
     return wrongCommandLine("--format: " + fault);
@@ -177,6 +183,11 @@ int runLive(int argc, char** argv) {
     const Expected<Account> account = chatAccount(*accounts, path);
     if (!account) return usageError(account.error());
     outputs.chatWith(TwitchChat::start(options->chat, *account, path));
+  }
+  if (announces(options->announce)) {
+    auto announcers = startAnnouncers(options->announce, chatAccountsPath(options->chat));
+    if (!announcers) return usageError(announcers.error());
+    outputs.announceWith(std::move(*announcers));
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

@@ -74,6 +74,7 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
 void LiveOutputs::add(ShownTrack track) {
   set_.push_back(std::move(track));
   show();
+  for (const auto& announcer : announcers_) announcer->show(set_.back());
 }
 
 void LiveOutputs::show() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "live/announcements.h"
 #include "live/chat.h"
 #include "live/live_server.h"
 #include "live/live_texts.h"
@@ -34,6 +35,10 @@ class LiveOutputs {
 
   // Hands the chat each state from now on, as the other outputs show it.
   void chatWith(std::unique_ptr<TwitchChat> chat) { chat_ = std::move(chat); }
+  // Hands the announcers each track added from now on.
+  void announceWith(std::vector<std::unique_ptr<TrackAnnouncer>> announcers) {
+    announcers_ = std::move(announcers);
+  }
 
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
@@ -53,5 +58,6 @@ class LiveOutputs {
   KeptFile page_;
   std::unique_ptr<LiveServer> server_;
   std::unique_ptr<TwitchChat> chat_;
+  std::vector<std::unique_ptr<TrackAnnouncer>> announcers_;
   std::vector<ShownTrack> set_;
 };
