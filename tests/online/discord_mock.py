@@ -4,7 +4,7 @@ characters), `wait=true` answers 200 with the message (else 204), X-RateLimit-* 
 with 5 requests per 2 s for each webhook and a 429 with a JSON `retry_after` past them,
 401 for a wrong token and 404 for a deleted webhook.
 
-Faults to test a client with: `faults` answers the next posts with these (status, body
+Faults to test a client with: `down` answers every post 503 while set; `faults` answers the next posts with these (status, body
 JSON or bytes, headers) before serving. Every post is kept with its time in `posts`; every
 breach of the rules by the client (a 429 it earned, a body without allowed_mentions.parse
 empty, content too long) is counted in `breaches`.
@@ -46,6 +46,7 @@ class Server(http.server.ThreadingHTTPServer):
         self.requests = []  # (time, method, webhook id) of every request
         self.breaches = []
         self.faults = []
+        self.down = False  # every post answered 503 while set
         self.windows = {}  # webhook id -> (start, count)
         self.lock = threading.Lock()
         threading.Thread(target=self.serve_forever, daemon=True).start()
@@ -118,6 +119,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         webhook_id, _ = found
         server = self.server
+        if server.down:
+            return self.reply(503, b"<html>upstream connect error</html>")
         with server.lock:
             fault = server.faults.pop(0) if server.faults else None
             remaining, reset = server.take_slot(webhook_id)
