@@ -121,6 +121,10 @@ constexpr OptionDecl kDiscord{"--discord", "", K::kText, "NAME",
 constexpr OptionDecl kDiscordFormat{
     "--discord-format", "", K::kText, "TEXT",
     "the Discord message, placeholders as --format (\"Now playing: {artist} - {song}\")"};
+constexpr OptionDecl kKick{"--kick", "", K::kText, "NAME",
+                           "says \"Now playing: ...\" for each track in the Kick account's chat"};
+constexpr OptionDecl kKickFormat{"--kick-format", "", K::kText, "TEXT",
+                                 "the Kick message, placeholders as --format"};
 constexpr OptionDecl kDiscordUsername{"--discord-username", "", K::kText, "NAME",
                                       "the name Discord shows above the posts, else the webhook's"};
 
@@ -144,15 +148,21 @@ constexpr OptionDecl kApiKey{"--api-key", "", K::kText, "KEY",
                              "the API key of your Last.fm API account"};
 constexpr OptionDecl kClientId{"--client-id", "", K::kText, "ID",
                                "the client ID of the application you registered"};
-constexpr OptionDecl kPort{
-    "--port",        "", K::kInteger, "PORT", "the listener's port on 127.0.0.1, else any free one",
-    "a port number", {}, 1,           65535};
+constexpr OptionDecl kPort{"--port",
+                           "",
+                           K::kInteger,
+                           "PORT",
+                           "the browser's way back on 127.0.0.1 (mixcloud: else any; kick: 8047)",
+                           "a port number",
+                           {},
+                           1,
+                           65535};
 constexpr OptionDecl kAuthUrl{
     "--auth-url",
     "",
     K::kUrl,
     "URL",
-    "the login server (twitch: https://id.twitch.tv; lastfm: that of --url)",
+    "the login server (twitch: https://id.twitch.tv; kick: https://id.kick.com; lastfm: --url)",
     "an http:// or https:// address",
     "http|https"};
 
@@ -184,10 +194,11 @@ constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},    
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
 constexpr CommandOption kLive[] = {
-    {&kSimple},          {&kNowPlaying}, {&kPrevious},  {&kFormat},  {&kHtml},
-    {&kDelay},           {&kServe},      {&kAllowHost}, {&kRules},   {&kTwitch},
-    {&kAnnounce},        {&kCooldown},   {&kTwitchUrl}, {&kDiscord}, {&kDiscordFormat},
-    {&kDiscordUsername}, {&kAccounts},   {&kTheme},     {&kSettings}};
+    {&kSimple},          {&kNowPlaying}, {&kPrevious},   {&kFormat},   {&kHtml},
+    {&kDelay},           {&kServe},      {&kAllowHost},  {&kRules},    {&kTwitch},
+    {&kAnnounce},        {&kCooldown},   {&kTwitchUrl},  {&kDiscord},  {&kDiscordFormat},
+    {&kDiscordUsername}, {&kKick},       {&kKickFormat}, {&kAccounts}, {&kTheme},
+    {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},
@@ -197,6 +208,9 @@ constexpr CommandOption kLoginMixcloud[] = {
 constexpr CommandOption kLoginTwitch[] = {
     {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginDiscord[] = {{&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginKick[] = {{&kClientId, true}, {&kPort}, {&kAuthUrl},
+                                        {&kAccountName},    {&kUrl},  {&kAccounts},
+                                        {&kSettings}};
 constexpr CommandOption kSettingsOnly[] = {{&kSettings}};
 constexpr CommandOption kAccountsOnly[] = {{&kAccounts}, {&kSettings}};
 constexpr CommandOption kScrobble[] = {{&kTo}, {&kFollow}, {&kDryRun}, {&kAccounts}, {&kSettings}};
@@ -222,6 +236,7 @@ constexpr CommandDecl kCommands[] = {
     {"login mixcloud", "", kLoginMixcloud},
     {"login twitch", "", kLoginTwitch},
     {"login discord", "", kLoginDiscord},
+    {"login kick", "", kLoginKick},
     {"accounts", "", kAccountsOnly},
     {"logout", "NAME", kAccountsOnly},
     {"scrobble", "SET", kScrobble},

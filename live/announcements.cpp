@@ -2,6 +2,7 @@
 
 #include "cli/cli.h"
 #include "online/discord.h"
+#include "online/kick.h"
 #include "setfile/text.h"
 
 namespace {
@@ -39,6 +40,23 @@ platform::Expected<std::unique_ptr<TrackAnnouncer>> discordAnnouncer(
                                           std::move(announcer));
 }
 
+platform::Expected<std::unique_ptr<TrackAnnouncer>> kickAnnouncer(
+    const AnnounceOptions& options, const std::vector<Account>& accounts, const std::string& path) {
+  const auto account = accountNamed(accounts, options.kick, path, "setlist login kick");
+  if (!account) return account.error();
+  if ((*account)->service != "kick") {
+    return platform::makeError(
+        path, "the account '" + options.kick + "' is for " + (*account)->service + ", not Kick");
+  }
+  auto chat = std::make_shared<KickChat>(**account, path);
+  auto announcer = std::make_unique<Announcer>(
+      "Kick",
+      [chat](const std::string& text, const StopSignal& stop) { return chat->send(text, stop); },
+      kKickLogInAgain);
+  return std::make_unique<TrackAnnouncer>(options.kickFormat, kickAnnouncement,
+                                          std::move(announcer));
+}
+
 }  // namespace
 
 platform::Status readAnnounceOptions(const Arguments& arguments, AnnounceOptions* options) {
@@ -52,10 +70,24 @@ platform::Status readAnnounceOptions(const Arguments& arguments, AnnounceOptions
       options->discord.empty()) {
     return wrongCommandLine("--discord-format and --discord-username go with --discord NAME");
   }
+  options->kick = arguments.text("--kick");
+  options->kickFormat = arguments.text("--kick-format", options->kickFormat);
+  if (const std::string fault = formatFault(options->kickFormat); !fault.empty()) {
+    return wrongCommandLine("--kick-format: " + fault);
+  }
+  if (arguments.given("--kick-format") && options->kick.empty()) {
+    return wrongCommandLine("--kick-format goes with --kick NAME");
+  }
   return {};
 }
 
-bool announces(const AnnounceOptions& options) { return !options.discord.empty(); }
+bool announces(const AnnounceOptions& options) {
+  return !options.discord.empty() || !options.kick.empty();
+}
+
+std::string kickAnnouncement(const std::string& format, const ShownTrack& shown) {
+  return kickText(formatTrack(format, shown.deck, shown.track));
+}
 
 std::string discordAnnouncement(const std::string& format, const ShownTrack& shown) {
   Track track = shown.track;
@@ -80,6 +112,11 @@ platform::Expected<std::vector<std::unique_ptr<TrackAnnouncer>>> startAnnouncers
     auto discord = discordAnnouncer(options, *accounts, path);
     if (!discord) return discord.error();
     started.push_back(std::move(*discord));
+  }
+  if (!options.kick.empty()) {
+    auto kick = kickAnnouncer(options, *accounts, path);
+    if (!kick) return kick.error();
+    started.push_back(std::move(*kick));
   }
   return started;
 }

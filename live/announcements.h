@@ -1,5 +1,6 @@
 // The announcements of `setlist live` beyond the Twitch chat: a message for each track the
-// stream shows (after --delay) in a Discord channel through a webhook. Each service is an
+// stream shows (after --delay) in a Discord channel through a webhook, and in the chat of
+// a Kick account. Each service is an
 // Announcer (online/announcer.h) on its own thread: live only hands it each track.
 #pragma once
 
@@ -16,9 +17,12 @@ struct AnnounceOptions {
   std::string discord;  // the Discord account's name; empty: none
   std::string discordFormat = "Now playing: {artist} - {song}";
   std::string discordUsername;
+  std::string kick;  // the Kick account's name; empty: none
+  std::string kickFormat = "Now playing: {artist} - {song}";
 };
 
-// Reads --discord, --discord-format and --discord-username, and checks the format.
+// Reads --discord, --discord-format, --discord-username, --kick and --kick-format, and
+// checks the formats.
 platform::Status readAnnounceOptions(const Arguments& arguments, AnnounceOptions* options);
 // Whether any announcement is asked for.
 bool announces(const AnnounceOptions& options);
@@ -41,6 +45,9 @@ class TrackAnnouncer {
 // The Discord message of a track: the format with the track's texts escaped, so that
 // Discord shows them as written.
 std::string discordAnnouncement(const std::string& format, const ShownTrack& track);
+
+// The Kick message of a track: the format filled in, as one chat message.
+std::string kickAnnouncement(const std::string& format, const ShownTrack& track);
 
 // Starts the announcers asked for, with the accounts of the accounts file at `path`; an
 // error naming the file when an account is missing or of another service.

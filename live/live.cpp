@@ -119,7 +119,7 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   }
   if (arguments.given("--accounts") && options.chat.channel.empty() &&
       !announces(options.announce)) {
-    return wrongCommandLine("--accounts goes with --twitch CHANNEL or --discord NAME");
+    return wrongCommandLine("--accounts goes with --twitch, --discord or --kick");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
     return wrongCommandLine("--format: " + fault);

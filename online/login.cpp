@@ -10,6 +10,7 @@
 #include "online/accounts.h"
 #include "online/commands.h"
 #include "online/discord.h"
+#include "online/kick.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
 #include "online/scrobbling.h"
@@ -34,6 +35,7 @@ const LoginService kLoginServices[] = {
     {"mixcloud", "--url", kMixcloudApi, loginMixcloud},
     {"twitch", "--auth-url", kTwitchAuthUrl, loginTwitch},
     {"discord", "--url", kDiscordApi, loginDiscord},
+    {"kick", "--url", kKickApi, loginKick},
 };
 
 const LoginService* findLoginService(std::string_view name) {

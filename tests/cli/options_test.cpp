@@ -200,7 +200,7 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
       }
     }
   }
-  EXPECT_EQ(urlOptions, 7);  // --url of four logins, --auth-url of two, --twitch-url
+  EXPECT_EQ(urlOptions, 9);  // --url of five logins, --auth-url of three, --twitch-url
 }
 
 TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {

@@ -1,6 +1,7 @@
-"""`setlist live --discord` end to end: each track the stream shows is posted to a Discord
-webhook mock on 127.0.0.1 (tests/online/discord_mock.py) after --delay, only the newest
-waiting while Discord is down, and a deleted webhook told once while live goes on.
+"""`setlist live --discord` and `--kick` end to end: each track the stream shows is posted
+to a Discord webhook mock and a Kick API mock on 127.0.0.1 (tests/online/discord_mock.py,
+kick_mock.py) after --delay, only the newest waiting while Discord is down, a deleted
+webhook told once while live goes on, and a refused Kick token refreshed once.
 
     ZV_SETLIST, ZV_TRACKER, ZV_STANDIN as for test_live.py
 """
@@ -17,10 +18,16 @@ import harness  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "online"))
 import discord_mock  # noqa: E402
+import kick_mock  # noqa: E402
 
 SETLIST = os.environ.get("ZV_SETLIST", "")
 TIMEOUT = 15.0
 TOKEN = "liveTok_9"
+
+
+def harness_read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
 
 
 def deck_track(artist, song, album=""):
@@ -103,7 +110,7 @@ class Announce(harness.EndToEndTest):
         standin.load("R", deck_track("Still", "Here"))
         deadline = time.monotonic() + TIMEOUT
         path = os.path.join(self.folder, "now.txt")
-        while not (os.path.exists(path) and open(path, encoding="utf-8").read() == "Still - Here"):
+        while not (os.path.exists(path) and harness_read(path) == "Still - Here"):
             self.assertLess(time.monotonic(), deadline)
             time.sleep(0.1)
         time.sleep(1)
@@ -113,6 +120,60 @@ class Announce(harness.EndToEndTest):
         self.assertEqual(self.discord.posts, [])
         self.assertTrue(live.running())
         self.stop(live)
+        standin.quit(self)
+
+
+class KickAnnounce(harness.EndToEndTest):
+    def setUp(self):
+        super().setUp()
+        self.kick = kick_mock.Server()
+        self.addCleanup(self.kick.close)
+        status, _, err = kick_mock.log_in(self.kick, SETLIST, self.folder, harness.LAUNCHER)
+        self.assertEqual(status, 0, err)
+
+    def wait_chat(self, count):
+        deadline = time.monotonic() + TIMEOUT
+        while len(self.kick.chat) < count:
+            self.assertLess(time.monotonic(), deadline, (self.kick.chat, self.kick.breaches))
+            time.sleep(0.05)
+        return [content for _, content in self.kick.chat]
+
+    def accounts(self):
+        with open(os.path.join(self.folder, "accounts.json"), encoding="utf-8") as f:
+            return f.read()
+
+    def test_a_refused_token_is_refreshed_once_then_log_in_again(self):
+        standin = self.standin()
+        live = harness.Process([SETLIST, "live", "-s", "1", "--accounts", "accounts.json",
+                                "--kick", "kick", "--kick-format", "{song} by {artist}"],
+                               self.folder)
+        self.addCleanup(live.kill)
+        standin.load("L", deck_track("Artist\tOne", "Song 1"))
+        self.assertEqual(self.wait_chat(1), ["Song 1 by Artist One"])
+        # The token expires: it is refreshed, the rotated pair stored, the message sent.
+        self.kick.revoke()
+        standin.load("R", deck_track("Artist\tTwo", "Song 2"))
+        self.assertEqual(self.wait_chat(2)[1], "Song 2 by Artist Two")
+        self.assertEqual(self.kick.refreshes, 1)
+        self.assertIn("kref-3-W", self.accounts())
+        self.assertNotIn("kref-2-W", self.accounts())
+        # Refused again and the refresh refused: told once, live goes on without Kick.
+        self.kick.revoke()
+        self.kick.refresh_works = False
+        standin.load("L", deck_track("Artist", "Three"))
+        live.wait_until(lambda _: b"log in again" in live.stderr, TIMEOUT, "told", stream="stderr")
+        standin.load("R", deck_track("Artist", "Four"))
+        live.wait_until(lambda out: out.count(b"Deck.Artist") == 4, TIMEOUT, "reports")
+        time.sleep(1)
+        self.assertEqual(live.stderr.count(b"setlist: Kick: log in again with `setlist login "
+                                           b"kick`"), 1, live.stderr)
+        self.assertEqual((len(self.kick.chat), self.kick.refreshes), (2, 2))
+        self.assertTrue(live.running())
+        live.send_signal(signal.SIGINT)
+        self.assertEqual(live.finish(), 0, live.stderr)
+        for secret in (b"kacc-", b"kref-", kick_mock.SECRET.encode()):
+            self.assertNotIn(secret, live.stdout + live.stderr)
+        self.assertEqual(self.kick.breaches, [])
         standin.quit(self)
 
 
