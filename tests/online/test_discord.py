@@ -4,8 +4,7 @@ order, in messages of at most 2,000 characters within Discord's rate limits; tit
 as written and ping no one; the webhook's token never shows.
 
     ZV_SETLIST   the setlist executable
-    ZV_LAUNCHER  optional command prefix (a runner for programs of another system); then
-                 only the post of a small set runs
+    ZV_LAUNCHER  optional command prefix (a runner for programs of another system)
 """
 
 import datetime
@@ -96,7 +95,6 @@ class Discord(unittest.TestCase):
                 self.assertNotIn("wrong", refused.stderr)
         self.assertEqual(self.setlist("accounts").stdout.count("\n"), 1)
 
-    @unittest.skipIf(LAUNCHER, "the native build's timing")
     def test_a_300_track_tracklist_arrives_whole_in_order_within_the_limits(self):
         self.assertEqual(self.login().returncode, 0)
         tracklist = self.setlist("tracklist", "Playlist_set.jsonl").stdout
@@ -124,7 +122,6 @@ class Discord(unittest.TestCase):
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertTrue(self.server.contents()[len(contents)].startswith("Tracklist of 2026"))
 
-    @unittest.skipIf(LAUNCHER, "the native build's timing")
     def test_rate_limits_and_faults_are_waited_out_in_order(self):
         self.assertEqual(self.login().returncode, 0)
         limited = (429, {"message": "You are being rate limited.", "retry_after": 0.6,
