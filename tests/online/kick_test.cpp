@@ -88,6 +88,10 @@ TEST(Kick, EachAnswerHasOneVerdict) {
     EXPECT_EQ(verdict.outcome, c.outcome) << verdict.message;
     EXPECT_NE(verdict.message.find(c.words), std::string::npos) << verdict.message;
   }
+  // A 429 is waited out as Kick tells.
+  auto limited = answer(429, R"({"message":"Too Many Requests"})");
+  limited->headers = {{"Retry-After", "7"}};
+  EXPECT_EQ(judgeAnswer(limited, judgeKickChat, "http://h/x", 0).wait, Seconds(7));
 }
 
 }  // namespace
