@@ -1,6 +1,7 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
 // character, and shows the track on air and the one before it in files and, with --serve,
-// on a web page and to chat bots, and with --twitch in the channel's Twitch chat,
+// on a web page and to chat bots, with --twitch in the channel's Twitch chat, and with
+// --discord and --kick as a message for each track in a Discord channel and a Kick chat,
 // optionally a fixed time after each track was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.

@@ -93,6 +93,12 @@ class Discord(unittest.TestCase):
                 self.assertEqual(refused.returncode, 1, refused.stderr)
                 self.assertIn(named, refused.stderr)
                 self.assertNotIn("wrong", refused.stderr)
+        # A server that cannot be reached: the message names the webhook by its id only
+        # (tearDown finds no token in any output).
+        unreachable = self.setlist("login", "discord", "--name", "other", "--url",
+                                   "http://127.0.0.1:1/api", stdin=self.url + "\n")
+        self.assertEqual(unreachable.returncode, 1, unreachable.stderr)
+        self.assertIn("Discord webhook …/1180", unreachable.stderr)
         self.assertEqual(self.setlist("accounts").stdout.count("\n"), 1)
 
     def test_a_300_track_tracklist_arrives_whole_in_order_within_the_limits(self):
