@@ -142,6 +142,17 @@ constexpr OptionDecl kDiscordStatus{"--discord-status",
                                     "CLIENT_ID",
                                     "your Discord profile shows \"Listening to\" the track on air",
                                     "an application ID from Discord's developer portal (digits)"};
+constexpr OptionDecl kDiscord{"--discord", "", K::kText, "NAME",
+                              "posts each track shown to this Discord webhook account"};
+constexpr OptionDecl kDiscordFormat{
+    "--discord-format", "", K::kText, "TEXT",
+    "the Discord message, placeholders as --format (\"Now playing: {artist} - {song}\")"};
+constexpr OptionDecl kKick{"--kick", "", K::kText, "NAME",
+                           "says \"Now playing: ...\" for each track in the Kick account's chat"};
+constexpr OptionDecl kKickFormat{"--kick-format", "", K::kText, "TEXT",
+                                 "the Kick message, placeholders as --format"};
+constexpr OptionDecl kDiscordUsername{"--discord-username", "", K::kText, "NAME",
+                                      "the name Discord shows above the posts, else the webhook's"};
 
 // The accounts file and the logins.
 constexpr OptionDecl kAccounts{"--accounts", "", K::kFile, "FILE",
@@ -163,21 +174,27 @@ constexpr OptionDecl kApiKey{"--api-key", "", K::kText, "KEY",
                              "the API key of your Last.fm API account"};
 constexpr OptionDecl kClientId{"--client-id", "", K::kText, "ID",
                                "the client ID of the application you registered"};
-constexpr OptionDecl kPort{
-    "--port",        "", K::kInteger, "PORT", "the listener's port on 127.0.0.1, else any free one",
-    "a port number", {}, 1,           65535};
+constexpr OptionDecl kPort{"--port",
+                           "",
+                           K::kInteger,
+                           "PORT",
+                           "the browser's way back on 127.0.0.1 (mixcloud: else any; kick: 8047)",
+                           "a port number",
+                           {},
+                           1,
+                           65535};
 constexpr OptionDecl kAuthUrl{
     "--auth-url",
     "",
     K::kUrl,
     "URL",
-    "the login server (twitch: https://id.twitch.tv; lastfm: that of --url)",
+    "the login server (twitch: https://id.twitch.tv; kick: https://id.kick.com; lastfm: --url)",
     "an http:// or https:// address",
     "http|https"};
 
 // Sending.
 constexpr OptionDecl kTo{"--to", "", K::kList, "NAME[,NAME...]",
-                         "only these accounts, else every scrobbling account"};
+                         "only these accounts, else every account the command sends to"};
 constexpr OptionDecl kFollow{"--follow", "", K::kFlag, "",
                              "keeps reading the set log and sends each new track; Ctrl-C ends"};
 constexpr OptionDecl kDryRun{"--dry-run", "", K::kFlag, "",
@@ -186,6 +203,10 @@ constexpr OptionDecl kShowName{"--name", "", K::kText, "NAME", "the show's name"
 constexpr OptionDecl kDescription{"--description", "", K::kText, "TEXT",
                                   "the show's description, at most 1000 characters"};
 constexpr OptionDecl kTags{"--tags", "", K::kList, "A,B,...", "the show's tags, at most 5"};
+constexpr OptionDecl kTitle{"--title", "", K::kText, "TEXT",
+                            "the first line, else \"Tracklist of\" and the set's date"};
+constexpr OptionDecl kAgain{"--again", "", K::kFlag, "",
+                            "posts again to an account that has the tracklist already"};
 constexpr OptionDecl kPicture{"--picture", "", K::kFile, "FILE",
                               "the show's picture, at most 10 MB"};
 
@@ -200,10 +221,12 @@ constexpr CommandOption kChapters[] = {{&kStart, true},  {&kEnd},    {&kAt},    
                                        {&kPlaylistOnly}, {&kOutput}, {&kSettings}};
 constexpr CommandOption kCheck[] = {{&kPlaylistOnly}, {&kSettings}};
 constexpr CommandOption kLive[] = {
-    {&kSimple},      {&kNowPlaying},    {&kPrevious}, {&kFormat}, {&kHtml},     {&kDelay},
-    {&kServe},       {&kAllowHost},     {&kRules},    {&kTwitch}, {&kAnnounce}, {&kClean},
-    {&kCooldown},    {&kTwitchUrl},     {&kAccounts}, {&kTheme},  {&kArtwork},  {&kMusicBrainzUrl},
-    {&kCoverArtUrl}, {&kDiscordStatus}, {&kSettings}};
+    {&kSimple},        {&kNowPlaying},      {&kPrevious},       {&kFormat},      {&kHtml},
+    {&kDelay},         {&kServe},           {&kAllowHost},      {&kRules},       {&kTwitch},
+    {&kAnnounce},      {&kClean},           {&kCooldown},       {&kTwitchUrl},   {&kDiscord},
+    {&kDiscordFormat}, {&kDiscordUsername}, {&kKick},           {&kKickFormat},  {&kAccounts},
+    {&kTheme},         {&kArtwork},         {&kMusicBrainzUrl}, {&kCoverArtUrl}, {&kDiscordStatus},
+    {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},
@@ -212,10 +235,16 @@ constexpr CommandOption kLoginMixcloud[] = {
     {&kClientId, true}, {&kPort}, {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginTwitch[] = {
     {&kClientId, true}, {&kAuthUrl}, {&kAccountName}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginDiscord[] = {{&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
+constexpr CommandOption kLoginKick[] = {{&kClientId, true}, {&kPort}, {&kAuthUrl},
+                                        {&kAccountName},    {&kUrl},  {&kAccounts},
+                                        {&kSettings}};
 constexpr CommandOption kSettingsOnly[] = {{&kSettings}};
 constexpr CommandOption kAccountsOnly[] = {{&kAccounts}, {&kSettings}};
 constexpr CommandOption kScrobble[] = {{&kTo},       {&kFollow}, {&kDryRun},
                                        {&kAccounts}, {&kClean},  {&kSettings}};
+constexpr CommandOption kDiscordCommand[] = {
+    {&kTo}, {&kTitle}, {&kStart}, {&kAgain}, {&kDiscordUsername}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kMixcloud[] = {{&kAudio, true}, {&kShowName, true}, {&kDescription},
                                        {&kTags},        {&kPicture},        {&kStart},
                                        {&kAt},          {&kShift},          {&kDryRun},
@@ -236,10 +265,13 @@ constexpr CommandDecl kCommands[] = {
     {"login lastfm", "", kLoginLastfm},
     {"login mixcloud", "", kLoginMixcloud},
     {"login twitch", "", kLoginTwitch},
+    {"login discord", "", kLoginDiscord},
+    {"login kick", "", kLoginKick},
     {"accounts", "", kAccountsOnly},
     {"logout", "NAME", kAccountsOnly},
     {"scrobble", "SET", kScrobble},
     {"mixcloud", "PLAYLIST", kMixcloud},
+    {"discord", "SET", kDiscordCommand},
     {"settings", "", kSettingsCommand},
 };
 

@@ -1,8 +1,9 @@
 // setlist live: follows the decks of the DJ application as the tracker does, keeping every
 // character, and shows the track on air and the one before it in files and, with --serve,
 // on a web page and to chat bots (with --artwork, with each track's cover art), with
-// --twitch in the channel's Twitch chat and with --discord-status on the DJ's Discord
-// profile, optionally a fixed time after each track was decided.
+// --twitch in the channel's Twitch chat, with --discord and --kick as a message for each
+// track in a Discord channel and a Kick chat, and with --discord-status on the DJ's
+// Discord profile, optionally a fixed time after each track was decided.
 // The parts: the poller (live_poller.h), the delay line (delay_line.h) and the outputs
 // (live_outputs.h); this file reads the command line and runs the loop that joins them.
 #include <algorithm>
@@ -55,6 +56,7 @@ struct LiveOptions {
   std::string discordStatus;               // the application ID of the Discord status; empty: none
   TitleCleaning cleaning;                  // what the audience sees, never the console
   std::optional<ArtworkServices> artwork;  // look up cover art there
+  AnnounceOptions announce;
 };
 
 // Two options that name one file would overwrite each other's text.
@@ -104,6 +106,7 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   for (const std::string& host : options->allowedHosts) {
     if (host.find_first_of(":/[] ") != std::string::npos) return wrongValue("--allow-host", host);
   }
+  if (Status read = readAnnounceOptions(arguments, &options->announce); !read) return read;
   return readChatOptions(arguments, &options->chat);
 }
 
@@ -139,9 +142,13 @@ Expected<LiveOptions> liveOptions(const Arguments& arguments) {
   }
   if (Status artwork = readArtworkOptions(arguments, &options); !artwork) return artwork.error();
   const bool chatOptionGiven = arguments.given("--announce") || arguments.given("--cooldown") ||
-                               arguments.given("--twitch-url") || arguments.given("--accounts");
+                               arguments.given("--twitch-url");
   if (chatOptionGiven && options.chat.channel.empty()) {
     return wrongCommandLine("--announce, --cooldown and --twitch-url go with --twitch CHANNEL");
+  }
+  if (arguments.given("--accounts") && options.chat.channel.empty() &&
+      !announces(options.announce)) {
+    return wrongCommandLine("--accounts goes with --twitch, --discord or --kick");
   }
   if (const std::string fault = formatFault(options.format); !fault.empty()) {
     return wrongCommandLine("--format: " + fault);
@@ -210,6 +217,11 @@ int runLive(int argc, char** argv) {
     PresenceSettings presence;
     presence.clientId = options->discordStatus;
     outputs.presenceWith(DiscordPresence::start(std::move(presence)));
+  }
+  if (announces(options->announce)) {
+    auto announcers = startAnnouncers(options->announce, chatAccountsPath(options->chat));
+    if (!announcers) return usageError(announcers.error());
+    outputs.announceWith(std::move(*announcers));
   }
   outputs.show();  // blank, so nothing of an earlier run stays on the stream
   follow(*options, outputs);

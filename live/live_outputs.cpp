@@ -93,6 +93,7 @@ void LiveOutputs::add(ShownTrack track) {
   set_.push_back(std::move(track));
   if (artwork_ && !art) artwork_->request(set_.size() - 1, set_.back().track);
   showSet();
+  for (const auto& announcer : announcers_) announcer->show(set_.back());
 }
 
 void LiveOutputs::artFound(std::uint64_t ticket, KnownArt art) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "live/announcements.h"
 #include "live/artwork_lookup.h"
 #include "live/chat.h"
 #include "live/live_server.h"
@@ -45,6 +46,10 @@ class LiveOutputs {
   // Looks up each new track's cover art from now on: the track is shown at once, with its
   // art when the cache knows it, else the art follows in another event when it is found.
   void lookUpArtwork(ArtworkServices services);
+  // Hands the announcers each track added from now on.
+  void announceWith(std::vector<std::unique_ptr<TrackAnnouncer>> announcers) {
+    announcers_ = std::move(announcers);
+  }
 
   // Adds a track to the set: it is on air now.
   void add(ShownTrack track);
@@ -72,6 +77,7 @@ class LiveOutputs {
   std::unique_ptr<TwitchChat> chat_;
   std::unique_ptr<DiscordPresence> presence_;
   std::mutex mutex_;  // set_ and the server's documents, which the art's worker changes too
+  std::vector<std::unique_ptr<TrackAnnouncer>> announcers_;
   std::vector<ShownTrack> set_;
   std::unique_ptr<ArtworkLookup> artwork_;  // last: its worker ends before the rest goes
 };

@@ -7,3 +7,4 @@ int runAccounts(int argc, char** argv);
 int runLogout(int argc, char** argv);
 int runScrobble(int argc, char** argv);
 int runMixcloud(int argc, char** argv);
+int runDiscord(int argc, char** argv);

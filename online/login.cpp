@@ -9,6 +9,8 @@
 #include "cli/options.h"
 #include "online/accounts.h"
 #include "online/commands.h"
+#include "online/discord.h"
+#include "online/kick.h"
 #include "online/mixcloud.h"
 #include "online/online.h"
 #include "online/scrobbling.h"
@@ -32,6 +34,8 @@ const LoginService kLoginServices[] = {
     {"lastfm", "--url", kLastfmApi, loginLastfm},
     {"mixcloud", "--url", kMixcloudApi, loginMixcloud},
     {"twitch", "--auth-url", kTwitchAuthUrl, loginTwitch},
+    {"discord", "--url", kDiscordApi, loginDiscord},
+    {"kick", "--url", kKickApi, loginKick},
 };
 
 const LoginService* findLoginService(std::string_view name) {
@@ -135,7 +139,11 @@ int runAccounts(int argc, char** argv) {
               << "\n";
   }
   for (const Account& account : *accounts) {
-    std::cout << account.name << "\t" << account.service << "\t" << account.url << "\t"
+    // A webhook's URL is its secret: only its id is shown.
+    const auto webhook = account.values.find("webhook_id");
+    const bool discord = account.service == "discord" && webhook != account.values.end();
+    std::cout << account.name << "\t" << account.service << "\t"
+              << (discord ? webhookShown(webhook->second) : account.url) << "\t"
               << (account.user.empty() ? "-" : account.user) << "\n";
   }
   return kStatusOk;

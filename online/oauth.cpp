@@ -1,7 +1,42 @@
 #include "online/oauth.h"
 
+#include <cstdint>
+#include <random>
+
 #include "online/accounts.h"
 #include "platform/report.h"
+
+std::string base64Url(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string text;
+  std::uint32_t bits = 0;
+  int count = 0;  // bits waiting in `bits`
+  for (const char c : bytes) {
+    bits = (bits << 8) | static_cast<unsigned char>(c);
+    count += 8;
+    while (count >= 6) {
+      count -= 6;
+      text += kDigits[(bits >> count) & 0x3F];
+    }
+  }
+  if (count > 0) text += kDigits[(bits << (6 - count)) & 0x3F];
+  return text;
+}
+
+std::string pkceChallenge(std::string_view verifier) {
+  return base64Url(platform::sha256(verifier));
+}
+
+Pkce newPkce() {
+  static constexpr std::string_view kUnreserved =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~";
+  std::random_device random;
+  Pkce pkce;
+  for (int i = 0; i < 64; ++i) pkce.verifier += kUnreserved[random() % kUnreserved.size()];
+  pkce.challenge = pkceChallenge(pkce.verifier);
+  return pkce;
+}
 
 platform::HttpRequest oauthForm(const std::string& url,
                                 const std::vector<platform::Header>& fields) {

@@ -4,10 +4,23 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "online/request.h"
 #include "platform/web_client.h"
+
+// Bytes in base64url (RFC 4648, section 5) without padding, as PKCE writes its challenge.
+std::string base64Url(std::string_view bytes);
+
+// PKCE (RFC 7636): a random code verifier of 64 unreserved characters, and its S256
+// challenge, the base64url of its SHA-256.
+struct Pkce {
+  std::string verifier;
+  std::string challenge;
+};
+Pkce newPkce();
+std::string pkceChallenge(std::string_view verifier);
 
 // A form POST of the fields to the URL, asking for JSON.
 platform::HttpRequest oauthForm(const std::string& url,

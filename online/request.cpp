@@ -172,6 +172,7 @@ Verdict judgeAnswer(const platform::Expected<platform::HttpResponse>& answer, Ju
   }
   if (const auto wait = serverWait(response, nowUnix)) verdict.wait = wait;
   if (object) verdict.json = std::move(*json);
+  verdict.headers = response.headers;
   return verdict;
 }
 

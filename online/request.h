@@ -95,10 +95,11 @@ enum class Outcome {
 
 struct Verdict {
   Outcome outcome = Outcome::kRefused;
-  std::string message;               // the service's own words, or the failure's
-  std::optional<Seconds> wait;       // a wait the server asked for before the next request
-  std::vector<std::string> ignored;  // Last.fm: "Artist - Song: reason" of each ignored one
-  JsonValue json;                    // the answer's JSON, for the caller to read when done
+  std::string message;                    // the service's own words, or the failure's
+  std::optional<Seconds> wait;            // a wait the server asked for before the next request
+  std::vector<std::string> ignored;       // Last.fm: "Artist - Song: reason" of each ignored one
+  JsonValue json;                         // the answer's JSON, for the caller to read when done
+  std::vector<platform::Header> headers;  // the answer's, for a caller that paces itself by them
 };
 
 // What a judge is given: the answer, and its JSON object when the body is one (else null).

@@ -410,6 +410,13 @@ Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, i
   return openWebSocket<false>(*url, urlSubject(text), timeoutSeconds, std::move(cancelled));
 }
 
+std::string sha256(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
 std::string md5Hex(std::string_view data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;

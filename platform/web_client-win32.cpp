@@ -396,19 +396,34 @@ Expected<std::unique_ptr<WebSocket>> connectWebSocket(const std::string& text, i
       std::make_unique<WinHttpWebSocket>(std::move(opened), socket, subject));
 }
 
-std::string md5Hex(std::string_view data) {
+namespace {
+
+// The digest of data by a BCrypt hash algorithm, into `digest` of its size.
+void bcryptDigest(LPCWSTR name, std::string_view data, unsigned char* digest, ULONG size) {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
-  unsigned char digest[16] = {};
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0) == 0) {
+  if (BCryptOpenAlgorithmProvider(&algorithm, name, nullptr, 0) == 0) {
     if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
       BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
                      static_cast<ULONG>(data.size()), 0);
-      BCryptFinishHash(hash, digest, sizeof digest, 0);
+      BCryptFinishHash(hash, digest, size, 0);
       BCryptDestroyHash(hash);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);
   }
+}
+
+}  // namespace
+
+std::string sha256(std::string_view data) {
+  unsigned char digest[32] = {};
+  bcryptDigest(BCRYPT_SHA256_ALGORITHM, data, digest, sizeof digest);
+  return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+std::string md5Hex(std::string_view data) {
+  unsigned char digest[16] = {};
+  bcryptDigest(BCRYPT_MD5_ALGORITHM, data, digest, sizeof digest);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
   for (const unsigned char byte : digest) {

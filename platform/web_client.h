@@ -83,5 +83,7 @@ std::string formEncode(const std::vector<Header>& fields);
 
 // The MD5 digest of data as 32 lower-case hex digits (OpenSSL; BCrypt on Windows).
 std::string md5Hex(std::string_view data);
+// The SHA-256 digest of data, its 32 bytes as they are (OpenSSL; BCrypt on Windows).
+std::string sha256(std::string_view data);
 
 }  // namespace platform

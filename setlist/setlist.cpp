@@ -32,6 +32,7 @@ constexpr Command kCommandTable[] = {
     {"check", runCheck},         {"live", runLive},         {"login", runLogin},
     {"accounts", runAccounts},   {"logout", runLogout},     {"scrobble", runScrobble},
     {"mixcloud", runMixcloud},   {"settings", runSettings}, {"theme", runTheme},
+    {"discord", runDiscord},
 };
 
 }  // namespace

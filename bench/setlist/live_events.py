@@ -73,7 +73,7 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
 
 
-def run(setlist, clients, changes):
+def run(setlist, clients, changes, extra=()):
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
@@ -84,7 +84,7 @@ def run(setlist, clients, changes):
     plain_memory = memory(plain.pid)
     plain.terminate()
     plain.wait()
-    live = subprocess.Popen([setlist, "live", "--serve", str(port)], stdout=subprocess.PIPE)
+    live = subprocess.Popen([setlist, "live", "--serve", str(port), *extra], stdout=subprocess.PIPE)
     decisions = []
 
     def read_reports():

@@ -95,6 +95,8 @@ TEST(OptionTable, AWrongCommandLineIsOneLineAndTheCommandsUsage) {
       {"live", {"--rules=yes"}, "--rules takes no value"},
       {"live", {"--now-playing", ""}, "--now-playing needs a value"},
       {"live", {"x"}, "live takes no argument 'x'"},
+      {"discord", {"--start", "10:00", "s"}, "--start takes a clock time HH:MM:SS, not '10:00'"},
+      {"discord", {"--again", "s", "t"}, "one SET only"},
       {"login lastfm", {"--url", "https://h"}, "login lastfm needs --api-key KEY"},
       {"login mixcloud",
        {"--client-id", "c", "--port", "abc"},
@@ -155,8 +157,9 @@ std::vector<std::string> least(const CommandDecl& command, std::vector<std::stri
 }
 
 TEST(OptionTable, EveryCommandThatUsesTheAccountsFileTakesAccounts) {
-  for (const char* command : {"live", "login listenbrainz", "login lastfm", "login mixcloud",
-                              "login twitch", "accounts", "logout", "scrobble", "mixcloud"}) {
+  for (const char* command :
+       {"live", "login listenbrainz", "login lastfm", "login mixcloud", "login twitch",
+        "login discord", "accounts", "logout", "scrobble", "mixcloud", "discord"}) {
     const Arguments arguments =
         read(command, least(*findCommandDecl(command), {"--accounts", "mine.json"}));
     EXPECT_TRUE(arguments.runs()) << command;
@@ -197,8 +200,9 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
       }
     }
   }
-  // --url of three logins, --auth-url of two, --twitch-url, --musicbrainz-url, --coverart-url
-  EXPECT_EQ(urlOptions, 8);
+  // --url of five logins, --auth-url of three, --twitch-url, --musicbrainz-url,
+  // --coverart-url
+  EXPECT_EQ(urlOptions, 11);
 }
 
 TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {
