@@ -17,12 +17,36 @@ constexpr std::regex::flag_type kSyntax = std::regex::ECMAScript | std::regex::i
 #endif
     ;
 
+// The most digits of a number that std::regex reads as one (a back-reference or a repeat
+// count): libstdc++ reads a longer one into a long that overflows.
+constexpr std::size_t kMostCountDigits = 4;
+
+// Whether the pattern holds a number of more digits than that after a backslash or within
+// braces.
+bool hasLongCount(std::string_view text) {
+  bool braces = false;
+  std::size_t digits = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool counted = braces || (i > 0 && text[i - 1] == '\\') || digits > 0;
+    digits = c >= '0' && c <= '9' && counted ? digits + 1 : 0;
+    if (digits > kMostCountDigits) return true;
+    if (c == '\\' && i + 1 < text.size() && !(text[i + 1] >= '0' && text[i + 1] <= '9')) ++i;
+    if (c == '{') braces = true;
+    if (c == '}') braces = false;
+  }
+  return false;
+}
+
 }  // namespace
 
 platform::Expected<std::regex> compileCleanPattern(const std::string& text) {
   if (text.empty()) return platform::makeError("", "an empty pattern would match every title");
   if (text.size() > kMostPatternBytes)
     return platform::makeError("", "longer than " + std::to_string(kMostPatternBytes) + " bytes");
+  if (hasLongCount(text))
+    return platform::makeError("", "a repeat count or back-reference of more than " +
+                                       std::to_string(kMostCountDigits) + " digits");
   try {
     return std::regex(text, kSyntax);
   } catch (const std::regex_error& error) {

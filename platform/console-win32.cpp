@@ -30,12 +30,16 @@ struct Stream {
   std::string carry;
 };
 
+// The handle is asked for at each write: a program (or a test capturing stderr) may set
+// another standard handle at any time, and a write must go where it now points.
 Stream& streamOf(StandardStream which) {
   static Stream streams[2];
   Stream& stream = streams[which == StandardStream::kOutput ? 0 : 1];
-  if (stream.handle == nullptr) {
-    stream.handle =
-        GetStdHandle(which == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  const HANDLE handle =
+      GetStdHandle(which == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (stream.handle != handle) {
+    stream.handle = handle;
+    stream.carry.clear();
     DWORD mode = 0;
     stream.console = stream.handle != INVALID_HANDLE_VALUE && stream.handle != nullptr &&
                      GetConsoleMode(stream.handle, &mode);

@@ -151,6 +151,12 @@ TEST(SettingsFile, EachMistakeIsStatus2WithItsPlaceBeforeAnythingStarts) {
        "2: [clean] patterns: '(' is not a regular expression: "},
       {"[clean]\nhide = '(a)\\1'\n", "live",
        "2: [clean] hide: '(a)\\1' is a back-reference, which cleaning does not take"},
+      {"[clean]\nhide = 'x\\11111111111111111111'\n", "live",
+       "2: [clean] hide: 'x\\11111111111111111111' is a repeat count or back-reference of "
+       "more than 4 digits"},
+      {"[clean]\npatterns = 'a{1,123456}'\n", "live",
+       "2: [clean] patterns: 'a{1,123456}' is a repeat count or back-reference of more than 4 "
+       "digits"},
       {"[clean]\npatterns = '((a?){99}){99}'\n", "live",
        "2: [clean] patterns: '((a?){99}){99}' is too large: it repeats too much"},
       {"[clean]\npatterns = '" + std::string(201, 'a') + "'\n", "live",

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "../online/fake_clock.h"
 #include "../online/mock_http.h"
 #include "live/live_routes.h"
+#include "tests/online/fake_clock.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_clock.h"
 #include "mock_http.h"
+#include "tests/online/fake_clock.h"
 
 namespace {
 

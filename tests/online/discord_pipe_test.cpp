@@ -10,7 +10,7 @@
 
 #include "online/discord_presence.h"
 #include "online/json.h"
-#include "tests/online/hand_clock.h"
+#include "tests/online/fake_clock.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(DiscordPipe, ShowsTheTrackAndNoticesTheAppClosing) {
   settings.clientId = "42";
   settings.paths = {platform::localStreamPath(name)};
   settings.tell = [&](const std::string& line) { told.push_back(line); };
-  HandClock clock;
+  FakeClock clock;
   PresenceSender sender(settings, clock);
   EXPECT_EQ(sender.step(PresenceActivity{"Song A", "Artist A", 1765230000}), TimePoint::max());
   discord.waitClosed();

@@ -20,7 +20,7 @@
 
 #include "online/json.h"
 #include "platform/local_stream.h"
-#include "tests/online/hand_clock.h"
+#include "tests/online/fake_clock.h"
 
 namespace {
 
@@ -187,7 +187,7 @@ constexpr auto kNever = TimePoint::max();
 
 TEST_F(DiscordPresenceTest, ShowsEachTrackAsListeningAtMostEvery15Seconds) {
   MockDiscord discord(folder_ + "/discord-ipc-1");
-  HandClock clock;
+  FakeClock clock;
   const TimePoint start = clock.now();
   PresenceSender sender(settings_, clock);
   // Each step: the time moved before it, the status wanted, the songs sent by then (""
@@ -238,7 +238,7 @@ TEST_F(DiscordPresenceTest, ShowsEachTrackAsListeningAtMostEvery15Seconds) {
 // every 30 s, says so once each time, and shows the track on air again.
 TEST_F(DiscordPresenceTest, TriesAgainEvery30SecondsAndSaysSoOnce) {
   MockDiscord discord(folder_ + "/discord-ipc-1", false);
-  HandClock clock;
+  FakeClock clock;
   PresenceSender sender(settings_, clock);
   struct Step {
     std::chrono::seconds move;

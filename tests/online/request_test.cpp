@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "fake_clock.h"
 #include "online/oauth.h"
 #include "online/online.h"
+#include "tests/online/fake_clock.h"
 
 namespace {
 
