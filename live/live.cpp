@@ -112,9 +112,13 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   return readChatOptions(arguments, &options->chat);
 }
 
-// --artwork and the services' roots and the folder, which go with it. Without a cache
-// folder the art is kept in memory only, which is said once.
+// --artwork and the services' roots, the folder and the public URL, which go with it. Without a
+// cache folder the art is kept in memory only, which is said once.
 Status readArtworkOptions(const Arguments& arguments, LiveOptions* options) {
+  if (arguments.given("--public-url") &&
+      (!arguments.given("--artwork") || options->announce.discord.empty())) {
+    return wrongCommandLine("--public-url goes with --artwork and --discord NAME");
+  }
   if (!arguments.given("--artwork")) {
     if (arguments.given("--musicbrainz-url") || arguments.given("--coverart-url") ||
         arguments.given("--artwork-cache")) {

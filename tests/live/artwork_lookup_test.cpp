@@ -9,10 +9,14 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "../online/fake_clock.h"
 #include "../online/mock_http.h"
+#include "cli/options.h"
+#include "live/announcements.h"
 #include "live/live_routes.h"
+#include "online/discord.h"
 
 namespace {
 
@@ -82,6 +86,29 @@ TEST(LiveArt, TheJsonNamesTheArtAndTheServerServesIt) {
       EXPECT_EQ(reply.type, "image/jpeg");
       EXPECT_EQ(reply.body, "\xFF\xD8\xFF");
     }
+  }
+}
+
+TEST(LiveArt, DiscordPostsShowTheArtWhenItIsKnownAndThereIsAPublicUrl) {
+  // (the public URL as given, the track's art, the thumbnail posted; "" for none)
+  const std::tuple<std::string, KnownArt, std::string> cases[] = {
+      {"https://o.example", art("/art/3.jpg"), "https://o.example/art/3.jpg"},
+      {"http://o.example:8040/live/", art("/art/4.png"), "http://o.example:8040/live/art/4.png"},
+      {"https://o.example", nullptr, ""},
+      {"", art("/art/3.jpg"), ""},
+  };
+  for (const auto& [url, known, thumbnail] : cases) {
+    Arguments arguments(*findCommandDecl("live"));
+    ASSERT_TRUE(arguments.set("--discord", {"chan"}).ok());
+    if (!url.empty()) {
+      ASSERT_TRUE(arguments.set("--public-url", {url}).ok());
+    }
+    AnnounceOptions options;
+    ASSERT_TRUE(readAnnounceOptions(arguments, &options).ok()) << url;
+    ShownTrack shown{Deck::kLeft, {"A", "S", "B"}, "2026-12-08T21:04:05", "A - S"};
+    shown.art = known;
+    const std::string body = discordPostBody(options, shown);
+    EXPECT_EQ(body, discordMessageBody("Now playing: A - S", "", thumbnail)) << url;
   }
 }
 

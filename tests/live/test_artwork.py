@@ -155,6 +155,8 @@ class Artwork(harness.EndToEndTest):
         cases = [(["--artwork"], b"--artwork are for --serve"),
                  (["--serve", "8040", "--musicbrainz-url", "http://mb"], b"go with --artwork"),
                  (["--serve", "8040", "--artwork-cache", "art"], b"--artwork-cache go with --artwork"),
+                 (["--serve", "8040", "--artwork", "--public-url", "https://o.example"],
+                  b"--public-url goes with --artwork and --discord"),
                  (["--serve", "8040", "--artwork", "--coverart-url", "ftp://caa"], b"'ftp://caa'")]
         for args, named in cases:
             with self.subTest(args=args):
