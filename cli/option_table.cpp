@@ -110,6 +110,17 @@ constexpr OptionDecl kCoverArtUrl{
     "the Cover Art Archive's root (default https://coverartarchive.org)",
     "an http:// or https:// address",
     "http|https"};
+constexpr OptionDecl kArtworkCache{
+    "--artwork-cache", "", K::kText, "DIR",
+    "keeps the cover art in this folder (default: the user's cache folder), at most 50 MB"};
+constexpr OptionDecl kPublicUrl{
+    "--public-url",
+    "",
+    K::kUrl,
+    "URL",
+    "where the audience reaches the server (a tunnel, a proxy): Discord posts show the art",
+    "an http:// or https:// address",
+    "http|https"};
 constexpr OptionDecl kRules{"--rules", "", K::kFlag, "",
                             "warns when a loaded track would break a rule of check"};
 constexpr OptionDecl kTwitch{"--twitch",
@@ -225,8 +236,8 @@ constexpr CommandOption kLive[] = {
     {&kDelay},         {&kServe},           {&kAllowHost},      {&kRules},       {&kTwitch},
     {&kAnnounce},      {&kClean},           {&kCooldown},       {&kTwitchUrl},   {&kDiscord},
     {&kDiscordFormat}, {&kDiscordUsername}, {&kKick},           {&kKickFormat},  {&kAccounts},
-    {&kTheme},         {&kArtwork},         {&kMusicBrainzUrl}, {&kCoverArtUrl}, {&kDiscordStatus},
-    {&kSettings}};
+    {&kTheme},         {&kArtwork},         {&kMusicBrainzUrl}, {&kCoverArtUrl}, {&kArtworkCache},
+    {&kPublicUrl},     {&kDiscordStatus},   {&kSettings}};
 constexpr CommandOption kLoginListenBrainz[] = {
     {&kAccountName}, {&kUrl}, {&kAccounts}, {&kSettings}};
 constexpr CommandOption kLoginLastfm[] = {{&kApiKey, true}, {&kAccountName}, {&kUrl},

@@ -297,6 +297,7 @@ toml::table starterLine(const OptionDecl& decl, std::string_view key) {
       {"--twitch-url", "wss://irc-ws.chat.twitch.tv:443"},
       {"--musicbrainz-url", "https://musicbrainz.org"},
       {"--coverart-url", "https://coverartarchive.org"},
+      {"--public-url", "https://overlay.example.com"},
       {"--auth-url", "https://id.twitch.tv"},
       {"--url", "https://api.listenbrainz.org"},
       {"--tags", "house"},

@@ -32,12 +32,13 @@ platform::Expected<std::unique_ptr<TrackAnnouncer>> discordAnnouncer(
                                                 systemClock(), kNoBackoff);
   auto announcer = std::make_unique<Announcer>(
       "Discord",
-      [poster](const std::string& text, const StopSignal& stop) {
-        return poster->send(text, stop);
+      [poster](const std::string& body, const StopSignal& stop) {
+        return poster->sendBody(body, stop);
       },
       gone);
-  return std::make_unique<TrackAnnouncer>(options.discordFormat, discordAnnouncement,
-                                          std::move(announcer));
+  return std::make_unique<TrackAnnouncer>(
+      [options](const ShownTrack& track) { return discordPostBody(options, track); },
+      std::move(announcer));
 }
 
 platform::Expected<std::unique_ptr<TrackAnnouncer>> kickAnnouncer(
@@ -53,8 +54,11 @@ platform::Expected<std::unique_ptr<TrackAnnouncer>> kickAnnouncer(
       "Kick",
       [chat](const std::string& text, const StopSignal& stop) { return chat->send(text, stop); },
       kKickLogInAgain);
-  return std::make_unique<TrackAnnouncer>(options.kickFormat, kickAnnouncement,
-                                          std::move(announcer));
+  return std::make_unique<TrackAnnouncer>(
+      [format = options.kickFormat](const ShownTrack& track) {
+        return kickAnnouncement(format, track);
+      },
+      std::move(announcer));
 }
 
 }  // namespace
@@ -78,6 +82,8 @@ platform::Status readAnnounceOptions(const Arguments& arguments, AnnounceOptions
   if (arguments.given("--kick-format") && options->kick.empty()) {
     return wrongCommandLine("--kick-format goes with --kick NAME");
   }
+  options->publicUrl = arguments.text("--public-url");
+  while (options->publicUrl.ends_with('/')) options->publicUrl.pop_back();
   return {};
 }
 
@@ -100,6 +106,13 @@ std::string discordAnnouncement(const std::string& format, const ShownTrack& sho
     text += "\xE2\x80\xA6";  // …
   }
   return text;
+}
+
+std::string discordPostBody(const AnnounceOptions& options, const ShownTrack& track) {
+  const std::string thumbnail =
+      options.publicUrl.empty() || !track.art ? "" : options.publicUrl + track.art->path;
+  return discordMessageBody(discordAnnouncement(options.discordFormat, track),
+                            options.discordUsername, thumbnail);
 }
 
 platform::Expected<std::vector<std::unique_ptr<TrackAnnouncer>>> startAnnouncers(

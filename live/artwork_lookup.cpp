@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "live/art_folder.h"
 #include "platform/ascii.h"
 #include "platform/report.h"
 
@@ -39,8 +40,11 @@ struct ArtworkLookup::State {
   std::condition_variable wanted;
   ArtCache cache;
   std::optional<std::pair<std::uint64_t, Track>> pending;
+  // The worker's own: the folder on disk, and what it has told.
+  std::optional<ArtFolder> folder;
   std::uint64_t images = 0;  // images found so far, which number their paths
   bool failing = false;      // a failure is told once, until a lookup works again
+  bool diskTold = false;     // a folder that cannot be written is told once
 };
 
 namespace {
@@ -62,15 +66,37 @@ std::optional<std::pair<std::uint64_t, Track>> ArtworkLookup::next(State& state)
   return std::exchange(state.pending, std::nullopt);
 }
 
-// The art of the track, from the cache or the services; nothing after a failure or a stop.
-std::optional<KnownArt> ArtworkLookup::lookUp(State& state, ArtworkClient& client,
-                                              const Track& track, const StopSignal& stop) {
+// Tells `found` the track's art from memory, the folder or the services (nothing after a
+// failure or a stop), then keeps what the services found on disk.
+void ArtworkLookup::answer(State& state, ArtworkClient& client, const Found& found,
+                           std::uint64_t ticket, const Track& track, const StopSignal& stop) {
   const std::string key = artKey(track);
+  std::optional<KnownArt> art = remembered(state, key);
+  std::optional<ArtResult> fresh;
+  if (!art) {
+    fresh = lookUp(state, client, track, stop);
+    if (fresh) art = remember(state, key, *fresh);
+  }
+  if (art && !stop.requested()) found(ticket, *art);
+  if (fresh) keepOnDisk(state, key, *fresh);
+}
+
+// What the memory cache or else the folder knows of the key's art.
+std::optional<KnownArt> ArtworkLookup::remembered(State& state, const std::string& key) {
   {
     const std::lock_guard<std::mutex> lock(state.mutex);
     if (std::optional<KnownArt> art = state.cache.find(key)) return art;
   }
-  const ArtResult result = client.find({track.artist, track.album, track.song}, stop);
+  if (!state.folder) return std::nullopt;
+  const std::optional<ArtResult> kept = state.folder->find(key);
+  if (!kept) return std::nullopt;
+  return remember(state, key, *kept);
+}
+
+// The art of the track from the services; nothing after a failure or a stop.
+std::optional<ArtResult> ArtworkLookup::lookUp(State& state, ArtworkClient& client,
+                                               const Track& track, const StopSignal& stop) {
+  ArtResult result = client.find({track.artist, track.album, track.song}, stop);
   if (result.kind == ArtResult::Kind::kStopped) return std::nullopt;
   if (result.kind == ArtResult::Kind::kFailed) {
     if (!state.failing) {
@@ -81,22 +107,40 @@ std::optional<KnownArt> ArtworkLookup::lookUp(State& state, ArtworkClient& clien
     return std::nullopt;
   }
   state.failing = false;
+  return result;
+}
+
+// The art as served, now in the memory cache.
+KnownArt ArtworkLookup::remember(State& state, const std::string& key, const ArtResult& result) {
   KnownArt art = served(result, ++state.images);
   const std::lock_guard<std::mutex> lock(state.mutex);
   state.cache.put(key, art);
   return art;
 }
 
-ArtworkLookup::ArtworkLookup(ArtworkServices services, Found found, Clock& clock)
-    : state_(std::make_shared<State>()),
+void ArtworkLookup::keepOnDisk(State& state, const std::string& key, const ArtResult& result) {
+  if (!state.folder) return;
+  const platform::Status kept = state.folder->keep(key, result);
+  if (kept || state.diskTold) return;
+  state.diskTold = true;
+  platform::reportWarning(platform::Error{
+      0, kept.error().subject, kept.error().text + "; cover art is kept in memory only"});
+}
+
+ArtworkLookup::ArtworkLookup(ArtworkServices services, std::string folder, Found found,
+                             Clock& clock)
+    // The folder is set before the worker starts, which reads it.
+    : state_([&folder] {
+        auto state = std::make_shared<State>();
+        if (!folder.empty()) state->folder.emplace(std::move(folder));
+        return state;
+      }()),
       worker_([state = state_, services = std::move(services), found = std::move(found),
                &clock](const StopSignal& stop) {
         ArtworkClient client(services, clock);
         while (!stop.requested()) {
           const std::optional<std::pair<std::uint64_t, Track>> wanted = next(*state);
-          if (!wanted) continue;
-          const std::optional<KnownArt> art = lookUp(*state, client, wanted->second, stop);
-          if (art && !stop.requested()) found(wanted->first, *art);
+          if (wanted) answer(*state, client, found, wanted->first, wanted->second, stop);
         }
       }) {}
 

@@ -1,7 +1,7 @@
 // Cover art for setlist live --artwork: what was found is remembered in a small cache (art
-// and no art alike, so that a replayed album costs nothing), and what is not known yet is
-// looked up by a worker of its own, so that neither the poll nor the server ever waits for
-// a service.
+// and no art alike, so that a replayed album costs nothing) and in a folder on disk for the
+// next runs (art_folder.h), and what is not known yet is looked up by a worker of its own,
+// so that neither the poll nor the server ever waits for a service or the disk.
 #pragma once
 
 #include <cstddef>
@@ -46,9 +46,13 @@ class ArtworkLookup {
  public:
   // Called on the worker's thread with a request's ticket and the art found (null: none).
   using Found = std::function<void(std::uint64_t ticket, KnownArt art)>;
-  ArtworkLookup(ArtworkServices services, Found found, Clock& clock = systemClock());
+  // `folder` keeps the art across runs (empty: none). A folder that cannot be written is
+  // told once on stderr; the art is still served from memory.
+  ArtworkLookup(ArtworkServices services, std::string folder, Found found,
+                Clock& clock = systemClock());
 
-  // What the cache knows of the track's art (null: none); nothing when it is to be looked up.
+  // What the memory cache knows of the track's art (null: none); nothing when it is to be
+  // looked up (the folder is read by the worker, never by the caller).
   std::optional<KnownArt> known(const Track& track);
   // Looks the track's art up and tells `found` with the ticket. A request that the worker
   // has not begun is replaced by the next one: only the track on air matters.
@@ -57,8 +61,13 @@ class ArtworkLookup {
  private:
   struct State;
   static std::optional<std::pair<std::uint64_t, Track>> next(State& state);
-  static std::optional<KnownArt> lookUp(State& state, ArtworkClient& client, const Track& track,
-                                        const StopSignal& stop);
+  static void answer(State& state, ArtworkClient& client, const Found& found, std::uint64_t ticket,
+                     const Track& track, const StopSignal& stop);
+  static std::optional<KnownArt> remembered(State& state, const std::string& key);
+  static std::optional<ArtResult> lookUp(State& state, ArtworkClient& client, const Track& track,
+                                         const StopSignal& stop);
+  static KnownArt remember(State& state, const std::string& key, const ArtResult& result);
+  static void keepOnDisk(State& state, const std::string& key, const ArtResult& result);
 
   std::shared_ptr<State> state_;
   Worker worker_;

@@ -15,6 +15,7 @@
 
 #include "cli/cli.h"
 #include "cli/options.h"
+#include "live/art_folder.h"
 #include "live/chat.h"
 #include "live/commands.h"
 #include "live/delay_line.h"
@@ -56,6 +57,7 @@ struct LiveOptions {
   std::string discordStatus;               // the application ID of the Discord status; empty: none
   TitleCleaning cleaning;                  // what the audience sees, never the console
   std::optional<ArtworkServices> artwork;  // look up cover art there
+  std::string artFolder;                   // and keep it here; empty: in memory only
   AnnounceOptions announce;
 };
 
@@ -110,17 +112,34 @@ Status readLiveValues(const Arguments& arguments, LiveOptions* options) {
   return readChatOptions(arguments, &options->chat);
 }
 
-// --artwork and the services' roots, which go with it.
+// --artwork and the services' roots, the folder and the public URL, which go with it. Without a
+// cache folder the art is kept in memory only, which is said once.
 Status readArtworkOptions(const Arguments& arguments, LiveOptions* options) {
+  if (arguments.given("--public-url") &&
+      (!arguments.given("--artwork") || options->announce.discord.empty())) {
+    return wrongCommandLine("--public-url goes with --artwork and --discord NAME");
+  }
   if (!arguments.given("--artwork")) {
-    if (arguments.given("--musicbrainz-url") || arguments.given("--coverart-url")) {
-      return wrongCommandLine("--musicbrainz-url and --coverart-url go with --artwork");
+    if (arguments.given("--musicbrainz-url") || arguments.given("--coverart-url") ||
+        arguments.given("--artwork-cache")) {
+      return wrongCommandLine(
+          "--musicbrainz-url, --coverart-url and --artwork-cache go with --artwork");
     }
     return {};
   }
   ArtworkServices& services = options->artwork.emplace();
   services.musicBrainz = arguments.text("--musicbrainz-url", services.musicBrainz);
   services.coverArt = arguments.text("--coverart-url", services.coverArt);
+  options->artFolder = arguments.text("--artwork-cache");
+  if (options->artFolder.empty()) {
+    const Expected<std::string> folder = defaultArtFolder();
+    if (folder) {
+      options->artFolder = *folder;
+    } else {
+      platform::reportWarning(platform::Error{
+          0, folder.error().subject, folder.error().text + "; cover art is kept in memory only"});
+    }
+  }
   return {};
 }
 
@@ -203,7 +222,7 @@ int runLive(int argc, char** argv) {
   if (options->serve) {
     Status serving = outputs.serve(*options->serve, options->allowedHosts, options->theme);
     if (!serving) return failed(serving.error());
-    if (options->artwork) outputs.lookUpArtwork(*options->artwork);
+    if (options->artwork) outputs.lookUpArtwork(*options->artwork, options->artFolder);
   }
   if (!options->chat.channel.empty()) {
     const std::string path = chatAccountsPath(options->chat);

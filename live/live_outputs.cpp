@@ -73,9 +73,10 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
   return {};
 }
 
-void LiveOutputs::lookUpArtwork(ArtworkServices services) {
+void LiveOutputs::lookUpArtwork(ArtworkServices services, std::string folder) {
   artwork_ = std::make_unique<ArtworkLookup>(
-      std::move(services), [this](std::uint64_t ticket, KnownArt art) { artFound(ticket, art); });
+      std::move(services), std::move(folder),
+      [this](std::uint64_t ticket, KnownArt art) { artFound(ticket, art); });
 }
 
 void LiveOutputs::add(ShownTrack track) {

@@ -45,7 +45,8 @@ class LiveOutputs {
 
   // Looks up each new track's cover art from now on: the track is shown at once, with its
   // art when the cache knows it, else the art follows in another event when it is found.
-  void lookUpArtwork(ArtworkServices services);
+  // `folder` keeps the art across runs (empty: none).
+  void lookUpArtwork(ArtworkServices services, std::string folder);
   // Hands the announcers each track added from now on.
   void announceWith(std::vector<std::unique_ptr<TrackAnnouncer>> announcers) {
     announcers_ = std::move(announcers);

@@ -145,7 +145,8 @@ std::vector<std::string> splitMessages(std::string_view text, std::size_t most) 
   return messages;
 }
 
-std::string discordMessageBody(std::string_view content, std::string_view username) {
+std::string discordMessageBody(std::string_view content, std::string_view username,
+                               std::string_view thumbnail) {
   std::string body;
   JsonWriter json(&body);
   json.beginObject();
@@ -161,8 +162,22 @@ std::string discordMessageBody(std::string_view content, std::string_view userna
   json.beginArray();
   json.endArray();
   json.endObject();
-  json.name("flags");
-  json.number(4);  // SUPPRESS_EMBEDS: a link in a title shows no preview
+  if (thumbnail.empty()) {
+    json.name("flags");
+    json.number(4);  // SUPPRESS_EMBEDS: a link in a title shows no preview
+  } else {
+    // The flag would hide this embed too; the titles' links are escaped already.
+    json.name("embeds");
+    json.beginArray();
+    json.beginObject();
+    json.name("thumbnail");
+    json.beginObject();
+    json.name("url");
+    json.string(thumbnail);
+    json.endObject();
+    json.endObject();
+    json.endArray();
+  }
   json.endObject();
   return body;
 }

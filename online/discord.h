@@ -70,8 +70,10 @@ std::vector<std::string> splitMessages(std::string_view text,
                                        std::size_t most = kDiscordMessageLength);
 
 // The body of an execute-webhook request: content, no mention allowed to ping, no link
-// preview; `username` replaces the webhook's name when not empty.
-std::string discordMessageBody(std::string_view content, std::string_view username);
+// preview; `username` replaces the webhook's name when not empty. With a thumbnail (an
+// absolute URL of an image), an embed that shows it beside the message.
+std::string discordMessageBody(std::string_view content, std::string_view username,
+                               std::string_view thumbnail = {});
 
 // When the next request to one webhook may go: never more than kDiscordBurst within
 // kDiscordBurstWindow, and not before the time Discord's headers or a 429 asked for.
@@ -113,11 +115,14 @@ class DiscordPoster {
   // Posts it without the back-off: a 429 is waited out as Discord asks, a few times; any
   // other verdict comes back at once.
   Verdict send(const std::string& content, const StopSignal& stop);
+  // send() of a whole request body (discordMessageBody's).
+  Verdict sendBody(const std::string& body, const StopSignal& stop);
   const DiscordTarget& target() const { return target_; }
 
  private:
-  // One try within the pace; the verdict as Discord's answer gives it, the token hidden.
-  Verdict tryOnce(const std::string& content, const StopSignal& stop);
+  // One try of the body within the pace; the verdict as Discord's answer gives it, the
+  // token hidden.
+  Verdict tryOnce(const std::string& body, const StopSignal& stop);
   DiscordTarget target_;
   std::string username_;
   Clock& clock_;

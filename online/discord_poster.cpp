@@ -57,7 +57,7 @@ DiscordPoster::DiscordPoster(DiscordTarget target, std::string username, Clock& 
                              BackoffPolicy policy)
     : target_(std::move(target)), username_(std::move(username)), clock_(clock), policy_(policy) {}
 
-Verdict DiscordPoster::tryOnce(const std::string& content, const StopSignal& stop) {
+Verdict DiscordPoster::tryOnce(const std::string& body, const StopSignal& stop) {
   if (!clock_.waitUntil(pace_.nextAllowed(), stop)) {
     Verdict stopped;
     stopped.outcome = Outcome::kStopped;
@@ -67,7 +67,7 @@ Verdict DiscordPoster::tryOnce(const std::string& content, const StopSignal& sto
   request.method = "POST";
   request.url = target_.url + "?wait=true";
   request.headers = {{"Content-Type", "application/json"}, {"User-Agent", userAgent()}};
-  request.body = {{discordMessageBody(content, username_), ""}};
+  request.body = {{body, ""}};
   pace_.sent(clock_.now());
   Verdict verdict = exchange(request, judgeDiscordPost, clock_, stop);
   pace_.heard(verdict, clock_.now());
@@ -77,11 +77,15 @@ Verdict DiscordPoster::tryOnce(const std::string& content, const StopSignal& sto
 }
 
 Verdict DiscordPoster::send(const std::string& content, const StopSignal& stop) {
+  return sendBody(discordMessageBody(content, username_), stop);
+}
+
+Verdict DiscordPoster::sendBody(const std::string& body, const StopSignal& stop) {
   // A 429 is waited out by the pace, and is no failure of Discord's, a few times over.
   constexpr int kMostRateLimited = 10;
   Verdict verdict;
   for (int i = 0; i < kMostRateLimited; ++i) {
-    verdict = tryOnce(content, stop);
+    verdict = tryOnce(body, stop);
     if (verdict.outcome != Outcome::kRetry ||
         verdict.json["retry_after"].kind() != JsonValue::Kind::kNumber)
       break;

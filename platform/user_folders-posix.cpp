@@ -15,18 +15,31 @@ std::string absolutePath(const char* name) {
   return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 
+// The application's folder under the XDG variable's folder, else under $HOME/<fallback>.
+Expected<std::string> applicationFolder(const char* variable, const char* fallback,
+                                        std::string_view application) {
+  std::string folder = absolutePath(variable);
+  if (folder.empty()) {
+    folder = absolutePath("HOME");
+    if (folder.empty()) {
+      return makeError("HOME", std::string("neither ") + variable + " nor HOME names a folder");
+    }
+    folder += fallback;
+  }
+  folder += '/';
+  return folder.append(asciiLower(application));
+}
+
 }  // namespace
 
 Expected<std::string> userConfigFile(std::string_view application, std::string_view file) {
-  std::string folder = absolutePath("XDG_CONFIG_HOME");
-  if (folder.empty()) {
-    folder = absolutePath("HOME");
-    if (folder.empty()) return makeError("HOME", "neither XDG_CONFIG_HOME nor HOME names a folder");
-    folder += "/.config";
-  }
-  folder += '/';
-  folder += asciiLower(application);
-  return folder.append("/").append(file);
+  Expected<std::string> folder = applicationFolder("XDG_CONFIG_HOME", "/.config", application);
+  if (!folder) return folder;
+  return folder->append("/").append(file);
+}
+
+Expected<std::string> userCacheFolder(std::string_view application) {
+  return applicationFolder("XDG_CACHE_HOME", "/.cache", application);
 }
 
 }  // namespace platform

@@ -48,7 +48,8 @@ class Figures(harness.EndToEndTest):
         port = harness.free_port()
         args = [os.environ["ZV_SETLIST"], "live", "--serve", str(port)]
         if artwork:
-            args += ["--artwork", "--musicbrainz-url", services.root, "--coverart-url", services.root]
+            args += ["--artwork", "--artwork-cache", os.path.join(self.folder, "art"),
+                     "--musicbrainz-url", services.root, "--coverart-url", services.root]
         live = harness.Process(args, self.folder)
         self.addCleanup(live.kill)
         live.wait_for(b"overlay page", 15)

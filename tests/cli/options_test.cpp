@@ -201,8 +201,8 @@ TEST(OptionTable, EveryUrlOptionIsCheckedAtStartAndHidesItsSecrets) {
     }
   }
   // --url of five logins, --auth-url of three, --twitch-url, --musicbrainz-url,
-  // --coverart-url
-  EXPECT_EQ(urlOptions, 11);
+  // --coverart-url, --public-url
+  EXPECT_EQ(urlOptions, 12);
 }
 
 TEST(OptionTable, AnotherSourceFillsFirstAndTheCommandLineReplaces) {

@@ -5,11 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "../online/mock_http.h"
+#include "cli/options.h"
+#include "live/announcements.h"
 #include "live/live_routes.h"
+#include "online/discord.h"
 #include "tests/online/fake_clock.h"
 
 namespace {
@@ -83,6 +89,29 @@ TEST(LiveArt, TheJsonNamesTheArtAndTheServerServesIt) {
   }
 }
 
+TEST(LiveArt, DiscordPostsShowTheArtWhenItIsKnownAndThereIsAPublicUrl) {
+  // (the public URL as given, the track's art, the thumbnail posted; "" for none)
+  const std::tuple<std::string, KnownArt, std::string> cases[] = {
+      {"https://o.example", art("/art/3.jpg"), "https://o.example/art/3.jpg"},
+      {"http://o.example:8040/live/", art("/art/4.png"), "http://o.example:8040/live/art/4.png"},
+      {"https://o.example", nullptr, ""},
+      {"", art("/art/3.jpg"), ""},
+  };
+  for (const auto& [url, known, thumbnail] : cases) {
+    Arguments arguments(*findCommandDecl("live"));
+    ASSERT_TRUE(arguments.set("--discord", {"chan"}).ok());
+    if (!url.empty()) {
+      ASSERT_TRUE(arguments.set("--public-url", {url}).ok());
+    }
+    AnnounceOptions options;
+    ASSERT_TRUE(readAnnounceOptions(arguments, &options).ok()) << url;
+    ShownTrack shown{Deck::kLeft, {"A", "S", "B"}, "2026-12-08T21:04:05", "A - S"};
+    shown.art = known;
+    const std::string body = discordPostBody(options, shown);
+    EXPECT_EQ(body, discordMessageBody("Now playing: A - S", "", thumbnail)) << url;
+  }
+}
+
 // What the worker tells, as the outputs get it.
 struct Told {
   std::mutex mutex;
@@ -113,7 +142,7 @@ TEST(ArtworkLookup, LooksUpOnItsWorkerAndAsksOncePerAlbum) {
   FakeClock clock;
   Told told;
   ArtworkLookup lookup(
-      {musicBrainz.root(), coverArt.root()},
+      {musicBrainz.root(), coverArt.root()}, "",
       [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
   const Track discovery{"Daft Punk", "One More Time", "Discovery"};
   const Track homework{"Daft Punk", "Da Funk", "Homework"};
@@ -143,7 +172,7 @@ TEST(ArtworkLookup, AFailureIsToldOnceAndRemembersNothing) {
   testing::internal::CaptureStderr();
   {
     ArtworkLookup lookup(
-        {busy.root(), busy.root()},
+        {busy.root(), busy.root()}, "",
         [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
     const Track track{"Artist", "Song", "Album"};
     for (std::size_t ticket = 0; ticket < 3; ++ticket) {
@@ -163,6 +192,50 @@ TEST(ArtworkLookup, AFailureIsToldOnceAndRemembersNothing) {
       << err;
   EXPECT_NE(err.find("; the overlay goes on without cover art\n"), std::string::npos) << err;
   EXPECT_EQ(err.find("warning", err.find("warning") + 1), std::string::npos) << err;
+}
+
+// Two runs over one folder: the second finds the art and the no art of the first on disk
+// and asks the services nothing. A folder that cannot be written is told once, and the art
+// is still served.
+TEST(ArtworkLookup, TheNextRunFindsTheArtOnDisk) {
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const std::filesystem::path base =
+      std::filesystem::temp_directory_path() / ("zv-art-runs-" + std::to_string(stamp));
+  std::filesystem::create_directories(base);
+  std::ofstream(base / "file") << "x";
+  const std::string search =
+      R"({"releases":[{"id":"0a1b2c3d-0000-4000-8000-00000000000a","score":100}]})";
+  MockHttp musicBrainz([&](const std::string& target) {
+    const bool known = target.find("Discovery") != std::string::npos;
+    return MockHttp::Reply{200, {}, known ? search : R"({"releases":[]})"};
+  });
+  MockHttp coverArt([](const std::string&) { return MockHttp::Reply{200, {}, "\xFF\xD8\xFF"}; });
+  // (the folder, the requests the services have seen after the run)
+  const std::pair<std::filesystem::path, std::size_t> runs[] = {
+      {base / "art", 3}, {base / "art", 3}, {base / "file" / "art", 6}};
+  for (const auto& [folder, seen] : runs) {
+    FakeClock clock;
+    Told told;
+    testing::internal::CaptureStderr();
+    {
+      ArtworkLookup lookup(
+          {musicBrainz.root(), coverArt.root()}, folder.string(),
+          [&](std::uint64_t ticket, KnownArt found) { told.add(ticket, found); }, clock);
+      lookup.request(0, {"Daft Punk", "One More Time", "Discovery"});
+      told.wait(1);
+      lookup.request(1, {"Daft Punk", "Da Funk", "Homework"});
+      const std::vector<std::pair<std::uint64_t, std::string>> expected = {{0, "/art/1.jpg"},
+                                                                           {1, "-"}};
+      EXPECT_EQ(told.wait(2), expected) << folder;
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(musicBrainz.seen().size() + coverArt.seen().size(), seen) << folder;
+    const bool unwritable = folder.parent_path() == base / "file";
+    EXPECT_EQ(err.find("; cover art is kept in memory only\n") != std::string::npos, unwritable)
+        << err;
+    EXPECT_EQ(err.find("warning", err.find("warning") + 1), std::string::npos) << err;
+  }
+  std::filesystem::remove_all(base);
 }
 
 }  // namespace

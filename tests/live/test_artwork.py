@@ -91,6 +91,7 @@ class Artwork(harness.EndToEndTest):
         self.addCleanup(services.release.set)
         port = harness.free_port()
         live = harness.Process([SETLIST, "live", "--serve", str(port), "--artwork",
+                                "--artwork-cache", os.path.join(self.folder, "art"),
                                 "--musicbrainz-url", services.root, "--coverart-url",
                                 services.root + "/"], self.folder)
         self.addCleanup(live.kill)
@@ -153,6 +154,9 @@ class Artwork(harness.EndToEndTest):
         # (arguments, what the one line of the refusal names); each is status 2
         cases = [(["--artwork"], b"--artwork are for --serve"),
                  (["--serve", "8040", "--musicbrainz-url", "http://mb"], b"go with --artwork"),
+                 (["--serve", "8040", "--artwork-cache", "art"], b"--artwork-cache go with --artwork"),
+                 (["--serve", "8040", "--artwork", "--public-url", "https://o.example"],
+                  b"--public-url goes with --artwork and --discord"),
                  (["--serve", "8040", "--artwork", "--coverart-url", "ftp://caa"], b"'ftp://caa'")]
         for args, named in cases:
             with self.subTest(args=args):
@@ -167,6 +171,7 @@ class Artwork(harness.EndToEndTest):
         services.release.set()
         port = harness.free_port()
         live = harness.Process([SETLIST, "live", "--serve", str(port), "--theme", "card", "--artwork",
+                                "--artwork-cache", os.path.join(self.folder, "art"),
                                 "--musicbrainz-url", services.root, "--coverart-url",
                                 services.root], self.folder)
         self.addCleanup(live.kill)

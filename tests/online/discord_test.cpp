@@ -66,6 +66,9 @@ TEST(Discord, TitlesShowAsWrittenAndPingNoOne) {
             R"({"content":"a\"b","allowed_mentions":{"parse":[]},"flags":4})");
   EXPECT_EQ(discordMessageBody("x", "DJ"),
             R"({"content":"x","username":"DJ","allowed_mentions":{"parse":[]},"flags":4})");
+  EXPECT_EQ(discordMessageBody("x", "", "https://o.example/art/1.jpg"),
+            R"({"content":"x","allowed_mentions":{"parse":[]},)"
+            R"("embeds":[{"thumbnail":{"url":"https://o.example/art/1.jpg"}}]})");
 }
 
 TEST(Discord, MessagesSplitAtLineEndsKeepEveryCharacterInOrder) {
