@@ -136,12 +136,12 @@ TEST(Discord, ThePaceKeepsFiveInTwoSecondsAndWhatDiscordAsks) {
   } cases[] = {
       {{}, nullptr, 0},
       {{0, 100, 200, 300}, nullptr, 0},
-      {{0, 100, 200, 300, 400}, nullptr, 2000},
-      {{0, 100, 200, 300, 400, 2000}, nullptr, 2100},
+      {{0, 100, 200, 300, 400}, nullptr, 2250},
+      {{0, 100, 200, 300, 400, 2250}, nullptr, 2350},
       {{500}, &spent, 1750},
       {{500}, &plenty, 0},
       {{500}, &limited, 800},
-      {{0, 100, 200, 300, 400}, &limited, 2000},
+      {{0, 100, 200, 300, 400}, &limited, 2250},
   };
   for (const auto& c : cases) {
     DiscordPace pace;
