@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test suite: the native one; the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target for FUZZ_SECONDS
-# (default 10) seconds; valgrind's memcheck over a run of the tracker and the utility
-# tests; then the Windows build under Wine. Installs what is missing (as root, with
+# AddressSanitizer and UndefinedBehaviorSanitizer; each fuzz target, built with them, for
+# FUZZ_SECONDS (default 10) seconds; valgrind's memcheck over a run of the tracker and the
+# utility tests; then the Windows build under Wine. Installs what is missing (as root, with
 # apt-get). Ends with a summary that names each suite that failed.
 #
-# The four builds keep both cores busy one after another (native, Windows, sanitizers,
-# fuzz), while the tests of a finished build, which mostly wait on the programs' polls,
-# run beside the next build. Builds and the fuzz targets run at a lower priority, so that
-# the programs under test keep their pace. Each suite's output goes to build/logs/ and is
-# shown whole when the suite ends. docs/testing.md says which suite catches which kind of
-# fault.
+# The three builds keep both cores busy one after another (native, Windows, the
+# sanitizers' with the fuzz targets), while the tests of a finished build, which mostly
+# wait on the programs' polls, run beside the next build. Builds and the fuzz targets run
+# at a lower priority, so that the programs under test keep their pace. Each suite's output
+# goes to build/logs/ and is shown whole when the suite ends. docs/testing.md says which
+# suite catches which kind of fault.
 set -uo pipefail
 cd "$(dirname "$0")"
 
@@ -103,7 +103,7 @@ notBuilt() {
 # Three lanes: the builds one after another; beside them the Linux suites of each finished
 # build one after another; and the Windows suite, which mostly waits (its tests of the
 # shared block run one at a time).
-order=(native-build native memcheck windows-build windows asan-build asan fuzz-build fuzz)
+order=(native-build native memcheck windows-build windows asan-build asan fuzz)
 {
   afterBuild native-build native "native tests (Linux)" ctest --preset default
   afterBuild native-build memcheck \
@@ -113,9 +113,8 @@ order=(native-build native memcheck windows-build windows asan-build asan fuzz-b
 afterBuild windows-build windows "Windows tests under Wine" wineTests &
 suite native-build "native build (Linux)" cmakeBuild default
 suite windows-build "Windows build (MinGW-w64)" cmakeBuild windows
-suite asan-build "build under AddressSanitizer and UBSan" cmakeBuild asan
-suite fuzz-build "fuzz targets' build" cmakeBuild fuzz
-afterBuild fuzz-build fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
+suite asan-build "build under AddressSanitizer and UBSan, with the fuzz targets" cmakeBuild asan
+afterBuild asan-build fuzz "fuzz targets, ${FUZZ_SECONDS:-10} s each" nice -n 10 fuzz/run.sh
 wait
 
 echo

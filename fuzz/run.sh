@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs each libFuzzer target of the fuzz preset for a bounded time, starting from the seed
+# Runs each libFuzzer target of the asan build for a bounded time, starting from the seed
 # corpus in fuzz/corpus/<target>/. Inputs the fuzzer finds on the way are kept in the build
 # folder only. Fails when any target reports a crash, a sanitizer error, a leak or an input
-# that runs longer than 10 seconds; the input is then saved in build/fuzz/artifacts/.
+# that runs longer than 10 seconds; the input is then saved in build/asan/fuzz/artifacts/.
 # Every target runs on every run; FUZZ_JOBS of them at a time, one core each.
 #
 #   FUZZ_SECONDS   seconds per target (default 10; more for a longer search)
@@ -22,7 +22,7 @@ if ! [[ $jobs =~ ^[0-9]+$ ]] || [ "$jobs" -lt 1 ]; then
   exit 2
 fi
 
-build=build/fuzz
+build=build/asan/fuzz
 targets=(deck_text command_line str_to_i date fileio_blocks playlist_record set_log_line live_texts json
   sent_file irc_line settings discord_frame title_clean)
 mkdir -p "$build/artifacts" "$build/logs"
@@ -36,7 +36,7 @@ fuzzOne() {
     -artifact_prefix="$build/artifacts/$name-")
   # Up to three whole blocks and the settings byte.
   [ "$name" = deck_text ] && options+=(-max_len=12289)
-  "$build/fuzz/fuzz_$name" "${options[@]}" "$work" "fuzz/corpus/$name" >"$build/logs/$name.log" 2>&1
+  "$build/fuzz_$name" "${options[@]}" "$work" "fuzz/corpus/$name" >"$build/logs/$name.log" 2>&1
   echo $? >"$build/logs/$name.status"
 }
 

@@ -28,10 +28,10 @@ TEST(Banner, FourteenLinesFramedAt41Characters) {
   EXPECT_TRUE(rows.back().empty());
   for (std::size_t i = 1; i < 13; ++i) EXPECT_EQ(rows[i].size(), 41u) << "row " << i + 1;
   const std::string frame = "+" + std::string(39, '-') + "+";
-  for (std::size_t row : {2, 5, 7, 13}) EXPECT_EQ(rows[row - 1], frame);
+  for (std::size_t row : {2u, 5u, 7u, 13u}) EXPECT_EQ(rows[row - 1], frame);
   EXPECT_EQ(rows[2], "|          Zorvanthelix V0.1.1          |");
   EXPECT_EQ(rows[5], "| !!!!!!!    Use AT OWN RISK    !!!!!!! |");
-  for (std::size_t row : {4, 8, 9, 10, 11}) {
+  for (std::size_t row : {4u, 8u, 9u, 10u, 11u}) {
     EXPECT_EQ(rows[row - 1].front(), '|');
     EXPECT_EQ(rows[row - 1].back(), '|');
   }
