@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,6 +30,16 @@ class FileIOTest : public testing::Test {
   std::string Make(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
     return Path(name);
+  }
+
+  // Sets a file's size as the program itself does. std::filesystem::resize_file goes
+  // through MinGW's C runtime, whose resize looks for the file's volume first and crashes
+  // when Wine lists no volume (seen now and then under Wine).
+  static void Resize(const std::string& path, std::uint64_t size) {
+    platform::File file;
+    ASSERT_EQ(platform::openForAppend(path, &file, nullptr), platform::OpenResult::kOpened);
+    EXPECT_TRUE(platform::truncateFile(file, size));
+    EXPECT_TRUE(platform::closeFile(file));
   }
 
   static std::string Contents(const std::string& path) {
@@ -154,7 +166,7 @@ TEST_F(FileIOTest, BadBlockSetupsKeepTheLayout) {
   EXPECT_EQ(std::string(block, 2), "89");
 
   // A read that falls short fails, and the next block still works.
-  fs::resize_file(Path("ten"), 6);
+  Resize(Path("ten"), 6);
   EXPECT_EQ(io.read_block(block, 1), -1);
   EXPECT_EQ(io.read_block(block, 0), 4);
   EXPECT_EQ(std::string(block, 4), "0123");
@@ -212,11 +224,11 @@ TEST_F(FileIOTest, SizesOf2GiBOrMoreDoNotFit) {
   FileIO io;
   const std::string big = Path("big");
   { std::ofstream create(big, std::ios::binary); }
-  fs::resize_file(big, 2147483647);  // sparse where the file system allows
+  Resize(big, 2147483647);  // sparse where the file system allows
   ASSERT_EQ(io.get_filesize(big), 0);
   EXPECT_EQ(io.filesize, 2147483647);
 
-  fs::resize_file(big, 2147483648);
+  Resize(big, 2147483648);
   ASSERT_EQ(io.read_file(Make("small", "abc")), 0);
   EXPECT_EQ(io.get_filesize(big), -1);
   EXPECT_EQ(io.read_file(big), -1);
