@@ -102,16 +102,14 @@ asanTests() {
   # The asan test preset makes any sanitizer report end the program with status 86, which
   # fails the test that ran it. A report fails the suite even when the test passed when run
   # again: a sanitizer's finding is often one that comes and goes.
-  local log
-  log=$(mktemp)
-  ctest --preset asan 2>&1 | tee "$log"
-  local status=${PIPESTATUS[0]}
-  if grep -qE "ERROR: (Address|Leak)Sanitizer|runtime error:" "$log"; then
+  local output status=0
+  output=$(ctest --preset asan 2>&1) || status=1
+  echo "$output"
+  if grep -qE "ERROR: (Address|Leak)Sanitizer|runtime error:" <<<"$output"; then
     echo "a sanitizer reported an error (above): the suite fails"
     status=1
   fi
-  rm -f "$log"
-  return "$status"
+  return $status
 }
 
 notBuilt() {
