@@ -149,10 +149,18 @@ Status startTls(net::io_context& io, beast::ssl_stream<beast::tcp_stream>& strea
   return {};
 }
 
-std::unique_ptr<ssl::context> clientTlsContext() {
-  auto context = std::make_unique<ssl::context>(ssl::context::tls_client);
-  context->set_default_verify_paths();
-  return context;
+// The process's one TLS client context, made at its first secure connection and shared by
+// every thread's connections after it. Making it reads and parses the system's certificate
+// authorities, about 150 of them, which made each request the dearer by a millisecond and
+// each sender thread hold a copy in memory. Never destroyed: a sender may still be ending
+// while the program exits.
+ssl::context& clientTlsContext() {
+  static ssl::context* const context = [] {
+    auto* made = new ssl::context(ssl::context::tls_client);
+    made->set_default_verify_paths();
+    return made;
+  }();
+  return *context;
 }
 
 // One request and its answer over a connected stream (TCP, or TLS over TCP).
@@ -249,8 +257,7 @@ class BeastWebSocket final : public WebSocket {
 
  public:
   BeastWebSocket(std::string subject, int seconds, Cancelled cancelled) requires kSecure
-      : tls_(clientTlsContext()),
-        ws_(io_, *tls_),
+      : ws_(io_, clientTlsContext()),
         subject_(std::move(subject)),
         seconds_(seconds),
         cancelled_(std::move(cancelled)) {}
@@ -359,7 +366,6 @@ class BeastWebSocket final : public WebSocket {
   }
 
   net::io_context io_;
-  std::unique_ptr<ssl::context> tls_;
   websocket::stream<Lower> ws_;
   beast::flat_buffer buffer_;
   std::string subject_;
@@ -391,8 +397,7 @@ Expected<HttpResponse> sendMeasured(const HttpRequest& request, const Url& url,
       return s.error();
     return Exchange(io, stream, request, subject).run(url, sizes);
   }
-  const auto tls = clientTlsContext();
-  beast::ssl_stream<beast::tcp_stream> stream(io, *tls);
+  beast::ssl_stream<beast::tcp_stream> stream(io, clientTlsContext());
   const int seconds = request.connectTimeoutSeconds;
   if (Status s = connectTcp(io, beast::get_lowest_layer(stream), url, seconds, subject); !s)
     return s.error();
