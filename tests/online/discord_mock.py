@@ -38,9 +38,13 @@ def unescaped_markup(content):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self):
+    def __init__(self, tls=None):
+        """tls: an ssl.SSLContext with a certificate for localhost, to answer over https."""
         super().__init__(("127.0.0.1", 0), Handler)
-        self.root = f"http://127.0.0.1:{self.server_address[1]}/api"
+        if tls:
+            self.socket = tls.wrap_socket(self.socket, server_side=True)
+        scheme, host = ("https", "localhost") if tls else ("http", "127.0.0.1")
+        self.root = f"{scheme}://{host}:{self.server_address[1]}/api"
         self.webhooks = {}  # id -> {"token", "name", "deleted"}
         self.posts = []  # (time, webhook id, JSON body) of each message taken
         self.requests = []  # (time, method, webhook id) of every request

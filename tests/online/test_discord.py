@@ -11,6 +11,8 @@ import datetime
 import json
 import os
 import shlex
+import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -19,6 +21,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import discord_mock  # noqa: E402
+import test_web_client  # noqa: E402
 
 SETLIST = os.environ.get("ZV_SETLIST", "")
 LAUNCHER = shlex.split(os.environ.get("ZV_LAUNCHER", ""))
@@ -127,6 +130,26 @@ class Discord(unittest.TestCase):
         again = self.setlist("discord", "Playlist_set.jsonl", "--again")
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertTrue(self.server.contents()[len(contents)].startswith("Tracklist of 2026"))
+
+    @unittest.skipUnless(shutil.which("openssl") and not LAUNCHER,
+                         "a certificate authority of the test's own: the OpenSSL client")
+    def test_a_tracklist_over_https_verified_at_every_message(self):
+        test_web_client.make_certificates(self.dir)
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(*(os.path.join(self.dir, f"localhost.{x}") for x in ("pem", "key")))
+        self.server.close()
+        self.server = discord_mock.Server(tls)
+        self.addCleanup(self.server.close)
+        self.server.add("1180", TOKEN, "Captain Hook")
+        os.environ["SSL_CERT_FILE"] = os.path.join(self.dir, "ca.pem")
+        self.addCleanup(os.environ.pop, "SSL_CERT_FILE")
+        self.assertEqual(self.login().returncode, 0)
+        posted = self.setlist("discord", "Playlist_set.jsonl")
+        self.assertEqual(posted.returncode, 0, posted.stderr)
+        tracklist = self.setlist("tracklist", "Playlist_set.jsonl").stdout
+        shown = [discord_mock.rendered(c) for c in self.server.contents()]
+        self.assertGreater(len(shown), 5)  # connections one after another from one process
+        self.assertEqual("\n".join(shown).split("\n", 1)[1], tracklist.rstrip("\n"))
 
     def test_rate_limits_and_faults_are_waited_out_in_order(self):
         self.assertEqual(self.login().returncode, 0)
