@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -22,17 +23,25 @@ std::optional<KnownArt> ArtCache::find(const std::string& key) {
   return found->second->second;
 }
 
+namespace {
+
+std::size_t bytesOf(const KnownArt& art) { return art ? art->bytes.size() : 0; }
+
+}  // namespace
+
+void ArtCache::forget(std::list<std::pair<std::string, KnownArt>>::iterator entry) {
+  bytes_ -= bytesOf(entry->second);
+  byKey_.erase(entry->first);
+  entries_.erase(entry);
+}
+
 void ArtCache::put(const std::string& key, KnownArt art) {
-  if (const auto old = byKey_.find(key); old != byKey_.end()) {
-    entries_.erase(old->second);
-    byKey_.erase(old);
-  }
+  if (const auto old = byKey_.find(key); old != byKey_.end()) forget(old->second);
+  bytes_ += bytesOf(art);
   entries_.emplace_front(key, std::move(art));
   byKey_[key] = entries_.begin();
-  if (entries_.size() > capacity_) {
-    byKey_.erase(entries_.back().first);
-    entries_.pop_back();
-  }
+  while (entries_.size() > 1 && (entries_.size() > maxEntries_ || bytes_ > maxBytes_))
+    forget(std::prev(entries_.end()));
 }
 
 struct ArtworkLookup::State {

@@ -22,8 +22,11 @@
 // What the cache and the lookups know of a track's art: an image, or null for none.
 using KnownArt = std::shared_ptr<const ServedArt>;
 
-// The tracks whose art the cache keeps, the least recently used out first.
+// The tracks whose art the cache keeps, and the most its images take together, the least
+// recently used out first. A track's art that the memory lets go is read back from the
+// folder on disk by the worker.
 constexpr std::size_t kArtCacheEntries = 64;
+constexpr std::size_t kArtCacheBytes = 2 * 1024 * 1024;
 
 // What the art of a track is looked up and remembered by: the artist and the album (the
 // song without one), in ASCII lower case; empty when there is nothing to look up.
@@ -31,13 +34,19 @@ std::string artKey(const Track& track);
 
 class ArtCache {
  public:
-  explicit ArtCache(std::size_t capacity = kArtCacheEntries) : capacity_(capacity) {}
+  explicit ArtCache(std::size_t entries = kArtCacheEntries, std::size_t bytes = kArtCacheBytes)
+      : maxEntries_(entries), maxBytes_(bytes) {}
   // What is known for the key, now the most recently used; nothing when it was not looked up.
   std::optional<KnownArt> find(const std::string& key);
+  // Remembers the key's art; the newest stays even when its image alone is over the bytes.
   void put(const std::string& key, KnownArt art);
 
  private:
-  std::size_t capacity_;
+  void forget(std::list<std::pair<std::string, KnownArt>>::iterator entry);
+
+  std::size_t maxEntries_;
+  std::size_t maxBytes_;
+  std::size_t bytes_ = 0;  // of the images kept
   std::list<std::pair<std::string, KnownArt>> entries_;  // the most recently used first
   std::map<std::string, decltype(entries_)::iterator> byKey_;
 };

@@ -20,8 +20,10 @@
 
 namespace {
 
-KnownArt art(const std::string& path) {
-  return std::make_shared<const ServedArt>(ServedArt{path, "image/jpeg", "\xFF\xD8\xFF"});
+// A JPEG's first bytes, or an image of `bytes` bytes.
+KnownArt art(const std::string& path, std::size_t bytes = 0) {
+  return std::make_shared<const ServedArt>(
+      ServedArt{path, "image/jpeg", bytes ? std::string(bytes, 'x') : "\xFF\xD8\xFF"});
 }
 
 TEST(ArtCache, KeepsTheMostRecentlyUsedAndRemembersNoArt) {
@@ -42,6 +44,33 @@ TEST(ArtCache, KeepsTheMostRecentlyUsedAndRemembersNoArt) {
     if (step.second != "?") cache.put(step.first, step.second == "-" ? nullptr : art(step.second));
     const std::optional<KnownArt> found = cache.find(check.first);
     EXPECT_EQ(!found ? "" : (*found ? (*found)->path : "-"), check.second) << step.first;
+  }
+}
+
+TEST(ArtCache, KeepsItsImagesWithinItsBytes) {
+  // (key, image bytes; -1: no art), then the keys the cache still knows, the most recent first
+  const std::pair<std::pair<std::string, int>, std::string> steps[] = {
+      {{"a", 60}, "a"},
+      {{"b", 30}, "b a"},
+      {{"c", 30}, "c b"},  // 120 bytes: a, the least recently used, goes
+      {{"d", -1}, "d c b"},  // no art takes no bytes
+      {{"e", 150}, "e"},     // over the bytes alone: the newest stays, every other goes
+      {{"e", 10}, "e"},      // the same key again counts its new image only
+      {{"f", 90}, "f e"},
+  };
+  ArtCache cache(64, 100);
+  for (const auto& [put, expected] : steps) {
+    const auto& [key, bytes] = put;
+    cache.put(key, bytes < 0 ? nullptr : art("/art/" + key, static_cast<std::size_t>(bytes)));
+    for (const std::string k : {"a", "b", "c", "d", "e", "f"}) {
+      if (expected.find(k) == std::string::npos) {
+        EXPECT_FALSE(cache.find(k)) << key << ": " << k;
+      }
+    }
+    // The known ones looked up least recent first, which leaves their order as it was.
+    for (std::size_t i = expected.size() + 1; i >= 2; i -= 2) {
+      EXPECT_TRUE(cache.find(expected.substr(i - 2, 1))) << key << ": " << expected;
+    }
   }
 }
 
