@@ -3,16 +3,13 @@
 senders on: the Discord and Kick announcers, against the mocks of the online tests on
 127.0.0.1, and the Discord status, against a Discord app's socket of the end-to-end tests;
 and what the mocks received: one message per track, in order. With --tls the two web
-mocks answer over TLS, as the real services do, from a certificate authority made for the
-run and trusted beside the system's own (SSL_CERT_FILE: the system's bundle and it).
+mocks answer over TLS, as the real services do (tls_mocks.py).
 
     bench/setlist/live_announce.py [--clients 100] [--changes 30] [--setlist PATH] [--tls]
 """
 
 import argparse
 import os
-import shutil
-import ssl
 import subprocess
 import sys
 import tempfile
@@ -26,27 +23,8 @@ import discord_mock  # noqa: E402
 import kick_mock  # noqa: E402
 import live_events  # noqa: E402
 import test_live  # noqa: E402
-import test_web_client  # noqa: E402
+import tls_mocks  # noqa: E402
 
-SYSTEM_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
-
-
-def serve_tls(folder, servers):
-    """Puts the servers behind TLS for localhost, trusted through SSL_CERT_FILE."""
-    test_web_client.make_certificates(folder)
-    bundle = os.path.join(folder, "bundle.pem")
-    with open(bundle, "wb") as out:
-        for name in (SYSTEM_BUNDLE, os.path.join(folder, "ca.pem")):
-            if os.path.exists(name):
-                with open(name, "rb") as f:
-                    shutil.copyfileobj(f, out)
-    os.environ["SSL_CERT_FILE"] = bundle
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(folder, "localhost.pem"),
-                            os.path.join(folder, "localhost.key"))
-    for server in servers:  # the serving loop takes each connection from server.socket
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    return lambda url: url.replace("http://127.0.0.1:", "https://localhost:")
 
 
 def main():
@@ -65,7 +43,7 @@ def main():
     accounts = os.path.join(folder, "accounts.json")
     discord, kick = discord_mock.Server(), kick_mock.Server()
     if options.tls:
-        secure = serve_tls(folder, (discord, kick))
+        secure = tls_mocks.serve_tls(folder, (discord, kick))
         discord.root, kick.url = secure(discord.root), secure(kick.url)
     os.environ["XDG_RUNTIME_DIR"] = folder
     app = test_live.DiscordApp(os.path.join(folder, "discord-ipc-0"))

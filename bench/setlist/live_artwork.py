@@ -2,7 +2,8 @@
 to its text on the overlay's event stream, without --artwork and with it while the mock art
 server holds every image back 3 s; and the resident memory with 100 /events clients, without
 art and with the art of the tracks cached. Every service is the mock of
-tests/live/test_artwork.py on 127.0.0.1. Run it in a private /dev/shm:
+tests/live/test_artwork.py on 127.0.0.1; with ZV_TLS=1 it answers over TLS, as MusicBrainz
+and the archive do (tls_mocks.py). Run it in a private /dev/shm:
 
     unshare -m sh -c 'mount -t tmpfs tmpfs /dev/shm && \
         ZV_SETLIST=... ZV_TRACKER=... ZV_STANDIN=... python3 bench/setlist/live_artwork.py'
@@ -17,9 +18,10 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "..", "tests", "e2e"), os.path.join(HERE, "..", "..", "tests", "live")]
+sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tests", "e2e"), os.path.join(HERE, "..", "..", "tests", "live")]
 import harness  # noqa: E402
 import test_artwork  # noqa: E402
+import tls_mocks  # noqa: E402
 
 CHANGES = 12
 test_artwork.RELEASES.update({"Album%02d" % i: "0a1b2c3d-0000-4000-8000-%012d" % i
@@ -42,6 +44,8 @@ test_artwork.Handler.do_GET = images
 class Figures(harness.EndToEndTest):
     def start(self, artwork, slow):
         services = test_artwork.Services()
+        if os.environ.get("ZV_TLS"):
+            services.root = tls_mocks.serve_tls(self.folder, [services])(services.root)
         services.slow = slow
         services.release.set()
         self.addCleanup(services.shutdown)
@@ -99,9 +103,11 @@ class Figures(harness.EndToEndTest):
             time.sleep(1.5)
             with open("/proc/%d/status" % live._popen.pid) as f:
                 rss = [line.split()[1] for line in f if line.startswith("VmRSS")][0]
+            art = os.path.join(self.folder, "art")
+            kept = len(os.listdir(art)) if artwork else 0
             print("resident with 100 clients, %s: %s kB" % (
-                "the art of %d albums cached" % CHANGES if artwork else "no --artwork", rss),
-                file=sys.stderr)
+                "the art of %d albums cached (%d files in the folder)" % (CHANGES, kept)
+                if artwork else "no --artwork", rss), file=sys.stderr)
             for client in clients:
                 client.close()
             live.send_signal(signal.SIGINT)
