@@ -73,6 +73,10 @@ platform::Status LiveOutputs::serve(const ServeAddress& address,
   return {};
 }
 
+void releaseArtBeyondHistory(std::vector<ShownTrack>& set) {
+  if (set.size() > kHistoryKept) set[set.size() - kHistoryKept - 1].art = nullptr;
+}
+
 void LiveOutputs::lookUpArtwork(ArtworkServices services, std::string folder) {
   artwork_ = std::make_unique<ArtworkLookup>(
       std::move(services), std::move(folder),
@@ -92,6 +96,7 @@ void LiveOutputs::add(ShownTrack track) {
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   set_.push_back(std::move(track));
+  releaseArtBeyondHistory(set_);
   if (artwork_ && !art) artwork_->request(set_.size() - 1, set_.back().track);
   showSet();
   for (const auto& announcer : announcers_) announcer->show(set_.back());

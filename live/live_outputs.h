@@ -24,6 +24,10 @@ struct KeptFile {
   std::string failure;  // the reason last told, so a lasting failure is told once
 };
 
+// Lets go of the art of the track that the newest one pushed out of the history: no
+// document names it any more, and a long set would otherwise keep every image it showed.
+void releaseArtBeyondHistory(std::vector<ShownTrack>& set);
+
 class LiveOutputs {
  public:
   // The files to keep (an empty path: none).

@@ -14,6 +14,7 @@
 #include "../online/mock_http.h"
 #include "cli/options.h"
 #include "live/announcements.h"
+#include "live/live_outputs.h"
 #include "live/live_routes.h"
 #include "online/discord.h"
 #include "tests/online/fake_clock.h"
@@ -83,6 +84,18 @@ TEST(ArtCache, TracksAreKnownByArtistAndAlbumOrSong) {
       {{"Artist", "", ""}, ""},
   };
   for (const auto& [track, key] : cases) EXPECT_EQ(artKey(track), key);
+}
+
+TEST(LiveArt, OnlyTheHistoryKeepsItsArt) {
+  const KnownArt album = art("/art/1.jpg");  // an album the set plays again and again
+  std::vector<ShownTrack> set;
+  for (std::size_t i = 0; i < kHistoryKept + 3; ++i) {
+    set.push_back(ShownTrack{Deck::kLeft, {"A", "S" + std::to_string(i), ""}, "", ""});
+    set.back().art = i % 2 ? album : art("/art/" + std::to_string(i + 2) + ".jpg");
+    releaseArtBeyondHistory(set);
+  }
+  for (std::size_t i = 0; i < set.size(); ++i) EXPECT_EQ(set[i].art == nullptr, i < 3) << i;
+  EXPECT_EQ(album.use_count(), 1 + static_cast<long>(kHistoryKept / 2));
 }
 
 TEST(LiveArt, TheJsonNamesTheArtAndTheServerServesIt) {
