@@ -46,7 +46,7 @@ class ArtCache {
 
   std::size_t maxEntries_;
   std::size_t maxBytes_;
-  std::size_t bytes_ = 0;  // of the images kept
+  std::size_t bytes_ = 0;                                // of the images kept
   std::list<std::pair<std::string, KnownArt>> entries_;  // the most recently used first
   std::map<std::string, decltype(entries_)::iterator> byKey_;
 };

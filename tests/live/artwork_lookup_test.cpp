@@ -51,9 +51,9 @@ TEST(ArtCache, KeepsTheMostRecentlyUsedAndRemembersNoArt) {
 TEST(ArtCache, KeepsItsImagesWithinItsBytes) {
   // (key, image bytes; -1: no art), then the keys the cache still knows, the most recent first
   const std::pair<std::pair<std::string, int>, std::string> steps[] = {
-      {{"a", 60}, "a"},
-      {{"b", 30}, "b a"},
-      {{"c", 30}, "c b"},  // 120 bytes: a, the least recently used, goes
+      {{"a", 60}, "a"},      // 60 bytes
+      {{"b", 30}, "b a"},    // 90 bytes
+      {{"c", 30}, "c b"},    // 120 bytes: a, the least recently used, goes
       {{"d", -1}, "d c b"},  // no art takes no bytes
       {{"e", 150}, "e"},     // over the bytes alone: the newest stays, every other goes
       {{"e", 10}, "e"},      // the same key again counts its new image only
