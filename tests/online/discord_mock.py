@@ -56,6 +56,9 @@ class Server(http.server.ThreadingHTTPServer):
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def add(self, webhook_id, token, name):
+        """The webhook's URL as Discord shows it for copying. setlist takes only the id and
+        the token from it and sends to the root that --url names: this mock's, never
+        discord.com."""
         self.webhooks[webhook_id] = {"token": token, "name": name, "deleted": False}
         return f"https://discord.com/api/webhooks/{webhook_id}/{token}"
 
